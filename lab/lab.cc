@@ -1,0 +1,204 @@
+#include "lab/lab.h"
+
+#include "lab/scenario.h"
+#include "platform/sockio.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <random>
+#include <set>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vorel::lab {
+
+Lab::Lab() : modules_(make_modules()) {
+    rt_.services[lab_link::kLab] = [this](uint16_t op, ByteReader) { return lab_service(op); };
+}
+
+Lab::~Lab() { stop(); }
+
+bool Lab::load(const std::string &file, std::vector<std::string> &errors) {
+    ScenarioReader reader(file);
+    YAML::Node root = load_yaml_file(reader);
+    if (!reader.failed()) {
+        if (!root.IsMap()) {
+            reader.error(root, "a scenario is a map of sections (kernel, chassis, agents, ...)");
+        } else {
+            std::set<std::string> known{"name", "description"};
+            for (auto &m : modules_)
+                for (auto &s : m->sections())
+                    known.insert(s);
+            for (const auto &kv : root)
+                if (!known.count(kv.first.Scalar()))
+                    reader.error(kv.first, "unknown section '" + kv.first.Scalar() + "'");
+            rt_.name = reader.text_or(root, "name", file);
+            for (auto &m : modules_) {
+                try {
+                    m->load(root, reader);
+                } catch (const YAML::Exception &e) {
+                    reader.error_at(e.mark.is_null() ? -1 : e.mark.line, e.mark.column,
+                                    std::string(m->name()) + ": " + e.msg);
+                }
+            }
+        }
+    }
+    errors = reader.errors();
+    return errors.empty();
+}
+
+bool Lab::start(unsigned net, const std::string &socket, std::string &err) {
+    socket_ = socket;
+    listen_fd_ = unix_listen(socket);
+    if (listen_fd_ < 0) {
+        err = "control socket " + socket + ": " + errno_text(errno);
+        return false;
+    }
+    // With no network given, start from a random one so that parallel labs
+    // rarely collide, and move on while addresses are taken.
+    std::vector<unsigned> nets;
+    if (net) {
+        nets.push_back(net);
+    } else {
+        std::random_device rd;
+        unsigned first = 1 + rd() % 254;
+        for (unsigned i = 0; i < 254; i++)
+            nets.push_back(1 + (first - 1 + i) % 254);
+    }
+    for (unsigned n : nets) {
+        rt_.net = n;
+        int rc = 0;
+        size_t started = 0;
+        for (; started < modules_.size(); started++) {
+            rc = modules_[started]->start(rt_, err);
+            if (rc)
+                break;
+        }
+        if (!rc) {
+            started_ = true;
+            control_thread_ = std::thread([this] { serve_control(); });
+            return true;
+        }
+        for (size_t i = 0; i < started; i++)
+            modules_[i]->stop();
+        if (rc != EADDRINUSE || net)
+            break;
+    }
+    ::close(listen_fd_);
+    listen_fd_ = -1;
+    ::unlink(socket_.c_str());
+    if (err.empty())
+        err = "no free agent network";
+    return false;
+}
+
+void Lab::serve_control() {
+    while (!rt_.stopping) {
+        pollfd p{listen_fd_, POLLIN, 0};
+        int r = ::poll(&p, 1, 200);
+        if (r <= 0)
+            continue;
+        int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        std::lock_guard<std::mutex> g(mu_);
+        open_fds_.push_back(fd);
+        connection_threads_.emplace_back([this, fd] { serve_connection(fd); });
+    }
+}
+
+void Lab::serve_connection(int fd) {
+    std::vector<uint8_t> frame;
+    while (!rt_.stopping && read_frame(fd, frame, lab_link::kMaxFrame)) {
+        ByteReader r(frame);
+        lab_link::Answer a;
+        if (frame.size() < 4) {
+            a.status = EPROTO;
+        } else {
+            auto it = rt_.services.find(r.be16(0));
+            if (it == rt_.services.end())
+                a.status = ENOSYS;
+            else
+                a = it->second(r.be16(2), r.tail(4));
+        }
+        ByteAppender out;
+        out.be32(static_cast<uint32_t>(a.status));
+        out.bytes(a.body.data(), a.body.size());
+        if (!write_frame(fd, out.buffer().data(), out.size()))
+            break;
+    }
+    std::lock_guard<std::mutex> g(mu_);
+    auto it = std::find(open_fds_.begin(), open_fds_.end(), fd);
+    if (it != open_fds_.end()) {
+        open_fds_.erase(it);
+        ::close(fd);
+    }
+}
+
+lab_link::Answer Lab::lab_service(uint16_t op) {
+    lab_link::Answer a;
+    ByteAppender body;
+    switch (op) {
+    case lab_link::kPing:
+        body.str16(rt_.name);
+        break;
+    case lab_link::kRequestLog: {
+        std::string t = rt_.request_log.text();
+        body.be32(static_cast<uint32_t>(t.size()));
+        body.bytes(t.data(), t.size());
+        break;
+    }
+    case lab_link::kKernelChanges: {
+        std::string t = rt_.kernel_changes.text();
+        body.be32(static_cast<uint32_t>(t.size()));
+        body.bytes(t.data(), t.size());
+        break;
+    }
+    case lab_link::kStop: {
+        std::lock_guard<std::mutex> g(stop_mu_);
+        rt_.stopping = true;
+        stop_cv_.notify_all();
+        break;
+    }
+    default:
+        a.status = ENOSYS;
+    }
+    a.body = body.take();
+    return a;
+}
+
+void Lab::wait() {
+    std::unique_lock<std::mutex> g(stop_mu_);
+    stop_cv_.wait(g, [this] { return rt_.stopping.load(); });
+}
+
+void Lab::stop() {
+    {
+        std::lock_guard<std::mutex> g(stop_mu_);
+        rt_.stopping = true;
+        stop_cv_.notify_all();
+    }
+    if (!started_)
+        return;
+    started_ = false;
+    if (control_thread_.joinable())
+        control_thread_.join();
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        for (int fd : open_fds_)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    for (auto &t : connection_threads_)
+        if (t.joinable())
+            t.join();
+    for (auto &m : modules_)
+        m->stop();
+    if (listen_fd_ >= 0)
+        ::close(listen_fd_);
+    listen_fd_ = -1;
+    ::unlink(socket_.c_str());
+}
+
+} // namespace vorel::lab

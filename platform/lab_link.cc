@@ -1,0 +1,104 @@
+#include "platform/lab_link.h"
+
+#include "platform/bytes.h"
+#include "platform/sockio.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace vorel::lab_link {
+
+namespace {
+constexpr unsigned kCallTimeoutMs = 10000;
+}
+
+std::string control_socket_path() {
+    const char *p = std::getenv("VOREL_LAB_SOCKET");
+    return p && *p ? p : kDefaultSocket;
+}
+
+unsigned agent_net() {
+    const char *p = std::getenv("VOREL_LAB_NET");
+    if (!p || !*p)
+        return kDefaultNet;
+    char *end = nullptr;
+    unsigned long v = std::strtoul(p, &end, 10);
+    if (*end || v < 1 || v > 254)
+        return kDefaultNet;
+    return static_cast<unsigned>(v);
+}
+
+static in_addr make_addr(unsigned net, unsigned fpc, unsigned host) {
+    in_addr a;
+    a.s_addr = htonl(127u << 24 | net << 16 | fpc << 8 | host);
+    return a;
+}
+
+bool pic_agent_address(unsigned fpc, unsigned pic, in_addr &out, unsigned net) {
+    if (fpc > 255 || pic > kMaxPicSlot || net < 1 || net > 254)
+        return false;
+    out = make_addr(net, fpc, pic + 1);
+    return true;
+}
+
+bool linecard_agent_address(unsigned fpc, in_addr &out, unsigned net) {
+    if (fpc > 255 || net < 1 || net > 254)
+        return false;
+    out = make_addr(net, fpc, 254);
+    return true;
+}
+
+ControlClient::~ControlClient() { close(); }
+
+void ControlClient::close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+bool ControlClient::connect(const std::string &path) {
+    close();
+    fd_ = unix_connect(path);
+    if (fd_ < 0)
+        return false;
+    set_socket_timeouts(fd_, kCallTimeoutMs, kCallTimeoutMs);
+    return true;
+}
+
+bool ControlClient::call(uint16_t service, uint16_t op, const std::vector<uint8_t> &body,
+                         Answer &out) {
+    if (fd_ < 0) {
+        errno = ENOTCONN;
+        return false;
+    }
+    ByteAppender req;
+    req.be16(service);
+    req.be16(op);
+    req.bytes(body.data(), body.size());
+    std::vector<uint8_t> frame;
+    if (!write_frame(fd_, req.buffer().data(), req.size()) || !read_frame(fd_, frame, kMaxFrame) ||
+        frame.size() < 4) {
+        int e = errno ? errno : EPROTO;
+        close();
+        errno = e;
+        return false;
+    }
+    ByteReader r(frame);
+    out.status = r.sbe32(0);
+    out.body.assign(frame.begin() + 4, frame.end());
+    return true;
+}
+
+Answer call_once(uint16_t service, uint16_t op, const std::vector<uint8_t> &body) {
+    Answer a;
+    ControlClient c;
+    if (!c.connect() || !c.call(service, op, body, a)) {
+        a.status = errno ? errno : EIO;
+        a.body.clear();
+    }
+    return a;
+}
+
+} // namespace vorel::lab_link

@@ -1,0 +1,187 @@
+#include "platform/sockio.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace vorel {
+
+ssize_t read_full(int fd, void *buf, size_t len) {
+    uint8_t *p = static_cast<uint8_t *>(buf);
+    size_t got = 0;
+    while (got < len) {
+        ssize_t n = ::read(fd, p + got, len - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0) {
+            if (got == 0)
+                return 0;
+            errno = EPIPE;
+            return -1;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+bool write_full(int fd, const void *buf, size_t len) {
+    const uint8_t *p = static_cast<const uint8_t *>(buf);
+    while (len > 0) {
+        ssize_t n = ::send(fd, p, len, MSG_NOSIGNAL);
+        if (n < 0 && errno == ENOTSOCK)
+            n = ::write(fd, p, len);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool set_socket_timeouts(int fd, unsigned recv_ms, unsigned send_ms) {
+    timeval rtv{static_cast<time_t>(recv_ms / 1000), static_cast<suseconds_t>(recv_ms % 1000 * 1000)};
+    timeval stv{static_cast<time_t>(send_ms / 1000), static_cast<suseconds_t>(send_ms % 1000 * 1000)};
+    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &rtv, sizeof rtv) == 0 &&
+           setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &stv, sizeof stv) == 0;
+}
+
+int tcp_connect(const in_addr &addr, uint16_t port, unsigned timeout_ms) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr = addr;
+    int flags = fcntl(fd, F_GETFL);
+    if (timeout_ms)
+        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
+        if (!timeout_ms || errno != EINPROGRESS) {
+            int e = errno;
+            ::close(fd);
+            errno = e;
+            return -1;
+        }
+        pollfd pfd{fd, POLLOUT, 0};
+        int r;
+        do {
+            r = ::poll(&pfd, 1, static_cast<int>(timeout_ms));
+        } while (r < 0 && errno == EINTR);
+        int err = 0;
+        socklen_t el = sizeof err;
+        if (r == 0)
+            err = ETIMEDOUT;
+        else if (r < 0)
+            err = errno;
+        else
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &el);
+        if (err) {
+            ::close(fd);
+            errno = err;
+            return -1;
+        }
+    }
+    if (timeout_ms)
+        fcntl(fd, F_SETFL, flags);
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
+    return fd;
+}
+
+int tcp_listen(const in_addr &addr, uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr = addr;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0 || ::listen(fd, 64) < 0) {
+        int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
+static bool fill_unix_addr(const std::string &path, sockaddr_un &sa) {
+    sa = {};
+    sa.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof sa.sun_path) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(sa.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+int unix_connect(const std::string &path) {
+    sockaddr_un sa;
+    if (!fill_unix_addr(path, sa))
+        return -1;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
+        int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
+int unix_listen(const std::string &path) {
+    sockaddr_un sa;
+    if (!fill_unix_addr(path, sa))
+        return -1;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    ::unlink(path.c_str());
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0 || ::listen(fd, 64) < 0) {
+        int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
+bool write_frame(int fd, const void *data, size_t len) {
+    uint8_t hdr[4] = {uint8_t(len >> 24), uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)};
+    return write_full(fd, hdr, 4) && write_full(fd, data, len);
+}
+
+bool read_frame(int fd, std::vector<uint8_t> &out, size_t max) {
+    uint8_t hdr[4];
+    if (read_full(fd, hdr, 4) != 4)
+        return false;
+    size_t len = size_t(hdr[0]) << 24 | size_t(hdr[1]) << 16 | size_t(hdr[2]) << 8 | hdr[3];
+    if (len > max) {
+        errno = EMSGSIZE;
+        return false;
+    }
+    out.resize(len);
+    return len == 0 || read_full(fd, out.data(), len) == static_cast<ssize_t>(len);
+}
+
+std::string errno_text(int err) { return std::strerror(err); }
+
+} // namespace vorel

@@ -1,0 +1,85 @@
+#include "platform/bytes.h"
+
+#include <gtest/gtest.h>
+
+using vorel::ByteReader;
+using vorel::ByteWriter;
+
+TEST(ByteReader, FetchesBigEndianInsideTheBuffer) {
+    const uint8_t b[] = {0x01, 0x3d, 0x00, 0x01, 0xde, 0xad, 0xbe, 0xef, 0, 0, 0, 0, 0, 0, 0, 7};
+    ByteReader r(b, sizeof b);
+    EXPECT_EQ(r.be16(0), 317);
+    EXPECT_EQ(r.be32(4), 0xdeadbeefu);
+    EXPECT_EQ(r.be64(8), 7u);
+    EXPECT_EQ(r.le16(0), 0x3d01);
+    EXPECT_TRUE(r.ok());
+}
+
+TEST(ByteReader, ShortBufferGivesZeroAndFails) {
+    const uint8_t b[] = {1, 2, 3};
+    ByteReader r(b, sizeof b);
+    EXPECT_EQ(r.be32(0), 0u);
+    EXPECT_FALSE(r.ok());
+    ByteReader r2(b, sizeof b);
+    EXPECT_EQ(r2.be16(2), 0u);
+    EXPECT_FALSE(r2.ok());
+    EXPECT_FALSE(r2.has(SIZE_MAX, 2)); // offset overflow
+    EXPECT_FALSE(r2.has(1, SIZE_MAX));
+}
+
+TEST(ByteReader, TextStopsAtNulWidthAndEnd) {
+    const char b[] = {'a', 'b', 0, 'c', 'd', 'e', 'f'};
+    ByteReader r(b, sizeof b);
+    EXPECT_EQ(r.text(0, 7), "ab");
+    EXPECT_EQ(r.text(3, 2), "cd"); // unterminated: bounded by the width
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.text(3, 60), "cdef"); // field runs past the end: bounded by the buffer
+    EXPECT_FALSE(r.ok());
+}
+
+TEST(ByteReader, ClampCountToCapacityAndBytesPresent) {
+    std::vector<uint8_t> b(20 + 3 * 8 + 5);
+    ByteReader r(b);
+    EXPECT_EQ(r.clamp_count(2, 20, 8, 256), 2u);
+    EXPECT_EQ(r.clamp_count(1000, 20, 8, 256), 3u); // only three whole entries arrived
+    EXPECT_EQ(r.clamp_count(1000, 20, 8, 2), 2u);   // the table holds two
+    EXPECT_EQ(r.clamp_count(UINT64_MAX, 100, 8, 256), 0u);
+}
+
+TEST(ByteReader, SubViewIsBounded) {
+    std::vector<uint8_t> b{1, 2, 3, 4, 5};
+    ByteReader r(b);
+    ByteReader s = r.sub(1, 3);
+    EXPECT_EQ(s.size(), 3u);
+    EXPECT_EQ(s.u8(0), 2);
+    EXPECT_EQ(s.u8(3), 0);
+    EXPECT_FALSE(s.ok());
+    ByteReader bad = r.sub(4, 2);
+    EXPECT_EQ(bad.size(), 0u);
+    EXPECT_FALSE(r.ok());
+}
+
+TEST(ByteWriter, StoresBigEndianAndRefusesOutOfRange) {
+    ByteWriter w(8);
+    w.be16(0, 317);
+    w.be32(4, 0x01020304);
+    EXPECT_TRUE(w.ok());
+    EXPECT_EQ(w.buffer(), (std::vector<uint8_t>{0x01, 0x3d, 0, 0, 1, 2, 3, 4}));
+    w.be32(6, 1);
+    EXPECT_FALSE(w.ok());
+    EXPECT_EQ(w.buffer()[6], 3); // untouched
+}
+
+TEST(ByteWriter, TextIsTerminatedWithinItsField) {
+    ByteWriter w(8);
+    w.text(0, 4, "abcdef");
+    EXPECT_EQ(w.buffer(), (std::vector<uint8_t>{'a', 'b', 'c', 0, 0, 0, 0, 0}));
+}
+
+TEST(Hex, RoundTrip) {
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(vorel::from_hex("01 3d:00_ff", out));
+    EXPECT_EQ(vorel::to_hex(out.data(), out.size()), "01 3d 00 ff");
+    EXPECT_FALSE(vorel::from_hex("0", out));
+    EXPECT_FALSE(vorel::from_hex("zz", out));
+}
