@@ -1,0 +1,69 @@
+// XML output to the management process.
+//
+// Output goes to standard output (through stdio, so it interleaves in
+// order with text written by printf).  Every call writes nothing unless XML
+// mode is on (xml_set_mode), so renderers may call them in both modes.
+// Elements are indented two blanks per level; text and attribute values are
+// escaped.  Whenever the process exits in XML mode, every element still
+// open is closed, so the output is always well formed.
+//
+//   <service-set-summary-information style="summary">
+//     <interface-name>ms-1/0/0</interface-name>
+//   </service-set-summary-information>
+//
+// An error is an element naming the program:
+//   <error>
+//     <source-daemon>vorel</source-daemon>
+//     <message>text</message>
+//   </error>
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// One attribute of an element being opened.
+struct xml_attr {
+    std::string name;
+    std::string value;
+};
+using xml_attrs = std::vector<xml_attr>;
+
+// The adaptive-services namespace that some commands attach to their root.
+constexpr const char *XML_NS_ADAPTIVE_SERVICES = "urn:vorel:xml:adaptive-services";
+
+void xml_set_mode(bool on);
+bool xml_mode_on();
+// Where output goes (standard output unless a test says otherwise).
+void xml_set_output(FILE *out);
+
+// Opens the root element of a top-level subtree.
+void xml_subtree_open(const char *tag, const xml_attrs &attrs = {});
+// Closes the innermost open element (ignored when none is open).
+void xml_subtree_close();
+// Marks the current top-level subtree complete: its output is flushed.
+void xml_subtree_once();
+// Opens and closes nested elements.  A close names the element it expects
+// to close; with nothing open it is ignored.
+void xml_send_open(const char *tag, const xml_attrs &attrs = {});
+void xml_send_close(const char *tag);
+// Writes a leaf: <tag>formatted text</tag>.
+void xml_send_all(const char *tag, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+void xml_send_allv(const char *tag, const char *fmt, va_list ap);
+// A leaf with literal text (no formatting).
+void xml_jxo_data(const char *tag, const char *text);
+// An empty element <tag/>.
+void xml_send_empty(const char *tag, const xml_attrs &attrs = {});
+
+// Attribute makers.
+xml_attr xml_attr_style(const char *word);
+xml_attr xml_attr_xmlns(const char *ns = XML_NS_ADAPTIVE_SERVICES);
+xml_attr xml_attribute(const char *name, const char *value);
+
+// Writes an error element naming the program with the message.
+void xml_error(const char *program, const char *message);
+// Closes every open element (the output stays well formed).
+void xml_subtree_unwind();
+// How many elements are open (tests).
+size_t xml_depth();
