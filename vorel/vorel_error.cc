@@ -1,0 +1,94 @@
+#include "vorel/vorel_error.h"
+
+#include "platform/xml.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int xml_mode = 0;
+int debug = 0;
+const char *prog_name = "vorel";
+
+namespace {
+
+constexpr size_t kMessageSize = 1024;
+
+void format_message(char (&buf)[kMessageSize], const char *fmt, va_list ap) {
+    int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
+    if (n < 0)
+        buf[0] = '\0';
+}
+
+// Writes the message as formatted: it is never used as a format again, so
+// "%" characters in it are printed as they are.
+void emit(const char *msg) {
+    if (xml_mode)
+        xml_error(vorel_prog_basename(), msg);
+    else
+        std::fputs(msg, stdout);
+}
+
+} // namespace
+
+const char *vorel_prog_basename() {
+    const char *p = prog_name ? prog_name : "vorel";
+    const char *slash = std::strrchr(p, '/');
+    return slash ? slash + 1 : p;
+}
+
+int vorel_xml_error(int, const char *fmt, ...) {
+    char buf[kMessageSize];
+    va_list ap;
+    va_start(ap, fmt);
+    format_message(buf, fmt, ap);
+    va_end(ap);
+    emit(buf);
+    return 0;
+}
+
+int vorel_fatal_error(int status, const char *fmt, ...) {
+    char buf[kMessageSize];
+    va_list ap;
+    va_start(ap, fmt);
+    format_message(buf, fmt, ap);
+    va_end(ap);
+    if (xml_mode) {
+        xml_error(vorel_prog_basename(), buf);
+        xml_subtree_unwind();
+    } else {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", vorel_prog_basename(), buf);
+    }
+    std::exit(status);
+}
+
+void vorel_disable_xml() { xml_mode = 0; }
+
+void vorel_user_message(const char *fmt, ...) {
+    char buf[kMessageSize];
+    va_list ap;
+    va_start(ap, fmt);
+    format_message(buf, fmt, ap);
+    va_end(ap);
+    emit(buf);
+}
+
+void vorel_note_failure(const char *fmt, ...) {
+    char buf[kMessageSize];
+    va_list ap;
+    va_start(ap, fmt);
+    format_message(buf, fmt, ap);
+    va_end(ap);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", vorel_prog_basename(), buf);
+}
+
+void vorel_trace(const char *fmt, ...) {
+    if (!debug)
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    std::vprintf(fmt, ap);
+    va_end(ap);
+}

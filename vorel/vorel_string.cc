@@ -1,0 +1,35 @@
+#include "vorel/vorel_string.h"
+
+#include <cstring>
+
+size_t vorel_strlcpy(char *dst, const char *src, size_t size) {
+    size_t len = std::strlen(src);
+    if (size) {
+        size_t n = len < size - 1 ? len : size - 1;
+        std::memcpy(dst, src, n);
+        dst[n] = '\0';
+    }
+    return len;
+}
+
+size_t vorel_strlcat(char *dst, const char *src, size_t size) {
+    size_t used = strnlen(dst, size);
+    if (used == size)
+        return size + std::strlen(src);
+    return used + vorel_strlcpy(dst + used, src, size - used);
+}
+
+const char *vorel_strnstr(const char *haystack, const char *needle, size_t len) {
+    size_t nlen = std::strlen(needle);
+    if (nlen == 0)
+        return haystack;
+    size_t hlen = strnlen(haystack, len);
+    for (size_t i = 0; i + nlen <= hlen; i++)
+        if (std::memcmp(haystack + i, needle, nlen) == 0)
+            return haystack + i;
+    return nullptr;
+}
+
+bool vorel_starts_with(const char *s, const char *prefix) {
+    return s && std::strncmp(s, prefix, std::strlen(prefix)) == 0;
+}

@@ -1,0 +1,19 @@
+// Bounded string helpers with the BSD semantics the program relies on.
+#pragma once
+
+#include <cstddef>
+
+// Copies at most size - 1 bytes of src into dst and always terminates it
+// (when size > 0). Returns the length of src, so a result >= size means
+// the copy was cut.
+size_t vorel_strlcpy(char *dst, const char *src, size_t size);
+// Appends src to the string in dst of size bytes, always terminated.
+size_t vorel_strlcat(char *dst, const char *src, size_t size);
+// The first occurrence of needle in the first len bytes of haystack (the
+// search also stops at haystack's NUL); null when absent.
+const char *vorel_strnstr(const char *haystack, const char *needle, size_t len);
+// The text itself, or "NULL" for a missing text: traces never hand a null
+// pointer to %s.
+inline const char *vorel_str_or_null(const char *s) { return s ? s : "NULL"; }
+// True when s begins with prefix.
+bool vorel_starts_with(const char *s, const char *prefix);
