@@ -1,0 +1,305 @@
+// Runs end-to-end cases: the real vorel binary against the real lab daemon.
+//
+//   e2e_runner --bin DIR CASEFILE...
+//
+// A case file (YAML) holds a scenario and one or more cases:
+//
+//   scenario: ../../lab/scenarios/demo.yaml   # a path (relative to the case
+//                                              # file) or an inline map
+//   cases:
+//     - name: tcplog connection table
+//       args: [-C, tcplog, -S, connection]     # vorel's arguments
+//       env: {VOREL_UI_TIME_UNIT_MS: "50"}     # optional
+//       status: 0                              # expected exit status
+//       stdout: |                              # expected standard output, exact
+//         ...
+//       stdout_file: name.out                  # or: the expected bytes in a file
+//       stderr: "..."                          # optional, exact
+//       stderr_contains: "..."                 # optional
+//       requests: |                            # optional: the agents' request log,
+//         pic 1/0 6200 01 3d ...               # exact, in order
+//       kernel_changes: | ...                  # optional: the kernel's change log
+//       xml_well_formed: true                  # optional: output parses as XML
+//       program: mvorel                        # optional: run another binary
+// Commands run in the case file's folder, so relative paths in args work.
+//
+// Every case runs "vorel-lab exec SCENARIO -- vorel ARGS" and compares.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+#include <yaml-cpp/yaml.h>
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string read_file(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+std::string dir_of(const std::string &path) {
+    size_t s = path.rfind('/');
+    return s == std::string::npos ? "." : path.substr(0, s);
+}
+
+// Runs argv with extra environment, collecting both output streams.
+Result run(const std::vector<std::string> &argv, const std::vector<std::pair<std::string, std::string>> &env,
+           const std::string &cwd) {
+    Result r;
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        for (auto &[k, v] : env)
+            setenv(k.c_str(), v.c_str(), 1);
+        std::vector<char *> a;
+        for (auto &s : argv)
+            a.push_back(const_cast<char *>(s.c_str()));
+        a.push_back(nullptr);
+        execv(a[0], a.data());
+        std::fprintf(stderr, "cannot run %s: %s\n", a[0], std::strerror(errno));
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    pollfd p[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open_fds = 2;
+    char buf[65536];
+    while (open_fds > 0) {
+        if (poll(p, 2, -1) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; i++) {
+            if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            ssize_t n = read(p[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                close(p[i].fd);
+                p[i].fd = -1;
+                open_fds--;
+            } else {
+                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+            }
+        }
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return r;
+}
+
+std::vector<std::string> lines(const std::string &s) {
+    std::vector<std::string> v;
+    std::istringstream in(s);
+    std::string l;
+    while (std::getline(in, l))
+        v.push_back(l);
+    return v;
+}
+
+// A short report of the first differing line.
+std::string difference(const std::string &want, const std::string &got) {
+    auto w = lines(want), g = lines(got);
+    size_t i = 0;
+    while (i < w.size() && i < g.size() && w[i] == g[i])
+        i++;
+    std::ostringstream s;
+    s << "    first difference at line " << i + 1 << ":\n";
+    s << "    want: " << (i < w.size() ? "[" + w[i] + "]" : "(end)") << "\n";
+    s << "    got:  " << (i < g.size() ? "[" + g[i] + "]" : "(end)") << "\n";
+    if (w.size() == g.size() && want != got)
+        s << "    (the texts differ only in a final newline or in bytes getline hides)\n";
+    s << "  --- whole output ---\n" << got << "  --- end ---\n";
+    return s.str();
+}
+
+// A minimal well-formedness check: tags balance and nest.
+bool xml_balanced(const std::string &s, std::string &why) {
+    std::vector<std::string> stack;
+    size_t i = 0;
+    while ((i = s.find('<', i)) != std::string::npos) {
+        size_t e = s.find('>', i);
+        if (e == std::string::npos) {
+            why = "unterminated tag";
+            return false;
+        }
+        std::string tag = s.substr(i + 1, e - i - 1);
+        i = e + 1;
+        if (tag.empty() || tag[0] == '?' || tag[0] == '!')
+            continue;
+        if (tag.back() == '/')
+            continue;
+        std::string name = tag.substr(tag[0] == '/' ? 1 : 0);
+        name = name.substr(0, name.find_first_of(" \t\n"));
+        if (tag[0] == '/') {
+            if (stack.empty() || stack.back() != name) {
+                why = "</" + name + "> does not close " + (stack.empty() ? "anything" : "<" + stack.back() + ">");
+                return false;
+            }
+            stack.pop_back();
+        } else {
+            stack.push_back(name);
+        }
+    }
+    if (!stack.empty()) {
+        why = "<" + stack.back() + "> is never closed";
+        return false;
+    }
+    return true;
+}
+
+struct Runner {
+    std::string bin;
+    int failed = 0, passed = 0;
+
+    void check(const std::string &what, const std::string &want, const std::string &got, bool &ok) {
+        if (want == got)
+            return;
+        ok = false;
+        std::printf("  %s differs\n%s", what.c_str(), difference(want, got).c_str());
+    }
+
+    void run_case(const std::string &file, const std::string &scenario, const YAML::Node &c, int n) {
+        std::string name = c["name"] ? c["name"].as<std::string>() : "case " + std::to_string(n);
+        std::string program = c["program"] ? c["program"].as<std::string>() : "vorel";
+        char logs[] = "/tmp/vorel-e2e-XXXXXX";
+        if (!mkdtemp(logs)) {
+            std::printf("FAIL %s: mkdtemp\n", name.c_str());
+            failed++;
+            return;
+        }
+        std::string reqlog = std::string(logs) + "/requests", klog = std::string(logs) + "/kernel";
+        std::vector<std::string> argv{bin + "/vorel-lab", "exec", scenario, "--request-log", reqlog,
+                                      "--kernel-log", klog, "--", bin + "/" + program};
+        for (const auto &a : c["args"])
+            argv.push_back(a.as<std::string>());
+        std::vector<std::pair<std::string, std::string>> env{{"VOREL_LOG_FILE", std::string(logs) + "/syslog"}};
+        for (const auto &kv : c["env"])
+            env.emplace_back(kv.first.as<std::string>(), kv.second.as<std::string>());
+        Result r = run(argv, env, dir_of(file));
+        bool ok = true;
+        int want_status = c["status"] ? c["status"].as<int>() : 0;
+        if (r.status != want_status) {
+            ok = false;
+            std::printf("  exit status %d, want %d\n", r.status, want_status);
+        }
+        if (c["stdout"])
+            check("standard output", c["stdout"].as<std::string>(), r.out, ok);
+        if (c["stdout_file"])
+            check("standard output", read_file(dir_of(file) + "/" + c["stdout_file"].as<std::string>()), r.out, ok);
+        if (c["stderr"])
+            check("standard error", c["stderr"].as<std::string>(), r.err, ok);
+        if (c["stderr_contains"] && r.err.find(c["stderr_contains"].as<std::string>()) == std::string::npos) {
+            ok = false;
+            std::printf("  standard error lacks [%s]; it is:\n%s\n", c["stderr_contains"].as<std::string>().c_str(),
+                        r.err.c_str());
+        }
+        if (c["syslog_contains"]) {
+            std::string log = read_file(std::string(logs) + "/syslog");
+            if (log.find(c["syslog_contains"].as<std::string>()) == std::string::npos) {
+                ok = false;
+                std::printf("  system log lacks [%s]; it is:\n%s\n", c["syslog_contains"].as<std::string>().c_str(),
+                            log.c_str());
+            }
+        }
+        if (c["requests"])
+            check("request log", c["requests"].as<std::string>(), read_file(reqlog), ok);
+        if (c["kernel_changes"])
+            check("kernel change log", c["kernel_changes"].as<std::string>(), read_file(klog), ok);
+        if (c["xml_well_formed"] && c["xml_well_formed"].as<bool>()) {
+            std::string why;
+            if (!xml_balanced(r.out, why)) {
+                ok = false;
+                std::printf("  output is not well formed: %s\n%s", why.c_str(), r.out.c_str());
+            }
+        }
+        if (!ok && !r.err.empty() && !c["stderr"])
+            std::printf("  (standard error: %s)\n", r.err.c_str());
+        std::printf("%s %s\n", ok ? "ok  " : "FAIL", name.c_str());
+        (ok ? passed : failed)++;
+        for (const char *f : {"/requests", "/kernel", "/syslog"})
+            unlink((std::string(logs) + f).c_str());
+        rmdir(logs);
+    }
+
+    void run_file(const std::string &file) {
+        YAML::Node doc;
+        try {
+            doc = YAML::LoadFile(file);
+        } catch (const YAML::Exception &e) {
+            std::printf("FAIL %s: %s\n", file.c_str(), e.what());
+            failed++;
+            return;
+        }
+        std::string scenario;
+        std::string tmp;
+        if (doc["scenario"].IsScalar()) {
+            scenario = doc["scenario"].as<std::string>();
+            if (scenario[0] != '/')
+                scenario = dir_of(file) + "/" + scenario;
+        } else {
+            char path[] = "/tmp/vorel-e2e-scenario-XXXXXX.yaml";
+            int fd = mkstemps(path, 5);
+            YAML::Emitter e;
+            e << doc["scenario"];
+            if (fd < 0 || write(fd, e.c_str(), e.size()) != static_cast<ssize_t>(e.size())) {
+                std::printf("FAIL %s: cannot write the scenario\n", file.c_str());
+                failed++;
+                return;
+            }
+            close(fd);
+            scenario = tmp = path;
+        }
+        int n = 0;
+        for (const auto &c : doc["cases"]) {
+            try {
+                run_case(file, scenario, c, ++n);
+            } catch (const YAML::Exception &e) {
+                std::printf("FAIL %s case %d: %s\n", file.c_str(), n, e.what());
+                failed++;
+            }
+        }
+        if (!tmp.empty())
+            unlink(tmp.c_str());
+    }
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Runner r;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--bin") == 0 && i + 1 < argc)
+            r.bin = argv[++i];
+        else
+            files.push_back(argv[i]);
+    }
+    if (r.bin.empty() || files.empty()) {
+        std::fprintf(stderr, "usage: e2e_runner --bin DIR CASEFILE...\n");
+        return 2;
+    }
+    for (const auto &f : files)
+        r.run_file(f);
+    std::printf("%d passed, %d failed\n", r.passed, r.failed);
+    return r.failed ? 1 : 0;
+}
