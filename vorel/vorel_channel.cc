@@ -1,0 +1,77 @@
+#include "vorel/vorel_channel.h"
+
+#include "platform/rtslib.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr services_ui_timer kPacedTimer{5, 5, 60};
+constexpr services_ui_timer kLibraryTimer{0, 0, 0};
+
+bool pic_answers_at_its_own_pace(uint16_t pic_id) { return pic_id != 0 && (pic_id < 2644 || pic_id > 2648); }
+
+// One kernel handle for the PIC queries of the whole run, closed at exit
+// (a handle per PIC would leave a connection open per PIC visited).
+rtslib_handle *pic_query_handle() {
+    static rtslib_handle *h = [] {
+        rtslib_handle *opened = rtslib_open(2);
+        if (opened)
+            std::atexit([] { rtslib_close(pic_query_handle()); });
+        return opened;
+    }();
+    return h;
+}
+
+} // namespace
+
+vorel::ByteWriter vorel_request(uint16_t type, uint16_t version, size_t size, uint16_t svc_set_id) {
+    vorel::ByteWriter w(size);
+    w.be16(0, type);
+    w.be16(2, version);
+    w.be16(4, static_cast<uint16_t>(size / 4));
+    w.be16(6, svc_set_id);
+    return w;
+}
+
+services_ui_msg_hdr vorel_reply_header(const vorel::ByteReader &r) {
+    services_ui_msg_hdr h;
+    if (!r.has(0, SERVICES_UI_MSG_HDR_LEN))
+        return h;
+    h.msg_type = r.be16(0);
+    h.msg_version = r.be16(2);
+    h.msg_len = r.be16(4);
+    h.svc_set_id = r.be16(6);
+    return h;
+}
+
+services_ui_timer vorel_ipc_timer(unsigned fpc, unsigned pic) {
+    rtslib_handle *h = pic_query_handle();
+    if (!h)
+        return kLibraryTimer;
+    rtslib_pic_record *rec = nullptr;
+    size_t len = 0;
+    int rc = rtslib_pic_get(h, static_cast<uint16_t>(fpc), static_cast<uint16_t>(pic), RTSLIB_OP_GET, &rec, &len);
+    if (rc != 0 || !rec || !(rec->flags & 1)) {
+        if (rec)
+            rtslib_msg_idl_release(h, rec);
+        return kPacedTimer;
+    }
+    uint16_t id = rec->pic_id;
+    rtslib_msg_idl_release(h, rec);
+    return pic_answers_at_its_own_pace(id) ? kLibraryTimer : kPacedTimer;
+}
+
+services_ui_conn *vorel_services_ui_open(unsigned fpc, unsigned pic, uint16_t port, services_ui_error_cb err) {
+    services_ui_timer t = vorel_ipc_timer(fpc, pic);
+    return services_ui_open_timeout(fpc, pic, port, err, &t);
+}
+
+int vorel_send(services_ui_conn *c, const vorel::ByteWriter &req) {
+    return services_ui_send(c, req.data(), req.size());
+}
+
+vorel::ByteReader vorel_receive(services_ui_conn *c, uint16_t type, uint16_t version) {
+    services_ui_reply r = services_ui_receive(c, type, version);
+    return r ? vorel::ByteReader(r.data, r.size) : vorel::ByteReader();
+}

@@ -1,0 +1,66 @@
+// The program's side of the Services UI channel: the timer triple chosen
+// per PIC, the open call every driver uses, an owning handle that closes a
+// channel exactly once, and the message header.
+#pragma once
+
+#include "platform/bytes.h"
+#include "platform/services_ui.h"
+
+#include <cstdint>
+#include <vector>
+
+// The header that begins every request and reply: four 16-bit fields in
+// network order.
+constexpr size_t SERVICES_UI_MSG_HDR_LEN = 8;
+struct services_ui_msg_hdr {
+    uint16_t msg_type = 0;
+    uint16_t msg_version = 0;
+    uint16_t msg_len = 0; // 32-bit words, header included
+    uint16_t svc_set_id = 0;
+};
+
+// A request of size bytes (a multiple of 4) with its header stored; the
+// body is zero until the caller sets its fields.
+vorel::ByteWriter vorel_request(uint16_t type, uint16_t version, size_t size, uint16_t svc_set_id = 0);
+// The header of a received message (zeroes when it is shorter than 8).
+services_ui_msg_hdr vorel_reply_header(const vorel::ByteReader &r);
+
+// The timer triple for a PIC: 5,5,60 unless the kernel's PIC record says
+// the PIC answers at its own pace (0,0,0: the library's defaults).
+services_ui_timer vorel_ipc_timer(unsigned fpc, unsigned pic);
+
+services_ui_conn *vorel_services_ui_open(unsigned fpc, unsigned pic, uint16_t port, services_ui_error_cb err);
+
+// Owns one open channel and closes it exactly once.
+class pic_channel {
+  public:
+    pic_channel() = default;
+    explicit pic_channel(services_ui_conn *c) : c_(c) {}
+    ~pic_channel() { close(); }
+    pic_channel(const pic_channel &) = delete;
+    pic_channel &operator=(const pic_channel &) = delete;
+    pic_channel(pic_channel &&o) noexcept : c_(o.c_) { o.c_ = nullptr; }
+    pic_channel &operator=(pic_channel &&o) noexcept {
+        if (this != &o) {
+            close();
+            c_ = o.c_;
+            o.c_ = nullptr;
+        }
+        return *this;
+    }
+    services_ui_conn *get() const { return c_; }
+    explicit operator bool() const { return c_ != nullptr; }
+    void close() {
+        if (c_)
+            services_ui_close(c_);
+        c_ = nullptr;
+    }
+
+  private:
+    services_ui_conn *c_ = nullptr;
+};
+
+// Sends a request built with vorel_request; negative on failure.
+int vorel_send(services_ui_conn *c, const vorel::ByteWriter &req);
+// The next reply of that type as a bounded reader (empty when none).
+vorel::ByteReader vorel_receive(services_ui_conn *c, uint16_t type, uint16_t version);

@@ -1,0 +1,205 @@
+// -C tcplog -S connection: the TCP connections that each service PIC's
+// logging facility keeps to its log collectors.
+#include "platform/xml.h"
+#include "vorel/vorel_cmds.h"
+#include "vorel/vorel_driver.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_getopt.h"
+#include "vorel/vorel_string.h"
+#include "vorel/vorel_util.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr size_t kCompareLen = 128;
+
+constexpr uint16_t kConnInfoRequest = 317;
+constexpr uint16_t kConnInfoReply = 318;
+constexpr size_t kRequestSize = 16;
+constexpr size_t kReplySize = 14360;
+constexpr size_t kEntriesOffset = 24;
+constexpr size_t kEntrySize = 56;
+constexpr size_t kMaxEntries = 256;
+
+struct tcplog_params {
+    std::string action;
+    std::string pic_name;
+    std::string command;
+    std::string subcommand;
+    bool has_action = false, has_pic = false, has_command = false, has_subcommand = false;
+    uint8_t done = 0;
+};
+
+const char *state_name(uint8_t state) {
+    static const char *const names[] = {"Init", "Connection-In-Progress", "Reconnect-In-Progress", "Established"};
+    return state < 4 ? names[state] : "Invalid";
+}
+
+struct conn_entry {
+    uint8_t state;
+    vorel_addr local, remote;
+    uint16_t remote_port;
+    uint64_t session_id;
+};
+
+conn_entry read_entry(const vorel::ByteReader &r, size_t off) {
+    conn_entry e;
+    e.state = r.u8(off);
+    e.local = vorel_addr_read(r, off + 4);
+    e.remote = vorel_addr_read(r, off + 24);
+    e.remote_port = r.be16(off + 44);
+    e.session_id = r.be64(off + 48);
+    return e;
+}
+
+void render_xml(const asp_info &asp, const vorel::ByteReader &r, size_t n) {
+    xml_subtree_open("tcp-log-connection-status-summary");
+    xml_send_all("tcp-log-interface-name", "%s", asp.name);
+    for (size_t i = 0; i < n; i++) {
+        conn_entry e = read_entry(r, kEntriesOffset + i * kEntrySize);
+        char local[INET6_ADDRSTRLEN + 8], remote[INET6_ADDRSTRLEN + 8];
+        xml_send_open("tcp-log-connection-status-entry");
+        xml_send_all("tcp-log-session-id", "%llu", static_cast<unsigned long long>(e.session_id));
+        xml_send_all("tcp-log-connection-state", "%s", state_name(e.state));
+        xml_send_all("tcp-log-source-ip", "%s", ipaddr_tostring(&e.local, local, sizeof local));
+        xml_send_all("tcp-log-remote-ip", "%s", ipaddr_tostring(&e.remote, remote, sizeof remote));
+        xml_send_all("tcp-log-remote-port", "%u", e.remote_port);
+        xml_send_close("tcp-log-connection-status-entry");
+    }
+    xml_subtree_close();
+    xml_subtree_once();
+}
+
+void render_text(const vorel::ByteReader &r, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        conn_entry e = read_entry(r, kEntriesOffset + i * kEntrySize);
+        char local[INET6_ADDRSTRLEN + 8], remote[INET6_ADDRSTRLEN + 8];
+        std::printf("Entry num : %d\n", static_cast<int>(i));
+        std::printf("Id %d Status : %d sn_id %llu\n remote-port %u local IP %s peer IP %s\n", static_cast<int>(i),
+                    e.state, static_cast<unsigned long long>(e.session_id), e.remote_port,
+                    ipaddr_tostring(&e.local, local, sizeof local), ipaddr_tostring(&e.remote, remote, sizeof remote));
+    }
+}
+
+int tcplog_conn_info_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info *asp, svc_set_info *,
+                           tcplog_params *) {
+    if (!asp_conn) {
+        vorel_trace("asp_conn is null\n");
+        return -1;
+    }
+    vorel::ByteWriter req = vorel_request(kConnInfoRequest, 1, kRequestSize);
+    if (vorel_send(asp_conn, req) < 0)
+        return -1;
+    vorel::ByteReader reply = vorel_receive(asp_conn, kConnInfoReply, 1);
+    if (reply.empty()) {
+        vorel_trace("%s:%d No replies from SPIC \n", "tcplog_conn_info_query", 208);
+        return 0;
+    }
+    if (reply.size() < kReplySize) {
+        vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n", asp->name, kConnInfoReply,
+                    reply.size(), kReplySize);
+        return 0;
+    }
+    size_t n = reply.clamp_count(reply.be16(16), kEntriesOffset, kEntrySize, kMaxEntries);
+    if (n == 0)
+        return 0;
+    if (ctxt->xml)
+        render_xml(*asp, reply, n);
+    else
+        render_text(reply, n);
+    return 0;
+}
+
+int tcplog_open(vorel_ctx *, tcplog_params *) {
+    vorel_trace("vorel: TCPLOG info dump start.\n");
+    return 0;
+}
+
+int tcplog_close(vorel_ctx *, tcplog_params *) {
+    vorel_trace("vorel: TCPLOG info completed \n");
+    return 0;
+}
+
+const vorel_action<tcplog_params> tcplog_cmd_handlers_table[] = {
+    {"tcplog_conn_info", tcplog_open, tcplog_close, tcplog_conn_info_query},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+void parse_options(int argc, char **argv, const vorel_ctx *ctxt, tcplog_params &p) {
+    int c;
+    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        switch (c) {
+        case 'S':
+            p.subcommand = vorel_optarg;
+            p.has_subcommand = true;
+            break;
+        case 'i':
+            p.pic_name = vorel_optarg;
+            p.has_pic = true;
+            break;
+        case 'C':
+            p.command = vorel_optarg;
+            p.has_command = true;
+            break;
+        default:
+            break;
+        }
+    }
+    p.done = 1;
+}
+
+const char *text_or_null(bool has, const std::string &s) { return has ? s.c_str() : nullptr; }
+
+// The argument vector, each word after "vorel: " (the echo of a refused command line).
+std::string argument_echo(int argc, char **argv) {
+    std::string s;
+    for (int i = 0; i < argc; i++)
+        s += std::string("vorel: ") + vorel_str_or_null(argv[i]);
+    return s + "\n";
+}
+
+} // namespace
+
+int vorel_handle_tcplog_command(int argc, char **argv, vorel_ctx *ctxt) {
+    tcplog_params p;
+    parse_options(argc, argv, ctxt, p);
+    if (!p.has_action && p.has_command && p.has_subcommand &&
+        std::strncmp(p.command.c_str(), "tcplog", kCompareLen) == 0 &&
+        std::strncmp(p.subcommand.c_str(), "connection", kCompareLen) == 0) {
+        p.action = "tcplog_conn_info";
+        p.has_action = true;
+    }
+    if (debug) {
+        for (int i = 0; i < argc; i++)
+            std::printf("vorel: %s ", vorel_str_or_null(argv[i]));
+        std::printf("\n");
+        std::printf("vorel: command: %s, subcommand: %s \n",
+                    vorel_str_or_null(text_or_null(p.has_command, p.command)),
+                    vorel_str_or_null(text_or_null(p.has_subcommand, p.subcommand)));
+    }
+    if (!p.has_action) {
+        vorel_user_message("vorel: tcplog handler doesn't know what to do\n%s", argument_echo(argc, argv).c_str());
+        return -1;
+    }
+
+    pic_walk walk;
+    walk.records = walk_records::asp;
+    if (p.has_pic) {
+        walk.pic_name = p.pic_name.c_str();
+        walk.pic_name_len = kCompareLen;
+    } else {
+        walk.admit = [](const asp_info &asp) { return std::strstr(asp.name, "mams") == nullptr; };
+    }
+    walk.open_channel = vorel_open_pic_xml_error;
+    walk.on_open_failure = open_failure::skip_pic;
+
+    bool ran = false;
+    int rc = vorel_run_action(tcplog_cmd_handlers_table, p.action.c_str(), walk, ctxt, &p,
+                              "vorel: TCPLOG action %s is not supported yet\n", &ran);
+    if (!ran)
+        vorel_user_message("vorel: tcplog handler unknown action: %s \n", p.action.c_str());
+    return rc;
+}

@@ -1,0 +1,102 @@
+// The per-PIC action driver every command family runs.
+//
+// A handler names an action and looks it up in its Action table; the
+// driver then calls the action's open, walks the snapshot's PICs that pass
+// the family's filter, opens a channel to each, calls the query once per
+// PIC (or once per chosen service set of the PIC), closes the channel and
+// finally calls close.  The families differ only in the records they walk,
+// their filter, the open call and what a failed open does: those are the
+// fields of pic_walk below, so no family copies the walk itself.
+#pragma once
+
+#include "platform/services_ui.h"
+#include "vorel/vorel_channel.h"
+#include "vorel/vorel_ctx.h"
+#include "vorel/vorel_db.h"
+
+#include <cstring>
+#include <functional>
+
+template <typename Params> struct vorel_action {
+    const char *name;
+    int (*open)(vorel_ctx *ctxt, Params *params);
+    int (*close)(vorel_ctx *ctxt, Params *params);
+    // Called per PIC (svc_set null) or per service set; negative stops the walk.
+    int (*query)(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info *asp, svc_set_info *svc_set,
+                 Params *params);
+};
+
+enum class walk_records { asp, service_interfaces };
+enum class open_failure { skip_pic, stop_walk, log_and_stop_walk };
+
+struct pic_walk {
+    walk_records records = walk_records::asp;
+    // Only the record with exactly this name (compared on pic_name_len
+    // characters) when set.
+    const char *pic_name = nullptr;
+    size_t pic_name_len = ASP_NAME_LEN;
+    // The family's own filter, besides the name; null admits every record.
+    std::function<bool(const asp_info &asp)> admit;
+    // Opens the channel to a record; null when it cannot be reached.
+    std::function<services_ui_conn *(const asp_info &asp)> open_channel;
+    open_failure on_open_failure = open_failure::skip_pic;
+    // Service-set mode: query once per service set of style "B" and kind 0
+    // (and kind 1 when admit_kind1), named svc_set_name when set.
+    bool per_service_set = false;
+    bool admit_kind1 = false;
+    const char *svc_set_name = nullptr;
+    // Families with both modes trace each call.
+    bool trace_calls = false;
+};
+
+// The walk itself: calls query per chosen PIC or service set.  0, or -1
+// when a query or an open stopped it.
+using pic_query_fn = std::function<int(services_ui_conn *c, asp_info *asp, svc_set_info *ss)>;
+int vorel_walk_pics(const pic_walk &walk, const pic_query_fn &query);
+
+// Debug trace of an action that is not supported yet.
+void vorel_trace_action(const char *fmt, const char *name);
+
+// The driver: open, walk, close.  0, or -1 when the walk was stopped
+// (close is then not called).
+template <typename Params>
+int vorel_run_driver(const pic_walk &walk, const vorel_action<Params> &a, vorel_ctx *ctxt, Params *params) {
+    if (a.open)
+        a.open(ctxt, params);
+    int rc = vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {
+        return a.query(ctxt, c, asp, ss, params);
+    });
+    if (rc < 0)
+        return -1;
+    if (a.close)
+        a.close(ctxt, params);
+    return 0;
+}
+
+// Looks the action up and runs the driver for the first row that has both
+// open and close.  A row with the name but without them is passed over
+// (traced in debug mode with the family's text, whose one %s is the name).
+// -1 with *ran false when no row ran; the handler then prints its
+// "unknown action" message.
+template <typename Params>
+int vorel_run_action(const vorel_action<Params> *table, const char *action, const pic_walk &walk,
+                     vorel_ctx *ctxt, Params *params, const char *not_supported_fmt, bool *ran) {
+    *ran = false;
+    for (const vorel_action<Params> *row = table; row->name; row++) {
+        if (!action || std::strcmp(row->name, action) != 0)
+            continue;
+        if (!row->open || !row->close) {
+            if (not_supported_fmt)
+                vorel_trace_action(not_supported_fmt, row->name);
+            continue;
+        }
+        *ran = true;
+        return vorel_run_driver(walk, *row, ctxt, params);
+    }
+    return -1;
+}
+
+// Open calls of the families.
+services_ui_conn *vorel_open_pic_xml_error(const asp_info &asp);
+services_ui_conn *vorel_open_pic_fatal(const asp_info &asp);
+services_ui_conn *vorel_open_inline_fatal(const asp_info &asp);
