@@ -1,0 +1,386 @@
+#include "vorel/vorel_util.h"
+
+#include "platform/xml.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+
+namespace {
+
+// One row of a code/name table; tables end with a null name.
+struct code_name {
+    int code;
+    const char *name;
+};
+
+const char *name_of(const code_name *table, int code, const char *unknown) {
+    for (const code_name *row = table; row->name; row++)
+        if (row->code == code)
+            return row->name;
+    return unknown;
+}
+
+// Option tables may list a name twice; every row is looked at and the
+// last one that matches decides.
+int code_of(const code_name *table, const char *name, int unknown) {
+    int code = unknown;
+    if (!name)
+        return code;
+    for (const code_name *row = table; row->name; row++)
+        if (std::strcmp(row->name, name) == 0)
+            code = row->code;
+    return code;
+}
+
+const code_name alg_names[] = {
+    {0, "any"},          {1, "ftp"},
+    {2, "h323"},         {3, "tftp"},
+    {4, "http"},         {5, "https"},
+    {6, "rip"},          {7, "traceroute"},
+    {8, "shell"},        {9, "snmp"},
+    {10, "netshow"},     {11, "realaudio"},
+    {12, "winframe"},    {13, "vdolive"},
+    {14, "rtsp"},        {15, "rpcportmap"},
+    {16, "rpc"},         {17, "login"},
+    {18, "netbios"},     {19, "exec"},
+    {20, "sqlnet"},      {22, "dcerpcportmap"},
+    {23, "dcerpc"},      {24, "msexchange"},
+    {25, "icmp"},        {26, "iiop"},
+    {27, "dns"},         {28, "bootp"},
+    {29, "sip"},         {32, "pptp"},
+    {34, "ras"},         {37, "talk"},
+    {40, "udp"},         {41, "tcp"},
+    {42, "ip"},          {44, "icmpv6"},
+    {49, "ike-esp-nat"}, {0, nullptr},
+};
+
+const code_name qrtalg_names[] = {
+    {0, "none"},        {1, "ftp"},        {2, "rsh"},       {5, "portmapper"},   {11, "rtsp"},
+    {13, "icmp"},       {16, "dns"},       {29, "tftp"},     {55, "msrpc"},       {60, "H323"},
+    {61, "ras"},        {63, "sip"},       {64, "sqlnet"},   {65, "talk"},        {69, "pptp"},
+    {71, "sccp"},       {72, "mgcp_ua"},   {73, "mgcp_ca"},  {74, "gtpc"},        {75, "gtpu"},
+    {76, "gtp0"},       {77, "sctp"},      {79, "ftp data"}, {81, "ike-esp-nat"}, {82, "icmpv6"},
+    {101, "tftp data"}, {102, "rtsp rtp"}, {103, "sip rtp"}, {1001, "ignore"},    {1002, "ip"},
+    {1003, "tcp"},      {1004, "udp"},     {0, nullptr},
+};
+
+const code_name proto_names[] = {
+    {1, "ICMP"},    {2, "IGMP"},  {3, "GGP"},   {4, "IPIP"},  {6, "TCP"},    {8, "EGP"},
+    {17, "UDP"},    {41, "IPV6"}, {46, "RSVP"}, {47, "GRE"},  {50, "ESP"},   {51, "AH"},
+    {58, "ICMPV6"}, {88, "IGRP"}, {89, "OSPF"}, {103, "PIM"}, {132, "SCTP"}, {0, nullptr},
+};
+
+const code_name flowtype_names[] = {
+    {0, "Unknown"}, {1, "Watch"}, {2, "Forward"}, {3, "Drop"}, {4, "Reject"}, {0, nullptr},
+};
+
+const code_name role_names[] = {
+    {0, "Unknown"}, {1, "Initiator"}, {2, "Responder"}, {3, "Master"}, {0, nullptr},
+};
+
+const code_name msp_role_names[] = {{1, "forward"}, {2, "reverse"}, {0, nullptr}};
+
+const code_name dir_names[] = {{0, "U"}, {1, "I"}, {2, "O"}, {0, nullptr}};
+
+// Option names of applications.  "icmpv6" is listed twice; both rows give
+// the same code.
+const code_name application_codes[] = {
+    {28, "bootp"},   {23, "dce-rpc"},     {22, "dce-rpc-portmap"},
+    {27, "dns"},     {19, "exec"},        {1, "ftp"},
+    {2, "h323"},     {34, "ras"},         {25, "icmp"},
+    {26, "iiop"},    {42, "ip"},          {17, "login"},
+    {18, "netbios"}, {10, "netshow"},     {11, "realaudio"},
+    {16, "rpc"},     {15, "rpc-portmap"}, {14, "rtsp"},
+    {8, "shell"},    {35, "rsh"},         {29, "sip"},
+    {9, "snmp"},     {20, "sqlnet"},      {37, "talk"},
+    {3, "tftp"},     {7, "traceroute"},   {12, "winframe"},
+    {32, "pptp"},    {44, "icmpv6"},      {49, "ike-esp-nat"},
+    {57, "none"},    {55, "ftp-data"},    {4, "http"},
+    {5, "https"},    {44, "icmpv6"},      {52, "imap"},
+    {51, "smtp"},    {53, "ssh"},         {54, "telnet"},
+    {0, nullptr},
+};
+constexpr int kUnknownApplication = 62;
+
+const code_name protocol_codes[] = {
+    {51, "ah"},    {8, "egp"},  {50, "esp"},  {47, "gre"},  {1, "icmp"},  {58, "icmp6"},
+    {2, "igmp"},   {4, "ipip"}, {41, "ipv6"}, {89, "ospf"}, {103, "pim"}, {46, "rsvp"},
+    {132, "sctp"}, {6, "tcp"},  {17, "udp"},  {0, nullptr},
+};
+
+// Applications that the session engine handles (0, "any", included).
+const uint8_t msp_applications[] = {0,  8,  27, 1,  25, 42, 23, 22, 16, 15, 14,
+                                    20, 37, 3,  32, 29, 2,  34, 35, 44, 49, 57};
+
+// Address text goes through these two functions only, so that a platform
+// parser or formatter can take their place in one spot.
+
+// Parses one IPv4 or IPv6 address; the address bytes land in addr's words
+// in network order.
+bool parse_address(const char *text, vorel_addr *addr) {
+    in_addr v4;
+    if (inet_pton(AF_INET, text, &v4) == 1) {
+        std::memcpy(&addr->words[0], &v4, sizeof v4);
+        addr->is_ipv6 = 0;
+        return true;
+    }
+    in6_addr v6;
+    if (inet_pton(AF_INET6, text, &v6) == 1) {
+        std::memcpy(addr->words, &v6, sizeof v6);
+        addr->is_ipv6 = 1;
+        return true;
+    }
+    return false;
+}
+
+// Formats four host-order words as an IPv6 address (the standard text).
+void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
+    uint32_t net[4];
+    for (int i = 0; i < 4; i++)
+        net[i] = htonl(words[i]);
+    char text[INET6_ADDRSTRLEN];
+    if (!inet_ntop(AF_INET6, net, text, sizeof text))
+        text[0] = '\0';
+    std::snprintf(buf, size, "%s", text);
+}
+
+vorel_prefix_error_fn prefix_error_reporter = nullptr;
+
+void report_invalid_prefix() {
+    vorel_prefix_error_fn report = prefix_error_reporter ? prefix_error_reporter : xml_error;
+    report("vorel", "Error parsing source prefix filter, invalid prefix");
+}
+
+// The top n bits of a word (n in 0..32), built without a 32-bit shift.
+uint32_t top_bits(unsigned n) {
+    if (n == 0)
+        return 0;
+    return n >= 32 ? 0xffffffffu : 0xffffffffu << (32 - n);
+}
+
+// Splits "ADDRESS[/LENGTH]" and parses both halves.  *length is 0 when no
+// length is given.  False for a bad address, a length that is not a plain
+// decimal number, or a length beyond the family's width.
+bool parse_prefix_text(const char *text, vorel_addr *addr, unsigned *length) {
+    *length = 0;
+    if (!text)
+        return false;
+    const char *slash = std::strchr(text, '/');
+    size_t addr_len = slash ? size_t(slash - text) : std::strlen(text);
+    char addr_text[INET6_ADDRSTRLEN];
+    if (addr_len >= sizeof addr_text)
+        return false;
+    std::memcpy(addr_text, text, addr_len);
+    addr_text[addr_len] = '\0';
+    if (!parse_address(addr_text, addr))
+        return false;
+    if (!slash)
+        return true;
+
+    const unsigned max_length = addr->is_ipv6 ? 128 : 32;
+    const char *p = slash + 1;
+    if (*p == '\0')
+        return false;
+    unsigned value = 0;
+    for (; *p; p++) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + unsigned(*p - '0');
+        if (value > max_length)
+            return false;
+    }
+    *length = value;
+    return true;
+}
+
+// The mask of a prefix length (1..32 for IPv4, 1..128 for IPv6), in host
+// order: whole words of ones, then the leftover bits at the top of the
+// next word.
+void build_mask(unsigned length, bool ipv6, vorel_addr *mask) {
+    if (!ipv6) {
+        mask->words[0] = top_bits(length);
+        return;
+    }
+    for (unsigned i = 0; i < 4; i++) {
+        unsigned covered = i * 32;
+        unsigned bits = length > covered ? length - covered : 0;
+        mask->words[i] = top_bits(bits > 32 ? 32 : bits);
+    }
+}
+
+// The compact renderings share eight 16-byte buffers; each call advances
+// the index first and writes into the next buffer.
+constexpr int kRingSlots = 8;
+constexpr size_t kRingSlotSize = 16;
+char compact_ring[kRingSlots][kRingSlotSize];
+int compact_index = 0;
+
+char *next_compact_slot() {
+    compact_index = (compact_index + 1) % kRingSlots;
+    return compact_ring[compact_index];
+}
+
+// Right-aligned formats leave blanks in front; callers get the text from
+// its first non-blank character.
+const char *skip_blanks(const char *s) {
+    while (*s == ' ')
+        s++;
+    return s;
+}
+
+} // namespace
+
+vorel_addr vorel_addr_read(const vorel::ByteReader &r, size_t off) {
+    vorel_addr a{};
+    for (size_t i = 0; i < 4; i++)
+        a.words[i] = r.be32(off + 4 * i);
+    a.is_ipv6 = r.u8(off + 16);
+    return a;
+}
+
+int vorel_wire_family(uint32_t family_word) {
+    if (family_word == 0)
+        return 0;
+    return family_word == 2 ? VOREL_FAMILY_INET : VOREL_FAMILY_INET6;
+}
+
+const char *alg2str(int code) {
+    return name_of(alg_names, code, "???");
+}
+const char *qrtalg2str(int code) {
+    return name_of(qrtalg_names, code, "???");
+}
+
+const char *proto2str(int proto) {
+    const char *name = name_of(proto_names, proto, nullptr);
+    if (name)
+        return name;
+    // Unknown numbers share one small buffer; four digits and more are cut
+    // to the first three.
+    static char number[4];
+    std::snprintf(number, sizeof number, "%d", proto);
+    return number;
+}
+
+const char *flowtype2str(int type) {
+    return name_of(flowtype_names, type, "????");
+}
+const char *role2str(int role) {
+    return name_of(role_names, role, "????");
+}
+const char *msp_role2str(int role) {
+    return name_of(msp_role_names, role, "????");
+}
+const char *dir2str(int dir) {
+    return name_of(dir_names, dir, "err");
+}
+
+const char *icmpproto2str(int, int) {
+    return "";
+}
+
+int vorel_alg_supported_on_msp(uint8_t code) {
+    for (uint8_t supported : msp_applications)
+        if (supported == code)
+            return 1;
+    return 0;
+}
+
+uint8_t vorel_application_protocol_string_to_uint8(const char *name) {
+    return uint8_t(code_of(application_codes, name, kUnknownApplication));
+}
+
+uint8_t vorel_protocol_string_to_uint8(const char *name) {
+    return uint8_t(code_of(protocol_codes, name, 0));
+}
+
+char *ip2str(uint32_t addr, char *buf, size_t size) {
+    std::snprintf(buf, size, "%u.%u.%u.%u", addr >> 24, (addr >> 16) & 0xff, (addr >> 8) & 0xff,
+                  addr & 0xff);
+    return buf;
+}
+
+char *ipaddr_tostring(const vorel_addr *addr, char *buf, size_t size) {
+    if (addr->is_ipv6)
+        format_ipv6(addr->words, buf, size);
+    else
+        ip2str(addr->words[0], buf, size);
+    return buf;
+}
+
+int prefix_value_to_string(int family, const vorel_addr *addr, int, char *buf, size_t size) {
+    constexpr size_t kIpv6TextLimit = 80;
+    if (family == VOREL_FAMILY_INET) {
+        ip2str(addr->words[0], buf, size);
+        return 0;
+    }
+    if (family == VOREL_FAMILY_INET6) {
+        format_ipv6(addr->words, buf, size < kIpv6TextLimit ? size : kIpv6TextLimit);
+        return 0;
+    }
+    return family;
+}
+
+int vorel_parse_prefix(vorel_addr *addr, const char *text, vorel_addr *mask) {
+    *addr = vorel_addr{};
+    *mask = vorel_addr{};
+    unsigned length = 0;
+    if (!parse_prefix_text(text, addr, &length)) {
+        *addr = vorel_addr{};
+        report_invalid_prefix();
+        return 0;
+    }
+    mask->is_ipv6 = addr->is_ipv6;
+    if (length == 0)
+        return 0;
+    build_mask(length, addr->is_ipv6, mask);
+    return 1;
+}
+
+int vorel_prefix_parse(uint32_t *addr, const char *text) {
+    vorel_addr parsed{};
+    unsigned length = 0;
+    if (!parse_prefix_text(text, &parsed, &length) || parsed.is_ipv6) {
+        report_invalid_prefix();
+        return 0;
+    }
+    *addr = parsed.words[0];
+    return int(length);
+}
+
+vorel_prefix_error_fn vorel_set_prefix_error_reporter(vorel_prefix_error_fn fn) {
+    vorel_prefix_error_fn previous = prefix_error_reporter ? prefix_error_reporter : xml_error;
+    prefix_error_reporter = fn;
+    return previous;
+}
+
+const char *vorel_numbers_convert(double v) {
+    char *slot = next_compact_slot();
+    if (v > 5000000)
+        std::snprintf(slot, kRingSlotSize, "%6.1fM", v / 1000000);
+    else if (v > 5000)
+        std::snprintf(slot, kRingSlotSize, "%6.1fk", v / 1000);
+    else
+        std::snprintf(slot, kRingSlotSize, "%4.1f", v);
+    return skip_blanks(slot);
+}
+
+// The value counts tenths; whole units are shown (the division is integral).
+const char *vorel_treshold_convert(unsigned v) {
+    return vorel_numbers_convert(v / 10);
+}
+
+const char *vorel_time_convert(unsigned seconds) {
+    char *slot = next_compact_slot();
+    if (seconds > 86400)
+        std::snprintf(slot, kRingSlotSize, "%ud%uh", seconds / 86400, seconds % 86400 / 3600);
+    else if (seconds > 3600)
+        std::snprintf(slot, kRingSlotSize, "%uh%um", seconds / 3600, seconds % 3600 / 60);
+    else if (seconds > 60)
+        std::snprintf(slot, kRingSlotSize, "%um%us", seconds / 60, seconds % 60);
+    else
+        std::snprintf(slot, kRingSlotSize, "%us", seconds);
+    return skip_blanks(slot);
+}

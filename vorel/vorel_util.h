@@ -1,0 +1,94 @@
+// Value converters shared by the renderers and option parsers: codes from
+// PIC replies to names, names from the command line to codes, addresses
+// and prefixes to and from text, and compact renderings of large counts
+// and durations.
+//
+// Everything here is a pure function except proto2str (one static buffer
+// for unknown numbers) and the compact renderings, which share a ring of
+// eight small static buffers: a compact result stays valid through the
+// next seven compact calls, so one output line may hold up to eight.
+#pragma once
+
+#include "platform/bytes.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// An address as carried in replies and parameter records.  IPv4 uses word
+// 0 only.  Addresses read from a reply hold each word in host order;
+// vorel_parse_prefix leaves the parsed address in network order (callers
+// convert it), while masks are always in host order.
+struct vorel_addr {
+    uint32_t words[4];
+    uint8_t is_ipv6;
+};
+
+// On the wire: 16 bytes of words, the flag byte, 3 reserved bytes.
+constexpr size_t VOREL_ADDR_WIRE_SIZE = 20;
+
+// Reads the four big-endian words at off and the flag byte at off + 16.
+// A short reply reads as zero and leaves the reader failed (r.ok()).
+vorel_addr vorel_addr_read(const vorel::ByteReader &r, size_t off);
+
+// Family codes taken by prefix_value_to_string.
+constexpr int VOREL_FAMILY_INET = 2;
+constexpr int VOREL_FAMILY_INET6 = 6;
+
+// The family code for a 32-bit family word that an agent sends beside an
+// address: 2 is IPv4, any other nonzero value IPv6 (agents differ in
+// which number they use for IPv6), 0 stays 0 (no address).
+int vorel_wire_family(uint32_t family_word);
+
+// Code-to-name converters; each returns a constant text.
+const char *alg2str(int code);    // "???" for unknown codes
+const char *qrtalg2str(int code); // "???" for unknown codes
+const char *proto2str(int proto); // unknown: "%d" into one static 4-byte buffer
+const char *flowtype2str(int type);
+const char *role2str(int role);
+const char *msp_role2str(int role);
+const char *dir2str(int dir);
+// The ICMP detail of a flow row: no detail is shown, always "".
+const char *icmpproto2str(int proto, int dst_port);
+
+// 1 when the session engine handles the application code, else 0.
+int vorel_alg_supported_on_msp(uint8_t code);
+
+// Name-to-code converters for option values (exact, case-sensitive).
+// Unknown application names give 62, unknown protocol names 0.
+uint8_t vorel_application_protocol_string_to_uint8(const char *name);
+uint8_t vorel_protocol_string_to_uint8(const char *name);
+
+// "%u.%u.%u.%u" of a host-order IPv4 address, most significant byte
+// first, into buf; returns buf.
+char *ip2str(uint32_t addr, char *buf, size_t size);
+// The address as text into buf (IPv6 in the standard full text, cut only
+// when buf is too small); returns buf.
+char *ipaddr_tostring(const vorel_addr *addr, char *buf, size_t size);
+// The address as text for family 2 (word 0) or 6 (all four words, at most
+// 80 bytes of buf); returns 0.  Any other family leaves buf untouched and
+// returns the family code.  Rows show the bare address: prefix_len is
+// accepted for the callers' sake but not printed.
+int prefix_value_to_string(int family, const vorel_addr *addr, int prefix_len, char *buf,
+                           size_t size);
+
+// Parses "ADDRESS[/LENGTH]" (IPv4 or IPv6) into addr (network order) and
+// mask (host order); both are zeroed first, and an IPv6 address sets the
+// flag of both.  Returns 1 with a length of 1..32 (IPv4) or 1..128 (IPv6);
+// 0 for a bare address or a length of 0 (mask zero, no error shown); 0
+// and an error element for text that is not such a prefix.
+int vorel_parse_prefix(vorel_addr *addr, const char *text, vorel_addr *mask);
+// Parses "IPV4-ADDRESS[/LENGTH]" into addr (network order); returns the
+// length (0 when none is given) or 0 after an error element.
+int vorel_prefix_parse(uint32_t *addr, const char *text);
+
+// Where the prefix parsers report a syntax error: xml_error by default.
+// Returns the previous reporter; null restores the default.
+using vorel_prefix_error_fn = void (*)(const char *program, const char *message);
+vorel_prefix_error_fn vorel_set_prefix_error_reporter(vorel_prefix_error_fn fn);
+
+// Compact renderings (into the shared ring, leading blanks skipped):
+// counts as "5000.0", "5.0k", "5.0M"; tenths of a count; durations as
+// "1d0h", "24h0m", "1m1s", "60s".
+const char *vorel_numbers_convert(double v);
+const char *vorel_treshold_convert(unsigned v);
+const char *vorel_time_convert(unsigned seconds);
