@@ -21,9 +21,17 @@
 // Timer triple (connect, send, receive), in seconds:
 //   5, 5, 60   connect within 5 s, each send within 5 s, each receive
 //              (the next frame) within 60 s;
-//   0, 0, 0    the library's own defaults: 10 s, 10 s, 120 s.
+//   0, 0, 0    the library's own defaults: 10 s, 10 s, 120 s (each zero
+//              value selects its own default).
 // $VOREL_UI_TIME_UNIT_MS (default 1000) scales the unit for tests of
 // stalled agents.
+//
+// Answers are matched to requests by counting: every send opens an answer
+// and every answer end closes one, so frames of an answer that its caller
+// stopped reading early are passed over, never taken for the answer to the
+// next request.  A receive that must wait for the agent first flushes
+// standard output, so that what was printed so far appears while a slow
+// PIC is being waited on.
 #pragma once
 
 #include <cstddef>
@@ -74,20 +82,27 @@ struct services_ui_part {
 
 services_ui_conn *services_ui_open_timeout(unsigned fpc, unsigned pic, uint16_t port,
                                            services_ui_error_cb err, const services_ui_timer *t);
-services_ui_conn *services_ui_open(unsigned fpc, unsigned pic, uint16_t port, services_ui_error_cb err);
+services_ui_conn *services_ui_open(unsigned fpc, unsigned pic, uint16_t port,
+                                   services_ui_error_cb err);
 services_ui_conn *services_inline_ui_open(unsigned fpc, uint16_t port, services_ui_error_cb err);
 
 // Sends one request (header in network order; msg_len words are sent, and
-// never more than size bytes).  Negative on failure.
+// never more than size bytes: a msg_len that claims more than size bytes,
+// or less than the header, is refused with EINVAL).  0, or negative with
+// errno set on failure; once the channel is closed or broken every send
+// fails (EPIPE).
 int services_ui_send(services_ui_conn *c, const void *msg, size_t size);
 
 // The next reply of type `type` to the latest request; replies of other
-// types are passed over.  The version is handed on to the agent's matching
-// and is not checked here.
+// types, parts and object ends are passed over.  Null at the answer's end
+// (at once when the answer has already ended), after a timeout, or when
+// the channel closed or broke (services_ui_last_error tells which).  The
+// version is not checked: the agent chose its reply by the request's.
 services_ui_reply services_ui_receive(services_ui_conn *c, uint16_t type, uint16_t version);
 
-// The next part of a large object of type `type`; null when the object is
-// complete (or the answer ended).
+// The next part of a large object of type `type` (parts of other types
+// and replies are passed over); null when the object end arrives, or as
+// services_ui_receive when the answer ends first.
 std::unique_ptr<services_ui_part> services_ui_receive_large_obj(services_ui_conn *c, uint16_t type,
                                                                 uint16_t version);
 

@@ -1,0 +1,519 @@
+#include "lab/agents_module.h"
+
+#include "platform/bytes.h"
+#include "platform/services_ui.h"
+#include "platform/sockio.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vorel::lab {
+
+namespace {
+
+// A request is msg_len 32-bit words; anything longer than this is not a
+// request but a broken peer.
+constexpr size_t kMaxRequest = 1u << 20;
+// Answers go out in writes of about this size.
+constexpr size_t kFlushAt = 1u << 20;
+
+struct FaultName {
+    const char *name;
+    FaultKind kind;
+};
+
+const FaultName kFaults[] = {
+    {"no_answer", FaultKind::NoAnswer},   {"delay", FaultKind::Delay},
+    {"close", FaultKind::Close},          {"truncate", FaultKind::Truncate},
+    {"lie_length", FaultKind::LieLength}, {"wrong_type", FaultKind::WrongType},
+    {"drop_end", FaultKind::DropEnd},
+};
+
+int line_of(const YAML::Node &n) {
+    YAML::Mark m = n.Mark();
+    return m.is_null() ? 0 : m.line + 1;
+}
+
+// Reads one request: the 8-byte header, then the rest of its msg_len words.
+bool read_request(int fd, std::vector<uint8_t> &req) {
+    uint8_t hdr[kMsgHeaderSize];
+    if (read_full(fd, hdr, sizeof hdr) != static_cast<ssize_t>(sizeof hdr))
+        return false;
+    size_t words = ByteReader(hdr, sizeof hdr).be16(kMsgLenOffset);
+    size_t size = words * 4;
+    if (size < kMsgHeaderSize || size > kMaxRequest)
+        return false;
+    req.assign(hdr, hdr + sizeof hdr);
+    req.resize(size);
+    size_t rest = size - sizeof hdr;
+    return rest == 0 || read_full(fd, req.data() + sizeof hdr, rest) == static_cast<ssize_t>(rest);
+}
+
+bool rule_matches(const AgentMatch &m, const ByteReader &req) {
+    if (m.type && req.be16(kMsgTypeOffset) != *m.type)
+        return false;
+    if (m.version && req.be16(kMsgVersionOffset) != *m.version)
+        return false;
+    if (m.svc_set_id && req.be16(kMsgSvcSetOffset) != *m.svc_set_id)
+        return false;
+    for (const auto &[off, want] : m.bytes)
+        if (!req.has(off, want.size()) ||
+            std::memcmp(req.data() + off, want.data(), want.size()) != 0)
+            return false;
+    return true;
+}
+
+// Streams one answer into the connection in large writes, applying the
+// rule's fault to what goes out.
+class AnswerStream {
+  public:
+    AnswerStream(int fd, const AgentFault &f) : fd_(fd), fault_(f) {
+        if (f.kind == FaultKind::Close)
+            budget_ = f.after_bytes;
+        out_.reserve(kFlushAt + 64 * 1024);
+    }
+
+    // Every copy of m as a frame of `kind`; the template is encoded once and
+    // only the varying fields are written per copy.
+    void message(uint8_t kind, const MessageSpec &m) {
+        std::vector<uint8_t> tmpl = faulted(m.bytes);
+        size_t len = tmpl.size();
+        if (fault_.kind == FaultKind::Truncate)
+            len = std::min<uint64_t>(len, fault_.after_bytes);
+        for (uint64_t i = 0; i < m.repeat && ok_; i++) {
+            uint8_t *msg = append_frame(kind, len);
+            std::memcpy(msg, tmpl.data(), len);
+            m.patch(msg, len, i);
+            if (out_.size() >= kFlushAt)
+                flush();
+        }
+    }
+
+    void end_frame(uint8_t kind) {
+        if (ok_)
+            append_frame(kind, 0);
+    }
+
+    // Sends what is buffered; false once the peer is gone or the close
+    // fault's budget is spent.
+    bool flush() {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(out_.size(), budget_ - sent_));
+        if (n && !write_full(fd_, out_.data(), n))
+            ok_ = false;
+        sent_ += n;
+        out_.clear();
+        if (sent_ >= budget_)
+            ok_ = false;
+        return ok_;
+    }
+
+  private:
+    uint8_t *append_frame(uint8_t kind, size_t len) {
+        size_t at = out_.size();
+        out_.resize(at + SERVICES_UI_FRAME_HEADER + len);
+        uint8_t *p = out_.data() + at;
+        p[0] = kind;
+        store_be(p + 4, 4, len);
+        return p + SERVICES_UI_FRAME_HEADER;
+    }
+
+    // The message as the fault makes the agent send it.
+    std::vector<uint8_t> faulted(std::vector<uint8_t> msg) const {
+        if (fault_.kind == FaultKind::WrongType && msg.size() >= kMsgTypeOffset + 2)
+            store_be(&msg[kMsgTypeOffset], 2, fault_.type);
+        if (fault_.kind == FaultKind::LieLength && msg.size() >= kMsgLenOffset + 2)
+            store_be(&msg[kMsgLenOffset], 2, fault_.msg_len);
+        return msg;
+    }
+
+    int fd_;
+    const AgentFault &fault_;
+    std::vector<uint8_t> out_;
+    uint64_t budget_ = UINT64_MAX;
+    uint64_t sent_ = 0;
+    bool ok_ = true;
+};
+
+} // namespace
+
+bool parse_pic_name(const std::string &s, unsigned &fpc, unsigned &pic) {
+    size_t dash = s.rfind('-');
+    std::string slots = dash == std::string::npos ? s : s.substr(dash + 1);
+    unsigned v[3];
+    int n = 0;
+    size_t pos = 0;
+    while (n < 3) {
+        size_t end = pos;
+        while (end < slots.size() && std::isdigit(static_cast<unsigned char>(slots[end])))
+            end++;
+        if (end == pos || end - pos > 3)
+            return false;
+        v[n++] = static_cast<unsigned>(std::stoul(slots.substr(pos, end - pos)));
+        if (end == slots.size())
+            break;
+        if (slots[end] != '/')
+            return false;
+        pos = end + 1;
+    }
+    if (n < 2 || pos > slots.size())
+        return false;
+    fpc = v[0];
+    pic = v[1];
+    return fpc <= 255 && pic <= lab_link::kMaxPicSlot;
+}
+
+std::string Agent::label() const {
+    if (linecard)
+        return "linecard " + std::to_string(fpc) + " " + std::to_string(port());
+    return "pic " + std::to_string(fpc) + "/" + std::to_string(pic) + " " + std::to_string(port());
+}
+
+AgentsModule::AgentsModule() = default;
+
+AgentsModule::~AgentsModule() {
+    stop();
+}
+
+void AgentsModule::load(const YAML::Node &root, ScenarioReader &reader) {
+    std::vector<std::string> builtin_errors;
+    layouts_ = LayoutSet();
+    layouts_.add_builtin(builtin_errors);
+    for (const auto &e : builtin_errors)
+        reader.error_at(-1, 0, "built-in layout: " + e);
+    if (root["layouts"])
+        layouts_.add(root["layouts"], reader);
+    agents_.clear();
+    YAML::Node list = root["agents"];
+    if (!list)
+        return;
+    if (!list.IsSequence()) {
+        reader.error(list, "agents is a list of {pic: ... | linecard: ..., rules: [...]}");
+        return;
+    }
+    for (const auto &n : list)
+        load_agent(n, reader);
+}
+
+void AgentsModule::load_agent(const YAML::Node &n, ScenarioReader &r) {
+    if (!n.IsMap() || (!n["pic"] == !n["linecard"])) {
+        r.error(n, "an agent names either a pic (\"ms-1/0/0\" or {fpc, pic}) or a linecard (FPC)");
+        return;
+    }
+    r.only_keys(n, {"pic", "linecard", "rules", "description"});
+    auto a = std::make_unique<Agent>();
+    if (YAML::Node p = n["pic"]) {
+        if (p.IsMap()) {
+            r.only_keys(p, {"fpc", "pic"});
+            a->fpc = static_cast<unsigned>(r.number(p, "fpc", 255, true).value_or(0));
+            a->pic =
+                static_cast<unsigned>(r.number(p, "pic", lab_link::kMaxPicSlot, true).value_or(0));
+        } else if (!p.IsScalar() || !parse_pic_name(p.Scalar(), a->fpc, a->pic)) {
+            r.error(p, "a pic is \"ms-FPC/PIC/0\" (PIC 0..7) or {fpc: F, pic: P}");
+            return;
+        }
+    } else {
+        a->linecard = true;
+        a->fpc = static_cast<unsigned>(r.as_number(n["linecard"], 255).value_or(0));
+    }
+    for (const auto &other : agents_)
+        if (other->linecard == a->linecard && other->fpc == a->fpc && other->pic == a->pic)
+            r.error(n, "a second agent for " + a->label());
+    if (YAML::Node rules = n["rules"]) {
+        if (!rules.IsSequence()) {
+            r.error(rules, "rules is a list of {match, reply, large_object, times, fault}");
+        } else {
+            for (const auto &rn : rules) {
+                AgentRule rule;
+                if (load_rule(rn, r, rule))
+                    a->rules.push_back(std::move(rule));
+            }
+        }
+    }
+    agents_.push_back(std::move(a));
+}
+
+static void load_match(const YAML::Node &m, ScenarioReader &r, AgentMatch &out) {
+    if (!m.IsMap()) {
+        r.error(m, "match is a map {type, version, svc_set_id, bytes}");
+        return;
+    }
+    r.only_keys(m, {"type", "version", "svc_set_id", "bytes"});
+    if (auto v = r.number(m, "type", 65535))
+        out.type = static_cast<uint16_t>(*v);
+    if (auto v = r.number(m, "version", 65535))
+        out.version = static_cast<uint16_t>(*v);
+    if (auto v = r.number(m, "svc_set_id", 65535))
+        out.svc_set_id = static_cast<uint16_t>(*v);
+    YAML::Node b = m["bytes"];
+    if (!b)
+        return;
+    if (!b.IsMap()) {
+        r.error(b, "match bytes is a map {OFFSET: HEX}");
+        return;
+    }
+    for (const auto &kv : b) {
+        auto off = r.as_number(kv.first, kMaxRequest);
+        auto want = r.bytes(kv.second);
+        if (off && want)
+            out.bytes.emplace_back(*off, std::move(*want));
+    }
+}
+
+static void load_fault(const YAML::Node &f, ScenarioReader &r, AgentFault &out) {
+    if (!f.IsMap()) {
+        r.error(f, "fault is a map {kind, seconds, after_bytes, msg_len, type}");
+        return;
+    }
+    r.only_keys(f, {"kind", "seconds", "after_bytes", "msg_len", "type"});
+    auto kind = r.text(f, "kind", true);
+    if (!kind)
+        return;
+    for (const auto &fn : kFaults)
+        if (*kind == fn.name)
+            out.kind = fn.kind;
+    if (out.kind == FaultKind::None) {
+        r.error(f["kind"],
+                "unknown fault '" + *kind +
+                    "' (no_answer, delay, close, truncate, lie_length, wrong_type, drop_end)");
+        return;
+    }
+    // Each kind takes its own parameter; any other is a mistake in the scenario.
+    const char *param = out.kind == FaultKind::Delay ? "seconds"
+                        : out.kind == FaultKind::Close || out.kind == FaultKind::Truncate
+                            ? "after_bytes"
+                        : out.kind == FaultKind::LieLength ? "msg_len"
+                        : out.kind == FaultKind::WrongType ? "type"
+                                                           : nullptr;
+    for (const char *p : {"seconds", "after_bytes", "msg_len", "type"})
+        if (f[p] && (!param || std::strcmp(p, param) != 0))
+            r.error(f[p], std::string("'") + p + "' does not apply to fault " + *kind);
+    if (param && std::strcmp(param, "after_bytes") != 0 && !f[param])
+        r.error(f, std::string("fault ") + *kind + " needs '" + param + "'");
+    if (YAML::Node s = f["seconds"]) {
+        char *end = nullptr;
+        out.seconds = s.IsScalar() ? std::strtod(s.Scalar().c_str(), &end) : -1;
+        if (!end || *end || !(out.seconds >= 0 && out.seconds <= 3600))
+            r.error(s, "seconds is a number from 0 to 3600 (fractions allowed)");
+    }
+    out.after_bytes = r.number_or(f, "after_bytes", 0, UINT64_MAX);
+    out.msg_len = static_cast<uint16_t>(r.number_or(f, "msg_len", 0, 65535));
+    out.type = static_cast<uint16_t>(r.number_or(f, "type", 0, 65535));
+}
+
+static void load_messages(const YAML::Node &list, const LayoutSet &layouts, ScenarioReader &r,
+                          std::vector<MessageSpec> &out) {
+    if (!list.IsSequence()) {
+        r.error(list, "a list of messages ({bytes: ...} or {layout: ..., fields: ...})");
+        return;
+    }
+    for (const auto &m : list)
+        if (auto spec = read_message(m, layouts, r))
+            out.push_back(std::move(*spec));
+}
+
+bool AgentsModule::load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &rule) {
+    if (!n.IsMap()) {
+        r.error(n, "a rule is a map {match, reply, large_object, times, fault}");
+        return false;
+    }
+    r.only_keys(n, {"match", "reply", "large_object", "times", "fault", "description"});
+    rule.line = line_of(n);
+    if (n["match"])
+        load_match(n["match"], r, rule.match);
+    if (n["reply"])
+        load_messages(n["reply"], layouts_, r, rule.reply);
+    if (YAML::Node lo = n["large_object"]) {
+        rule.has_object = true;
+        if (!lo.IsMap()) {
+            r.error(lo, "large_object is a map {type, parts}");
+        } else {
+            r.only_keys(lo, {"type", "parts"});
+            if (lo["parts"])
+                load_messages(lo["parts"], layouts_, r, rule.parts);
+            // The object's type goes into the header of parts built from a
+            // layout, unless the part sets its header type itself.
+            if (auto type = r.number(lo, "type", 65535))
+                for (auto &p : rule.parts)
+                    if (!p.type_fixed && p.bytes.size() >= 2)
+                        store_be(&p.bytes[kMsgTypeOffset], 2, *type);
+        }
+    }
+    if (n["times"]) {
+        rule.times = r.number_or(n, "times", 1, UINT64_MAX);
+        if (rule.times == 0)
+            r.error(n["times"], "times is at least 1");
+    }
+    if (n["fault"])
+        load_fault(n["fault"], r, rule.fault);
+    return true;
+}
+
+int AgentsModule::start(Runtime &rt, std::string &err) {
+    rt_ = &rt;
+    stopping_ = false;
+    for (auto &a : agents_) {
+        in_addr addr{};
+        bool ok = a->linecard ? lab_link::linecard_agent_address(a->fpc, addr, rt.net)
+                              : lab_link::pic_agent_address(a->fpc, a->pic, addr, rt.net);
+        a->listen_fd = ok ? tcp_listen(addr, a->port()) : -1;
+        if (a->listen_fd < 0) {
+            int e = ok ? errno : EINVAL;
+            char text[INET_ADDRSTRLEN] = "?";
+            inet_ntop(AF_INET, &addr, text, sizeof text);
+            err = "agent " + a->label() + ": cannot listen on " + text + ":" +
+                  std::to_string(a->port()) + ": " + errno_text(e);
+            close_listeners();
+            return e;
+        }
+    }
+    accept_thread_ = std::thread([this] { accept_loop(); });
+    return 0;
+}
+
+void AgentsModule::close_listeners() {
+    for (auto &a : agents_) {
+        if (a->listen_fd >= 0)
+            ::close(a->listen_fd);
+        a->listen_fd = -1;
+    }
+}
+
+void AgentsModule::stop() {
+    stopping_ = true;
+    if (accept_thread_.joinable())
+        accept_thread_.join();
+    close_listeners();
+    {
+        std::lock_guard<std::mutex> g(conn_mu_);
+        for (int fd : open_fds_)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    reap_connections(true);
+}
+
+void AgentsModule::accept_loop() {
+    std::vector<pollfd> fds;
+    for (auto &a : agents_)
+        fds.push_back({a->listen_fd, POLLIN, 0});
+    while (!stopping_) {
+        int r = ::poll(fds.data(), fds.size(), 200);
+        reap_connections(false);
+        if (r <= 0)
+            continue;
+        for (size_t i = 0; i < fds.size(); i++) {
+            if (!(fds[i].revents & POLLIN))
+                continue;
+            int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            Agent *a = agents_[i].get();
+            std::lock_guard<std::mutex> g(conn_mu_);
+            open_fds_.push_back(fd);
+            Connection &c = connections_.emplace_back();
+            c.thread = std::thread([this, a, fd, &c] { serve(*a, fd, c); });
+        }
+    }
+}
+
+// Joins the threads of finished connections (all of them when stopping).
+// The threads are joined outside the lock, which they take as they end.
+void AgentsModule::reap_connections(bool all) {
+    std::list<Connection> finished;
+    {
+        std::lock_guard<std::mutex> g(conn_mu_);
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            auto next = std::next(it);
+            if (all || it->done)
+                finished.splice(finished.end(), connections_, it);
+            it = next;
+        }
+    }
+    for (auto &c : finished)
+        if (c.thread.joinable())
+            c.thread.join();
+}
+
+void AgentsModule::serve(Agent &a, int fd, Connection &c) {
+    std::vector<uint8_t> req;
+    while (!stopping_ && read_request(fd, req)) {
+        rt_->request_log.add(a.label() + " " + to_hex(req.data(), req.size()));
+        const AgentRule *rule = nullptr;
+        ByteReader r(req);
+        {
+            std::lock_guard<std::mutex> g(a.mu);
+            for (auto &candidate : a.rules) {
+                if ((candidate.times && candidate.used >= candidate.times) ||
+                    !rule_matches(candidate.match, r))
+                    continue;
+                candidate.used++;
+                rule = &candidate;
+                break;
+            }
+        }
+        if (rt_->verbose)
+            std::fprintf(stderr, "vorel-lab: %s: request %u version %u, %zu bytes: %s\n",
+                         a.label().c_str(), r.be16(kMsgTypeOffset), r.be16(kMsgVersionOffset),
+                         req.size(),
+                         rule ? ("rule at line " + std::to_string(rule->line)).c_str() : "no rule");
+        if (!answer(fd, rule))
+            break;
+    }
+    {
+        std::lock_guard<std::mutex> g(conn_mu_);
+        auto it = std::find(open_fds_.begin(), open_fds_.end(), fd);
+        if (it != open_fds_.end())
+            open_fds_.erase(it);
+        ::close(fd);
+    }
+    c.done = true;
+}
+
+// Waits `seconds`, but no longer than the lab runs.
+bool AgentsModule::pause(double seconds) {
+    using namespace std::chrono;
+    auto until =
+        steady_clock::now() + duration_cast<steady_clock::duration>(duration<double>(seconds));
+    while (!stopping_) {
+        steady_clock::duration left = until - steady_clock::now();
+        if (left <= steady_clock::duration::zero())
+            return true;
+        std::this_thread::sleep_for(std::min<steady_clock::duration>(left, milliseconds(20)));
+    }
+    return false;
+}
+
+// Sends the rule's answer (just the answer end when no rule matched).
+// false when the connection is to be closed.
+bool AgentsModule::answer(int fd, const AgentRule *rule) {
+    static const AgentFault kNoFault;
+    const AgentFault &fault = rule ? rule->fault : kNoFault;
+    if (fault.kind == FaultKind::NoAnswer)
+        return true;
+    if (fault.kind == FaultKind::Delay && !pause(fault.seconds))
+        return false;
+    AnswerStream out(fd, fault);
+    if (rule) {
+        for (const auto &m : rule->reply)
+            out.message(SERVICES_UI_FRAME_REPLY, m);
+        if (rule->has_object) {
+            for (const auto &p : rule->parts)
+                out.message(SERVICES_UI_FRAME_PART, p);
+            out.end_frame(SERVICES_UI_FRAME_OBJECT_END);
+        }
+    }
+    if (fault.kind != FaultKind::DropEnd)
+        out.end_frame(SERVICES_UI_FRAME_ANSWER_END);
+    bool ok = out.flush();
+    return ok && fault.kind != FaultKind::Close;
+}
+
+} // namespace vorel::lab
