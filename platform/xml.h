@@ -4,7 +4,10 @@
 // order with text written by printf).  Every call writes nothing unless XML
 // mode is on (xml_set_mode), so renderers may call them in both modes.
 // Elements are indented two blanks per level; text and attribute values are
-// escaped.  Whenever the process exits in XML mode, every element still
+// escaped (& < > and, in attributes, " and line breaks), and bytes that
+// would make the document ill-formed (control characters other than tab,
+// newline and carriage return; malformed UTF-8) are written as '?'.
+// Whenever the process exits in XML mode, every element still
 // open is closed, so the output is always well formed.
 //
 //   <service-set-summary-information style="summary">
@@ -35,7 +38,8 @@ constexpr const char *XML_NS_ADAPTIVE_SERVICES = "urn:vorel:xml:adaptive-service
 
 void xml_set_mode(bool on);
 bool xml_mode_on();
-// Where output goes (standard output unless a test says otherwise).
+// Where output goes (standard output unless a test says otherwise; null
+// restores standard output).  Elements still open stay open.
 void xml_set_output(FILE *out);
 
 // Opens the root element of a top-level subtree.
@@ -45,7 +49,9 @@ void xml_subtree_close();
 // Marks the current top-level subtree complete: its output is flushed.
 void xml_subtree_once();
 // Opens and closes nested elements.  A close names the element it expects
-// to close; with nothing open it is ignored.
+// to close: every element opened inside it is closed first.  A close with
+// nothing open, or naming an element that is not open, is ignored; a null
+// name closes the innermost element.
 void xml_send_open(const char *tag, const xml_attrs &attrs = {});
 void xml_send_close(const char *tag);
 // Writes a leaf: <tag>formatted text</tag>.
@@ -55,15 +61,20 @@ void xml_send_allv(const char *tag, const char *fmt, va_list ap);
 void xml_jxo_data(const char *tag, const char *text);
 // An empty element <tag/>.
 void xml_send_empty(const char *tag, const xml_attrs &attrs = {});
+// A leaf with attributes: <tag name="value">formatted text</tag>.
+void xml_attr_emit(const char *tag, const xml_attrs &attrs, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Attribute makers.
 xml_attr xml_attr_style(const char *word);
 xml_attr xml_attr_xmlns(const char *ns = XML_NS_ADAPTIVE_SERVICES);
 xml_attr xml_attribute(const char *name, const char *value);
 
-// Writes an error element naming the program with the message.
+// Writes an error element naming the program (the last component of the
+// path it is given; no source-daemon element when null) with the message,
+// inside whatever is open, and flushes it.
 void xml_error(const char *program, const char *message);
-// Closes every open element (the output stays well formed).
+// Closes every open element (the output stays well formed) and flushes.
 void xml_subtree_unwind();
 // How many elements are open (tests).
 size_t xml_depth();

@@ -379,7 +379,7 @@ int loader::pass_service_sets(bool unified) {
         }
         for (const auto &k : targets) {
             if (add_service_set_to(key_field(k, 0), key_field(k, 1), key_field(k, 2), ss)) {
-                logging_event(LOG_WARNING, "VOREL_DUPLICATE_SVC_SET", "name",
+                logging_event(LOG_WARNING, "VOREL_DUPLICATE_SVC_SET", {"name"},
                               "VOREL_DUPLICATE_SVC_SET: service set %s is configured twice on one PIC", ss.name);
                 return 1;
             }
@@ -477,7 +477,7 @@ void loader::pass_prune() { vorel_db_prune_empty(keep_for_twin); }
 void error_hook(const char *text, int level) {
     if (level < 2)
         return;
-    logging_event(LOG_WARNING, "VOREL_LOG_ERR_LEVEL", "warning-message index",
+    logging_event(LOG_WARNING, "VOREL_LOG_ERR_LEVEL", {"warning-message", "index"},
                   "VOREL_LOG_ERR_LEVEL: rtslib err = %s, level = %d", vorel_str_or_null(text), level);
 }
 

@@ -62,7 +62,7 @@ int vorel_walk_pics(const pic_walk &walk, const pic_query_fn &query) {
                 continue;
             }
             if (walk.on_open_failure == open_failure::log_and_stop_walk)
-                logging_event(LOG_ERR, "VOREL_CONNECT_ERROR", "pointer-addr",
+                logging_event(LOG_ERR, "VOREL_CONNECT_ERROR", {"pointer-addr"},
                               "VOREL_CONNECT_ERROR: asp_conn is NULL[%p]", static_cast<void *>(nullptr));
             return -1;
         }

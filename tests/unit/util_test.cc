@@ -5,11 +5,6 @@
 #include <string>
 #include <vector>
 
-// Stands in for the XML library's error element until the test binary
-// links the real one, which then takes precedence.  The tests observe
-// errors through the prefix error reporter below, not through this.
-__attribute__((weak)) void xml_error(const char *, const char *) {}
-
 namespace {
 
 struct reported_error {

@@ -1,0 +1,364 @@
+#include "platform/xml.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Everything the library keeps between calls.  Buffers are cleared, not
+// freed, so once they have grown to the size of the longest line no call
+// allocates.  The state is never destroyed: the exit hook may run after
+// other static objects are gone.
+struct XmlState {
+    bool on = false;
+    bool hook_registered = false;
+    FILE *out = nullptr;        // null: standard output
+    std::string names;          // the open elements' names, each ended by '\0'
+    std::vector<size_t> starts; // where each open name begins in `names`
+    std::string line;           // the line being built
+    std::vector<char> text;     // formatted leaf text
+};
+
+XmlState &state() {
+    static XmlState *s = new XmlState;
+    return *s;
+}
+
+FILE *output(const XmlState &s) {
+    return s.out ? s.out : stdout;
+}
+
+void flush_line(XmlState &s) {
+    std::fwrite(s.line.data(), 1, s.line.size(), output(s));
+    s.line.clear();
+}
+
+void indent(XmlState &s) {
+    s.line.append(s.starts.size() * 2, ' ');
+}
+
+// Length of the well-formed UTF-8 sequence at p (at most n bytes), or 0.
+size_t utf8_sequence(const unsigned char *p, size_t n) {
+    unsigned char c = p[0];
+    size_t len;
+    unsigned char lo = 0x80, hi = 0xbf; // range of the second byte
+    if (c >= 0xc2 && c <= 0xdf) {
+        len = 2;
+    } else if (c >= 0xe0 && c <= 0xef) {
+        len = 3;
+        if (c == 0xe0)
+            lo = 0xa0;
+        else if (c == 0xed) // no surrogates
+            hi = 0x9f;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        len = 4;
+        if (c == 0xf0)
+            lo = 0x90;
+        else if (c == 0xf4)
+            hi = 0x8f;
+    } else {
+        return 0;
+    }
+    if (n < len || p[1] < lo || p[1] > hi)
+        return 0;
+    for (size_t i = 2; i < len; i++)
+        if ((p[i] & 0xc0) != 0x80)
+            return 0;
+    // U+FFFE and U+FFFF are not characters XML allows.
+    if (len == 3 && c == 0xef && p[1] == 0xbf && (p[2] == 0xbe || p[2] == 0xbf))
+        return 0;
+    return len;
+}
+
+bool plain_byte(unsigned char c, bool attr) {
+    return c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>' && !(attr && c == '"');
+}
+
+// Appends text to the line, escaped for element content or for a
+// double-quoted attribute value.
+void append_escaped(std::string &line, const char *text, size_t n, bool attr) {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    size_t i = 0;
+    while (i < n) {
+        size_t run = i;
+        while (run < n && plain_byte(p[run], attr))
+            run++;
+        line.append(text + i, run - i);
+        i = run;
+        if (i == n)
+            break;
+        unsigned char c = p[i];
+        size_t seq = 1;
+        switch (c) {
+        case '&':
+            line += "&amp;";
+            break;
+        case '<':
+            line += "&lt;";
+            break;
+        case '>':
+            line += "&gt;";
+            break;
+        case '"':
+            line += "&quot;";
+            break;
+        case '\t':
+        case '\n':
+        case '\r':
+            // Inside an attribute a parser would turn them into blanks.
+            if (attr) {
+                line += c == '\t' ? "&#9;" : c == '\n' ? "&#10;" : "&#13;";
+            } else {
+                line += static_cast<char>(c);
+            }
+            break;
+        default:
+            seq = c >= 0x80 ? utf8_sequence(p + i, n - i) : 0;
+            if (seq) {
+                line.append(text + i, seq);
+            } else {
+                line += '?';
+                seq = 1;
+            }
+        }
+        i += seq;
+    }
+}
+
+void append_attrs(std::string &line, const xml_attrs &attrs) {
+    for (const auto &a : attrs) {
+        if (a.name.empty()) // a nameless attribute cannot be written
+            continue;
+        line += ' ';
+        line += a.name;
+        line += "=\"";
+        append_escaped(line, a.value.data(), a.value.size(), true);
+        line += '"';
+    }
+}
+
+void close_at_exit() {
+    if (state().on)
+        xml_subtree_unwind();
+}
+
+void open_element(const char *tag, const xml_attrs &attrs) {
+    XmlState &s = state();
+    if (!s.on || !tag)
+        return;
+    if (!s.hook_registered) {
+        s.hook_registered = true;
+        std::atexit(close_at_exit);
+    }
+    indent(s);
+    s.line += '<';
+    s.line += tag;
+    append_attrs(s.line, attrs);
+    s.line += ">\n";
+    flush_line(s);
+    s.starts.push_back(s.names.size());
+    s.names += tag;
+    s.names += '\0';
+}
+
+void close_innermost(XmlState &s) {
+    if (s.starts.empty())
+        return;
+    size_t start = s.starts.back();
+    s.starts.pop_back();
+    indent(s);
+    s.line += "</";
+    s.line.append(s.names, start, s.names.size() - start - 1);
+    s.line += ">\n";
+    flush_line(s);
+    s.names.resize(start);
+}
+
+// Formats into the reusable text buffer; the result stays valid until the
+// next call.  "%s" alone, the most common leaf format, skips the formatter.
+const char *format_text(XmlState &s, const char *fmt, va_list ap, size_t &len) {
+    if (!fmt) {
+        len = 0;
+        return "";
+    }
+    if (fmt[0] == '%' && fmt[1] == 's' && fmt[2] == '\0') {
+        const char *arg = va_arg(ap, const char *);
+        if (!arg)
+            arg = "(null)";
+        len = std::strlen(arg);
+        return arg;
+    }
+    if (s.text.size() < 256)
+        s.text.resize(256);
+    va_list again;
+    va_copy(again, ap);
+    int n = std::vsnprintf(s.text.data(), s.text.size(), fmt, ap);
+    if (n >= 0 && static_cast<size_t>(n) >= s.text.size()) {
+        s.text.resize(static_cast<size_t>(n) + 1);
+        n = std::vsnprintf(s.text.data(), s.text.size(), fmt, again);
+    }
+    va_end(again);
+    len = n > 0 ? static_cast<size_t>(n) : 0;
+    return s.text.data();
+}
+
+void write_leaf(XmlState &s, const char *tag, const xml_attrs *attrs, const char *text,
+                size_t len) {
+    indent(s);
+    s.line += '<';
+    s.line += tag;
+    if (attrs)
+        append_attrs(s.line, *attrs);
+    s.line += '>';
+    append_escaped(s.line, text, len, false);
+    s.line += "</";
+    s.line += tag;
+    s.line += ">\n";
+    flush_line(s);
+}
+
+const char *base_name(const char *path) {
+    const char *slash = std::strrchr(path, '/');
+    return slash && slash[1] ? slash + 1 : path;
+}
+
+} // namespace
+
+void xml_set_mode(bool on) {
+    state().on = on;
+}
+
+bool xml_mode_on() {
+    return state().on;
+}
+
+void xml_set_output(FILE *out) {
+    state().out = out;
+}
+
+void xml_subtree_open(const char *tag, const xml_attrs &attrs) {
+    open_element(tag, attrs);
+}
+
+void xml_subtree_close() {
+    XmlState &s = state();
+    if (s.on)
+        close_innermost(s);
+}
+
+void xml_subtree_once() {
+    XmlState &s = state();
+    if (s.on)
+        std::fflush(output(s));
+}
+
+void xml_send_open(const char *tag, const xml_attrs &attrs) {
+    open_element(tag, attrs);
+}
+
+void xml_send_close(const char *tag) {
+    XmlState &s = state();
+    if (!s.on || s.starts.empty())
+        return;
+    if (!tag) {
+        close_innermost(s);
+        return;
+    }
+    // Find the innermost open element of that name; close down to it.
+    size_t depth = s.starts.size();
+    while (depth > 0 && std::strcmp(s.names.c_str() + s.starts[depth - 1], tag) != 0)
+        depth--;
+    if (depth == 0)
+        return;
+    while (s.starts.size() >= depth)
+        close_innermost(s);
+}
+
+void xml_send_allv(const char *tag, const char *fmt, va_list ap) {
+    XmlState &s = state();
+    if (!s.on || !tag)
+        return;
+    size_t len;
+    const char *text = format_text(s, fmt, ap, len);
+    write_leaf(s, tag, nullptr, text, len);
+}
+
+void xml_send_all(const char *tag, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    xml_send_allv(tag, fmt, ap);
+    va_end(ap);
+}
+
+void xml_attr_emit(const char *tag, const xml_attrs &attrs, const char *fmt, ...) {
+    XmlState &s = state();
+    if (!s.on || !tag)
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    size_t len;
+    const char *text = format_text(s, fmt, ap, len);
+    write_leaf(s, tag, &attrs, text, len);
+    va_end(ap);
+}
+
+void xml_jxo_data(const char *tag, const char *text) {
+    XmlState &s = state();
+    if (!s.on || !tag)
+        return;
+    if (!text)
+        text = "";
+    write_leaf(s, tag, nullptr, text, std::strlen(text));
+}
+
+void xml_send_empty(const char *tag, const xml_attrs &attrs) {
+    XmlState &s = state();
+    if (!s.on || !tag)
+        return;
+    indent(s);
+    s.line += '<';
+    s.line += tag;
+    append_attrs(s.line, attrs);
+    s.line += "/>\n";
+    flush_line(s);
+}
+
+xml_attr xml_attr_style(const char *word) {
+    return {"style", word ? word : ""};
+}
+
+xml_attr xml_attr_xmlns(const char *ns) {
+    return {"xmlns", ns ? ns : XML_NS_ADAPTIVE_SERVICES};
+}
+
+xml_attr xml_attribute(const char *name, const char *value) {
+    return {name ? name : "", value ? value : ""};
+}
+
+void xml_error(const char *program, const char *message) {
+    XmlState &s = state();
+    if (!s.on)
+        return;
+    open_element("error", {});
+    if (program)
+        xml_jxo_data("source-daemon", base_name(program));
+    xml_jxo_data("message", message);
+    close_innermost(s);
+    std::fflush(output(s));
+}
+
+void xml_subtree_unwind() {
+    XmlState &s = state();
+    if (!s.on)
+        return;
+    while (!s.starts.empty())
+        close_innermost(s);
+    std::fflush(output(s));
+}
+
+size_t xml_depth() {
+    return state().starts.size();
+}
