@@ -236,6 +236,7 @@ void KernelModule::load(const YAML::Node &root, ScenarioReader &reader) {
     each(root, "tunnel_groups", &KernelModule::read_tunnel_group);
     each(root, "routing_instances", &KernelModule::read_routing_instance);
     each(root, "kernel_faults", &KernelModule::read_fault);
+    r_ = nullptr; // the reader lives only while the scenario is read
 }
 
 // A name that fits the kernel's 60-byte name fields.

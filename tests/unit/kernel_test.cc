@@ -575,6 +575,8 @@ TEST(KernelFaults, FailFromTheCallAfterNAndOnlyForTheirKey) {
     Rec<rtslib_gencfg_record> g(k.h);
     rtslib_init_blob_compression(k.h, nullptr, bz2_decompress);
     EXPECT_EQ(rtslib_gencfg_get(k.h, &q, RTSLIB_OP_GET_NEXT, &g.p, nullptr), 0);
+    rtslib_msg_idl_release(k.h, g.p);
+    g.p = nullptr;
     EXPECT_EQ(rtslib_gencfg_get(k.h, &q, RTSLIB_OP_GET_NEXT, &g.p, nullptr), ENOMEM);
 
     std::vector<uint8_t> v = rtslib_lb_switchover_encode("x");
