@@ -118,7 +118,10 @@ using GencfgOrder = std::pair<uint16_t, uint16_t>; // (key, minor)
 bool bz2_compress(const std::vector<uint8_t> &in, std::vector<uint8_t> &out) {
     unsigned int len = static_cast<unsigned int>(in.size() + in.size() / 100 + 600);
     out.assign(len, 0);
-    std::vector<uint8_t> src = in; // the library's source pointer is not const
+    // The library's source pointer is not const, and it refuses a null one
+    // even for an empty payload.
+    std::vector<uint8_t> src = in;
+    src.reserve(1);
     int rc = BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(out.data()), &len,
                                       reinterpret_cast<char *>(src.data()),
                                       static_cast<unsigned int>(src.size()), 1, 0, 0);

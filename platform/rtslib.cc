@@ -79,7 +79,9 @@ int unpack_payload(rtslib_handle *h, wire::GencfgWire &w, std::vector<uint8_t> &
         report(h, what + ": payload is compressed and no decompressor is registered");
         return EBADMSG;
     }
-    payload.assign(w.payload_length, 0);
+    // At least one byte of room: a decompressor may refuse a null buffer,
+    // even for a stream that holds nothing.
+    payload.assign(w.payload_length ? w.payload_length : 1, 0);
     size_t got = payload.size();
     int rc = h->decompress(payload.data(), &got, w.stored.data(), w.stored.size());
     if (rc != 0) {
@@ -92,6 +94,7 @@ int unpack_payload(rtslib_handle *h, wire::GencfgWire &w, std::vector<uint8_t> &
                       std::to_string(w.payload_length) + " expected");
         return EBADMSG;
     }
+    payload.resize(got);
     return 0;
 }
 

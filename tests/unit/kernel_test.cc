@@ -398,6 +398,12 @@ TEST_F(KernelLab, ServiceSetPayloadsAreLaidOutAndDecompressed) {
     EXPECT_EQ(v.be16(2), 4);
     EXPECT_EQ(v.text(12, 64), "sset-v4");
     EXPECT_EQ(v.be32(140), 40u);
+
+    Rec<rtslib_gencfg_record> nothing(k.h);
+    nothing.p = get_exact(k.h, 7, 1, 1);
+    ASSERT_NE(nothing.p, nullptr);
+    EXPECT_TRUE(nothing->flags & RTSLIB_GENCFG_F_COMPRESSED);
+    EXPECT_TRUE(nothing->payload.empty());
     EXPECT_TRUE(hook_calls.empty());
 }
 
