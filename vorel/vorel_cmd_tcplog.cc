@@ -8,6 +8,7 @@
 #include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
 
+#include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
