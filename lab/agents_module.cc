@@ -224,9 +224,12 @@ void AgentsModule::load_agent(const YAML::Node &n, ScenarioReader &r) {
         a->linecard = true;
         a->fpc = static_cast<unsigned>(r.as_number(n["linecard"], 255).value_or(0));
     }
+    // A second entry for the same agent (from an included file, say) adds
+    // its rules after the rules the agent already has.
+    Agent *target = a.get();
     for (const auto &other : agents_)
         if (other->linecard == a->linecard && other->fpc == a->fpc && other->pic == a->pic)
-            r.error(n, "a second agent for " + a->label());
+            target = other.get();
     if (YAML::Node rules = n["rules"]) {
         if (!rules.IsSequence()) {
             r.error(rules, "rules is a list of {match, reply, large_object, times, fault}");
@@ -234,11 +237,12 @@ void AgentsModule::load_agent(const YAML::Node &n, ScenarioReader &r) {
             for (const auto &rn : rules) {
                 AgentRule rule;
                 if (load_rule(rn, r, rule))
-                    a->rules.push_back(std::move(rule));
+                    target->rules.push_back(std::move(rule));
             }
         }
     }
-    agents_.push_back(std::move(a));
+    if (target == a.get())
+        agents_.push_back(std::move(a));
 }
 
 static void load_match(const YAML::Node &m, ScenarioReader &r, AgentMatch &out) {

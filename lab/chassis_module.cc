@@ -190,6 +190,7 @@ class ChassisModule : public Module {
     const char *name() const override { return "chassis"; }
     std::vector<std::string> sections() const override { return {"chassis", "monitors"}; }
     void load(const YAML::Node &root, ScenarioReader &reader) override;
+    void load_include(const YAML::Node &root, ScenarioReader &reader) override;
     int start(Runtime &rt, std::string &err) override;
     void stop() override;
 
@@ -221,6 +222,15 @@ void ChassisModule::load(const YAML::Node &root, ScenarioReader &r) {
     load_chassis(chassis && chassis.IsMap() ? chassis : YAML::Node(YAML::NodeType::Map), r);
     YAML::Node monitors = root["monitors"];
     if (monitors)
+        load_monitors(monitors, r);
+}
+
+// An included file may add monitors; the chassis itself is described once,
+// in the scenario's main file.
+void ChassisModule::load_include(const YAML::Node &root, ScenarioReader &r) {
+    if (YAML::Node chassis = root["chassis"])
+        r.error(chassis, "the chassis section belongs in the scenario's main file");
+    if (YAML::Node monitors = root["monitors"])
         load_monitors(monitors, r);
 }
 

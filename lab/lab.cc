@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <glob.h>
 #include <poll.h>
 #include <random>
 #include <set>
@@ -20,32 +21,91 @@ Lab::Lab() : modules_(make_modules()) {
 
 Lab::~Lab() { stop(); }
 
+namespace {
+
+std::string folder_of(const std::string &file) {
+    size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : file.substr(0, slash);
+}
+
+// The files an include entry names: a path relative to the including
+// file, or a pattern ("demo/*.yaml") whose matches are taken in name order.
+std::vector<std::string> expand_include(const std::string &base, const std::string &entry) {
+    std::string pattern = !entry.empty() && entry[0] == '/' ? entry : folder_of(base) + "/" + entry;
+    std::vector<std::string> files;
+    glob_t g{};
+    if (::glob(pattern.c_str(), 0, nullptr, &g) == 0)
+        for (size_t i = 0; i < g.gl_pathc; i++)
+            files.push_back(g.gl_pathv[i]);
+    globfree(&g);
+    return files;
+}
+
+} // namespace
+
+// Checks the top-level keys and hands the document to every module.
+void Lab::load_document(const YAML::Node &root, ScenarioReader &reader, bool main_file) {
+    if (!root.IsMap()) {
+        reader.error(root, "a scenario is a map of sections (interfaces, agents, chassis, ...)");
+        return;
+    }
+    std::set<std::string> known{"name", "description", "include"};
+    for (auto &m : modules_)
+        for (auto &s : m->sections())
+            known.insert(s);
+    for (const auto &kv : root)
+        if (!known.count(kv.first.Scalar()))
+            reader.error(kv.first, "unknown section '" + kv.first.Scalar() + "'");
+    if (!main_file && root["include"])
+        reader.error(root["include"], "an included file cannot include others");
+    for (auto &m : modules_) {
+        try {
+            if (main_file)
+                m->load(root, reader);
+            else
+                m->load_include(root, reader);
+        } catch (const YAML::Exception &e) {
+            reader.error_at(e.mark.is_null() ? -1 : e.mark.line, e.mark.column,
+                            std::string(m->name()) + ": " + e.msg);
+        }
+    }
+}
+
 bool Lab::load(const std::string &file, std::vector<std::string> &errors) {
     ScenarioReader reader(file);
     YAML::Node root = load_yaml_file(reader);
+    errors.clear();
     if (!reader.failed()) {
-        if (!root.IsMap()) {
-            reader.error(root, "a scenario is a map of sections (kernel, chassis, agents, ...)");
-        } else {
-            std::set<std::string> known{"name", "description"};
-            for (auto &m : modules_)
-                for (auto &s : m->sections())
-                    known.insert(s);
-            for (const auto &kv : root)
-                if (!known.count(kv.first.Scalar()))
-                    reader.error(kv.first, "unknown section '" + kv.first.Scalar() + "'");
-            rt_.name = reader.text_or(root, "name", file);
-            for (auto &m : modules_) {
-                try {
-                    m->load(root, reader);
-                } catch (const YAML::Exception &e) {
-                    reader.error_at(e.mark.is_null() ? -1 : e.mark.line, e.mark.column,
-                                    std::string(m->name()) + ": " + e.msg);
-                }
+        rt_.name = root.IsMap() ? reader.text_or(root, "name", file) : file;
+        load_document(root, reader, true);
+    }
+    errors = reader.errors();
+    // Included files add to what the main file describes: lists are
+    // appended, and rules for an agent already named are added after its own.
+    YAML::Node includes = root.IsMap() ? root["include"] : YAML::Node();
+    if (includes && !includes.IsSequence()) {
+        errors.push_back(file + ": include is a list of files or patterns");
+        includes = YAML::Node();
+    }
+    if (includes) {
+        for (const auto &entry : includes) {
+            if (!entry.IsScalar()) {
+                errors.push_back(file + ": an include entry is a file name or a pattern");
+                continue;
+            }
+            std::vector<std::string> files = expand_include(file, entry.Scalar());
+            if (files.empty())
+                errors.push_back(file + ":" + std::to_string(entry.Mark().line + 1) + ": include '" +
+                                 entry.Scalar() + "' names no file");
+            for (const auto &f : files) {
+                ScenarioReader r(f);
+                YAML::Node doc = load_yaml_file(r);
+                if (!r.failed())
+                    load_document(doc, r, false);
+                errors.insert(errors.end(), r.errors().begin(), r.errors().end());
             }
         }
     }
-    errors = reader.errors();
     return errors.empty();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "lab/runtime.h"
+#include "lab/scenario.h"
 
 #include <condition_variable>
 #include <memory>
@@ -35,6 +36,7 @@ class Lab {
     const std::string &socket_path() const { return socket_; }
 
   private:
+    void load_document(const YAML::Node &root, ScenarioReader &reader, bool main_file);
     void serve_control();
     void serve_connection(int fd);
     lab_link::Answer lab_service(uint16_t op);
