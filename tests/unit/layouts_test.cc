@@ -258,7 +258,6 @@ TEST(AgentScenario, FaultsInRulesAreReportedWithTheirLine) {
     const char *cases[][2] = {
         {"agents: [{pic: ms-1/9/0}]", "test.yaml:1:16: a pic is"},
         {"agents: [{pic: ms-1/0/0, linecard: 1}]", "names either a pic"},
-        {"agents: [{pic: ms-1/0/0}, {pic: {fpc: 1, pic: 0}}]", "a second agent for pic 1/0 6200"},
         {"agents: [{linecard: 1, rules: [{match: {typ: 3}}]}]", "unknown field 'typ'"},
         {"agents: [{linecard: 1, rules: [{fault: {kind: explode}}]}]", "unknown fault 'explode'"},
         {"agents: [{linecard: 1, rules: [{fault: {kind: delay}}]}]", "fault delay needs 'seconds'"},
