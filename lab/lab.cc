@@ -122,10 +122,12 @@ bool Lab::start(unsigned net, const std::string &socket, std::string &err) {
     if (net) {
         nets.push_back(net);
     } else {
+        // Networks above kAutoNetLast are left to tests that need a fixed one.
+        constexpr unsigned kAutoNetLast = 239;
         std::random_device rd;
-        unsigned first = 1 + rd() % 254;
-        for (unsigned i = 0; i < 254; i++)
-            nets.push_back(1 + (first - 1 + i) % 254);
+        unsigned first = 1 + rd() % kAutoNetLast;
+        for (unsigned i = 0; i < kAutoNetLast; i++)
+            nets.push_back(1 + (first - 1 + i) % kAutoNetLast);
     }
     for (unsigned n : nets) {
         rt_.net = n;
