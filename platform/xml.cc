@@ -345,7 +345,12 @@ void xml_error(const char *program, const char *message) {
     open_element("error", {});
     if (program)
         xml_jxo_data("source-daemon", base_name(program));
-    xml_jxo_data("message", message);
+    // Messages written for a terminal end with a newline; the element
+    // holds the text alone.
+    std::string text = message ? message : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    xml_jxo_data("message", text.c_str());
     close_innermost(s);
     std::fflush(output(s));
 }

@@ -142,7 +142,7 @@ TEST_F(XmlOutput, ErrorElementInsideOpenElementsAndUnwind) {
                       "  <interface-load-balancing>\n"
                       "    <error>\n"
                       "      <source-daemon>vorel</source-daemon>\n"
-                      "      <message>Invalid load-balancing interface &lt;x&gt;\n</message>\n"
+                      "      <message>Invalid load-balancing interface &lt;x&gt;</message>\n"
                       "    </error>\n"
                       "  </interface-load-balancing>\n"
                       "</interface-load-balancing-information>\n"
