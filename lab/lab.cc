@@ -163,7 +163,7 @@ bool Lab::start(unsigned net, const std::string &socket, std::string &err) {
 void Lab::serve_control() {
     while (!rt_.stopping) {
         pollfd p{listen_fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, 200);
+        int r = ::poll(&p, 1, 20);
         if (r <= 0)
             continue;
         int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
