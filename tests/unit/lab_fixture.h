@@ -37,9 +37,28 @@ struct TempDir {
 class LabRun {
   public:
     // scenario_text is the YAML of the scenario itself.
-    explicit LabRun(const std::string &scenario_text) {
+    explicit LabRun(const std::string &scenario_text) { start(dir.file("scenario.yaml", scenario_text)); }
+    struct from_file {
+        std::string path;
+    };
+    explicit LabRun(const from_file &f) { start(f.path); }
+    ~LabRun() {
+        lab.stop();
+        ::unsetenv("VOREL_LAB_SOCKET");
+        ::unsetenv("VOREL_LAB_NET");
+    }
+    std::string requests() { return lab.runtime().request_log.text(); }
+    std::string changes() { return lab.runtime().kernel_changes.text(); }
+
+    TempDir dir;
+    vorel::lab::Lab lab;
+    bool loaded = false;
+    bool started = false;
+
+  private:
+    void start(const std::string &scenario) {
         std::vector<std::string> errors;
-        loaded = lab.load(dir.file("scenario.yaml", scenario_text), errors);
+        loaded = lab.load(scenario, errors);
         for (const auto &e : errors)
             ADD_FAILURE() << e;
         std::string err;
@@ -48,17 +67,6 @@ class LabRun {
         ::setenv("VOREL_LAB_SOCKET", lab.socket_path().c_str(), 1);
         ::setenv("VOREL_LAB_NET", std::to_string(lab.net()).c_str(), 1);
     }
-    ~LabRun() {
-        lab.stop();
-        ::unsetenv("VOREL_LAB_SOCKET");
-        ::unsetenv("VOREL_LAB_NET");
-    }
-    std::string requests() { return lab.runtime().request_log.text(); }
-
-    TempDir dir;
-    vorel::lab::Lab lab;
-    bool loaded = false;
-    bool started = false;
 };
 
 } // namespace vorel::test
