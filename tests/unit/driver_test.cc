@@ -145,3 +145,26 @@ TEST(DriverEmpty, AnEmptySnapshotStillOpensAndCloses) {
     EXPECT_EQ(vorel_run_action(table, "walk", w, &ctx, &c, nullptr, &ran), 0);
     EXPECT_EQ(c.log, (std::vector<std::string>{"open", "close"}));
 }
+
+TEST(Snapshot, NamesMatchWholeWithinTheirField) {
+    vorel_db_clear();
+    auto rec = std::make_unique<asp_info>();
+    rec->fpc_slot = 1;
+    std::string name(59, 'n');
+    std::memcpy(rec->name, name.c_str(), name.size() + 1);
+    vorel_db_asp_add(std::move(rec), false);
+    EXPECT_NE(vorel_db_asp_find_by_name(name.c_str()), nullptr);
+    EXPECT_EQ(vorel_db_asp_find_by_name((name + "x").c_str()), nullptr);
+    EXPECT_EQ(vorel_db_asp_find_by_name("n"), nullptr);
+
+    // An inline service interface is never an ASP record.
+    auto si = std::make_unique<asp_info>();
+    si->fpc_slot = 5;
+    si->flags = ASP_F_SI;
+    std::memcpy(si->name, "si-5/0/0", 9);
+    vorel_db_asp_add(std::move(si), false);
+    EXPECT_STREQ(vorel_db_asp_find_next(nullptr)->name, name.c_str());
+    EXPECT_EQ(vorel_db_asp_find_next(vorel_db_asp_find_next(nullptr)), nullptr);
+    EXPECT_STREQ(vorel_db_si_find_next(nullptr)->name, "si-5/0/0");
+    vorel_db_clear();
+}
