@@ -179,6 +179,9 @@ class KernelModule : public Module {
     Answer ifd_by_name(ByteCursor &c);
     Answer pic_get(ByteCursor &c);
     Answer gencfg_get(ByteCursor &c);
+    Answer gencfg_walk(ByteCursor &c);
+    int gencfg_next(uint16_t major, uint16_t minor, bool key_present, uint16_t key,
+                    const wire::GencfgWire **out);
     Answer l2tp_group_get(ByteCursor &c);
     Answer vrf_index(ByteCursor &c);
     Answer pic_change(ByteCursor &c);
@@ -750,6 +753,8 @@ Answer KernelModule::handle(uint16_t op, ByteReader b) {
         return ifd_by_name(c);
     case lab_link::kPicGet:
         return pic_get(c);
+    case lab_link::kGencfgWalk:
+        return gencfg_walk(c);
     case lab_link::kGencfgGet:
         return gencfg_get(c);
     case lab_link::kL2tpGroupGet:
@@ -831,6 +836,25 @@ Answer KernelModule::pic_get(ByteCursor &c) {
 // key, the one of the asked minor type is answered, else the lowest minor:
 // the caller continues from the key alone, so answering two records for
 // one key would make it see the second again and again.
+// One get-next step: 0 and the record, or the error the caller sees.
+int KernelModule::gencfg_next(uint16_t major, uint16_t minor, bool key_present, uint16_t key,
+                              const wire::GencfgWire **out) {
+    if (int err = fault(FaultOp::GencfgGet, std::to_string(major) + "/" + std::to_string(minor)))
+        return err;
+    auto m = records_.find(major);
+    if (m == records_.end())
+        return ENOENT;
+    const auto &recs = m->second;
+    auto next = recs.begin();
+    if (key_present)
+        next = key == UINT16_MAX ? recs.end() : recs.lower_bound(GencfgOrder(uint16_t(key + 1), 0));
+    if (next == recs.end())
+        return ENOENT;
+    auto same_minor = recs.find({next->first.first, minor});
+    *out = same_minor != recs.end() ? &same_minor->second : &next->second;
+    return 0;
+}
+
 Answer KernelModule::gencfg_get(ByteCursor &c) {
     uint16_t major = c.be16();
     uint16_t minor = c.be16();
@@ -839,23 +863,54 @@ Answer KernelModule::gencfg_get(ByteCursor &c) {
     uint8_t op = c.u8();
     if (!whole(c) || !get_op(op) || (op == RTSLIB_OP_GET && !key_present))
         return error(EINVAL);
-    if (int err = fault(FaultOp::GencfgGet, std::to_string(major) + "/" + std::to_string(minor)))
-        return error(err);
-    auto m = records_.find(major);
-    if (m == records_.end())
-        return error(ENOENT);
-    const auto &recs = m->second;
     if (op == RTSLIB_OP_GET) {
-        auto it = recs.find({key, minor});
-        return it == recs.end() ? error(ENOENT) : body(wire::encode_gencfg(it->second));
+        if (int err = fault(FaultOp::GencfgGet, std::to_string(major) + "/" + std::to_string(minor)))
+            return error(err);
+        auto m = records_.find(major);
+        if (m == records_.end())
+            return error(ENOENT);
+        auto it = m->second.find({key, minor});
+        return it == m->second.end() ? error(ENOENT) : body(wire::encode_gencfg(it->second));
     }
-    auto next = recs.begin();
-    if (key_present)
-        next = key == UINT16_MAX ? recs.end() : recs.lower_bound(GencfgOrder(uint16_t(key + 1), 0));
-    if (next == recs.end())
-        return error(ENOENT);
-    auto same_minor = recs.find({next->first.first, minor});
-    return body(wire::encode_gencfg(same_minor != recs.end() ? same_minor->second : next->second));
+    const wire::GencfgWire *rec = nullptr;
+    if (int err = gencfg_next(major, minor, key_present, key, &rec))
+        return error(err);
+    return body(wire::encode_gencfg(*rec));
+}
+
+// The steps of a get-next walk answered at once: each step counts as one
+// get-next (faults included), and the walk stops at the first step that
+// fails, which is answered after the records.
+Answer KernelModule::gencfg_walk(ByteCursor &c) {
+    uint16_t major = c.be16();
+    uint16_t minor = c.be16();
+    bool key_present = c.u8() != 0;
+    uint16_t key = c.be16();
+    uint16_t most_records = c.be16();
+    uint32_t most_bytes = c.be32();
+    if (!whole(c) || most_records == 0)
+        return error(EINVAL);
+    ByteAppender out;
+    out.be16(0);
+    uint16_t count = 0;
+    int last = 0;
+    while (count < most_records && out.size() < most_bytes) {
+        const wire::GencfgWire *rec = nullptr;
+        last = gencfg_next(major, minor, key_present, key, &rec);
+        if (last)
+            break;
+        std::vector<uint8_t> encoded = wire::encode_gencfg(*rec);
+        out.be32(static_cast<uint32_t>(encoded.size()));
+        out.bytes(encoded.data(), encoded.size());
+        count++;
+        key_present = true;
+        key = rec->header.key;
+    }
+    out.be32(static_cast<uint32_t>(last));
+    std::vector<uint8_t> b = out.take();
+    b[0] = uint8_t(count >> 8);
+    b[1] = uint8_t(count);
+    return body(std::move(b));
 }
 
 Answer KernelModule::l2tp_group_get(ByteCursor &c) {

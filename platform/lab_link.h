@@ -41,7 +41,12 @@ enum KernelOp : uint16_t {
     kL2tpGroupGet = 5, // u16 prev id, u16 pic index, u8 op -> tunnel group
     kVrfIndex = 6,     // str16 name                     -> u32 index
     kPicChange = 7,    // u16 fpc, u16 pic, u8 op, u32 value
-    kIfdChangeTlvs = 8 // u16 index, u16 type, bytes attribute
+    kIfdChangeTlvs = 8, // u16 index, u16 type, bytes attribute
+    // The records a series of gencfg get-next calls would answer, in one
+    // exchange: u16 major, u16 minor, u8 key present, u16 key, u16 most
+    // records, u32 most bytes -> u16 count, count x (u32 length, record),
+    // then i32 the answer of the get-next after the last (0: not asked).
+    kGencfgWalk = 9,
 };
 
 enum ChassisOp : uint16_t {

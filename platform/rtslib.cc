@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <new>
 #include <string>
 
@@ -19,8 +20,21 @@ using vorel::ByteReader;
 namespace lab_link = vorel::lab_link;
 namespace wire = vorel::rtslib_wire;
 
+// The records of a get-next walk fetched ahead in one exchange.  A call
+// that continues the walk (same types, the key of the record answered last)
+// is served from here; any other call drops the batch.
+struct gencfg_batch {
+    bool active = false;
+    uint16_t major = 0;
+    uint16_t minor = 0;
+    uint16_t next_key = 0; // the key the next call of the walk passes
+    std::deque<vorel::rtslib_wire::GencfgWire> records;
+    int after_last = 0; // the answer of the get-next after the last record; 0: not asked
+};
+
 struct rtslib_handle {
     lab_link::ControlClient link;
+    gencfg_batch batch;
     std::string path;
     int mode = 0;
     uint32_t send_bytes = RTSLIB_DEFAULT_BUFFER;
@@ -217,26 +231,52 @@ int rtslib_pic_get(rtslib_handle *h, uint16_t fpc, uint16_t pic, int op, rtslib_
     return 0;
 }
 
-int rtslib_gencfg_get(rtslib_handle *h, const rtslib_gencfg_query *q, int op,
-                      rtslib_gencfg_record **out, size_t *out_len) {
-    if (!h || !q || !out)
-        return EINVAL;
-    *out = nullptr;
-    bool key_present = q->key_present && q->key;
-    if (key_present && q->key_length != sizeof(uint16_t))
-        return EINVAL;
+namespace {
+
+constexpr uint16_t kBatchRecords = 256;
+constexpr uint32_t kBatchBytes = 256 * 1024;
+
+// Asks the kernel for the next steps of a walk at once.
+int fetch_batch(rtslib_handle *h, const rtslib_gencfg_query *q, bool key_present) {
+    gencfg_batch &b = h->batch;
+    b = gencfg_batch{};
     ByteAppender req;
     req.be16(q->major);
     req.be16(q->minor);
     req.u8(key_present ? 1 : 0);
     req.be16(key_present ? *q->key : 0);
-    req.u8(static_cast<uint8_t>(op));
+    req.be16(kBatchRecords);
+    req.be32(kBatchBytes);
     std::vector<uint8_t> body;
-    if (int rc = exchange(h, lab_link::kGencfgGet, req, body))
+    if (int rc = exchange(h, lab_link::kGencfgWalk, req, body))
         return rc;
-    wire::GencfgWire w;
-    if (!wire::decode_gencfg(ByteReader(body), w))
-        return malformed(h, "configuration record");
+    vorel::ByteCursor c{ByteReader(body)};
+    uint16_t count = c.be16();
+    for (uint16_t i = 0; i < count && c.ok(); i++) {
+        uint32_t len = c.be32();
+        wire::GencfgWire w;
+        if (!wire::decode_gencfg(c.bytes(len), w))
+            return malformed(h, "configuration record");
+        b.records.push_back(std::move(w));
+    }
+    b.after_last = static_cast<int32_t>(c.be32());
+    if (!c.ok() || c.remaining() != 0)
+        return malformed(h, "configuration walk");
+    if (b.records.empty() && b.after_last == 0)
+        return malformed(h, "configuration walk");
+    b.active = true;
+    b.major = q->major;
+    b.minor = q->minor;
+    return 0;
+}
+
+bool continues_batch(const gencfg_batch &b, const rtslib_gencfg_query *q, bool key_present) {
+    return b.active && b.major == q->major && b.minor == q->minor && key_present &&
+           *q->key == b.next_key;
+}
+
+// Hands a record over to the caller, its payload unpacked.
+int deliver(rtslib_handle *h, wire::GencfgWire &w, rtslib_gencfg_record **out, size_t *out_len) {
     if (w.payload_length > h->recv_bytes)
         return EMSGSIZE;
     rtslib_gencfg_record *rec = new_record<rtslib_gencfg_record>();
@@ -251,6 +291,54 @@ int rtslib_gencfg_get(rtslib_handle *h, const rtslib_gencfg_query *q, int op,
     if (out_len)
         *out_len = wire::kGencfgHeaderSize + rec->payload.size();
     return 0;
+}
+
+// The next record of the walk as the caller's record (payload unpacked).
+int next_from_batch(rtslib_handle *h, rtslib_gencfg_record **out, size_t *out_len) {
+    gencfg_batch &b = h->batch;
+    if (b.records.empty()) {
+        int rc = b.after_last;
+        b = gencfg_batch{};
+        return rc;
+    }
+    wire::GencfgWire w = std::move(b.records.front());
+    b.records.pop_front();
+    b.next_key = w.header.key;
+    return deliver(h, w, out, out_len);
+}
+
+} // namespace
+
+int rtslib_gencfg_get(rtslib_handle *h, const rtslib_gencfg_query *q, int op,
+                      rtslib_gencfg_record **out, size_t *out_len) {
+    if (!h || !q || !out)
+        return EINVAL;
+    *out = nullptr;
+    bool key_present = q->key_present && q->key;
+    if (key_present && q->key_length != sizeof(uint16_t))
+        return EINVAL;
+    if (op == RTSLIB_OP_GET_NEXT) {
+        // A walk is answered ahead, a batch of records per exchange.
+        if (!continues_batch(h->batch, q, key_present)) {
+            if (int rc = fetch_batch(h, q, key_present))
+                return rc;
+        }
+        return next_from_batch(h, out, out_len);
+    }
+    h->batch = gencfg_batch{};
+    ByteAppender req;
+    req.be16(q->major);
+    req.be16(q->minor);
+    req.u8(key_present ? 1 : 0);
+    req.be16(key_present ? *q->key : 0);
+    req.u8(static_cast<uint8_t>(op));
+    std::vector<uint8_t> body;
+    if (int rc = exchange(h, lab_link::kGencfgGet, req, body))
+        return rc;
+    wire::GencfgWire w;
+    if (!wire::decode_gencfg(ByteReader(body), w))
+        return malformed(h, "configuration record");
+    return deliver(h, w, out, out_len);
 }
 
 uint32_t rtslib_gencfg_get_peer_index(const rtslib_gencfg_record *rec, int) {
