@@ -319,7 +319,9 @@ int rtslib_gencfg_get(rtslib_handle *h, const rtslib_gencfg_query *q, int op,
         return EINVAL;
     if (op == RTSLIB_OP_GET_NEXT) {
         // A walk is answered ahead, a batch of records per exchange.
-        if (!continues_batch(h->batch, q, key_present)) {
+        const gencfg_batch &b = h->batch;
+        bool exhausted = b.records.empty() && b.after_last == 0;
+        if (!continues_batch(b, q, key_present) || exhausted) {
             if (int rc = fetch_batch(h, q, key_present))
                 return rc;
         }

@@ -1,6 +1,7 @@
 #include "platform/tools.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <limits.h>
@@ -50,6 +51,9 @@ pid_t spawn(const std::vector<std::string> &argv, int child_in, int child_out) {
     int report[2];
     if (::pipe2(report, O_CLOEXEC) < 0)
         return -1;
+    // What we have written so far goes out before anything the child writes
+    // to the same standard output.
+    std::fflush(stdout);
     pid_t pid = ::fork();
     if (pid < 0) {
         int e = errno;

@@ -97,7 +97,11 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Output is fully buffered: the channel library flushes it before it
+    // waits on a PIC, so the reader still sees everything as soon as the
+    // program would wait, without a system call per line.
+    static char output_buffer[1 << 16];
+    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
 
     vorel_db_init(o.pic_name.empty() ? nullptr : o.pic_name.c_str(),
                   o.has_svc_set ? o.svc_set.c_str() : nullptr, o.dump);

@@ -738,3 +738,39 @@ TEST(KernelWire, DecodersRefuseShortOrPaddedBodies) {
 }
 
 } // namespace
+
+TEST(KernelWalk, AWalkLongerThanOneExchangeMeetsEveryRecordOnce) {
+    std::string scenario = "interfaces:\n  - {index: 10, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n"
+                           "service_sets:\n";
+    for (int i = 1; i <= 700; i++)
+        scenario += "  - {name: s" + std::to_string(i) + ", id: " + std::to_string(i) +
+                    ", pic: ms-1/0/0, compressed: " + (i % 2 ? "true" : "false") + "}\n";
+    scenario += "kernel_faults:\n  - {op: gencfg_get, key: \"3/14\", after: 600, errno: EIO}\n";
+    LabRun run(scenario);
+    ASSERT_TRUE(run.started);
+    rtslib_handle *h = rtslib_open(3);
+    ASSERT_NE(h, nullptr);
+    rtslib_init_blob_compression(h, nullptr, bz2_decompress);
+    uint16_t key = 0;
+    int seen = 0, rc = 0;
+    for (;;) {
+        rtslib_gencfg_query q;
+        q.major = 3;
+        q.minor = 14;
+        q.key = &key;
+        rtslib_gencfg_record *rec = nullptr;
+        rc = rtslib_gencfg_get(h, &q, RTSLIB_OP_GET_NEXT, &rec, nullptr);
+        if (rc)
+            break;
+        ASSERT_NE(rec, nullptr);
+        EXPECT_EQ(rec->key, key + 1);
+        EXPECT_EQ(rec->payload.size(), 728u);
+        key = rec->key;
+        seen++;
+        rtslib_msg_idl_release(h, rec);
+    }
+    // The 601st step fails, as the fault says, whatever the exchanges were.
+    EXPECT_EQ(seen, 600);
+    EXPECT_EQ(rc, EIO);
+    rtslib_close(h);
+}
