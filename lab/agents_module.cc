@@ -409,7 +409,7 @@ void AgentsModule::accept_loop() {
     for (auto &a : agents_)
         fds.push_back({a->listen_fd, POLLIN, 0});
     while (!stopping_) {
-        int r = ::poll(fds.data(), fds.size(), 200);
+        int r = ::poll(fds.data(), fds.size(), 20);
         reap_connections(false);
         if (r <= 0)
             continue;

@@ -125,7 +125,7 @@ void MonitorListener::stop() {
 void MonitorListener::accept_loop() {
     while (!stopping_) {
         pollfd p{listen_fd_, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
+        if (::poll(&p, 1, 20) <= 0)
             continue;
         int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
