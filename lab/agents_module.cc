@@ -189,9 +189,13 @@ void AgentsModule::load(const YAML::Node &root, ScenarioReader &reader) {
     layouts_.add_builtin(builtin_errors);
     for (const auto &e : builtin_errors)
         reader.error_at(-1, 0, "built-in layout: " + e);
+    agents_.clear();
+    load_include(root, reader);
+}
+
+void AgentsModule::load_include(const YAML::Node &root, ScenarioReader &reader) {
     if (root["layouts"])
         layouts_.add(root["layouts"], reader);
-    agents_.clear();
     YAML::Node list = root["agents"];
     if (!list)
         return;

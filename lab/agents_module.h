@@ -71,6 +71,8 @@ class AgentsModule : public Module {
     ~AgentsModule() override;
     const char *name() const override { return "agents"; }
     void load(const YAML::Node &root, ScenarioReader &reader) override;
+    // An included file adds its layouts and agents to the main file's.
+    void load_include(const YAML::Node &root, ScenarioReader &reader) override;
     int start(Runtime &rt, std::string &err) override;
     void stop() override;
     std::vector<std::string> sections() const override { return {"agents", "layouts"}; }

@@ -17,9 +17,9 @@ asp_info *next_record(const pic_walk &walk, const asp_info *prev) {
 }
 
 bool service_set_chosen(const pic_walk &walk, const svc_set_info &ss) {
-    if (ss.style != 'B')
+    if (!walk.every_svc_set && ss.style != 'B')
         return false;
-    if (ss.kind != 0 && !(walk.admit_kind1 && ss.kind == 1))
+    if (!walk.every_svc_set && ss.kind != 0 && !(walk.admit_kind1 && ss.kind == 1))
         return false;
     return !walk.svc_set_name || std::strncmp(ss.name, walk.svc_set_name, SVC_SET_NAME_LEN) == 0;
 }
@@ -35,9 +35,14 @@ int query_pic(const pic_walk &walk, const pic_query_fn &query, services_ui_conn 
         if (!service_set_chosen(walk, *ss))
             continue;
         if (walk.trace_calls)
-            vorel_trace("calling handlers->query \n");
-        if (query(c, asp, ss) < 0)
+            vorel_trace("%s", walk.svc_set_call_trace);
+        if (query(c, asp, ss) < 0) {
+            if (walk.svc_set_failure_continues)
+                continue;
             return -1;
+        }
+        if (walk.first_svc_set_only)
+            break;
     }
     return 0;
 }

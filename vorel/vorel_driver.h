@@ -47,6 +47,15 @@ struct pic_walk {
     const char *svc_set_name = nullptr;
     // Families with both modes trace each call.
     bool trace_calls = false;
+    // The session engine's service-set loop differs from the default: it
+    // queries every service set of the PIC (any style and kind), a failed
+    // query moves on to the next service set instead of stopping the walk,
+    // it may leave a PIC's loop after the first successful query, and it
+    // traces its calls with its own text.
+    bool every_svc_set = false;
+    bool svc_set_failure_continues = false;
+    bool first_svc_set_only = false;
+    const char *svc_set_call_trace = "calling handlers->query \n";
 };
 
 // The walk itself: calls query per chosen PIC or service set.  0, or -1

@@ -1,5 +1,6 @@
 // The lab's scenario loading: included files and their faults.
 #include "lab/lab.h"
+#include "platform/services_ui.h"
 
 #include <cstdio>
 #include <fstream>
@@ -53,4 +54,33 @@ TEST(LabInclude, FaultsNameTheIncludedFileAndLine) {
     EXPECT_TRUE(has(main + ":1: include 'missing.yaml' names no file"));
     EXPECT_TRUE(has(d.path + "/part.yaml:3:12: rules is a list of {match, reply, large_object, times, fault}"));
     EXPECT_TRUE(has(d.path + "/part.yaml:4:10: the chassis section belongs in the scenario's main file"));
+}
+
+TEST(LabInclude, EveryIncludedFileKeepsItsAgentRules) {
+    temp_dir d;
+    std::system(("mkdir -p " + d.path + "/more").c_str());
+    d.write("more/a.yaml", "agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 5}\n"
+                           "        reply: [{bytes: \"00 06 00 01 00 02 00 00\"}]\n");
+    d.write("more/b.yaml", "agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 7}\n"
+                           "        reply: [{bytes: \"00 08 00 01 00 02 00 00\"}]\n");
+    std::string main = d.write("main.yaml", "name: t\ninclude: [more/*.yaml]\n");
+    vorel::lab::Lab lab;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(lab.load(main, errors)) << (errors.empty() ? "" : errors[0]);
+    std::string err, socket = d.path + "/control.sock";
+    ASSERT_TRUE(lab.start(0, socket, err)) << err;
+    setenv("VOREL_LAB_SOCKET", socket.c_str(), 1);
+    setenv("VOREL_LAB_NET", std::to_string(lab.net()).c_str(), 1);
+    services_ui_conn *c = services_ui_open(1, 0, SERVICES_UI_PIC_PORT, nullptr);
+    ASSERT_NE(c, nullptr);
+    // Each request is answered by the rule of its own file.
+    for (uint16_t type : {5, 7}) {
+        uint8_t req[8] = {0, static_cast<uint8_t>(type), 0, 1, 0, 2, 0, 0};
+        ASSERT_EQ(services_ui_send(c, req, sizeof req), 0);
+        EXPECT_TRUE(services_ui_receive(c, static_cast<uint16_t>(type + 1), 1)) << "no answer to type " << type;
+    }
+    services_ui_close(c);
+    lab.stop();
+    unsetenv("VOREL_LAB_SOCKET");
+    unsetenv("VOREL_LAB_NET");
 }

@@ -1,0 +1,364 @@
+// -C msp: sessions, flows, ALG state and per-service-set statistics of the
+// multiservices PICs' session engine.  This file holds the command line,
+// the filters, the action table and the pieces every msp request shares;
+// the walk is in vorel_cmd_msp_walk.cc, the queries in one file per group.
+#include "vorel/vorel_cmd_msp.h"
+
+#include "platform/xml.h"
+#include "vorel/vorel_channel.h"
+#include "vorel/vorel_cmds.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_getopt.h"
+#include "vorel/vorel_plugins.h"
+#include "vorel/vorel_string.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The session queries that run once per PIC stand for the system's own
+// service set.
+constexpr uint16_t kSystemSvcSetId = 12002;
+constexpr uint8_t kSystemSvcSetStyle = 2;
+
+constexpr int kAnyCountonly = -1;
+
+// One row of the action table.  Rows are tried in order and compare the
+// action name exactly; countonly, when not kAnyCountonly, must equal the
+// parameter's.  handlers is null for actions whose queries are not built
+// yet: those say so rather than answer with an empty list.
+struct msp_action_row {
+    const char *name;
+    int countonly;
+    const msp_cmd_handlers *handlers;
+    uint8_t pic_based;
+    uint8_t clear_stats;
+    uint8_t first_svc_set_only;
+    uint16_t drain_type; // 0 leaves the default
+    bool register_plugins;
+};
+
+const msp_action_row msp_action_table[] = {
+    {"flows", 0, &msp_flow_dump_handlers, 0, 0, 0, 0, false},
+    {"flows", 1, &msp_flow_count_handlers, 0, 0, 0, 0, false},
+    {"clear_flows", kAnyCountonly, &msp_flow_drain_handlers, 0, 0, 0, 0, false},
+    {"clear_flows_ipaction", kAnyCountonly, &msp_flow_drain_handlers, 0, 0, 0, 2, false},
+    {"sessions_analysis", kAnyCountonly, nullptr, 1, 0, 0, 0, false},
+    {"clear_sessions_analysis", kAnyCountonly, nullptr, 1, 1, 0, 0, false},
+    {"sessions_count", kAnyCountonly, &msp_sess_count_handlers, 0, 0, 0, 0, false},
+    {"sessions_utilization", kAnyCountonly, nullptr, 1, 0, 0, 0, false},
+    {"sessions_tcp_log", kAnyCountonly, &msp_sess_dump_handlers, 1, 0, 0, 0, false},
+    {"sessions", kAnyCountonly, &msp_sess_dump_handlers, 0, 0, 0, 0, true},
+    {"clear_sessions", kAnyCountonly, &msp_sess_drain_handlers, 0, 0, 0, 0, false},
+    {"clear_sessions_ipaction", kAnyCountonly, &msp_sess_drain_handlers, 0, 0, 0, 2, false},
+    {"conversations", kAnyCountonly, nullptr, 1, 0, 1, 0, false},
+    {"sip_globals", kAnyCountonly, nullptr, 1, 0, 1, 0, false},
+    {"stats", kAnyCountonly, nullptr, 1, 0, 1, 0, false},
+    {"clear_alg_stats", kAnyCountonly, nullptr, 1, 0, 1, 0, false},
+    {"show_subs_analysis", kAnyCountonly, nullptr, 1, 0, 0, 0, false},
+    {"clear_subs_analysis", kAnyCountonly, nullptr, 1, 1, 0, 0, false},
+    {"show_tcp_stats", kAnyCountonly, nullptr, 0, 0, 0, 0, false},
+    {"clear_tcp_stats", kAnyCountonly, nullptr, 0, 1, 0, 0, false},
+    {"show_ids_drops_stats", kAnyCountonly, nullptr, 0, 0, 0, 0, false},
+    {"clear_ids_drops_stats", kAnyCountonly, nullptr, 0, 1, 0, 0, false},
+    {"show_ids_session_limits_counters_stats", kAnyCountonly, nullptr, 0, 0, 0, 0, false},
+    {"clear_ids_session_limits_counters_stats", kAnyCountonly, nullptr, 0, 1, 0, 0, false},
+    {nullptr, 0, nullptr, 0, 0, 0, 0, false},
+};
+
+const msp_action_row *find_action(const msp_action_params &p) {
+    if (!p.action)
+        return nullptr;
+    for (const msp_action_row *row = msp_action_table; row->name; row++) {
+        if (*p.action != row->name)
+            continue;
+        if (row->countonly != kAnyCountonly && row->countonly != p.countonly)
+            continue;
+        return row;
+    }
+    return nullptr;
+}
+
+bool starts_with(const char *s, const char *word) {
+    return std::strncmp(s, word, std::strlen(word)) == 0;
+}
+
+// The parsed address arrives in network order; the record keeps host order.
+void to_host_order(const vorel_addr &in, msp_addr *out) {
+    for (int i = 0; i < 4; i++)
+        out->words[i] = ntohl(in.words[i]);
+    out->is_v6 = in.is_ipv6;
+}
+
+void to_host_mask(const vorel_addr &in, msp_addr *out) {
+    for (int i = 0; i < 4; i++)
+        out->words[i] = in.words[i];
+    out->is_v6 = in.is_ipv6;
+}
+
+// A prefix filter value into an address and its mask; -1 (after the
+// message) when it is not a prefix with a length.
+int parse_prefix_filter(const char *value, msp_addr *prefix, msp_addr *mask) {
+    vorel_addr addr{}, m{};
+    if (!value || vorel_parse_prefix(&addr, value, &m) == 0) {
+        vorel_user_message("vorel: Prefix not valid :%s \n", value ? value : "");
+        return -1;
+    }
+    to_host_order(addr, prefix);
+    to_host_mask(m, mask);
+    return 0;
+}
+
+// A protocol filter value: a number (its low 8 bits) or a name.
+int parse_proto_filter(const char *value, uint16_t *proto) {
+    int number = 0;
+    if (value && std::sscanf(value, "%d", &number) == 1) {
+        *proto = static_cast<uint8_t>(number);
+        return 0;
+    }
+    uint8_t by_name = value ? vorel_protocol_string_to_uint8(value) : 0;
+    if (by_name == 0) {
+        vorel_user_message("vorel: unknown protocol: %s \n", value ? value : "");
+        return -1;
+    }
+    *proto = by_name;
+    return 0;
+}
+
+// -F keyword value.  Keywords compare by their leading characters.  A
+// missing value word refuses the prefix and protocol filters (as a bad
+// value would) and leaves the others unset.
+int parse_filter(const char *keyword, const char *value, msp_action_params *p) {
+    if (starts_with(keyword, "sprefix")) {
+        if (parse_prefix_filter(value, &p->sprefix, &p->smask) < 0)
+            return -1;
+    } else if (starts_with(keyword, "all")) {
+        // every flow: nothing to set
+    } else if (starts_with(keyword, "dprefix")) {
+        if (parse_prefix_filter(value, &p->dprefix, &p->dmask) < 0)
+            return -1;
+    } else if (starts_with(keyword, "sport")) {
+        if (value)
+            p->sport = static_cast<uint16_t>(std::atoi(value));
+    }
+    if (starts_with(keyword, "dport") && value)
+        p->dport = static_cast<uint16_t>(std::atoi(value));
+    if (starts_with(keyword, "proto") && parse_proto_filter(value, &p->proto) < 0)
+        return -1;
+    if (starts_with(keyword, "alg") && value)
+        p->alg = vorel_application_protocol_string_to_uint8(value);
+    if (starts_with(keyword, "count") && value)
+        p->limit = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+    return 0;
+}
+
+// -g keyword [number]: the word after the keyword is always consumed.
+void parse_id(const char *keyword, const char *word, msp_action_params *p) {
+    if (!word)
+        return; // a missing word: the option is ignored
+    p->id_keyword = keyword;
+    if (std::strcmp(keyword, "group-id") == 0 || std::strcmp(keyword, "resource-id") == 0)
+        p->id_value = std::atoi(word);
+}
+
+void parse_level(const char *level, msp_action_params *p) {
+    if (level[0] == 't' || level[0] == 'b')
+        p->extensive = 0;
+    else if (level[0] == 'x')
+        p->extensive = 1;
+}
+
+const char *yes_no(bool b) {
+    return b ? "TRUE" : "FALSE";
+}
+
+void trace_params(const msp_action_params &p) {
+    vorel_trace("vorel: srv_set_name: %s, interface_name: %s,\n",
+                vorel_str_or_null(msp_text(p.srv_set_name)),
+                vorel_str_or_null(msp_text(p.interface_name)));
+    vorel_trace("vorel: limit=%u, extensive=%s\n", p.limit, yes_no(p.extensive));
+    vorel_trace("vorel: msp sprefix: addr: %x, mask:%x, sport: %d\n", p.sprefix.words[0],
+                p.smask.words[0], p.sport);
+    vorel_trace("vorel: msp dprefix: addr: %x, mask: %x, dport: %d \n", p.dprefix.words[0],
+                p.dmask.words[0], p.dport);
+    vorel_trace("vorel: countonly: %s\n", yes_no(p.countonly));
+}
+
+void apply_row(const msp_action_row &row, msp_action_params *p) {
+    if (row.pic_based)
+        p->pic_based = 1;
+    if (row.clear_stats)
+        p->clear_stats = 1;
+    if (row.first_svc_set_only)
+        p->first_svc_set_only = 1;
+    if (row.drain_type)
+        p->drain_type = row.drain_type;
+}
+
+} // namespace
+
+int msp_parse_options(int argc, char **argv, const vorel_ctx *ctxt, msp_action_params *p) {
+    vorel_getopt_reset();
+    int c;
+    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        switch (c) {
+        case 'C':
+            p->command = vorel_optarg;
+            break;
+        case 'S':
+            p->action = vorel_optarg;
+            break;
+        case 's':
+            p->srv_set_name = vorel_optarg;
+            break;
+        case 'i':
+            p->interface_name = vorel_optarg;
+            break;
+        case 'F':
+            if (parse_filter(vorel_optarg, vorel_getopt_next_word(argc, argv), p) < 0)
+                return -1;
+            break;
+        case 'g':
+            parse_id(vorel_optarg, vorel_getopt_next_word(argc, argv), p);
+            break;
+        case 'V':
+            parse_level(vorel_optarg, p);
+            break;
+        case 'd':
+            p->extensive = 1;
+            break;
+        case 'c':
+            p->countonly = 1;
+            break;
+        case 'a':
+            p->limit = 0;
+            break;
+        case 'Z':
+            p->clear_stats = 1;
+            break;
+        case 'z':
+            break;
+        case 't':
+            debug = 1;
+            break;
+        default:
+            // Every other letter, the global ones main has acted on and '?'
+            // included, lifts the limit at its place in the vector.
+            p->limit = 0;
+            break;
+        }
+    }
+    return 0;
+}
+
+int vorel_handle_msp_command(int argc, char **argv, vorel_ctx *ctxt) {
+    msp_action_params p;
+    if (msp_parse_options(argc, argv, ctxt, &p) < 0)
+        return -1;
+    trace_params(p);
+    if (!p.command || *p.command != "msp") {
+        vorel_user_message("vorel: msp handler don't know what to do\n");
+        return -1;
+    }
+    const msp_action_row *row = find_action(p);
+    if (!row) {
+        vorel_user_message("vorel: msp handler don't know what to do\n");
+        return -1;
+    }
+    if (!row->handlers)
+        vorel_fatal_error(2, "msp action %s is not available in this build", row->name);
+    apply_row(*row, &p);
+    if (row->register_plugins)
+        vorel_register_all_session_plugins();
+    return msp_walk_pics(ctxt, row->handlers, &p);
+}
+
+// ---- Shared request pieces ----
+
+void msp_filter_write(vorel::ByteWriter &w, size_t off, const msp_action_params &p) {
+    const msp_addr *fields[] = {&p.sprefix, &p.smask, &p.dprefix, &p.dmask};
+    for (size_t i = 0; i < 4; i++) {
+        size_t at = off + i * VOREL_ADDR_WIRE_SIZE;
+        for (size_t word = 0; word < 4; word++)
+            w.be32(at + word * 4, fields[i]->words[word]);
+        w.u8(at + 16, fields[i]->is_v6);
+    }
+    w.be16(off + 80, p.sport);
+    w.be16(off + 82, p.dport);
+    w.be16(off + 84, p.proto);
+    w.u8(off + 86, p.alg);
+    // 87: padding, zero
+}
+
+msp_svc_set_ref msp_svc_set_of(const svc_set_info *ss) {
+    if (!ss)
+        return {kSystemSvcSetId, kSystemSvcSetStyle, "System"};
+    return {ss->id, ss->style, ss->name};
+}
+
+vorel::ByteWriter msp_count_request(uint16_t type, const msp_svc_set_ref &set,
+                                    const msp_action_params &p) {
+    vorel::ByteWriter w = vorel_request(type, 2, 112, set.id);
+    w.u8(8, set.style);
+    msp_filter_write(w, 20, p);
+    return w;
+}
+
+vorel::ByteWriter msp_drain_request(const msp_svc_set_ref &set, const msp_action_params &p,
+                                    uint8_t sessions) {
+    vorel::ByteWriter w = vorel_request(114, 2, 108, set.id);
+    w.u8(8, set.style);
+    msp_filter_write(w, 16, p);
+    w.be16(104, p.drain_type);
+    w.u8(107, sessions);
+    return w;
+}
+
+void msp_open_enclosing(vorel_ctx *ctxt, const char *trace, const char *element,
+                        const char *heading, const xml_attrs &attrs) {
+    vorel_trace("%s", trace);
+    if (ctxt->xml)
+        xml_subtree_open(element, attrs);
+    else if (heading)
+        std::printf("%s", heading);
+}
+
+void msp_close_enclosing(vorel_ctx *ctxt, const char *trace, const char *heading) {
+    vorel_trace("%s", trace);
+    if (ctxt->xml) {
+        xml_subtree_close();
+        xml_subtree_once();
+    } else if (heading) {
+        std::printf("%s", heading);
+    }
+}
+
+void msp_count_row(const asp_info &asp, const char *svc_set_name, uint32_t count) {
+    std::printf("%-16s%-52s%u\n", asp.name, svc_set_name, count);
+}
+
+int msp_count_exchange(vorel_ctx *ctxt, services_ui_conn *asp_conn, const asp_info &asp,
+                       const char *svc_set_name, const vorel::ByteWriter &req, uint16_t reply_type,
+                       uint16_t reply_version, size_t min_len, msp_count_render_fn render) {
+    if (!asp_conn)
+        return -1;
+    if (vorel_send(asp_conn, req) < 0)
+        return -1;
+    vorel::ByteReader reply = vorel_receive(asp_conn, reply_type, reply_version);
+    if (reply.empty())
+        return 0;
+    if (reply.size() < min_len) {
+        vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n", asp.name,
+                    reply_type, reply.size(), min_len);
+        return 0;
+    }
+    render(ctxt, asp, svc_set_name, reply);
+    // One reply answers a count; a second one means the answer is not what
+    // was asked for.
+    if (!vorel_receive(asp_conn, reply_type, reply_version).empty())
+        return -1;
+    return 0;
+}
