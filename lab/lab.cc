@@ -82,12 +82,16 @@ bool Lab::load(const std::string &file, std::vector<std::string> &errors) {
     errors = reader.errors();
     // Included files add to what the main file describes: lists are
     // appended, and rules for an agent already named are added after its own.
-    YAML::Node includes = root.IsMap() ? root["include"] : YAML::Node();
-    if (includes && !includes.IsSequence()) {
-        errors.push_back(file + ": include is a list of files or patterns");
-        includes = YAML::Node();
+    YAML::Node includes;
+    bool has_includes = root.IsMap() && root["include"];
+    if (has_includes) {
+        includes = root["include"];
+        if (!includes.IsSequence()) {
+            errors.push_back(file + ": include is a list of files or patterns");
+            has_includes = false;
+        }
     }
-    if (includes) {
+    if (has_includes) {
         for (const auto &entry : includes) {
             if (!entry.IsScalar()) {
                 errors.push_back(file + ": an include entry is a file name or a pattern");
@@ -159,7 +163,7 @@ bool Lab::start(unsigned net, const std::string &socket, std::string &err) {
 void Lab::serve_control() {
     while (!rt_.stopping) {
         pollfd p{listen_fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, 200);
+        int r = ::poll(&p, 1, 20);
         if (r <= 0)
             continue;
         int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);

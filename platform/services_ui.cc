@@ -206,7 +206,7 @@ services_ui_conn *services_ui_open_timeout(unsigned fpc, unsigned pic, uint16_t 
     in_addr addr{};
     if (!vorel::lab_link::pic_agent_address(fpc, pic, addr)) {
         if (err)
-            err(1, "services_ui: no address for fpc %u pic %u", fpc, pic);
+            err(1, "services_ui: no address for fpc %u pic %u\n", fpc, pic);
         errno = EINVAL;
         return nullptr;
     }
@@ -214,7 +214,7 @@ services_ui_conn *services_ui_open_timeout(unsigned fpc, unsigned pic, uint16_t 
     if (!c) {
         int e = errno;
         if (err)
-            err(1, "services_ui: cannot connect to fpc %u pic %u port %u: %s", fpc, pic,
+            err(1, "services_ui: cannot connect to fpc %u pic %u port %u: %s\n", fpc, pic,
                 unsigned{port}, std::strerror(e));
         errno = e;
     }
@@ -231,7 +231,7 @@ services_ui_conn *services_inline_ui_open(unsigned fpc, uint16_t port, services_
     in_addr addr{};
     if (!vorel::lab_link::linecard_agent_address(fpc, addr)) {
         if (err)
-            err(1, "services_ui: no address for fpc %u", fpc);
+            err(1, "services_ui: no address for fpc %u\n", fpc);
         errno = EINVAL;
         return nullptr;
     }
@@ -239,7 +239,7 @@ services_ui_conn *services_inline_ui_open(unsigned fpc, uint16_t port, services_
     if (!c) {
         int e = errno;
         if (err)
-            err(1, "services_ui: cannot connect to fpc %u port %u: %s", fpc, unsigned{port},
+            err(1, "services_ui: cannot connect to fpc %u port %u: %s\n", fpc, unsigned{port},
                 std::strerror(e));
         errno = e;
     }

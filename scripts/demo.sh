@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh default >/dev/null
 bin=build/bin
+export PATH="$PWD/$bin:$PATH"
 export VOREL_LAB_DIR=${VOREL_LAB_DIR:-/tmp/vorel-demo-lab}
 
 "$bin/vorel-lab" stop --dir "$VOREL_LAB_DIR" >/dev/null 2>&1 || true
@@ -17,6 +18,8 @@ show() {
   echo "\$ $*"
   "$@" || echo "(exit status $?)"
 }
+
+echo "== The demo router runs in the lab ($VOREL_LAB_DIR); every command below asks it."
 
 while read -r line; do
   [ -n "$line" ] && [ "${line#\#}" = "$line" ] || continue

@@ -57,8 +57,11 @@ int vorel_fatal_error(int status, const char *fmt, ...) {
         xml_error(vorel_prog_basename(), buf);
         xml_subtree_unwind();
     } else {
+        // One newline ends the line, also when the message brings its own.
+        size_t len = std::strlen(buf);
+        const char *end = len && buf[len - 1] == '\n' ? "" : "\n";
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n", vorel_prog_basename(), buf);
+        std::fprintf(stderr, "%s: %s%s", vorel_prog_basename(), buf, end);
     }
     std::exit(status);
 }

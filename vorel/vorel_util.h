@@ -92,3 +92,7 @@ vorel_prefix_error_fn vorel_set_prefix_error_reporter(vorel_prefix_error_fn fn);
 const char *vorel_numbers_convert(double v);
 const char *vorel_treshold_convert(unsigned v);
 const char *vorel_time_convert(unsigned seconds);
+
+// 1 when the package is installed on PIC fpc/pic, else 0 (asked through
+// the sibling command; names are matched whole).
+int vorel_util_is_pkg_installed(unsigned fpc, unsigned pic, const char *pkg_name);

@@ -21,6 +21,7 @@
 //       kernel_changes: | ...                  # optional: the kernel's change log
 //       xml_well_formed: true                  # optional: output parses as XML
 //       program: mvorel                        # optional: run another binary
+// In expected texts, @PROGRAM@ stands for the program's path as run.
 // Commands run in the case file's folder, so relative paths in args work.
 //
 // Every case runs "vorel-lab exec SCENARIO -- vorel ARGS" and compares.
@@ -171,7 +172,19 @@ struct Runner {
     std::string bin;
     int failed = 0, passed = 0;
 
-    void check(const std::string &what, const std::string &want, const std::string &got, bool &ok) {
+    std::string program_path;
+
+    // "@PROGRAM@" in an expected text stands for the program's path as run
+    // (argv[0] of the command, which some messages echo).
+    std::string expand(std::string want) const {
+        const std::string token = "@PROGRAM@";
+        for (size_t at; (at = want.find(token)) != std::string::npos;)
+            want.replace(at, token.size(), program_path);
+        return want;
+    }
+
+    void check(const std::string &what, const std::string &want_raw, const std::string &got, bool &ok) {
+        std::string want = expand(want_raw);
         if (want == got)
             return;
         ok = false;
@@ -190,6 +203,7 @@ struct Runner {
         std::string reqlog = std::string(logs) + "/requests", klog = std::string(logs) + "/kernel";
         std::vector<std::string> argv{bin + "/vorel-lab", "exec", scenario, "--request-log", reqlog,
                                       "--kernel-log", klog, "--", bin + "/" + program};
+        program_path = bin + "/" + program;
         for (const auto &a : c["args"])
             argv.push_back(a.as<std::string>());
         std::vector<std::pair<std::string, std::string>> env{{"VOREL_LOG_FILE", std::string(logs) + "/syslog"}};
@@ -252,10 +266,13 @@ struct Runner {
         }
         std::string scenario;
         std::string tmp;
+        char *real = realpath(file.c_str(), nullptr);
+        std::string case_file = real ? real : file;
+        free(real);
         if (doc["scenario"].IsScalar()) {
             scenario = doc["scenario"].as<std::string>();
             if (scenario[0] != '/')
-                scenario = dir_of(file) + "/" + scenario;
+                scenario = dir_of(case_file) + "/" + scenario;
         } else {
             char path[] = "/tmp/vorel-e2e-scenario-XXXXXX.yaml";
             int fd = mkstemps(path, 5);

@@ -2,6 +2,7 @@
 // process, and every record is read back through rtslib over the control
 // socket.
 #include "lab/lab.h"
+#include "lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/rtslib.h"
 #include "platform/rtslib_wire.h"
@@ -26,47 +27,8 @@ std::string data_file(const char *name) {
     return (fs::path(__FILE__).parent_path().parent_path() / "data" / name).string();
 }
 
-// A scratch directory for the control socket and inline scenarios.
-struct TempDir {
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "vorel-kernel-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data()) ? tmpl : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string file(const std::string &name, const std::string &text = "") const {
-        std::string p = path + "/" + name;
-        if (!text.empty())
-            std::ofstream(p) << text;
-        return p;
-    }
-    std::string path;
-};
-
-// A lab serving one scenario, with the environment pointing at it.
-class LabRun {
-  public:
-    explicit LabRun(const std::string &scenario) {
-        std::vector<std::string> errors;
-        loaded = lab.load(scenario, errors);
-        for (const auto &e : errors)
-            ADD_FAILURE() << e;
-        std::string err;
-        started = loaded && lab.start(0, dir.file("control.sock"), err);
-        EXPECT_TRUE(started) << err;
-        ::setenv("VOREL_LAB_SOCKET", lab.socket_path().c_str(), 1);
-        ::setenv("VOREL_LAB_NET", std::to_string(lab.net()).c_str(), 1);
-    }
-    ~LabRun() { lab.stop(); }
-    std::string changes() { return lab.runtime().kernel_changes.text(); }
-
-    TempDir dir;
-    vorel::lab::Lab lab;
-    bool loaded = false;
-    bool started = false;
-};
+using vorel::test::LabRun;
+using vorel::test::TempDir;
 
 // bzip2 with the error numbers the program maps its results to.
 int bz2_decompress(uint8_t *dst, size_t *dst_len, const uint8_t *src, size_t src_len) {
@@ -180,7 +142,7 @@ class KernelLab : public ::testing::Test {
         rtslib_lib_error_register(k.h, 0, record_hook);
         rtslib_init_blob_compression(k.h, nullptr, bz2_decompress);
     }
-    LabRun run{data_file("kernel.yaml")};
+    LabRun run{LabRun::from_file{data_file("kernel.yaml")}};
     Handle k;
 };
 
@@ -552,7 +514,7 @@ kernel_faults:
 
 TEST(KernelFaults, FailFromTheCallAfterNAndOnlyForTheirKey) {
     TempDir dir;
-    LabRun run(dir.file("faults.yaml", kFaultScenario));
+    LabRun run(LabRun::from_file{dir.file("faults.yaml", kFaultScenario)});
     ASSERT_TRUE(run.started);
     Handle k;
     ASSERT_NE(k.h, nullptr);
@@ -593,7 +555,7 @@ TEST(KernelFaults, FailFromTheCallAfterNAndOnlyForTheirKey) {
 
 TEST(KernelFaults, CorruptPayloadIsReportedThroughTheErrorHook) {
     TempDir dir;
-    LabRun run(dir.file("corrupt.yaml", kFaultScenario));
+    LabRun run(LabRun::from_file{dir.file("corrupt.yaml", kFaultScenario)});
     ASSERT_TRUE(run.started);
     Handle k;
     ASSERT_NE(k.h, nullptr);

@@ -317,10 +317,10 @@ TEST_F(ServicesUi, MissingAgentFailsTheOpenAndReportsAtLevelOne) {
     ASSERT_EQ(g_reports.size(), 2u);
     EXPECT_EQ(g_reports[0].first, 1);
     EXPECT_EQ(g_reports[0].second,
-              "services_ui: cannot connect to fpc 3 pic 5 port 6200: Connection refused");
+              "services_ui: cannot connect to fpc 3 pic 5 port 6200: Connection refused\n");
     EXPECT_EQ(g_reports[1].first, 1);
     EXPECT_EQ(g_reports[1].second,
-              "services_ui: cannot connect to fpc 9 port 33019: Connection refused");
+              "services_ui: cannot connect to fpc 9 port 33019: Connection refused\n");
     EXPECT_EQ(services_ui_open(1, 8, SERVICES_UI_PIC_PORT, nullptr),
               nullptr); // no slot 8: no address
 }
