@@ -192,7 +192,16 @@ void AgentsModule::load(const YAML::Node &root, ScenarioReader &reader) {
     if (root["layouts"])
         layouts_.add(root["layouts"], reader);
     agents_.clear();
-    YAML::Node list = root["agents"];
+    load_agents(root["agents"], reader);
+}
+
+void AgentsModule::load_include(const YAML::Node &root, ScenarioReader &reader) {
+    if (root["layouts"])
+        layouts_.add(root["layouts"], reader);
+    load_agents(root["agents"], reader);
+}
+
+void AgentsModule::load_agents(const YAML::Node &list, ScenarioReader &reader) {
     if (!list)
         return;
     if (!list.IsSequence()) {

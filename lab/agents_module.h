@@ -71,6 +71,8 @@ class AgentsModule : public Module {
     ~AgentsModule() override;
     const char *name() const override { return "agents"; }
     void load(const YAML::Node &root, ScenarioReader &reader) override;
+    // An included file adds its layouts and agents to those already loaded.
+    void load_include(const YAML::Node &root, ScenarioReader &reader) override;
     int start(Runtime &rt, std::string &err) override;
     void stop() override;
     std::vector<std::string> sections() const override { return {"agents", "layouts"}; }
@@ -83,6 +85,7 @@ class AgentsModule : public Module {
         std::atomic<bool> done{false};
     };
 
+    void load_agents(const YAML::Node &list, ScenarioReader &r);
     void load_agent(const YAML::Node &n, ScenarioReader &r);
     bool load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &rule);
     void accept_loop();
