@@ -16,7 +16,6 @@
 #include "vorel/vorel_string.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -374,7 +373,6 @@ namespace {
 
 void parse_port_text(const char *text, fwnat_params *p) {
     p->nat_port_text.set(text);
-    errno = 0;
     unsigned long port = std::strtoul(text, nullptr, 10);
     if (port >= kLowestPort && port <= kHighestPort)
         return;

@@ -64,9 +64,10 @@ TEST(LabInclude, IncludedAgentsAddToTheMainFilesAgents) {
                            "        reply: [{bytes: \"00 06 00 01 00 02 00 00\"}]\n");
     d.write("more/b.yaml", "agents:\n  - pic: ms-2/0/0\n    rules:\n      - match: {type: 7}\n"
                            "        reply: [{bytes: \"00 07 00 01 00 02 00 00\"}]\n");
-    std::string main = d.write("main.yaml", "name: t\ninclude: [more/*.yaml]\nagents:\n  - pic: ms-1/0/0\n"
-                                            "    rules:\n      - match: {type: 5}\n"
-                                            "        reply: [{bytes: \"00 05 00 01 00 02 00 00\"}]\n");
+    std::string main =
+        d.write("main.yaml", "name: t\ninclude: [more/*.yaml]\nagents:\n  - pic: ms-1/0/0\n"
+                             "    rules:\n      - match: {type: 5}\n"
+                             "        reply: [{bytes: \"00 05 00 01 00 02 00 00\"}]\n");
     vorel::lab::Lab lab;
     std::vector<std::string> errors;
     ASSERT_TRUE(lab.load(main, errors)) << (errors.empty() ? "" : errors[0]);
