@@ -85,6 +85,7 @@ class AgentsModule : public Module {
         std::atomic<bool> done{false};
     };
 
+    void load_agents(const YAML::Node &list, ScenarioReader &r);
     void load_agent(const YAML::Node &n, ScenarioReader &r);
     bool load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &rule);
     void accept_loop();

@@ -46,6 +46,7 @@ bool encode_address(std::string_view text, uint8_t out[20]) {
 namespace {
 
 constexpr size_t kAddrSize = 20;
+constexpr size_t kAddrWordsSize = 16;
 constexpr size_t kAddrFlagOffset = 16;
 constexpr uint64_t kMaxRepeat = 100000000;
 
@@ -63,6 +64,7 @@ const KindName kKinds[] = {
     {"text", FieldKind::Text, 0},
     {"bytes", FieldKind::Bytes, 0},
     {"addr", FieldKind::Addr, kAddrSize},
+    {"addr16", FieldKind::Addr16, kAddrWordsSize},
 };
 
 bool is_number(FieldKind k) {
@@ -348,6 +350,15 @@ class Encoder {
                 r_.error(v, "bad address '" + (v.IsScalar() ? v.Scalar() : std::string("?")) +
                                 "' for field '" + f.name + "' (expected 10.1.2.3 or 2001:db8::1)");
             break;
+        case FieldKind::Addr16: {
+            uint8_t full[kAddrSize];
+            if (!v.IsScalar() || !encode_address(v.Scalar(), full))
+                r_.error(v, "bad address '" + (v.IsScalar() ? v.Scalar() : std::string("?")) +
+                                "' for field '" + f.name + "' (expected 10.1.2.3 or 2001:db8::1)");
+            else
+                std::memcpy(dst, full, kAddrWordsSize);
+            break;
+        }
         case FieldKind::Struct:
             r_.error(v, "field '" + f.name + "' is a structure");
             break;

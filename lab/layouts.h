@@ -27,7 +27,8 @@
 // Field types: u8, be16, be32, be64 (numbers; negative values are stored in
 // two's complement), text and bytes (with a width), addr (the 20-byte
 // address value: four big-endian 32-bit words, IPv4 in the first, and an
-// IPv6 flag byte at 16).  A field with `count` is an array: of structures
+// IPv6 flag byte at 16), addr16 (the 16 address bytes alone, for tables
+// whose entries keep the family elsewhere).  A field with `count` is an array: of structures
 // when it has `fields`, of scalars of `type` otherwise; `stride` is the
 // distance between elements.  `count_of: ARRAY` makes a number field default
 // to how many elements the message gives for that array.
@@ -46,7 +47,7 @@
 
 namespace vorel::lab {
 
-enum class FieldKind : uint8_t { U8, Be16, Be32, Be64, Text, Addr, Bytes, Struct };
+enum class FieldKind : uint8_t { U8, Be16, Be32, Be64, Text, Addr, Addr16, Bytes, Struct };
 
 struct LayoutField {
     std::string name;

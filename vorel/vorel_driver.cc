@@ -71,8 +71,12 @@ int vorel_walk_pics(const pic_walk &walk, const pic_query_fn &query) {
                               "VOREL_CONNECT_ERROR: asp_conn is NULL[%p]", static_cast<void *>(nullptr));
             return -1;
         }
-        // The channel closes when it goes out of scope, whatever the query answered.
-        if (query_pic(walk, query, channel.get(), asp) < 0)
+        // The channel is closed exactly once, whatever the query answered.
+        int rc = query_pic(walk, query, channel.get(), asp);
+        channel.close();
+        if (walk.after_close)
+            walk.after_close(*asp);
+        if (rc < 0 && walk.on_query_failure == query_failure::stop_walk)
             return -1;
     }
     return 0;

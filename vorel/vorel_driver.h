@@ -28,6 +28,9 @@ template <typename Params> struct vorel_action {
 
 enum class walk_records { asp, service_interfaces };
 enum class open_failure { skip_pic, stop_walk, log_and_stop_walk };
+// What a negative query result does: stop the whole walk, or end only the
+// visit of that PIC (its channel is closed and the walk goes on).
+enum class query_failure { stop_walk, next_pic };
 
 struct pic_walk {
     walk_records records = walk_records::asp;
@@ -56,6 +59,10 @@ struct pic_walk {
     bool svc_set_failure_continues = false;
     bool first_svc_set_only = false;
     const char *svc_set_call_trace = "calling handlers->query \n";
+    query_failure on_query_failure = query_failure::stop_walk;
+    // Called after the channel to a record has been closed, whatever its
+    // queries answered (families that count the PICs they visited).
+    std::function<void(const asp_info &asp)> after_close;
 };
 
 // The walk itself: calls query per chosen PIC or service set.  0, or -1
@@ -69,7 +76,8 @@ void vorel_trace_action(const char *fmt, const char *name);
 // The driver: open, walk, close.  0, or -1 when the walk was stopped
 // (close is then not called).
 template <typename Params>
-int vorel_run_driver(const pic_walk &walk, const vorel_action<Params> &a, vorel_ctx *ctxt, Params *params) {
+int vorel_run_driver(const pic_walk &walk, const vorel_action<Params> &a, vorel_ctx *ctxt,
+                     Params *params) {
     if (a.open)
         a.open(ctxt, params);
     int rc = vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {

@@ -84,3 +84,37 @@ TEST(LabInclude, EveryIncludedFileKeepsItsAgentRules) {
     unsetenv("VOREL_LAB_SOCKET");
     unsetenv("VOREL_LAB_NET");
 }
+
+TEST(LabInclude, IncludedAgentsAddToTheMainFilesAgents) {
+    // Each file's agents must survive the files loaded after it.
+    temp_dir d;
+    std::system(("mkdir -p " + d.path + "/more").c_str());
+    d.write("more/a.yaml", "agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 6}\n"
+                           "        reply: [{bytes: \"00 06 00 01 00 02 00 00\"}]\n");
+    d.write("more/b.yaml", "agents:\n  - pic: ms-2/0/0\n    rules:\n      - match: {type: 7}\n"
+                           "        reply: [{bytes: \"00 07 00 01 00 02 00 00\"}]\n");
+    std::string main =
+        d.write("main.yaml", "name: t\ninclude: [more/*.yaml]\nagents:\n  - pic: ms-1/0/0\n"
+                             "    rules:\n      - match: {type: 5}\n"
+                             "        reply: [{bytes: \"00 05 00 01 00 02 00 00\"}]\n");
+    vorel::lab::Lab lab;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(lab.load(main, errors)) << (errors.empty() ? "" : errors[0]);
+    std::string err;
+    ASSERT_TRUE(lab.start(0, d.path + "/control.sock", err)) << err;
+    ::setenv("VOREL_LAB_NET", std::to_string(lab.net()).c_str(), 1);
+    auto answers = [](unsigned fpc, uint16_t type) {
+        services_ui_conn *c = services_ui_open(fpc, 0, SERVICES_UI_PIC_PORT, nullptr);
+        if (!c)
+            return false;
+        uint8_t req[8] = {0, static_cast<uint8_t>(type), 0, 1, 0, 2, 0, 0};
+        bool got = services_ui_send(c, req, sizeof req) == 0 && services_ui_receive(c, type, 1);
+        services_ui_close(c);
+        return got;
+    };
+    EXPECT_TRUE(answers(1, 5));
+    EXPECT_TRUE(answers(1, 6));
+    EXPECT_TRUE(answers(2, 7));
+    lab.stop();
+    ::unsetenv("VOREL_LAB_NET");
+}

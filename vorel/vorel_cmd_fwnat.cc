@@ -1,0 +1,654 @@
+// The handler of "sfw", "nat" and "inline-stateful-firewall": its options,
+// the choice of the action, and the lookup in cmd_handlers_table.
+//
+// -F, -w and -x take a keyword as their argument and consume the word after
+// it as the keyword's value.  Keywords are compared on their own length
+// (an argument that begins with the keyword names it).  An option whose
+// value word is missing is refused with the option's own message where it
+// has one (a prefix, a protocol, an address range) and is ignored
+// otherwise.
+#include "vorel/vorel_cmd_fwnat.h"
+#include "platform/addr.h"
+#include "platform/xml.h"
+#include "vorel/vorel_cmds.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_getopt.h"
+#include "vorel/vorel_string.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+
+namespace {
+
+constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
+constexpr const char *kBadPort = "Invalid arguments. Ports are allowed between 1024 and 65535";
+constexpr unsigned long kLowestPort = 1024;
+constexpr unsigned long kHighestPort = 65535;
+
+// Range refusals, printed as they are before the exit.
+constexpr const char *kAddressInvalid = "address is invalid\n";
+constexpr const char *kAllZero = "IPv4 address 0.0.0.0/0 or IPv6 address 0::0/0 is not allowed.\n";
+constexpr const char *kV4Length = "Only prefix length <=32 (2^32 addresses) can be specified\n";
+constexpr const char *kV6Length = "Only prefix length >= 96 and <=128 can be specified\n";
+constexpr const char *kSubscriberV4 =
+    "Only V4 address should be specified with subscriber/internal-host\n";
+constexpr const char *kSoftwireV6 = "B4address should be V6 address\n";
+constexpr const char *kInternalHostNeeded =
+    "Internal-host must be specified along with B4address and port\n";
+
+bool keyword_is(const char *arg, const char *keyword) {
+    return arg && std::strncmp(arg, keyword, std::strlen(keyword)) == 0;
+}
+
+[[noreturn]] void refuse(const char *line) {
+    vorel_user_message("%s", line);
+    std::exit(1);
+}
+
+// ---------------------------------------------------------------------------
+// -F
+
+// Whether the prefix parser wrote its error element for this value.
+bool prefix_error_reported = false;
+
+void report_prefix_error(const char *program, const char *message) {
+    prefix_error_reported = true;
+    xml_error(program, message);
+}
+
+// A -F prefix: an address with a length, never a bare address.  The parser
+// reports syntax errors as an XML error element; a bare address, and every
+// refusal in text mode, is reported here with the same text.
+int parse_filter_prefix(const char *value, fwnat_addr *addr, fwnat_addr *mask) {
+    vorel_addr a{}, m{};
+    prefix_error_reported = false;
+    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(report_prefix_error);
+    int has_length = vorel_parse_prefix(&a, value, &m);
+    vorel_set_prefix_error_reporter(previous);
+    if (!has_length) {
+        if (!xml_mode)
+            vorel_note_failure("%s", kInvalidPrefix);
+        else if (!prefix_error_reported)
+            xml_error("vorel", kInvalidPrefix);
+        return -1;
+    }
+    for (int i = 0; i < 4; i++) {
+        addr->words[i] = ntohl(a.words[i]); // the parser leaves the address in network order
+        mask->words[i] = m.words[i];
+    }
+    addr->is_v6 = a.is_ipv6;
+    mask->is_v6 = m.is_ipv6;
+    return 0;
+}
+
+[[noreturn]] void unknown_protocol(const char *value) {
+    vorel_user_message("vorel: unknown protocol: %s \n", vorel_str_or_null(value));
+    std::exit(1);
+}
+
+// A number keeps its low byte (300 gives 44); a name is looked up.
+uint16_t parse_protocol(const char *value) {
+    int number = 0;
+    if (value && std::sscanf(value, "%d", &number) == 1)
+        return static_cast<uint8_t>(number);
+    uint8_t proto = vorel_protocol_string_to_uint8(value);
+    if (proto == 0)
+        unknown_protocol(value);
+    return proto;
+}
+
+int parse_filter(int argc, char **argv, fwnat_params *p) {
+    const char *keyword = vorel_optarg;
+    const char *value = vorel_getopt_next_word(argc, argv);
+
+    fwnat_addr *prefix = nullptr, *mask = nullptr;
+    uint16_t *port = nullptr;
+    if (keyword_is(keyword, "sprefix")) {
+        prefix = &p->sprefix;
+        mask = &p->smask;
+    } else if (keyword_is(keyword, "dprefix")) {
+        prefix = &p->dprefix;
+        mask = &p->dmask;
+    } else if (keyword_is(keyword, "sport")) {
+        port = &p->sport;
+    }
+    if (keyword_is(keyword, "dport"))
+        port = &p->dport;
+    bool protocol = false, application = false;
+    if (keyword_is(keyword, "proto"))
+        protocol = true;
+    else if (keyword_is(keyword, "alg"))
+        application = true;
+    else if (keyword_is(keyword, "pgcp") && value)
+        p->pgcp = true;
+
+    if (prefix)
+        return parse_filter_prefix(value, prefix, mask);
+    if (protocol && !value)
+        unknown_protocol(value);
+    if (!value)
+        return 0;
+    if (port) {
+        *port = static_cast<uint16_t>(std::atoi(value));
+    } else if (protocol) {
+        p->proto = parse_protocol(value);
+    } else if (application) {
+        p->alg = vorel_application_protocol_string_to_uint8(value);
+        p->alg_id = p->alg;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// -w
+
+void parse_b4_address(const char *value, fwnat_params *p) {
+    ipaddr_t ip;
+    p->b4_addr = fwnat_addr{};
+    if (value && parse_ipaddr(value, &ip) && ip.family == AF_INET6) {
+        vorel::ByteReader r(ip.addr, sizeof ip.addr);
+        for (int i = 0; i < 4; i++)
+            p->b4_addr.words[i] = r.be32(4 * i);
+    } else {
+        vorel_user_message("%s", kAddressInvalid);
+    }
+    p->b4_addr.is_v6 = 1;
+}
+
+void parse_softwire_option(int argc, char **argv, fwnat_params *p) {
+    const char *keyword = vorel_optarg;
+    const char *value = vorel_getopt_next_word(argc, argv);
+    switch (keyword ? keyword[0] : '\0') {
+    case 'i':
+        if (value)
+            p->detail = true;
+        break;
+    case 'e':
+        if (value)
+            p->detail = false;
+        break;
+    case 'a':
+        parse_b4_address(value, p);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// -x
+
+enum class x_kind { range, svc_set, port };
+
+struct x_keyword {
+    const char *keyword;
+    x_kind kind;
+    fwnat_range_target target;
+    int mapping_kind; // -1: unchanged
+};
+
+const x_keyword x_keywords[] = {
+    {"app_subs_ip", x_kind::range, fwnat_range_target::subscriber, 1},
+    {"app_sw_ip", x_kind::range, fwnat_range_target::softwire, 1},
+    {"app_svc_set", x_kind::svc_set, fwnat_range_target::nat, 1},
+    {"eim_subs_ip", x_kind::range, fwnat_range_target::subscriber, 2},
+    {"eim_sw_ip", x_kind::range, fwnat_range_target::softwire, 2},
+    {"eim_subs_port", x_kind::port, fwnat_range_target::nat, -1},
+    {"eim_svc_set", x_kind::svc_set, fwnat_range_target::nat, 2},
+    {"pcp_subs_ip", x_kind::range, fwnat_range_target::subscriber, 3},
+    {"pcp_sw_ip", x_kind::range, fwnat_range_target::softwire, 3},
+    {"pcp_subs_port", x_kind::port, fwnat_range_target::nat, -1},
+    {"pcp_svc_set", x_kind::svc_set, fwnat_range_target::nat, 3},
+    {"nat_ip", x_kind::range, fwnat_range_target::nat, -1},
+    {"flows_subs_ip", x_kind::range, fwnat_range_target::subscriber, -1},
+    {"flows_sw_ip", x_kind::range, fwnat_range_target::softwire, -1},
+};
+
+void store_range(const x_keyword &k, const char *value, fwnat_params *p) {
+    fwnat_range range;
+    const char *refusal = nullptr;
+    if (!fwnat_parse_range(value, k.target, &range, &refusal))
+        refuse(refusal);
+    switch (k.target) {
+    case fwnat_range_target::subscriber:
+        p->subs_range = range;
+        p->subs_given = true;
+        break;
+    case fwnat_range_target::softwire:
+        p->sw_range = range;
+        p->sw_given = true;
+        break;
+    case fwnat_range_target::nat:
+        p->nat_range = range;
+        p->nat_given = true;
+        break;
+    }
+}
+
+void parse_mapping_filter(int argc, char **argv, fwnat_params *p) {
+    const char *keyword = vorel_optarg;
+    const char *value = vorel_getopt_next_word(argc, argv);
+    for (const x_keyword &k : x_keywords) {
+        if (!keyword_is(keyword, k.keyword))
+            continue;
+        if (k.kind == x_kind::range) {
+            store_range(k, value, p); // a missing address is an invalid one
+        } else if (!value) {
+            return;
+        } else if (k.kind == x_kind::svc_set) {
+            p->svc_set_name.set(value);
+        } else {
+            p->subs_port = static_cast<uint16_t>(std::atoi(value));
+            p->port_given = true;
+        }
+        if (k.mapping_kind >= 0)
+            p->mapping_kind = static_cast<uint8_t>(k.mapping_kind);
+        return;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Range values
+
+// The top n bits (0..32) of a word, without shifting by 32.
+uint32_t top_bits(unsigned n) {
+    if (n == 0)
+        return 0;
+    return n >= 32 ? 0xffffffffu : 0xffffffffu << (32 - n);
+}
+
+// "ADDRESS" or "ADDRESS/LENGTH"; *length is -1 without a length.  The
+// length is read here so that a length beyond the family's width gets its
+// own message rather than the syntax error.
+bool split_range_text(const char *text, ipaddr_t *ip, int *length) {
+    *length = -1;
+    if (!text)
+        return false;
+    const char *slash = std::strchr(text, '/');
+    char address[64];
+    size_t address_len = slash ? size_t(slash - text) : std::strlen(text);
+    if (address_len >= sizeof address)
+        return false;
+    std::memcpy(address, text, address_len);
+    address[address_len] = '\0';
+    if (!parse_ipaddr(address, ip))
+        return false;
+    if (!slash)
+        return true;
+    const char *digits = slash + 1;
+    size_t n = std::strlen(digits);
+    if (n == 0 || n > 3 || std::strspn(digits, "0123456789") != n)
+        return false;
+    *length = std::atoi(digits);
+    return true;
+}
+
+bool all_zero(const ipaddr_t &ip) {
+    for (uint8_t b : ip.addr)
+        if (b)
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool fwnat_parse_range(const char *text, fwnat_range_target target, fwnat_range *out,
+                       const char **refusal) {
+    ipaddr_t ip;
+    int length = -1;
+    if (!split_range_text(text, &ip, &length)) {
+        *refusal = kAddressInvalid;
+        return false;
+    }
+    if (all_zero(ip)) {
+        *refusal = kAllZero;
+        return false;
+    }
+    const bool v6 = ip.family == AF_INET6;
+    if (length >= 0 && !v6 && length > 32) {
+        *refusal = kV4Length;
+        return false;
+    }
+    if (length >= 0 && v6 && (length < 96 || length > 128)) {
+        *refusal = kV6Length;
+        return false;
+    }
+    if (target == fwnat_range_target::subscriber && v6) {
+        *refusal = kSubscriberV4;
+        return false;
+    }
+    if (target == fwnat_range_target::softwire && !v6) {
+        *refusal = kSoftwireV6;
+        return false;
+    }
+
+    // Without a length the range is the one address.
+    const unsigned bits = length >= 0 ? unsigned(length) : (v6 ? 128u : 32u);
+    fwnat_range r;
+    vorel::ByteReader words(ip.addr, sizeof ip.addr);
+    const int used = v6 ? 4 : 1;
+    for (int i = 0; i < used; i++) {
+        r.start.words[i] = words.be32(4 * i);
+        unsigned covered = 32u * unsigned(i);
+        r.mask.words[i] = top_bits(bits > covered ? bits - covered : 0);
+        // The last address is the start with every host bit set: it can
+        // neither wrap nor fall before the start.
+        r.end.words[i] = r.start.words[i] | ~r.mask.words[i];
+    }
+    r.prefix_len = static_cast<uint8_t>(bits);
+    // Subscriber ranges are IPv4 and softwire ranges IPv6 by now; a NAT
+    // range keeps its own family.
+    const uint8_t flag = v6 ? 1 : 0;
+    r.start.is_v6 = r.end.is_v6 = r.mask.is_v6 = flag;
+    *out = r;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Parameters
+
+void fwnat_params_init(fwnat_params *params) {
+    *params = fwnat_params{};
+}
+
+void fwnat_params_free(fwnat_params *params) {
+    params->action.reset();
+    params->natpool.reset();
+    params->svc_set_name.reset();
+    params->if_name.reset();
+    params->command.reset();
+    params->subcommand.reset();
+}
+
+bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char *subcommand,
+                     bool countonly) {
+    return params->command.equals(command) && params->subcommand.equals(subcommand) &&
+           params->countonly == countonly;
+}
+
+namespace {
+
+void parse_port_text(const char *text, fwnat_params *p) {
+    p->nat_port_text.set(text);
+    unsigned long port = std::strtoul(text, nullptr, 10);
+    if (port >= kLowestPort && port <= kHighestPort)
+        return;
+    if (xml_mode)
+        vorel_xml_error(1, "%s", kBadPort);
+    else
+        std::printf("vorel: %s", kBadPort);
+    std::exit(1);
+}
+
+void parse_view(const char *word, fwnat_params *p) {
+    switch (word[0]) {
+    case 't':
+        p->detail = false;
+        break;
+    case 'b':
+        p->detail = false;
+        p->stats_subcmd = FWNAT_STATS_BRIEF;
+        break;
+    case 'x':
+        p->detail = true;
+        p->stats_subcmd = FWNAT_STATS_EXTENSIVE;
+        break;
+    case 'd':
+        p->stats_subcmd = FWNAT_STATS_DETAIL;
+        break;
+    case 's':
+        p->stats_subcmd = FWNAT_STATS_SUMMARY;
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
+    int c;
+    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        switch (c) {
+        case 'A':
+            p->action.set(vorel_optarg);
+            break;
+        case 'B':
+            p->backup_pic = true;
+            break;
+        case 'C':
+            p->command.set(vorel_optarg);
+            break;
+        case 'E':
+            p->nat_ip_text.set(vorel_optarg);
+            break;
+        case 'F':
+            if (parse_filter(argc, argv, p) < 0)
+                return -1;
+            break;
+        case 'H':
+        case 'S':
+            p->subcommand.set(vorel_optarg);
+            break;
+        case 'I':
+            p->internal_host.set(vorel_optarg);
+            break;
+        case 'L':
+            p->limit = std::atoi(vorel_optarg);
+            break;
+        case 'N':
+            p->natpool.set(vorel_optarg);
+            break;
+        case 'P':
+            parse_port_text(vorel_optarg, p);
+            break;
+        case 'V':
+            parse_view(vorel_optarg, p);
+            break;
+        case 'c':
+            p->countonly = true;
+            break;
+        case 'd':
+            p->detail = true;
+            break;
+        case 'i':
+            p->if_name.set(vorel_optarg);
+            break;
+        case 's':
+            p->svc_set_name.set(vorel_optarg);
+            break;
+        case 't':
+            debug = 1;
+            break;
+        case 'w':
+            parse_softwire_option(argc, argv, p);
+            break;
+        case 'x':
+            parse_mapping_filter(argc, argv, p);
+            break;
+        default:
+            break;
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Action selection
+
+namespace {
+
+constexpr uint8_t kSfw = 1, kIsfw = 2, kNat = 4;
+constexpr int32_t kKeep = -1;
+
+// One row of the selection: the commands it applies to, the sub-command,
+// the count flag, the action, and what goes with the action.
+struct selection_row {
+    uint8_t commands;
+    const char *subcommand;
+    bool countonly;
+    const char *action;
+    int32_t stats_subcmd = kKeep;
+    bool pic_based = false;
+    bool needs_internal_host = false; // clearing mappings by softwire address and port
+};
+
+const selection_row selection[] = {
+    {kSfw, "flows", true, "count_flow"},
+    {kIsfw, "flows", true, "count_flow"},
+    {kIsfw, "flows", false, "dump_flow"},
+    {kSfw, "flows", false, "dump_flow"},
+    {kSfw, "clear_flows", false, "drain_flow"},
+    {kIsfw, "clear_flows", false, "drain_flow"},
+    {kSfw, "conversations", false, "dump_conv"},
+    {kSfw, "sip-call", false, "dump_sip_call"},
+    {kSfw, "sip-call", true, "count_sip_call"},
+    {kSfw, "clear_sip_call", false, "drain_sip_call"},
+    {kSfw, "sip-reg", false, "dump_sip_reg"},
+    {kSfw, "sip-reg", true, "count_sip_reg"},
+    {kSfw, "clear_sip_reg", false, "drain_sip_reg"},
+    {kSfw, "stats", false, "dump_stats"},
+    {kSfw, "hdr_err", false, "dump_hdr_err"},
+    {kSfw, "clear_stats_hdr_err", false, "clear_stats_hdr_err", FWNAT_STATS_CLEAR},
+    {kIsfw, "stats", false, "dump_stats"},
+    {kSfw, "ha-stats", false, "dump_ha_stats"},
+    {kSfw, "alg", false, "dump_stats"},
+    {kSfw | kIsfw, "clear_stats", false, "clear_stats", FWNAT_STATS_CLEAR},
+    {kNat, "pool", false, "dump_natpool"},
+    {kNat, "mappingsv2-app", false, "dump_natmappingv2", FWNAT_MAPPINGS_APP},
+    {kNat, "mappingsv2-eim", false, "dump_natmappingv2", FWNAT_MAPPINGS_EIM},
+    {kNat, "mappingsv2-pcp", false, "dump_natmappingv2", FWNAT_MAPPINGS_PCP},
+    {kNat, "mappingsv2-summary", false, "dump_natmappingv2", FWNAT_MAPPINGS_SUMMARY, true},
+    {kNat, "mapping-brief", false, "dump_natmappingv2", FWNAT_STATS_BRIEF},
+    {kNat, "mapping-detail", false, "dump_natmappingv2", FWNAT_STATS_DETAIL},
+    {kNat, "stats", false, "dump_natstatistics", kKeep, true},
+    {kNat, "clear_stats", false, "clear_natstatistics", kKeep, true},
+    {kSfw, "flow-analysis", false, "flow_analysis", FWNAT_STATS_SUMMARY},
+    {kSfw, "clear-flow-analysis", false, "clear_flow_analysis", FWNAT_STATS_CLEAR, true},
+    {kNat, "detnat", false, "dump_detnat", FWNAT_STATS_SUMMARY},
+    {kSfw, "subs-analysis", false, "subs_analysis", FWNAT_STATS_SUMMARY},
+    {kSfw, "clear-subs-analysis", false, "clear_subs_analysis", FWNAT_STATS_CLEAR, true},
+    {kNat, "mapping-nptv6", false, "nptv6_addr_mapping", FWNAT_MAPPINGS_NPTV6},
+    {kNat, "clear_mappings", false, "clear_natmappings", kKeep, false, true},
+    {kNat, "clear_nat_flows", false, "clear_natflows"},
+};
+
+bool row_matches(const selection_row &row, const fwnat_params *p, bool countonly) {
+    return ((row.commands & kSfw) && fwnat_cmd_match(p, "sfw", row.subcommand, countonly)) ||
+           ((row.commands & kIsfw) &&
+            fwnat_cmd_match(p, "inline-stateful-firewall", row.subcommand, countonly)) ||
+           ((row.commands & kNat) && fwnat_cmd_match(p, "nat", row.subcommand, countonly));
+}
+
+void apply_row(const selection_row &row, fwnat_params *p) {
+    if (row.stats_subcmd != kKeep)
+        p->stats_subcmd = row.stats_subcmd;
+    if (row.pic_based)
+        p->pic_based = true;
+    if (row.needs_internal_host && p->sw_given && p->port_given && !p->subs_given)
+        refuse(kInternalHostNeeded);
+}
+
+// The row whose settings go with an action that -A named: the one the
+// command line would have chosen, else the first row of that action.
+const selection_row *row_of_named_action(const fwnat_params *p) {
+    const selection_row *first = nullptr;
+    for (const selection_row &row : selection) {
+        if (!p->action.equals(row.action))
+            continue;
+        if (row_matches(row, p, row.countonly))
+            return &row;
+        if (!first)
+            first = &row;
+    }
+    return first;
+}
+
+} // namespace
+
+void fwnat_choose_action(fwnat_params *p) {
+    if (p->action) {
+        if (const selection_row *row = row_of_named_action(p))
+            apply_row(*row, p);
+    } else {
+        for (const selection_row &row : selection) {
+            if (!row_matches(row, p, row.countonly))
+                continue;
+            p->action.set(row.action);
+            apply_row(row, p);
+            break;
+        }
+    }
+    if (p->stats_subcmd == FWNAT_STATS_SUMMARY)
+        p->pic_based = true;
+}
+
+// ---------------------------------------------------------------------------
+// The handler
+
+namespace {
+
+void trace_params(int argc, char **argv, const fwnat_params &p) {
+    if (!debug)
+        return;
+    for (int i = 0; i < argc; i++)
+        std::printf("vorel: %s ", vorel_str_or_null(argv[i]));
+    std::printf("\n");
+    std::printf("vorel: command: %s, subcommand: %s stats_subcmd: %d \n",
+                vorel_str_or_null(p.command.get()), vorel_str_or_null(p.subcommand.get()),
+                p.stats_subcmd);
+    std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
+                vorel_str_or_null(p.svc_set_name.get()), vorel_str_or_null(p.if_name.get()));
+    std::printf("vorel: fwnat action=%s , limit=%d, detail=%s, natpool=%s\n",
+                vorel_str_or_null(p.action.get()), p.limit, p.detail ? "TRUE" : "FALSE",
+                vorel_str_or_null(p.natpool.get()));
+    std::printf("vorel: fwnat sprefix: addr: %x, mask:%x, sport: %d\n", p.sprefix.words[0],
+                p.smask.words[0], p.sport);
+    std::printf("vorel: fwnat dprefix: addr: %x, mask: %x, dport: %d \n", p.dprefix.words[0],
+                p.dmask.words[0], p.dport);
+    std::printf("vorel: countonly: %s\n", p.countonly ? "TRUE" : "FALSE");
+}
+
+std::string argument_echo(int argc, char **argv) {
+    std::string s;
+    for (int i = 0; i < argc; i++)
+        s += std::string("vorel: ") + vorel_str_or_null(argv[i]) + " ";
+    return s + "\n";
+}
+
+// Runs the first row of the action that has both open and close.
+int run_named_action(vorel_ctx *ctxt, fwnat_params *p) {
+    for (const fwnat_action *row = cmd_handlers_table; row->name; row++) {
+        if (!p->action.equals(row->name))
+            continue;
+        if (row->open && row->close)
+            return fwnat_run_action(ctxt, row, p);
+        vorel_trace("vorel: fwnat action %s is not supported yet\n", row->name);
+    }
+    vorel_user_message("vorel: fwnat handler unknown action: %s \n", p->action.get());
+    return -1;
+}
+
+} // namespace
+
+int vorel_handle_fwnat_command(int argc, char **argv, vorel_ctx *ctxt) {
+    fwnat_params p;
+    fwnat_params_init(&p);
+    if (fwnat_parse_options(argc, argv, ctxt, &p) < 0) {
+        fwnat_params_free(&p);
+        return -1;
+    }
+    fwnat_choose_action(&p);
+    trace_params(argc, argv, p);
+    int rc = -1;
+    if (!p.action)
+        vorel_user_message("vorel: fwnat handler don't know what to do\n%s",
+                           argument_echo(argc, argv).c_str());
+    else
+        rc = run_named_action(ctxt, &p);
+    fwnat_params_free(&p);
+    return rc;
+}

@@ -1,0 +1,127 @@
+// Conversations (dump_conv): the flows of one application session, its
+// initiator flows and then its responder flows.  Each conversation arrives
+// as one part of a large object, a complete message of its own.
+#include "platform/xml.h"
+#include "vorel/vorel_cmd_fwnat.h"
+#include "vorel/vorel_error.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr uint16_t kConvRequest = 22, kConvReply = 23;
+constexpr uint16_t kVersion = 2;
+constexpr size_t kRequestSize = 108; // limit at 16, filter at 20
+constexpr size_t kLimitOffset = 16;
+constexpr size_t kFilterOffset = 20;
+
+constexpr size_t kAlgOffset = 16;
+constexpr size_t kInitiatorsOffset = 20;
+constexpr size_t kRespondersOffset = 24;
+constexpr size_t kFlowsOffset = 32;
+
+struct conversation {
+    vorel::ByteReader r;
+    uint8_t alg = 0;
+    uint32_t initiators = 0;
+    uint32_t responders = 0;
+};
+
+// A conversation is shown only when every flow its counts announce is
+// there: counts that do not fit the part are refused, never read past.
+bool read_conversation(const services_ui_part &part, const asp_info &asp, conversation *out) {
+    vorel::ByteReader r(part.data(), part.size());
+    if (!r.has(0, kFlowsOffset)) {
+        vorel_trace("vorel: %s: conversation of %zu bytes, shorter than %zu; ignored\n", asp.name,
+                    r.size(), kFlowsOffset);
+        return false;
+    }
+    out->r = r;
+    out->alg = r.u8(kAlgOffset);
+    out->initiators = r.be32(kInitiatorsOffset);
+    out->responders = r.be32(kRespondersOffset);
+    uint64_t flows = uint64_t{out->initiators} + out->responders;
+    if (r.clamp_count(flows, kFlowsOffset, FWNAT_FLOW_RECORD_SIZE, SIZE_MAX) != flows) {
+        vorel_trace("vorel: %s: conversation of %zu bytes cannot hold %u initiators and %u "
+                    "responders; ignored\n",
+                    asp.name, r.size(), out->initiators, out->responders);
+        return false;
+    }
+    return true;
+}
+
+void print_conversation(const conversation &conv, bool detail, int xml) {
+    if (xml) {
+        xml_send_open("sfw-conversation");
+        xml_send_all("sfw-flow-table-conv-alg", "%s", alg2str(conv.alg));
+        xml_send_all("sfw-flow-table-conv-initiator", "%u", conv.initiators);
+        xml_send_all("sfw-flow-table-conv-responder", "%u", conv.responders);
+    } else {
+        std::printf("Conversation:  ALG protocol: %s, Number of initiators: %u,\n"
+                    "               Number of responders: %u \n",
+                    alg2str(conv.alg), conv.initiators, conv.responders);
+    }
+    fwnat_flow_table_open(xml);
+    uint64_t flows = uint64_t{conv.initiators} + conv.responders;
+    for (uint64_t i = 0; i < flows; i++)
+        fwnat_flow_print(fwnat_flow_read(conv.r, kFlowsOffset + i * FWNAT_FLOW_RECORD_SIZE), detail,
+                         xml);
+    if (xml) {
+        fwnat_flow_table_close(xml);
+        xml_send_close("sfw-conversation");
+    } else {
+        std::printf("\n");
+    }
+}
+
+} // namespace
+
+int fwnat_conv_dump_open(vorel_ctx *, fwnat_params *) {
+    summary_info = 0;
+    vorel_trace("vorel: conv dump start \n");
+    xml_subtree_open("service-sfw-conversation-information");
+    return 0;
+}
+
+int fwnat_conv_dump_close(vorel_ctx *, fwnat_params *) {
+    vorel_trace("vorel: conv dump done \n");
+    xml_subtree_close();
+    xml_subtree_once();
+    return 0;
+}
+
+int fwnat_conv_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
+                          fwnat_params *p) {
+    if (!fwnat_query_args_ok(ctxt, asp, ss, p, true))
+        return -1;
+    vorel::ByteWriter req = fwnat_request(kConvRequest, kVersion, kRequestSize, ss);
+    req.be32(kLimitOffset, static_cast<uint32_t>(p->limit));
+    fwnat_flow_filter_write(req, kFilterOffset, *p);
+    if (vorel_send(c, req) < 0)
+        return -1;
+
+    vorel_trace("vorel: fwnat_dump start to receive reply \n");
+    bool opened = false;
+    // Each part is the caller's and goes when the next one comes.
+    while (std::unique_ptr<services_ui_part> part =
+               services_ui_receive_large_obj(c, kConvReply, kVersion)) {
+        conversation conv;
+        if (!read_conversation(*part, *asp, &conv))
+            continue;
+        if (!opened) {
+            if (ctxt->xml) {
+                xml_send_open("sfw-per-service-set-conversation");
+                xml_send_all("interface-name", "%s", asp->name);
+                xml_send_all("service-set-name", "%s", ss->name);
+            } else {
+                std::printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name);
+            }
+            opened = true;
+        }
+        print_conversation(conv, p->detail, ctxt->xml);
+    }
+    vorel_trace("vorel: fwnat_dump reply finished\n");
+    if (opened && ctxt->xml)
+        xml_send_close("sfw-per-service-set-conversation");
+    return 0;
+}

@@ -1,0 +1,204 @@
+// The family's driver: open, the walk, close.
+//
+// Service PICs (every command but "inline-stateful-firewall") are walked
+// over their ASP records: a PIC that cannot be reached is passed over, and
+// a query that fails ends only that PIC's visit.  Inline services are
+// walked over the service interfaces, through the line card's agent on port
+// 33019: there an unreachable interface or a failed query ends the command
+// with -1 and close is not called.  With -B the backup member of a
+// redundant pair answers instead, over port 6200.
+#include "vorel/vorel_cmd_fwnat.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_string.h"
+
+#include <cstring>
+
+bool pic_header_pending = false;
+uint32_t pics_visited = 0;
+uint32_t summary_info = 0;
+
+namespace {
+
+bool has_backup(const asp_info &asp) {
+    return asp.peer_fpc_slot != ASP_NO_PEER && asp.peer_pic_slot != ASP_NO_PEER;
+}
+
+// Without -B, a multiservices PIC is asked only about applications that its
+// session engine handles.
+bool alg_reachable(const asp_info &asp, const fwnat_params &p) {
+    return p.backup_pic || !(asp.flags & ASP_F_MSP) || vorel_alg_supported_on_msp(p.alg);
+}
+
+// A bundle member is visited for a named service set only when it has it.
+bool bundle_member_has_svc_set(const asp_info &asp, const fwnat_params &p) {
+    if (!vorel_starts_with(asp.name, "mams") || !p.svc_set_name)
+        return true;
+    return vorel_db_svc_set_find_by_name(&asp, p.svc_set_name.get()) != nullptr;
+}
+
+// Whether the record names the backup member of a redundant pair (an
+// ordinary PIC names none, and saying so is all -B can do there).
+bool backup_known(const asp_info &asp) {
+    if (has_backup(asp))
+        return true;
+    vorel_user_message("vorel: invalid backup pic info\n");
+    return false;
+}
+
+services_ui_conn *open_service_pic(const asp_info &asp, const fwnat_params &p) {
+    services_ui_conn *c = nullptr;
+    if (!p.backup_pic)
+        c = vorel_open_pic_xml_error(asp);
+    else if (backup_known(asp))
+        c = vorel_services_ui_open(asp.peer_fpc_slot, asp.peer_pic_slot, SERVICES_UI_PIC_PORT,
+                                   vorel_xml_error);
+    if (c)
+        pic_header_pending = true;
+    return c;
+}
+
+services_ui_conn *open_service_interface(const asp_info &asp, const fwnat_params &p) {
+    services_ui_conn *c = nullptr;
+    if (!p.backup_pic)
+        c = vorel_open_inline_fatal(asp);
+    else if (backup_known(asp))
+        c = services_ui_open(asp.peer_fpc_slot, asp.peer_pic_slot, SERVICES_UI_PIC_PORT,
+                             vorel_fatal_error);
+    if (!c) {
+        // The walk stops here without a trace of its own.
+        vorel_trace("vorel: failed to open connection\n");
+        return nullptr;
+    }
+    pic_header_pending = true;
+    return c;
+}
+
+pic_walk service_pic_walk(const fwnat_params &p) {
+    pic_walk walk;
+    walk.records = walk_records::asp;
+    walk.pic_name = p.if_name.get();
+    walk.admit = [&p](const asp_info &asp) {
+        return bundle_member_has_svc_set(asp, p) && alg_reachable(asp, p);
+    };
+    walk.open_channel = [&p](const asp_info &asp) { return open_service_pic(asp, p); };
+    walk.on_open_failure = open_failure::skip_pic;
+    walk.on_query_failure = query_failure::next_pic;
+    return walk;
+}
+
+pic_walk service_interface_walk(const fwnat_params &p) {
+    pic_walk walk;
+    walk.records = walk_records::service_interfaces;
+    walk.pic_name = p.if_name.get();
+    walk.admit = [&p](const asp_info &asp) {
+        if (!p.if_name && !vorel_starts_with(asp.name, "si"))
+            return false;
+        return alg_reachable(asp, p);
+    };
+    walk.open_channel = [&p](const asp_info &asp) { return open_service_interface(asp, p); };
+    walk.on_open_failure = open_failure::stop_walk;
+    walk.on_query_failure = query_failure::stop_walk;
+    return walk;
+}
+
+} // namespace
+
+int fwnat_run_action(vorel_ctx *ctxt, const fwnat_action *entry, fwnat_params *params) {
+    if (entry->open)
+        entry->open(ctxt, params);
+    bool inline_services = params->command.equals("inline-stateful-firewall");
+    pic_walk walk = inline_services ? service_interface_walk(*params) : service_pic_walk(*params);
+    walk.per_service_set = !params->pic_based;
+    walk.svc_set_name = params->svc_set_name.get();
+    walk.trace_calls = true;
+    walk.after_close = [](const asp_info &) { pics_visited++; };
+
+    int rc = vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {
+        int result = entry->query(ctxt, c, asp, ss, params);
+        if (ss && result >= 0)
+            pic_header_pending = false;
+        return result;
+    });
+    if (rc < 0)
+        return -1;
+    if (entry->close)
+        entry->close(ctxt, params);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// What every query of the family needs on the channel.
+
+fwnat_addr fwnat_addr_read(const vorel::ByteReader &r, size_t off) {
+    fwnat_addr a;
+    for (size_t i = 0; i < 4; i++)
+        a.words[i] = r.be32(off + 4 * i);
+    a.is_v6 = r.u8(off + 16);
+    return a;
+}
+
+void fwnat_addr_write(vorel::ByteWriter &w, size_t off, const fwnat_addr &a) {
+    for (size_t i = 0; i < 4; i++)
+        w.be32(off + 4 * i, a.words[i]);
+    w.u8(off + 16, a.is_v6);
+}
+
+vorel_addr fwnat_to_vorel_addr(const fwnat_addr &a) {
+    vorel_addr v{};
+    for (int i = 0; i < 4; i++)
+        v.words[i] = a.words[i];
+    v.is_ipv6 = a.is_v6;
+    return v;
+}
+
+vorel::ByteWriter fwnat_request(uint16_t type, uint16_t version, size_t size,
+                                const svc_set_info *svc_set) {
+    constexpr size_t kStyleOffset = 8;
+    vorel::ByteWriter w = vorel_request(type, version, size, svc_set ? svc_set->id : 0);
+    w.u8(kStyleOffset, svc_set ? svc_set->style : 'B');
+    return w;
+}
+
+void fwnat_flow_filter_write(vorel::ByteWriter &w, size_t off, const fwnat_params &p) {
+    fwnat_addr_write(w, off + 0, p.sprefix);
+    fwnat_addr_write(w, off + 20, p.smask);
+    fwnat_addr_write(w, off + 40, p.dprefix);
+    fwnat_addr_write(w, off + 60, p.dmask);
+    w.be16(off + 80, p.sport);
+    w.be16(off + 82, p.dport);
+    w.be16(off + 84, p.proto);
+    w.u8(off + 86, p.alg);
+    w.u8(off + 87, p.pgcp ? 1 : 0);
+}
+
+bool fwnat_receive(services_ui_conn *c, uint16_t type, uint16_t version, size_t min_size,
+                   const asp_info &asp, vorel::ByteReader *out) {
+    for (;;) {
+        services_ui_reply reply = services_ui_receive(c, type, version);
+        if (!reply)
+            return false;
+        if (reply.size >= min_size) {
+            *out = vorel::ByteReader(reply.data, reply.size);
+            return true;
+        }
+        vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n", asp.name,
+                    unsigned{type}, reply.size, min_size);
+    }
+}
+
+bool fwnat_query_args_ok(const vorel_ctx *ctxt, const asp_info *asp, const svc_set_info *svc_set,
+                         const fwnat_params *params, bool needs_svc_set) {
+    if (!ctxt || !params || !asp)
+        return false;
+    if (!needs_svc_set || svc_set)
+        return true;
+    // Said once per run: every PIC would say the same.
+    static bool reported = false;
+    if (!reported)
+        vorel_xml_error(1,
+                        "vorel: fwnat action %s shows service sets; a summary view does not "
+                        "apply to it\n",
+                        vorel_str_or_null(params->action.get()));
+    reported = true;
+    return false;
+}

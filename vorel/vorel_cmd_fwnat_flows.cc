@@ -1,0 +1,381 @@
+// Flows: the flow table of each service set (dump_flow), its size
+// (count_flow) and its removal (drain_flow), and the renderer of one flow
+// entry that the conversation and SIP listings share.
+#include "platform/xml.h"
+#include "vorel/vorel_cmd_fwnat.h"
+#include "vorel/vorel_error.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr uint16_t kCountRequest = 16, kCountReply = 17;
+constexpr uint16_t kDrainRequest = 14, kDrainReply = 15;
+constexpr uint16_t kDumpRequest = 18, kDumpReply = 19;
+constexpr uint16_t kVersion = 2;
+
+constexpr size_t kCountRequestSize = 112; // filter at 20
+constexpr size_t kDrainRequestSize = 108; // filter at 16
+constexpr size_t kDumpRequestSize = 108;  // limit at 16, filter at 20
+constexpr size_t kLimitOffset = 16;
+constexpr size_t kCountReplySize = 20; // the count at 16
+constexpr size_t kCountOffset = 16;
+constexpr size_t kFlowOffset = 24;
+constexpr size_t kDumpReplySize = kFlowOffset + FWNAT_FLOW_RECORD_SIZE;
+
+constexpr const char *kFlowHeading =
+    "Flow                                                State    Dir       Frm count";
+
+constexpr uint8_t kIcmp = 1, kIpip = 4, kIpv6 = 41, kGre = 47, kIcmpv6 = 58;
+constexpr uint8_t kSoftwireDsLite = 1, kSoftwire6rd = 2;
+
+constexpr size_t kAddrText = 80;
+constexpr size_t kPortText = 8;
+
+bool is_icmp(uint8_t proto) {
+    return proto == kIcmp || proto == kIcmpv6;
+}
+
+// An address of a flow as text: IPv6 when the flag says so, else IPv4.
+void address_text(const fwnat_addr &a, bool v6, char (&buf)[kAddrText]) {
+    vorel_addr v = fwnat_to_vorel_addr(a);
+    prefix_value_to_string(v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET, &v, v6 ? 128 : 32, buf,
+                           sizeof buf);
+}
+
+// A port column: "%-5u", or empty for ICMP, whose ports carry type and code.
+void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
+    buf[0] = '\0';
+    if (!is_icmp(proto))
+        std::snprintf(buf, sizeof buf, "%-5u", unsigned{port});
+}
+
+void xml_port(const char *tag, const char *text) {
+    if (text[0])
+        xml_send_all(tag, "%s", text);
+}
+
+// One translation of the flow as an "sfw-flow-nat" element.
+void xml_translation(const char *type, const char *ip, const char *port, const char *to_ip,
+                     const char *to_port) {
+    xml_send_open("sfw-flow-nat");
+    xml_send_all("sfw-flow-nat-type", "%s", type);
+    xml_send_all("sfw-flow-nat-ip", "%s", ip);
+    xml_port("sfw-flow-nat-port", port);
+    xml_send_all("sfw-flow-translated-ip", "%s", to_ip);
+    xml_port("sfw-flow-translated-port", to_port);
+    xml_send_close("sfw-flow-nat");
+}
+
+struct flow_texts {
+    char src[kAddrText], dst[kAddrText];
+    char sport[kPortText], dport[kPortText];
+};
+
+// The entry's first lines; true when the XML protocol already named the
+// softwire (DS-Lite, 6rd), so that no Softwire element follows.
+bool print_flow_line(const fwnat_flow_record &f, const flow_texts &t, int xml) {
+    if (!xml) {
+        std::printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(f.proto), t.src, t.sport, t.dst,
+                    t.dport, flowtype2str(f.state), dir2str(f.direction), f.frames);
+        return false;
+    }
+    bool softwire_shown = false;
+    if ((f.sw_type == kSoftwire6rd && f.proto == kIpv6) ||
+        (f.sw_type == kSoftwireDsLite && f.proto == kIpip)) {
+        xml_send_all("sfw-flow-protocol", "%s", f.sw_type == kSoftwire6rd ? "6RD" : "DS-LITE");
+        xml_send_all("sfw-flow-source-ip", "%s", t.src);
+        xml_send_all("sfw-flow-destination-ip", "%s", t.dst);
+        softwire_shown = true;
+    } else {
+        xml_send_all("sfw-flow-protocol", "%s", proto2str(f.proto));
+        xml_send_all("sfw-flow-source-ip", "%s", t.src);
+        xml_port("sfw-flow-source-port", t.sport);
+        xml_send_all("sfw-flow-destination-ip", "%s", t.dst);
+        xml_port("sfw-flow-destination-port", t.dport);
+    }
+    xml_send_all("sfw-flow-state", "%s", flowtype2str(f.state));
+    xml_send_all("sfw-flow-direction", "%s", dir2str(f.direction));
+    xml_send_all("sfw-flow-frame-counter", "%u", f.frames);
+    return softwire_shown;
+}
+
+void print_source_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) {
+    char to_ip[kAddrText], to_port[kPortText];
+    address_text(f.snat_addr, f.snat_addr.is_v6, to_ip);
+    port_text(f.snat_port ? f.snat_port : f.src_port, f.proto, to_port);
+    if (xml)
+        xml_translation("NAT source", t.src, t.sport, to_ip, to_port);
+    else
+        std::printf("     NAT source %16s:%6s ->%16s:%6s\n", t.src, t.sport, to_ip, to_port);
+}
+
+void print_destination_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) {
+    char to_ip[kAddrText], to_port[kPortText];
+    address_text(f.dnat_addr, f.dnat_addr.is_v6, to_ip);
+    // An untranslated port stays the destination port, except for GRE,
+    // which has none.
+    uint16_t port = f.dnat_port ? f.dnat_port : (f.proto == kGre ? 0 : f.dst_port);
+    port_text(port, f.proto, to_port);
+    if (xml)
+        xml_translation("NAT dest", t.dst, t.dport, to_ip, to_port);
+    else
+        std::printf("     NAT dest %16s%6s ->%16s%6s\n", t.dst, t.dport, to_ip, to_port);
+}
+
+void print_softwire(const fwnat_flow_record &f, int xml) {
+    bool v6 = f.sw_type == kSoftwireDsLite;
+    char from[kAddrText], to[kAddrText];
+    address_text(f.sw_src, v6, from);
+    address_text(f.sw_dst, v6, to);
+    if (xml) {
+        xml_send_open("sfw-flow-nat");
+        xml_send_all("sfw-flow-nat-type", "%s", "Softwire");
+        xml_send_all("sfw-flow-nat-ip", "%s", from);
+        xml_send_all("sfw-flow-translated-ip", "%s", to);
+        xml_send_close("sfw-flow-nat");
+    } else {
+        std::printf("     Softwire %s -> %s\n", from, to);
+    }
+}
+
+void print_detail(const fwnat_flow_record &f, int xml) {
+    const char *protocol_detail = is_icmp(f.proto) ? icmpproto2str(f.proto, f.dst_port) : "";
+    const bool tcp = f.tcp_established == 1;
+    const bool tickles = tcp && f.tcp_tickle == 1;
+    if (xml) {
+        xml_send_all("sfw-flow-table-byte-count", "%u", f.bytes);
+        if (tcp) {
+            xml_send_all("sfw-flow-table-tcp-window-size", "%u", unsigned{f.tcp_window});
+            xml_send_all("sfw-flow-table-tcp-acknowledge", "%u", f.tcp_ack);
+        }
+        if (tickles)
+            xml_send_all("sfw-flow-table-tcp-tickle", "%u", unsigned{f.tickles_sent});
+        xml_send_all("sfw-flow-table-role", "%s", role2str(f.role));
+        xml_send_all("sfw-flow-table-timeout", "%u", f.timeout);
+        if (protocol_detail[0])
+            xml_send_all("sfw-flow-table-protocol-detail", "%s", protocol_detail);
+        return;
+    }
+    std::printf("Byte count: %12u\n", f.bytes);
+    if (tcp)
+        std::printf("TCP established, TCP window size: %u, TCP acknowledge: %u\n",
+                    unsigned{f.tcp_window}, f.tcp_ack);
+    if (tickles)
+        std::printf("TCP tickle enabled, TCP tickles sent: %u, \n", unsigned{f.tickles_sent});
+    std::printf("Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
+    if (protocol_detail[0])
+        std::printf(", Protocol detail: %s \n", protocol_detail);
+    else
+        std::printf("\n");
+}
+
+} // namespace
+
+fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
+    fwnat_flow_record f;
+    f.src = fwnat_addr_read(r, off + 0);
+    f.dst = fwnat_addr_read(r, off + 20);
+    f.src_port = r.be16(off + 40);
+    f.dst_port = r.be16(off + 42);
+    f.snat_valid = r.be16(off + 44);
+    f.dnat_valid = r.be16(off + 46);
+    f.snat_addr = fwnat_addr_read(r, off + 48);
+    f.dnat_addr = fwnat_addr_read(r, off + 68);
+    f.snat_port = r.be16(off + 88);
+    f.dnat_port = r.be16(off + 90);
+    f.direction = r.u8(off + 93);
+    f.state = r.u8(off + 94);
+    f.proto = r.u8(off + 95);
+    f.timeout = r.be32(off + 96);
+    f.frames = r.be32(off + 100);
+    f.bytes = r.be32(off + 104);
+    f.tcp_established = r.u8(off + 108);
+    f.tcp_tickle = r.u8(off + 109);
+    f.tickles_sent = r.u8(off + 110);
+    f.role = r.u8(off + 111);
+    f.tcp_window = r.be16(off + 112);
+    f.tcp_ack = r.be32(off + 116);
+    f.sw_src = fwnat_addr_read(r, off + 124);
+    f.sw_dst = fwnat_addr_read(r, off + 144);
+    f.sw_type = r.u8(off + 164);
+    return f;
+}
+
+void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
+    flow_texts t;
+    port_text(f.src_port, f.proto, t.sport);
+    port_text(f.dst_port, f.proto, t.dport);
+    // Both ends of the flow are of the source's family.
+    address_text(f.src, f.src.is_v6, t.src);
+    address_text(f.dst, f.src.is_v6, t.dst);
+
+    if (xml)
+        xml_send_open("sfw-flow-entry");
+    bool softwire_shown = print_flow_line(f, t, xml);
+    if (f.snat_valid == 1)
+        print_source_nat(f, t, xml);
+    if (f.dnat_valid == 1)
+        print_destination_nat(f, t, xml);
+    if (f.sw_type != 0 && !softwire_shown)
+        print_softwire(f, xml);
+    if (detail)
+        print_detail(f, xml);
+    if (xml)
+        xml_send_close("sfw-flow-entry");
+}
+
+void fwnat_flow_table_open(int xml) {
+    if (xml)
+        xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
+    else
+        std::printf("%s\n\n", kFlowHeading);
+}
+
+void fwnat_flow_table_close(int xml) {
+    if (xml)
+        xml_send_close("service-sfw-flow-table");
+}
+
+// ---------------------------------------------------------------------------
+// dump_flow
+
+int fwnat_flow_dump_open(vorel_ctx *, fwnat_params *) {
+    summary_info = 0;
+    vorel_trace("vorel: flow dump start \n");
+    xml_subtree_open("service-sfw-flow-table-information");
+    return 0;
+}
+
+int fwnat_flow_dump_close(vorel_ctx *, fwnat_params *) {
+    vorel_trace("vorel: flow dump done \n");
+    xml_subtree_close();
+    xml_subtree_once();
+    return 0;
+}
+
+int fwnat_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
+                          fwnat_params *p) {
+    if (!fwnat_query_args_ok(ctxt, asp, ss, p, true))
+        return -1;
+    vorel::ByteWriter req = fwnat_request(kDumpRequest, kVersion, kDumpRequestSize, ss);
+    req.be32(kLimitOffset, static_cast<uint32_t>(p->limit));
+    fwnat_flow_filter_write(req, 20, *p);
+    if (vorel_send(c, req) < 0)
+        return -1;
+
+    bool opened = false;
+    vorel::ByteReader reply;
+    while (fwnat_receive(c, kDumpReply, kVersion, kDumpReplySize, *asp, &reply)) {
+        if (!opened) {
+            // The heading comes with the first flow: a service set without
+            // flows shows nothing at all.
+            if (ctxt->xml) {
+                xml_send_open("sfw-per-service-set-flow-table");
+                xml_send_all("interface-name", "%s", asp->name);
+                xml_send_all("service-set-name", "%s", ss->name);
+            } else {
+                std::printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name);
+            }
+            fwnat_flow_table_open(ctxt->xml);
+            opened = true;
+        }
+        fwnat_flow_print(fwnat_flow_read(reply, kFlowOffset), p->detail, ctxt->xml);
+    }
+    if (opened && ctxt->xml) {
+        fwnat_flow_table_close(ctxt->xml);
+        xml_send_close("sfw-per-service-set-flow-table");
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// count_flow and drain_flow: one number per service set.
+
+namespace {
+
+struct tally_kind {
+    uint16_t request, reply;
+    size_t request_size, filter_offset;
+    const char *element, *count_element;
+};
+
+const tally_kind kCount{kCountRequest, kCountReply, kCountRequestSize, 20, "service-sfw-flow-count",
+                        "flow-count"};
+const tally_kind kDrain{
+    kDrainRequest,          kDrainReply, kDrainRequestSize, 16, "service-sfw-flow-drain",
+    "conversations-removed"};
+
+int tally_query(const tally_kind &k, vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
+                svc_set_info *ss, fwnat_params *p) {
+    if (!fwnat_query_args_ok(ctxt, asp, ss, p, true))
+        return -1;
+    vorel::ByteWriter req = fwnat_request(k.request, kVersion, k.request_size, ss);
+    fwnat_flow_filter_write(req, k.filter_offset, *p);
+    if (vorel_send(c, req) < 0)
+        return -1;
+    vorel::ByteReader reply;
+    if (!fwnat_receive(c, k.reply, kVersion, kCountReplySize, *asp, &reply))
+        return 0;
+    uint32_t count = reply.be32(kCountOffset);
+    if (ctxt->xml) {
+        xml_send_open(k.element);
+        xml_send_all("interface-name", "%s", asp->name);
+        xml_send_all("service-set-name", "%s", ss->name);
+        xml_send_all(k.count_element, "%u", count);
+        xml_send_close(k.element);
+    } else {
+        std::printf("%-16s%-52s%u\n", asp->name, ss->name, count);
+    }
+    // Exactly one reply is expected.
+    vorel::ByteReader extra;
+    if (fwnat_receive(c, k.reply, kVersion, 0, *asp, &extra))
+        return -1;
+    return 0;
+}
+
+} // namespace
+
+int fwnat_flow_count_open(vorel_ctx *ctxt, fwnat_params *) {
+    summary_info = 0;
+    vorel_trace("vorel: flow count open \n");
+    xml_subtree_open("service-sfw-flow-count-information");
+    if (!ctxt->xml)
+        std::printf("PIC             Service set                                         Flow "
+                    "Count\n\n");
+    return 0;
+}
+
+int fwnat_flow_count_close(vorel_ctx *, fwnat_params *) {
+    vorel_trace("vorel: flow count done \n");
+    xml_subtree_close();
+    xml_subtree_once();
+    return 0;
+}
+
+int fwnat_flow_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
+                           fwnat_params *p) {
+    return tally_query(kCount, ctxt, c, asp, ss, p);
+}
+
+int fwnat_flow_drain_open(vorel_ctx *ctxt, fwnat_params *) {
+    summary_info = 0;
+    vorel_trace("vorel: flow drain start \n");
+    xml_subtree_open("service-sfw-flow-drain-information");
+    if (!ctxt->xml)
+        std::printf("PIC             Service set                                        Flow "
+                    "Removed\n\n");
+    return 0;
+}
+
+int fwnat_flow_drain_close(vorel_ctx *, fwnat_params *) {
+    vorel_trace("vorel: flow drain done \n");
+    xml_subtree_close();
+    xml_subtree_once();
+    return 0;
+}
+
+int fwnat_flow_drain_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
+                           fwnat_params *p) {
+    return tally_query(kDrain, ctxt, c, asp, ss, p);
+}
