@@ -340,6 +340,19 @@ void msp_count_row(const asp_info &asp, const char *svc_set_name, uint32_t count
     std::printf("%-16s%-52s%u\n", asp.name, svc_set_name, count);
 }
 
+void msp_count_entry(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name, uint32_t count,
+                     const char *element, const char *count_leaf) {
+    if (!ctxt->xml) {
+        msp_count_row(asp, svc_set_name, count);
+        return;
+    }
+    xml_send_open(element);
+    xml_send_all("interface-name", "%s", asp.name);
+    xml_send_all("service-set-name", "%s", svc_set_name);
+    xml_send_all(count_leaf, "%u", count);
+    xml_send_close(element);
+}
+
 int msp_count_exchange(vorel_ctx *ctxt, services_ui_conn *asp_conn, const asp_info &asp,
                        const char *svc_set_name, const vorel::ByteWriter &req, uint16_t reply_type,
                        uint16_t reply_version, size_t min_len, msp_count_render_fn render) {

@@ -114,6 +114,10 @@ int msp_count_exchange(vorel_ctx *ctxt, services_ui_conn *asp_conn, const asp_in
                        uint16_t reply_version, size_t min_len, msp_count_render_fn render);
 // The row every count and drain prints in text mode.
 void msp_count_row(const asp_info &asp, const char *svc_set_name, uint32_t count);
+// A count of one service set: the text row, or in XML the element holding
+// the PIC, the service set and the count under count_leaf.
+void msp_count_entry(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name, uint32_t count,
+                     const char *element, const char *count_leaf);
 
 // ---- Session and flow records, and their renderers ----
 

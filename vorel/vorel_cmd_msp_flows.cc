@@ -96,16 +96,8 @@ int msp_flow_dump_close(vorel_ctx *ctxt) {
 
 void render_flow_count(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name,
                        const vorel::ByteReader &r) {
-    uint32_t count = r.be32(kCountOffset);
-    if (!ctxt->xml) {
-        msp_count_row(asp, svc_set_name, count);
-        return;
-    }
-    xml_send_open("service-sfw-flow-count");
-    xml_send_all("interface-name", "%s", asp.name);
-    xml_send_all("service-set-name", "%s", svc_set_name);
-    xml_send_all("flow-count", "%u", count);
-    xml_send_close("service-sfw-flow-count");
+    msp_count_entry(ctxt, asp, svc_set_name, r.be32(kCountOffset), "service-sfw-flow-count",
+                    "flow-count");
 }
 
 int msp_flow_count_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
@@ -132,16 +124,8 @@ int msp_flow_count_close(vorel_ctx *ctxt) {
 
 void render_flow_drain(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name,
                        const vorel::ByteReader &r) {
-    uint32_t count = r.be32(kCountOffset);
-    if (!ctxt->xml) {
-        msp_count_row(asp, svc_set_name, count);
-        return;
-    }
-    xml_send_open("service-msp-flow-drain");
-    xml_send_all("interface-name", "%s", asp.name);
-    xml_send_all("service-set-name", "%s", svc_set_name);
-    xml_send_all("flows-removed", "%u", count);
-    xml_send_close("service-msp-flow-drain");
+    msp_count_entry(ctxt, asp, svc_set_name, r.be32(kCountOffset), "service-msp-flow-drain",
+                    "flows-removed");
 }
 
 int msp_flow_drain_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,

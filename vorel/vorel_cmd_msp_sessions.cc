@@ -124,16 +124,8 @@ int msp_sess_dump_close(vorel_ctx *ctxt) {
 
 void render_sess_count(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name,
                        const vorel::ByteReader &r) {
-    uint32_t count = r.be32(kCountOffset);
-    if (!ctxt->xml) {
-        msp_count_row(asp, svc_set_name, count);
-        return;
-    }
-    xml_send_open("service-msp-sess-count");
-    xml_send_all("interface-name", "%s", asp.name);
-    xml_send_all("service-set-name", "%s", svc_set_name);
-    xml_send_all("sess-count", "%u", count);
-    xml_send_close("service-msp-sess-count");
+    msp_count_entry(ctxt, asp, svc_set_name, r.be32(kCountOffset), "service-msp-sess-count",
+                    "sess-count");
 }
 
 int msp_sess_count_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
@@ -182,11 +174,8 @@ void render_sess_drain(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set
             "the PIC, please execute the command on active PIC to clear the synced sessions\n");
         xml_send_close("service-msp-sess-drain-status");
     }
-    xml_send_open("service-msp-sess-drain");
-    xml_send_all("interface-name", "%s", asp.name);
-    xml_send_all("service-set-name", "%s", svc_set_name);
-    xml_send_all("sess-marked-for-deletion", "%u", count);
-    xml_send_close("service-msp-sess-drain");
+    msp_count_entry(ctxt, asp, svc_set_name, count, "service-msp-sess-drain",
+                    "sess-marked-for-deletion");
 }
 
 int msp_sess_drain_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
