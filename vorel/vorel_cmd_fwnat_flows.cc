@@ -1,6 +1,7 @@
 // Flows: the flow table of each service set (dump_flow), its size
 // (count_flow) and its removal (drain_flow), and the renderer of one flow
 // entry that the conversation and SIP listings share.
+#include "platform/format.h"
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_error.h"
@@ -47,7 +48,7 @@ void address_text(const fwnat_addr &a, bool v6, char (&buf)[kAddrText]) {
 void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
     buf[0] = '\0';
     if (!is_icmp(proto))
-        std::snprintf(buf, sizeof buf, "%-5u", unsigned{port});
+        vorel_snprintf(buf, sizeof buf, "%-5u", unsigned{port});
 }
 
 void xml_port(const char *tag, const char *text) {
@@ -76,8 +77,8 @@ struct flow_texts {
 // softwire (DS-Lite, 6rd), so that no Softwire element follows.
 bool print_flow_line(const fwnat_flow_record &f, const flow_texts &t, int xml) {
     if (!xml) {
-        std::printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(f.proto), t.src, t.sport, t.dst,
-                    t.dport, flowtype2str(f.state), dir2str(f.direction), f.frames);
+        vorel_printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(f.proto), t.src, t.sport,
+                     t.dst, t.dport, flowtype2str(f.state), dir2str(f.direction), f.frames);
         return false;
     }
     bool softwire_shown = false;
@@ -107,7 +108,7 @@ void print_source_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) 
     if (xml)
         xml_translation("NAT source", t.src, t.sport, to_ip, to_port);
     else
-        std::printf("     NAT source %16s:%6s ->%16s:%6s\n", t.src, t.sport, to_ip, to_port);
+        vorel_printf("     NAT source %16s:%6s ->%16s:%6s\n", t.src, t.sport, to_ip, to_port);
 }
 
 void print_destination_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) {
@@ -120,7 +121,7 @@ void print_destination_nat(const fwnat_flow_record &f, const flow_texts &t, int 
     if (xml)
         xml_translation("NAT dest", t.dst, t.dport, to_ip, to_port);
     else
-        std::printf("     NAT dest %16s%6s ->%16s%6s\n", t.dst, t.dport, to_ip, to_port);
+        vorel_printf("     NAT dest %16s%6s ->%16s%6s\n", t.dst, t.dport, to_ip, to_port);
 }
 
 void print_softwire(const fwnat_flow_record &f, int xml) {
@@ -135,7 +136,7 @@ void print_softwire(const fwnat_flow_record &f, int xml) {
         xml_send_all("sfw-flow-translated-ip", "%s", to);
         xml_send_close("sfw-flow-nat");
     } else {
-        std::printf("     Softwire %s -> %s\n", from, to);
+        vorel_printf("     Softwire %s -> %s\n", from, to);
     }
 }
 
@@ -157,17 +158,17 @@ void print_detail(const fwnat_flow_record &f, int xml) {
             xml_send_all("sfw-flow-table-protocol-detail", "%s", protocol_detail);
         return;
     }
-    std::printf("Byte count: %12u\n", f.bytes);
+    vorel_printf("Byte count: %12u\n", f.bytes);
     if (tcp)
-        std::printf("TCP established, TCP window size: %u, TCP acknowledge: %u\n",
-                    unsigned{f.tcp_window}, f.tcp_ack);
+        vorel_printf("TCP established, TCP window size: %u, TCP acknowledge: %u\n",
+                     unsigned{f.tcp_window}, f.tcp_ack);
     if (tickles)
-        std::printf("TCP tickle enabled, TCP tickles sent: %u, \n", unsigned{f.tickles_sent});
-    std::printf("Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
+        vorel_printf("TCP tickle enabled, TCP tickles sent: %u, \n", unsigned{f.tickles_sent});
+    vorel_printf("Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
     if (protocol_detail[0])
-        std::printf(", Protocol detail: %s \n", protocol_detail);
+        vorel_printf(", Protocol detail: %s \n", protocol_detail);
     else
-        std::printf("\n");
+        vorel_printf("\n");
 }
 
 } // namespace
@@ -229,7 +230,7 @@ void fwnat_flow_table_open(int xml) {
     if (xml)
         xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
     else
-        std::printf("%s\n\n", kFlowHeading);
+        vorel_printf("%s\n\n", kFlowHeading);
 }
 
 void fwnat_flow_table_close(int xml) {
@@ -275,7 +276,7 @@ int fwnat_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, s
                 xml_send_all("interface-name", "%s", asp->name);
                 xml_send_all("service-set-name", "%s", ss->name);
             } else {
-                std::printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name);
+                vorel_printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name);
             }
             fwnat_flow_table_open(ctxt->xml);
             opened = true;
@@ -325,7 +326,7 @@ int tally_query(const tally_kind &k, vorel_ctx *ctxt, services_ui_conn *c, asp_i
         xml_send_all(k.count_element, "%u", count);
         xml_send_close(k.element);
     } else {
-        std::printf("%-16s%-52s%u\n", asp->name, ss->name, count);
+        vorel_printf("%-16s%-52s%u\n", asp->name, ss->name, count);
     }
     // Exactly one reply is expected.
     vorel::ByteReader extra;
@@ -341,8 +342,8 @@ int fwnat_flow_count_open(vorel_ctx *ctxt, fwnat_params *) {
     vorel_trace("vorel: flow count open \n");
     xml_subtree_open("service-sfw-flow-count-information");
     if (!ctxt->xml)
-        std::printf("PIC             Service set                                         Flow "
-                    "Count\n\n");
+        vorel_printf("PIC             Service set                                         Flow "
+                     "Count\n\n");
     return 0;
 }
 
@@ -363,8 +364,8 @@ int fwnat_flow_drain_open(vorel_ctx *ctxt, fwnat_params *) {
     vorel_trace("vorel: flow drain start \n");
     xml_subtree_open("service-sfw-flow-drain-information");
     if (!ctxt->xml)
-        std::printf("PIC             Service set                                        Flow "
-                    "Removed\n\n");
+        vorel_printf("PIC             Service set                                        Flow "
+                     "Removed\n\n");
     return 0;
 }
 
