@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -85,8 +84,10 @@ int main(int argc, char **argv) {
     }
     if (!sample_path)
         return usage();
-    std::ifstream in(sample_path, std::ios::binary);
-    std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ifstream in(sample_path, std::ios::binary | std::ios::ate);
+    std::string sample(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+    in.seekg(0);
+    in.read(sample.data(), static_cast<std::streamsize>(sample.size()));
     if (sample.empty()) {
         std::fprintf(stderr, "bench_sink: %s: empty or unreadable\n", sample_path);
         return 1;

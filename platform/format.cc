@@ -244,14 +244,16 @@ unsigned long long unsigned_arg(Length len, va_list &ap) {
 }
 
 // Text padded to the width with blanks, on the left unless `left`.
-void append_padded(TextBuffer &out, const char *text, size_t len, const Spec &s) {
+inline void append_padded(TextBuffer &out, const char *text, size_t len, const Spec &s) {
     size_t width = static_cast<size_t>(s.width);
     size_t pad = width > len ? width - len : 0;
-    if (!s.left && pad)
-        out.fill(' ', pad);
-    out.append(text, len);
-    if (s.left && pad)
-        out.fill(' ', pad);
+    char *d = out.extend(len + pad);
+    char *blanks = s.left ? d + len : d;
+    if (pad <= 16)
+        std::memset(blanks, ' ', 16); // the rest goes into the slack, or is overwritten next
+    else
+        std::memset(blanks, ' ', pad);
+    TextBuffer::put(s.left ? d : d + pad, text, len);
 }
 
 // A number in base 10 or 16: its digits, a sign, and padding (zeros after the sign with '0'

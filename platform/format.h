@@ -26,22 +26,14 @@ namespace vorel {
 // allocating once it has grown to the longest line.
 //
 // Output is built from many short pieces (a tag, a field, a few blanks):
-// pieces of up to 16 bytes are copied inline rather than through memcpy,
+// pieces of up to 32 bytes are copied inline rather than through memcpy,
 // and the buffer keeps 16 bytes of slack past the text so that a fill may
 // store whole words.
 class TextBuffer {
   public:
     TextBuffer() : buf_(new char[kInitialRoom]), room_(kInitialRoom) {}
 
-    void append(const char *p, size_t n) {
-        reserve(n);
-        char *d = buf_.get() + len_;
-        if (n <= 16)
-            copy_short(d, p, n);
-        else
-            std::memcpy(d, p, n);
-        len_ += n;
-    }
+    void append(const char *p, size_t n) { put(extend(n), p, n); }
     void append(const char *text) { append(text, std::strlen(text)); }
     void append(char c) {
         reserve(1);
@@ -56,6 +48,22 @@ class TextBuffer {
         else
             std::memset(d, c, n);
         len_ += n;
+    }
+    // Room for n more bytes, counted as written: the caller stores them
+    // at the pointer returned (and may store up to 16 bytes past them,
+    // into the slack).
+    char *extend(size_t n) {
+        reserve(n);
+        char *d = buf_.get() + len_;
+        len_ += n;
+        return d;
+    }
+    // Copies n bytes, inline when n <= 32.
+    static void put(char *d, const char *p, size_t n) {
+        if (n <= 32)
+            copy_short(d, p, n);
+        else
+            std::memcpy(d, p, n);
     }
     void clear() { len_ = 0; }
     // Cuts the text back to its first n bytes (n <= size()).
@@ -77,10 +85,13 @@ class TextBuffer {
     }
     void grow(size_t more);
 
-    // Copies n <= 16 bytes with at most two overlapping loads of a fixed
+    // Copies n <= 32 bytes with at most two overlapping loads of a fixed
     // size, which the compiler makes into plain moves.
     static void copy_short(char *d, const char *p, size_t n) {
-        if (n >= 8) {
+        if (n >= 16) {
+            std::memcpy(d, p, 16);
+            std::memcpy(d + n - 16, p + n - 16, 16);
+        } else if (n >= 8) {
             std::memcpy(d, p, 8);
             std::memcpy(d + n - 8, p + n - 8, 8);
         } else if (n >= 4) {

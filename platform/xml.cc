@@ -45,6 +45,28 @@ void indent(XmlState &s) {
     s.line.fill(' ', s.starts.size() * 2);
 }
 
+// The indented start of a tag, "<tag" (its attributes and ">" follow).
+void append_tag_start(XmlState &s, const char *tag, size_t tag_len) {
+    size_t blanks = s.starts.size() * 2;
+    char *d = s.line.extend(blanks + 1 + tag_len);
+    if (blanks <= 16)
+        std::memset(d, ' ', 16); // within the slack; the tag overwrites the rest
+    else
+        std::memset(d, ' ', blanks);
+    d[blanks] = '<';
+    vorel::TextBuffer::put(d + blanks + 1, tag, tag_len);
+}
+
+// "</tag>" and the end of the line.
+void append_end_tag(XmlState &s, const char *tag, size_t tag_len) {
+    char *d = s.line.extend(tag_len + 4);
+    d[0] = '<';
+    d[1] = '/';
+    vorel::TextBuffer::put(d + 2, tag, tag_len);
+    d[tag_len + 2] = '>';
+    d[tag_len + 3] = '\n';
+}
+
 // Length of the well-formed UTF-8 sequence at p (at most n bytes), or 0.
 size_t utf8_sequence(const unsigned char *p, size_t n) {
     unsigned char c = p[0];
@@ -177,9 +199,7 @@ void open_element(const char *tag, const xml_attrs &attrs) {
         s.hook_registered = true;
         std::atexit(close_at_exit);
     }
-    indent(s);
-    s.line.append('<');
-    s.line.append(tag);
+    append_tag_start(s, tag, std::strlen(tag));
     append_attrs(s.line, attrs);
     s.line.append(">\n");
     flush_line(s);
@@ -194,9 +214,7 @@ void close_innermost(XmlState &s) {
     size_t start = s.starts.back();
     s.starts.pop_back();
     indent(s);
-    s.line.append("</");
-    s.line.append(s.names.data() + start, s.names.size() - start - 1);
-    s.line.append(">\n");
+    append_end_tag(s, s.names.data() + start, s.names.size() - start - 1);
     flush_line(s);
     s.names.resize(start);
 }
@@ -229,16 +247,12 @@ const char *format_text(XmlState &s, const char *fmt, va_list ap, size_t &len) {
 void write_leaf(XmlState &s, const char *tag, const xml_attrs *attrs, const char *text,
                 size_t len) {
     size_t tag_len = std::strlen(tag);
-    indent(s);
-    s.line.append('<');
-    s.line.append(tag, tag_len);
+    append_tag_start(s, tag, tag_len);
     if (attrs)
         append_attrs(s.line, *attrs);
     s.line.append('>');
     append_escaped(s.line, text, len, false);
-    s.line.append("</");
-    s.line.append(tag, tag_len);
-    s.line.append(">\n");
+    append_end_tag(s, tag, tag_len);
     flush_line(s);
 }
 

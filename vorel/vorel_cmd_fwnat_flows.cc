@@ -7,6 +7,7 @@
 #include "vorel/vorel_error.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -45,10 +46,18 @@ void address_text(const fwnat_addr &a, bool v6, char (&buf)[kAddrText]) {
 }
 
 // A port column: "%-5u", or empty for ICMP, whose ports carry type and code.
+// Written by hand (two per flow): a port has at most five digits.
 void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
     buf[0] = '\0';
-    if (!is_icmp(proto))
-        vorel_snprintf(buf, sizeof buf, "%-5u", unsigned{port});
+    if (is_icmp(proto))
+        return;
+    size_t digits = port >= 10000 ? 5 : port >= 1000 ? 4 : port >= 100 ? 3 : port >= 10 ? 2 : 1;
+    std::memset(buf, ' ', 5);
+    buf[5] = '\0';
+    for (size_t i = digits; i > 0; i--) {
+        buf[i - 1] = static_cast<char>('0' + port % 10);
+        port = static_cast<uint16_t>(port / 10);
+    }
 }
 
 void xml_port(const char *tag, const char *text) {
@@ -173,33 +182,55 @@ void print_detail(const fwnat_flow_record &f, int xml) {
 
 } // namespace
 
+namespace {
+
+using flow_block = vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE>;
+
+template <size_t Off> fwnat_addr flow_addr(const flow_block &b) {
+    vorel::ByteBlock<FWNAT_ADDR_WIRE_SIZE> a = b.block<Off, FWNAT_ADDR_WIRE_SIZE>();
+    fwnat_addr out;
+    out.words[0] = a.be32<0>();
+    out.words[1] = a.be32<4>();
+    out.words[2] = a.be32<8>();
+    out.words[3] = a.be32<12>();
+    out.is_v6 = a.u8<16>();
+    return out;
+}
+
+} // namespace
+
+// The record's size is checked once; its fields are read at offsets the
+// compiler checks against that size (a table holds millions of records).
 fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
     fwnat_flow_record f;
-    f.src = fwnat_addr_read(r, off + 0);
-    f.dst = fwnat_addr_read(r, off + 20);
-    f.src_port = r.be16(off + 40);
-    f.dst_port = r.be16(off + 42);
-    f.snat_valid = r.be16(off + 44);
-    f.dnat_valid = r.be16(off + 46);
-    f.snat_addr = fwnat_addr_read(r, off + 48);
-    f.dnat_addr = fwnat_addr_read(r, off + 68);
-    f.snat_port = r.be16(off + 88);
-    f.dnat_port = r.be16(off + 90);
-    f.direction = r.u8(off + 93);
-    f.state = r.u8(off + 94);
-    f.proto = r.u8(off + 95);
-    f.timeout = r.be32(off + 96);
-    f.frames = r.be32(off + 100);
-    f.bytes = r.be32(off + 104);
-    f.tcp_established = r.u8(off + 108);
-    f.tcp_tickle = r.u8(off + 109);
-    f.tickles_sent = r.u8(off + 110);
-    f.role = r.u8(off + 111);
-    f.tcp_window = r.be16(off + 112);
-    f.tcp_ack = r.be32(off + 116);
-    f.sw_src = fwnat_addr_read(r, off + 124);
-    f.sw_dst = fwnat_addr_read(r, off + 144);
-    f.sw_type = r.u8(off + 164);
+    flow_block b;
+    if (!r.block(off, b))
+        return f; // not all there: an empty record
+    f.src = flow_addr<0>(b);
+    f.dst = flow_addr<20>(b);
+    f.src_port = b.be16<40>();
+    f.dst_port = b.be16<42>();
+    f.snat_valid = b.be16<44>();
+    f.dnat_valid = b.be16<46>();
+    f.snat_addr = flow_addr<48>(b);
+    f.dnat_addr = flow_addr<68>(b);
+    f.snat_port = b.be16<88>();
+    f.dnat_port = b.be16<90>();
+    f.direction = b.u8<93>();
+    f.state = b.u8<94>();
+    f.proto = b.u8<95>();
+    f.timeout = b.be32<96>();
+    f.frames = b.be32<100>();
+    f.bytes = b.be32<104>();
+    f.tcp_established = b.u8<108>();
+    f.tcp_tickle = b.u8<109>();
+    f.tickles_sent = b.u8<110>();
+    f.role = b.u8<111>();
+    f.tcp_window = b.be16<112>();
+    f.tcp_ack = b.be32<116>();
+    f.sw_src = flow_addr<124>(b);
+    f.sw_dst = flow_addr<144>(b);
+    f.sw_type = b.u8<164>();
     return f;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/xml.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
@@ -146,20 +147,35 @@ void copy_bounded(const char *text, size_t len, char *buf, size_t size) {
     buf[len] = '\0';
 }
 
-// Appends the decimal digits of an octet.
-char *put_octet(char *p, unsigned v) {
-    if (v >= 100)
-        *p++ = static_cast<char>('0' + v / 100);
-    if (v >= 10)
-        *p++ = static_cast<char>('0' + v / 10 % 10);
-    *p++ = static_cast<char>('0' + v % 10);
-    return p;
+// The decimal text of every octet, so that a dotted quad is four copies.
+struct OctetText {
+    char text[4]; // up to three digits (the rest zero)
+    uint8_t len;
+};
+
+constexpr std::array<OctetText, 256> make_octet_texts() {
+    std::array<OctetText, 256> t{};
+    for (unsigned v = 0; v < 256; v++) {
+        OctetText &o = t[v];
+        unsigned at = 0;
+        if (v >= 100)
+            o.text[at++] = static_cast<char>('0' + v / 100);
+        if (v >= 10)
+            o.text[at++] = static_cast<char>('0' + v / 10 % 10);
+        o.text[at++] = static_cast<char>('0' + v % 10);
+        o.len = static_cast<uint8_t>(at);
+    }
+    return t;
 }
 
-// Appends a dotted quad.
+constexpr std::array<OctetText, 256> kOctetTexts = make_octet_texts();
+
+// Appends a dotted quad (p has room for 16 bytes).
 char *put_ipv4(char *p, uint32_t addr) {
     for (int shift = 24; shift >= 0; shift -= 8) {
-        p = put_octet(p, (addr >> shift) & 0xff);
+        const OctetText &o = kOctetTexts[(addr >> shift) & 0xff];
+        std::memcpy(p, o.text, 4);
+        p += o.len;
         *p++ = '.';
     }
     return p - 1;
@@ -168,14 +184,13 @@ char *put_ipv4(char *p, uint32_t addr) {
 // Appends a 16-bit group in lower-case hex without leading zeros.
 char *put_group(char *p, unsigned v) {
     static const char digits[] = "0123456789abcdef";
-    bool started = false;
-    for (int shift = 12; shift >= 0; shift -= 4) {
-        unsigned d = (v >> shift) & 0xf;
-        if (d || started || shift == 0) {
-            *p++ = digits[d];
-            started = true;
-        }
-    }
+    if (v >= 0x1000)
+        *p++ = digits[v >> 12];
+    if (v >= 0x100)
+        *p++ = digits[(v >> 8) & 15];
+    if (v >= 0x10)
+        *p++ = digits[(v >> 4) & 15];
+    *p++ = digits[v & 15];
     return p;
 }
 
@@ -388,7 +403,12 @@ uint8_t vorel_protocol_string_to_uint8(const char *name) {
 
 // Dotted quad, written by hand: a flow table formats millions of them.
 char *ip2str(uint32_t addr, char *buf, size_t size) {
-    char text[16];
+    constexpr size_t kLongest = 16; // what put_ipv4 may store
+    if (size >= kLongest) {
+        *put_ipv4(buf, addr) = '\0';
+        return buf;
+    }
+    char text[kLongest];
     char *end = put_ipv4(text, addr);
     copy_bounded(text, static_cast<size_t>(end - text), buf, size);
     return buf;

@@ -142,6 +142,28 @@ TEST(Format, LongResultsGrowTheBuffer) {
     EXPECT_EQ(b.str(), expected);
 }
 
+TEST(Format, TextBufferPiecesOfEverySize) {
+    // Pieces up to 32 bytes are copied and blanks filled in words: every
+    // length around those sizes must land exactly.
+    vorel::TextBuffer b;
+    std::string expected;
+    const std::string source = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJ";
+    for (size_t n = 0; n <= 40; n++) {
+        b.append(source.data(), n);
+        expected.append(source, 0, n);
+        b.fill('.', n);
+        expected.append(n, '.');
+        b.append('|');
+        expected += '|';
+        ASSERT_EQ(b.str(), expected) << n;
+    }
+    char *d = b.extend(3);
+    vorel::TextBuffer::put(d, "xyz", 3);
+    EXPECT_EQ(b.str(), expected + "xyz");
+    b.truncate(2);
+    EXPECT_EQ(b.str(), "|a");
+}
+
 TEST(Format, SnprintfCutsAndTerminatesAsTheCLibraryDoes) {
     char buf[8] = "zzzzzzz";
     EXPECT_EQ(vorel_snprintf(buf, 4, "%s", "abcdef"), 6);
