@@ -167,7 +167,7 @@ BENCHMARK(BM_FlowXmlDetail);
 
 int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
-    benchmark::ConsoleReporter reporter;
+    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     reporter.SetOutputStream(&std::cerr);
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);
