@@ -5,28 +5,6 @@
 
 namespace vorel {
 
-bool ByteReader::need(size_t off, size_t len) const {
-    if (has(off, len))
-        return true;
-    failed_ = true;
-    return false;
-}
-
-uint8_t ByteReader::u8(size_t off) const { return need(off, 1) ? data_[off] : 0; }
-
-uint16_t ByteReader::be16(size_t off) const {
-    if (!need(off, 2))
-        return 0;
-    return static_cast<uint16_t>(data_[off] << 8 | data_[off + 1]);
-}
-
-uint32_t ByteReader::be32(size_t off) const {
-    if (!need(off, 4))
-        return 0;
-    const uint8_t *p = data_ + off;
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
 uint64_t ByteReader::be64(size_t off) const {
     if (!need(off, 8))
         return 0;

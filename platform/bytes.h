@@ -20,6 +20,8 @@
 
 namespace vorel {
 
+template <size_t N> class ByteBlock;
+
 class ByteReader {
   public:
     ByteReader() = default;
@@ -59,6 +61,11 @@ class ByteReader {
     // A view of everything from off on (empty when off is past the end).
     ByteReader tail(size_t off) const;
 
+    // The N bytes at off as a block whose fetches are checked when the
+    // program is compiled; false (and the reader failed) when they are not
+    // all present.
+    template <size_t N> bool block(size_t off, ByteBlock<N> &out) const;
+
     // How many entries of `stride` bytes starting at `off` a peer may claim:
     // the claimed count, clamped to the table's capacity and to the whole
     // entries actually present.
@@ -71,6 +78,75 @@ class ByteReader {
     size_t size_ = 0;
     mutable bool failed_ = false;
 };
+
+// The fetches a decoder makes per field are defined here, so that reading a
+// million replies costs no call per field.
+inline bool ByteReader::need(size_t off, size_t len) const {
+    if (has(off, len))
+        return true;
+    failed_ = true;
+    return false;
+}
+
+inline uint8_t ByteReader::u8(size_t off) const {
+    return need(off, 1) ? data_[off] : 0;
+}
+
+inline uint16_t ByteReader::be16(size_t off) const {
+    if (!need(off, 2))
+        return 0;
+    return static_cast<uint16_t>(data_[off] << 8 | data_[off + 1]);
+}
+
+inline uint32_t ByteReader::be32(size_t off) const {
+    if (!need(off, 4))
+        return 0;
+    const uint8_t *p = data_ + off;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+// N bytes known to be present.  A decoder that reads many fields of a
+// fixed-size record checks the record's size once (ByteReader::block) and
+// then fetches at offsets fixed in its code: each offset is checked against
+// N by the compiler, so a field can never be read past the record.
+template <size_t N> class ByteBlock {
+  public:
+    ByteBlock() = default;
+
+    template <size_t Off> uint8_t u8() const {
+        static_assert(Off + 1 <= N, "field past the end of the block");
+        return p_[Off];
+    }
+    template <size_t Off> uint16_t be16() const {
+        static_assert(Off + 2 <= N, "field past the end of the block");
+        return static_cast<uint16_t>(p_[Off] << 8 | p_[Off + 1]);
+    }
+    template <size_t Off> uint32_t be32() const {
+        static_assert(Off + 4 <= N, "field past the end of the block");
+        return uint32_t(p_[Off]) << 24 | uint32_t(p_[Off + 1]) << 16 | uint32_t(p_[Off + 2]) << 8 |
+               uint32_t(p_[Off + 3]);
+    }
+    // The M bytes at Off, a block of their own.
+    template <size_t Off, size_t M> ByteBlock<M> block() const {
+        static_assert(Off + M <= N, "block past the end of the block");
+        return ByteBlock<M>(p_ + Off);
+    }
+
+  private:
+    friend class ByteReader;
+    template <size_t> friend class ByteBlock;
+    explicit ByteBlock(const uint8_t *p) : p_(p) {}
+
+    static constexpr uint8_t kZeros[N] = {};
+    const uint8_t *p_ = kZeros; // a block never filled reads as zeros
+};
+
+template <size_t N> bool ByteReader::block(size_t off, ByteBlock<N> &out) const {
+    if (!need(off, N))
+        return false;
+    out = ByteBlock<N>(data_ + off);
+    return true;
+}
 
 class ByteWriter {
   public:

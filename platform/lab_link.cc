@@ -77,18 +77,32 @@ bool ControlClient::call(uint16_t service, uint16_t op, const std::vector<uint8_
     req.be16(service);
     req.be16(op);
     req.bytes(body.data(), body.size());
-    std::vector<uint8_t> frame;
-    if (!write_frame(fd_, req.buffer().data(), req.size()) || !read_frame(fd_, frame, kMaxFrame) ||
-        frame.size() < 4) {
+    if (!write_frame(fd_, req.buffer().data(), req.size()) || !read_answer(out)) {
         int e = errno ? errno : EPROTO;
         close();
         errno = e;
         return false;
     }
-    ByteReader r(frame);
-    out.status = r.sbe32(0);
-    out.body.assign(frame.begin() + 4, frame.end());
     return true;
+}
+
+// The answer frame: u32 length, i32 status, then the body, read straight
+// into out.body (a caller that keeps its Answer keeps its room: a walk of
+// the kernel's records receives hundreds of kilobytes per exchange).
+bool ControlClient::read_answer(Answer &out) {
+    uint8_t hdr[8];
+    if (read_full(fd_, hdr, sizeof hdr) != static_cast<ssize_t>(sizeof hdr))
+        return false;
+    ByteReader r(hdr, sizeof hdr);
+    size_t len = r.be32(0);
+    if (len < 4 || len > kMaxFrame) {
+        errno = len < 4 ? EPROTO : EMSGSIZE;
+        return false;
+    }
+    out.status = r.sbe32(4);
+    out.body.resize(len - 4);
+    return out.body.empty() ||
+           read_full(fd_, out.body.data(), out.body.size()) == static_cast<ssize_t>(out.body.size());
 }
 
 Answer call_once(uint16_t service, uint16_t op, const std::vector<uint8_t> &body) {

@@ -91,6 +91,8 @@ class ControlClient {
     void close();
 
   private:
+    bool read_answer(Answer &out);
+
     int fd_ = -1;
 };
 

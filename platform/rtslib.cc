@@ -34,6 +34,12 @@ struct gencfg_batch {
 
 struct rtslib_handle {
     lab_link::ControlClient link;
+    // The latest answer and the body of the latest walk batch: two buffers
+    // that trade places at every batch, so that a walk of thousands of
+    // records does not allocate (and fault in) hundreds of kilobytes per
+    // exchange.
+    lab_link::Answer answer;
+    std::vector<uint8_t> batch_body;
     gencfg_batch batch;
     std::string path;
     int mode = 0;
@@ -66,12 +72,12 @@ int exchange(rtslib_handle *h, lab_link::KernelOp op, ByteAppender &req,
     errno = 0;
     if (!h->link.connected() && !h->link.connect(h->path))
         return errno_or(ECONNREFUSED);
-    lab_link::Answer a;
+    lab_link::Answer &a = h->answer;
     if (!h->link.call(lab_link::kKernel, op, req.take(), a))
         return errno_or(EIO);
     if (a.status)
         return a.status;
-    body = std::move(a.body);
+    body.swap(a.body);
     return 0;
 }
 
@@ -247,7 +253,7 @@ int fetch_batch(rtslib_handle *h, const rtslib_gencfg_query *q, bool key_present
     req.be16(key_present ? *q->key : 0);
     req.be16(kBatchRecords);
     req.be32(kBatchBytes);
-    std::vector<uint8_t> body;
+    std::vector<uint8_t> &body = h->batch_body;
     if (int rc = exchange(h, lab_link::kGencfgWalk, req, body))
         return rc;
     vorel::ByteCursor c{ByteReader(body)};
@@ -275,15 +281,17 @@ bool continues_batch(const gencfg_batch &b, const rtslib_gencfg_query *q, bool k
            *q->key == b.next_key;
 }
 
-// Hands a record over to the caller, its payload unpacked.
-int deliver(rtslib_handle *h, wire::GencfgWire &w, rtslib_gencfg_record **out, size_t *out_len) {
+// Hands a record over to the caller, its payload unpacked (or left out,
+// for a bare record).
+int deliver(rtslib_handle *h, wire::GencfgWire &w, rtslib_gencfg_record **out, size_t *out_len,
+            bool bare = false) {
     if (w.payload_length > h->recv_bytes)
         return EMSGSIZE;
     rtslib_gencfg_record *rec = new_record<rtslib_gencfg_record>();
     if (!rec)
         return ENOMEM;
     *rec = w.header;
-    if (int rc = unpack_payload(h, w, rec->payload)) {
+    if (int rc = bare ? 0 : unpack_payload(h, w, rec->payload)) {
         delete rec;
         return rc;
     }
@@ -294,7 +302,8 @@ int deliver(rtslib_handle *h, wire::GencfgWire &w, rtslib_gencfg_record **out, s
 }
 
 // The next record of the walk as the caller's record (payload unpacked).
-int next_from_batch(rtslib_handle *h, rtslib_gencfg_record **out, size_t *out_len) {
+int next_from_batch(rtslib_handle *h, const rtslib_gencfg_query *q, rtslib_gencfg_record **out,
+                    size_t *out_len) {
     gencfg_batch &b = h->batch;
     if (b.records.empty()) {
         int rc = b.after_last;
@@ -304,7 +313,7 @@ int next_from_batch(rtslib_handle *h, rtslib_gencfg_record **out, size_t *out_le
     wire::GencfgWire w = std::move(b.records.front());
     b.records.pop_front();
     b.next_key = w.header.key;
-    return deliver(h, w, out, out_len);
+    return deliver(h, w, out, out_len, q->other_minors_bare && w.header.minor != q->minor);
 }
 
 } // namespace
@@ -325,7 +334,7 @@ int rtslib_gencfg_get(rtslib_handle *h, const rtslib_gencfg_query *q, int op,
             if (int rc = fetch_batch(h, q, key_present))
                 return rc;
         }
-        return next_from_batch(h, out, out_len);
+        return next_from_batch(h, q, out, out_len);
     }
     h->batch = gencfg_batch{};
     ByteAppender req;

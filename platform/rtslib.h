@@ -100,6 +100,10 @@ struct rtslib_gencfg_query {
     uint16_t key_length = 2;
     const uint16_t *key = nullptr; // the previous key (host order)
     bool key_present = true;
+    // Get-next only: a record of another minor type (a walk meets every
+    // record of the major type) comes without its payload, which is then
+    // never decompressed.  For callers that pass such records over.
+    bool other_minors_bare = false;
 };
 
 struct rtslib_l2tp_tunnel_group : rtslib_record {

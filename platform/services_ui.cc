@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -133,9 +134,10 @@ int fill(services_ui_conn *c, std::chrono::steady_clock::time_point deadline) {
     }
 }
 
-// The next whole frame, waiting at most the receive timer for it.
+// The next whole frame, waiting at most the receive timer for it.  The
+// clock is read only when the buffer runs dry: most frames are at hand.
 int next_frame(services_ui_conn *c, Frame &f) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(c->receive_ms);
+    std::optional<std::chrono::steady_clock::time_point> deadline;
     for (;;) {
         size_t avail = c->tail - c->head;
         size_t need = SERVICES_UI_FRAME_HEADER;
@@ -156,7 +158,9 @@ int next_frame(services_ui_conn *c, Frame &f) {
             }
         }
         make_room(c, need);
-        if (int e = fill(c, deadline))
+        if (!deadline)
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(c->receive_ms);
+        if (int e = fill(c, *deadline))
             return e;
     }
 }

@@ -1,5 +1,7 @@
 #include "platform/xml.h"
 
+#include "platform/format.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,8 +20,8 @@ struct XmlState {
     FILE *out = nullptr;        // null: standard output
     std::string names;          // the open elements' names, each ended by '\0'
     std::vector<size_t> starts; // where each open name begins in `names`
-    std::string line;           // the line being built
-    std::vector<char> text;     // formatted leaf text
+    vorel::TextBuffer line;     // the line being built
+    vorel::TextBuffer text;     // formatted leaf text
 };
 
 XmlState &state() {
@@ -31,13 +33,38 @@ FILE *output(const XmlState &s) {
     return s.out ? s.out : stdout;
 }
 
+// Every line is handed to the stream as it is made, so that XML and text
+// written with printf come out in order.  The program has one thread
+// writing its output: the stream's lock is not taken.
 void flush_line(XmlState &s) {
-    std::fwrite(s.line.data(), 1, s.line.size(), output(s));
+    fwrite_unlocked(s.line.data(), 1, s.line.size(), output(s));
     s.line.clear();
 }
 
 void indent(XmlState &s) {
-    s.line.append(s.starts.size() * 2, ' ');
+    s.line.fill(' ', s.starts.size() * 2);
+}
+
+// The indented start of a tag, "<tag" (its attributes and ">" follow).
+void append_tag_start(XmlState &s, const char *tag, size_t tag_len) {
+    size_t blanks = s.starts.size() * 2;
+    char *d = s.line.extend(blanks + 1 + tag_len);
+    if (blanks <= 16)
+        std::memset(d, ' ', 16); // within the slack; the tag overwrites the rest
+    else
+        std::memset(d, ' ', blanks);
+    d[blanks] = '<';
+    vorel::TextBuffer::put(d + blanks + 1, tag, tag_len);
+}
+
+// "</tag>" and the end of the line.
+void append_end_tag(XmlState &s, const char *tag, size_t tag_len) {
+    char *d = s.line.extend(tag_len + 4);
+    d[0] = '<';
+    d[1] = '/';
+    vorel::TextBuffer::put(d + 2, tag, tag_len);
+    d[tag_len + 2] = '>';
+    d[tag_len + 3] = '\n';
 }
 
 // Length of the well-formed UTF-8 sequence at p (at most n bytes), or 0.
@@ -73,18 +100,37 @@ size_t utf8_sequence(const unsigned char *p, size_t n) {
     return len;
 }
 
-bool plain_byte(unsigned char c, bool attr) {
+constexpr bool plain_byte(unsigned char c, bool attr) {
     return c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>' && !(attr && c == '"');
 }
 
+// plain_byte as two tables (element content, attribute values): the escape
+// scan looks at every byte of the output.
+struct PlainBytes {
+    bool content[256];
+    bool attr[256];
+};
+
+constexpr PlainBytes make_plain_bytes() {
+    PlainBytes t{};
+    for (unsigned c = 0; c < 256; c++) {
+        t.content[c] = plain_byte(static_cast<unsigned char>(c), false);
+        t.attr[c] = plain_byte(static_cast<unsigned char>(c), true);
+    }
+    return t;
+}
+
+constexpr PlainBytes kPlainBytes = make_plain_bytes();
+
 // Appends text to the line, escaped for element content or for a
 // double-quoted attribute value.
-void append_escaped(std::string &line, const char *text, size_t n, bool attr) {
+void append_escaped(vorel::TextBuffer &line, const char *text, size_t n, bool attr) {
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    const bool *plain = attr ? kPlainBytes.attr : kPlainBytes.content;
     size_t i = 0;
     while (i < n) {
         size_t run = i;
-        while (run < n && plain_byte(p[run], attr))
+        while (run < n && plain[p[run]])
             run++;
         line.append(text + i, run - i);
         i = run;
@@ -94,25 +140,25 @@ void append_escaped(std::string &line, const char *text, size_t n, bool attr) {
         size_t seq = 1;
         switch (c) {
         case '&':
-            line += "&amp;";
+            line.append("&amp;");
             break;
         case '<':
-            line += "&lt;";
+            line.append("&lt;");
             break;
         case '>':
-            line += "&gt;";
+            line.append("&gt;");
             break;
         case '"':
-            line += "&quot;";
+            line.append("&quot;");
             break;
         case '\t':
         case '\n':
         case '\r':
             // Inside an attribute a parser would turn them into blanks.
             if (attr) {
-                line += c == '\t' ? "&#9;" : c == '\n' ? "&#10;" : "&#13;";
+                line.append(c == '\t' ? "&#9;" : c == '\n' ? "&#10;" : "&#13;");
             } else {
-                line += static_cast<char>(c);
+                line.append(static_cast<char>(c));
             }
             break;
         default:
@@ -120,7 +166,7 @@ void append_escaped(std::string &line, const char *text, size_t n, bool attr) {
             if (seq) {
                 line.append(text + i, seq);
             } else {
-                line += '?';
+                line.append('?');
                 seq = 1;
             }
         }
@@ -128,15 +174,15 @@ void append_escaped(std::string &line, const char *text, size_t n, bool attr) {
     }
 }
 
-void append_attrs(std::string &line, const xml_attrs &attrs) {
+void append_attrs(vorel::TextBuffer &line, const xml_attrs &attrs) {
     for (const auto &a : attrs) {
         if (a.name.empty()) // a nameless attribute cannot be written
             continue;
-        line += ' ';
-        line += a.name;
-        line += "=\"";
+        line.append(' ');
+        line.append(a.name.data(), a.name.size());
+        line.append("=\"");
         append_escaped(line, a.value.data(), a.value.size(), true);
-        line += '"';
+        line.append('"');
     }
 }
 
@@ -153,11 +199,9 @@ void open_element(const char *tag, const xml_attrs &attrs) {
         s.hook_registered = true;
         std::atexit(close_at_exit);
     }
-    indent(s);
-    s.line += '<';
-    s.line += tag;
+    append_tag_start(s, tag, std::strlen(tag));
     append_attrs(s.line, attrs);
-    s.line += ">\n";
+    s.line.append(">\n");
     flush_line(s);
     s.starts.push_back(s.names.size());
     s.names += tag;
@@ -170,9 +214,7 @@ void close_innermost(XmlState &s) {
     size_t start = s.starts.back();
     s.starts.pop_back();
     indent(s);
-    s.line += "</";
-    s.line.append(s.names, start, s.names.size() - start - 1);
-    s.line += ">\n";
+    append_end_tag(s, s.names.data() + start, s.names.size() - start - 1);
     flush_line(s);
     s.names.resize(start);
 }
@@ -191,32 +233,26 @@ const char *format_text(XmlState &s, const char *fmt, va_list ap, size_t &len) {
         len = std::strlen(arg);
         return arg;
     }
-    if (s.text.size() < 256)
-        s.text.resize(256);
-    va_list again;
-    va_copy(again, ap);
-    int n = std::vsnprintf(s.text.data(), s.text.size(), fmt, ap);
-    if (n >= 0 && static_cast<size_t>(n) >= s.text.size()) {
-        s.text.resize(static_cast<size_t>(n) + 1);
-        n = std::vsnprintf(s.text.data(), s.text.size(), fmt, again);
+    s.text.clear();
+    if (fmt[0] == '%' && fmt[1] == 'u' && fmt[2] == '\0') {
+        // The other common leaf: a counter.
+        vorel::format_unsigned(s.text, va_arg(ap, unsigned));
+    } else {
+        vorel::format_appendv(s.text, fmt, ap);
     }
-    va_end(again);
-    len = n > 0 ? static_cast<size_t>(n) : 0;
+    len = s.text.size();
     return s.text.data();
 }
 
 void write_leaf(XmlState &s, const char *tag, const xml_attrs *attrs, const char *text,
                 size_t len) {
-    indent(s);
-    s.line += '<';
-    s.line += tag;
+    size_t tag_len = std::strlen(tag);
+    append_tag_start(s, tag, tag_len);
     if (attrs)
         append_attrs(s.line, *attrs);
-    s.line += '>';
+    s.line.append('>');
     append_escaped(s.line, text, len, false);
-    s.line += "</";
-    s.line += tag;
-    s.line += ">\n";
+    append_end_tag(s, tag, tag_len);
     flush_line(s);
 }
 
@@ -319,10 +355,10 @@ void xml_send_empty(const char *tag, const xml_attrs &attrs) {
     if (!s.on || !tag)
         return;
     indent(s);
-    s.line += '<';
-    s.line += tag;
+    s.line.append('<');
+    s.line.append(tag);
     append_attrs(s.line, attrs);
-    s.line += "/>\n";
+    s.line.append("/>\n");
     flush_line(s);
 }
 

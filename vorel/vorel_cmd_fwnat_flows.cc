@@ -1,11 +1,13 @@
 // Flows: the flow table of each service set (dump_flow), its size
 // (count_flow) and its removal (drain_flow), and the renderer of one flow
 // entry that the conversation and SIP listings share.
+#include "platform/format.h"
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_error.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -44,10 +46,18 @@ void address_text(const fwnat_addr &a, bool v6, char (&buf)[kAddrText]) {
 }
 
 // A port column: "%-5u", or empty for ICMP, whose ports carry type and code.
+// Written by hand (two per flow): a port has at most five digits.
 void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
     buf[0] = '\0';
-    if (!is_icmp(proto))
-        std::snprintf(buf, sizeof buf, "%-5u", unsigned{port});
+    if (is_icmp(proto))
+        return;
+    size_t digits = port >= 10000 ? 5 : port >= 1000 ? 4 : port >= 100 ? 3 : port >= 10 ? 2 : 1;
+    std::memset(buf, ' ', 5);
+    buf[5] = '\0';
+    for (size_t i = digits; i > 0; i--) {
+        buf[i - 1] = static_cast<char>('0' + port % 10);
+        port = static_cast<uint16_t>(port / 10);
+    }
 }
 
 void xml_port(const char *tag, const char *text) {
@@ -76,8 +86,8 @@ struct flow_texts {
 // softwire (DS-Lite, 6rd), so that no Softwire element follows.
 bool print_flow_line(const fwnat_flow_record &f, const flow_texts &t, int xml) {
     if (!xml) {
-        std::printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(f.proto), t.src, t.sport, t.dst,
-                    t.dport, flowtype2str(f.state), dir2str(f.direction), f.frames);
+        vorel_printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(f.proto), t.src, t.sport,
+                     t.dst, t.dport, flowtype2str(f.state), dir2str(f.direction), f.frames);
         return false;
     }
     bool softwire_shown = false;
@@ -107,7 +117,7 @@ void print_source_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) 
     if (xml)
         xml_translation("NAT source", t.src, t.sport, to_ip, to_port);
     else
-        std::printf("     NAT source %16s:%6s ->%16s:%6s\n", t.src, t.sport, to_ip, to_port);
+        vorel_printf("     NAT source %16s:%6s ->%16s:%6s\n", t.src, t.sport, to_ip, to_port);
 }
 
 void print_destination_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) {
@@ -120,7 +130,7 @@ void print_destination_nat(const fwnat_flow_record &f, const flow_texts &t, int 
     if (xml)
         xml_translation("NAT dest", t.dst, t.dport, to_ip, to_port);
     else
-        std::printf("     NAT dest %16s%6s ->%16s%6s\n", t.dst, t.dport, to_ip, to_port);
+        vorel_printf("     NAT dest %16s%6s ->%16s%6s\n", t.dst, t.dport, to_ip, to_port);
 }
 
 void print_softwire(const fwnat_flow_record &f, int xml) {
@@ -135,7 +145,7 @@ void print_softwire(const fwnat_flow_record &f, int xml) {
         xml_send_all("sfw-flow-translated-ip", "%s", to);
         xml_send_close("sfw-flow-nat");
     } else {
-        std::printf("     Softwire %s -> %s\n", from, to);
+        vorel_printf("     Softwire %s -> %s\n", from, to);
     }
 }
 
@@ -157,48 +167,70 @@ void print_detail(const fwnat_flow_record &f, int xml) {
             xml_send_all("sfw-flow-table-protocol-detail", "%s", protocol_detail);
         return;
     }
-    std::printf("Byte count: %12u\n", f.bytes);
+    vorel_printf("Byte count: %12u\n", f.bytes);
     if (tcp)
-        std::printf("TCP established, TCP window size: %u, TCP acknowledge: %u\n",
-                    unsigned{f.tcp_window}, f.tcp_ack);
+        vorel_printf("TCP established, TCP window size: %u, TCP acknowledge: %u\n",
+                     unsigned{f.tcp_window}, f.tcp_ack);
     if (tickles)
-        std::printf("TCP tickle enabled, TCP tickles sent: %u, \n", unsigned{f.tickles_sent});
-    std::printf("Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
+        vorel_printf("TCP tickle enabled, TCP tickles sent: %u, \n", unsigned{f.tickles_sent});
+    vorel_printf("Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
     if (protocol_detail[0])
-        std::printf(", Protocol detail: %s \n", protocol_detail);
+        vorel_printf(", Protocol detail: %s \n", protocol_detail);
     else
-        std::printf("\n");
+        vorel_printf("\n");
 }
 
 } // namespace
 
+namespace {
+
+using flow_block = vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE>;
+
+template <size_t Off> fwnat_addr flow_addr(const flow_block &b) {
+    vorel::ByteBlock<FWNAT_ADDR_WIRE_SIZE> a = b.block<Off, FWNAT_ADDR_WIRE_SIZE>();
+    fwnat_addr out;
+    out.words[0] = a.be32<0>();
+    out.words[1] = a.be32<4>();
+    out.words[2] = a.be32<8>();
+    out.words[3] = a.be32<12>();
+    out.is_v6 = a.u8<16>();
+    return out;
+}
+
+} // namespace
+
+// The record's size is checked once; its fields are read at offsets the
+// compiler checks against that size (a table holds millions of records).
 fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
     fwnat_flow_record f;
-    f.src = fwnat_addr_read(r, off + 0);
-    f.dst = fwnat_addr_read(r, off + 20);
-    f.src_port = r.be16(off + 40);
-    f.dst_port = r.be16(off + 42);
-    f.snat_valid = r.be16(off + 44);
-    f.dnat_valid = r.be16(off + 46);
-    f.snat_addr = fwnat_addr_read(r, off + 48);
-    f.dnat_addr = fwnat_addr_read(r, off + 68);
-    f.snat_port = r.be16(off + 88);
-    f.dnat_port = r.be16(off + 90);
-    f.direction = r.u8(off + 93);
-    f.state = r.u8(off + 94);
-    f.proto = r.u8(off + 95);
-    f.timeout = r.be32(off + 96);
-    f.frames = r.be32(off + 100);
-    f.bytes = r.be32(off + 104);
-    f.tcp_established = r.u8(off + 108);
-    f.tcp_tickle = r.u8(off + 109);
-    f.tickles_sent = r.u8(off + 110);
-    f.role = r.u8(off + 111);
-    f.tcp_window = r.be16(off + 112);
-    f.tcp_ack = r.be32(off + 116);
-    f.sw_src = fwnat_addr_read(r, off + 124);
-    f.sw_dst = fwnat_addr_read(r, off + 144);
-    f.sw_type = r.u8(off + 164);
+    flow_block b;
+    if (!r.block(off, b))
+        return f; // not all there: an empty record
+    f.src = flow_addr<0>(b);
+    f.dst = flow_addr<20>(b);
+    f.src_port = b.be16<40>();
+    f.dst_port = b.be16<42>();
+    f.snat_valid = b.be16<44>();
+    f.dnat_valid = b.be16<46>();
+    f.snat_addr = flow_addr<48>(b);
+    f.dnat_addr = flow_addr<68>(b);
+    f.snat_port = b.be16<88>();
+    f.dnat_port = b.be16<90>();
+    f.direction = b.u8<93>();
+    f.state = b.u8<94>();
+    f.proto = b.u8<95>();
+    f.timeout = b.be32<96>();
+    f.frames = b.be32<100>();
+    f.bytes = b.be32<104>();
+    f.tcp_established = b.u8<108>();
+    f.tcp_tickle = b.u8<109>();
+    f.tickles_sent = b.u8<110>();
+    f.role = b.u8<111>();
+    f.tcp_window = b.be16<112>();
+    f.tcp_ack = b.be32<116>();
+    f.sw_src = flow_addr<124>(b);
+    f.sw_dst = flow_addr<144>(b);
+    f.sw_type = b.u8<164>();
     return f;
 }
 
@@ -229,7 +261,7 @@ void fwnat_flow_table_open(int xml) {
     if (xml)
         xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
     else
-        std::printf("%s\n\n", kFlowHeading);
+        vorel_printf("%s\n\n", kFlowHeading);
 }
 
 void fwnat_flow_table_close(int xml) {
@@ -275,7 +307,7 @@ int fwnat_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, s
                 xml_send_all("interface-name", "%s", asp->name);
                 xml_send_all("service-set-name", "%s", ss->name);
             } else {
-                std::printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name);
+                vorel_printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name);
             }
             fwnat_flow_table_open(ctxt->xml);
             opened = true;
@@ -325,7 +357,7 @@ int tally_query(const tally_kind &k, vorel_ctx *ctxt, services_ui_conn *c, asp_i
         xml_send_all(k.count_element, "%u", count);
         xml_send_close(k.element);
     } else {
-        std::printf("%-16s%-52s%u\n", asp->name, ss->name, count);
+        vorel_printf("%-16s%-52s%u\n", asp->name, ss->name, count);
     }
     // Exactly one reply is expected.
     vorel::ByteReader extra;
@@ -341,8 +373,8 @@ int fwnat_flow_count_open(vorel_ctx *ctxt, fwnat_params *) {
     vorel_trace("vorel: flow count open \n");
     xml_subtree_open("service-sfw-flow-count-information");
     if (!ctxt->xml)
-        std::printf("PIC             Service set                                         Flow "
-                    "Count\n\n");
+        vorel_printf("PIC             Service set                                         Flow "
+                     "Count\n\n");
     return 0;
 }
 
@@ -363,8 +395,8 @@ int fwnat_flow_drain_open(vorel_ctx *ctxt, fwnat_params *) {
     vorel_trace("vorel: flow drain start \n");
     xml_subtree_open("service-sfw-flow-drain-information");
     if (!ctxt->xml)
-        std::printf("PIC             Service set                                        Flow "
-                    "Removed\n\n");
+        vorel_printf("PIC             Service set                                        Flow "
+                     "Removed\n\n");
     return 0;
 }
 

@@ -230,6 +230,9 @@ template <typename Visit> void walk_gencfg(rtslib_handle *h, uint16_t major, uin
         q.key_length = 2;
         q.key = &key;
         q.key_present = true;
+        // Records of other minor types are passed over below: their
+        // payloads need not be decompressed.
+        q.other_minors_bare = true;
         owned_record<rtslib_gencfg_record> rec(h);
         size_t len = 0;
         if (rtslib_gencfg_get(h, &q, RTSLIB_OP_GET_NEXT, &rec.rec, &len) != 0 || !rec.rec)

@@ -3,6 +3,7 @@
 #include "platform/xml.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
@@ -135,15 +136,119 @@ bool parse_address(const char *text, vorel_addr *addr) {
     return false;
 }
 
-// Formats four host-order words as an IPv6 address (the standard text).
+// Copies text of len bytes into buf as snprintf would: cut to size - 1
+// bytes, always terminated (when size > 0).
+void copy_bounded(const char *text, size_t len, char *buf, size_t size) {
+    if (size == 0)
+        return;
+    if (len >= size)
+        len = size - 1;
+    std::memcpy(buf, text, len);
+    buf[len] = '\0';
+}
+
+// The decimal text of every octet, so that a dotted quad is four copies.
+struct OctetText {
+    char text[4]; // up to three digits (the rest zero)
+    uint8_t len;
+};
+
+constexpr std::array<OctetText, 256> make_octet_texts() {
+    std::array<OctetText, 256> t{};
+    for (unsigned v = 0; v < 256; v++) {
+        OctetText &o = t[v];
+        unsigned at = 0;
+        if (v >= 100)
+            o.text[at++] = static_cast<char>('0' + v / 100);
+        if (v >= 10)
+            o.text[at++] = static_cast<char>('0' + v / 10 % 10);
+        o.text[at++] = static_cast<char>('0' + v % 10);
+        o.len = static_cast<uint8_t>(at);
+    }
+    return t;
+}
+
+constexpr std::array<OctetText, 256> kOctetTexts = make_octet_texts();
+
+// Appends a dotted quad (p has room for 16 bytes).
+char *put_ipv4(char *p, uint32_t addr) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const OctetText &o = kOctetTexts[(addr >> shift) & 0xff];
+        std::memcpy(p, o.text, 4);
+        p += o.len;
+        *p++ = '.';
+    }
+    return p - 1;
+}
+
+// Appends a 16-bit group in lower-case hex without leading zeros.
+char *put_group(char *p, unsigned v) {
+    static const char digits[] = "0123456789abcdef";
+    if (v >= 0x1000)
+        *p++ = digits[v >> 12];
+    if (v >= 0x100)
+        *p++ = digits[(v >> 8) & 15];
+    if (v >= 0x10)
+        *p++ = digits[(v >> 4) & 15];
+    *p++ = digits[v & 15];
+    return p;
+}
+
+// The longest run of two or more zero groups (the first of equal runs):
+// its start, or -1, and its length.
+int longest_zero_run(const unsigned groups[8], int &len) {
+    int best = -1, cur = -1, cur_len = 0;
+    len = 0;
+    for (int i = 0; i <= 8; i++) {
+        if (i < 8 && groups[i] == 0) {
+            if (cur < 0) {
+                cur = i;
+                cur_len = 0;
+            }
+            cur_len++;
+            continue;
+        }
+        if (cur >= 0 && cur_len > len) {
+            best = cur;
+            len = cur_len;
+        }
+        cur = -1;
+    }
+    if (len < 2)
+        best = -1;
+    return best;
+}
+
+// Formats four host-order words as an IPv6 address in the C library's text
+// (inet_ntop): the longest run of zero groups as "::", and an
+// IPv4-compatible or IPv4-mapped address with its last 32 bits dotted.
+// Written by hand: inet_ntop formats every group with sprintf, and a flow
+// table formats millions of addresses.
 void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
-    uint32_t net[4];
-    for (int i = 0; i < 4; i++)
-        net[i] = htonl(words[i]);
+    unsigned groups[8];
+    for (int i = 0; i < 8; i++)
+        groups[i] = (words[i / 2] >> (i % 2 ? 0 : 16)) & 0xffff;
+    int run_len = 0;
+    int run = longest_zero_run(groups, run_len);
     char text[INET6_ADDRSTRLEN];
-    if (!inet_ntop(AF_INET6, net, text, sizeof text))
-        text[0] = '\0';
-    std::snprintf(buf, size, "%s", text);
+    char *p = text;
+    for (int i = 0; i < 8; i++) {
+        if (run >= 0 && i >= run && i < run + run_len) {
+            if (i == run)
+                *p++ = ':';
+            continue;
+        }
+        if (i != 0)
+            *p++ = ':';
+        if (i == 6 && run == 0 && (run_len == 6 || (run_len == 5 && groups[5] == 0xffff))) {
+            p = put_ipv4(p, words[3]);
+            break;
+        }
+        p = put_group(p, groups[i]);
+    }
+    if (run >= 0 && run + run_len == 8)
+        *p++ = ':';
+    copy_bounded(text, static_cast<size_t>(p - text), buf, size);
 }
 
 vorel_prefix_error_fn prefix_error_reporter = nullptr;
@@ -296,9 +401,16 @@ uint8_t vorel_protocol_string_to_uint8(const char *name) {
     return uint8_t(code_of(protocol_codes, name, 0));
 }
 
+// Dotted quad, written by hand: a flow table formats millions of them.
 char *ip2str(uint32_t addr, char *buf, size_t size) {
-    std::snprintf(buf, size, "%u.%u.%u.%u", addr >> 24, (addr >> 16) & 0xff, (addr >> 8) & 0xff,
-                  addr & 0xff);
+    constexpr size_t kLongest = 16; // what put_ipv4 may store
+    if (size >= kLongest) {
+        *put_ipv4(buf, addr) = '\0';
+        return buf;
+    }
+    char text[kLongest];
+    char *end = put_ipv4(text, addr);
+    copy_bounded(text, static_cast<size_t>(end - text), buf, size);
     return buf;
 }
 

@@ -27,6 +27,23 @@ TEST(ByteReader, ShortBufferGivesZeroAndFails) {
     EXPECT_FALSE(r2.has(1, SIZE_MAX));
 }
 
+TEST(ByteReader, BlockOnlyWhenAllOfItIsThere) {
+    const uint8_t b[] = {9, 0x01, 0x3d, 0xde, 0xad, 0xbe, 0xef, 0x7f};
+    ByteReader r(b, sizeof b);
+    vorel::ByteBlock<6> block;
+    EXPECT_EQ(block.be32<0>(), 0u); // never filled: zeros
+    ASSERT_TRUE(r.block(1, block));
+    EXPECT_EQ(block.be16<0>(), 317);
+    EXPECT_EQ(block.be32<2>(), 0xdeadbeefu);
+    EXPECT_EQ((block.block<2, 4>().u8<3>()), 0xef);
+    EXPECT_TRUE(r.ok());
+    vorel::ByteBlock<6> past;
+    EXPECT_FALSE(r.block(3, past)); // 3 + 6 > 8
+    EXPECT_EQ(past.be16<4>(), 0u);
+    EXPECT_FALSE(r.ok());
+    EXPECT_FALSE(ByteReader(b, sizeof b).block(SIZE_MAX, past));
+}
+
 TEST(ByteReader, TextStopsAtNulWidthAndEnd) {
     const char b[] = {'a', 'b', 0, 'c', 'd', 'e', 'f'};
     ByteReader r(b, sizeof b);

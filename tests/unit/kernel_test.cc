@@ -573,6 +573,60 @@ TEST(KernelFaults, CorruptPayloadIsReportedThroughTheErrorHook) {
     EXPECT_NE(hook_calls[0].text.find("cannot decompress"), std::string::npos);
 }
 
+TEST(KernelWalks, OtherMinorsComeBareWhenTheCallerPassesThemOver) {
+    TempDir dir;
+    LabRun run(LabRun::from_file{dir.file("bare.yaml", R"(name: bare
+config_records:
+  - {major: 3, minor: 19, key: 1, payload: "aa"}
+  - {major: 3, minor: 14, key: 2, compressed: true, payload: "01 02 03"}
+  - {major: 3, minor: 14, key: 3, corrupt: true, payload: {size: 100}}
+  - {major: 3, minor: 19, key: 4, compressed: true, payload: "bb cc"}
+)")});
+    ASSERT_TRUE(run.started);
+    Handle k;
+    ASSERT_NE(k.h, nullptr);
+    hook_calls.clear();
+    rtslib_lib_error_register(k.h, 0, record_hook);
+    rtslib_init_blob_compression(k.h, nullptr, bz2_decompress);
+
+    // A PIC-mode walk meets the service-set records: they come without
+    // their payloads, so the damaged one is never decompressed.
+    uint16_t key = 0;
+    rtslib_gencfg_query q{3, 19, 2, &key, false};
+    q.other_minors_bare = true;
+    std::vector<std::pair<uint16_t, std::vector<uint8_t>>> seen;
+    for (;;) {
+        Rec<rtslib_gencfg_record> r(k.h);
+        int rc = rtslib_gencfg_get(k.h, &q, RTSLIB_OP_GET_NEXT, &r.p, nullptr);
+        if (rc) {
+            EXPECT_EQ(rc, ENOENT);
+            break;
+        }
+        seen.emplace_back(r->key, r->payload);
+        key = r->key;
+        q.key_present = true;
+    }
+    using payloads = std::vector<std::pair<uint16_t, std::vector<uint8_t>>>;
+    EXPECT_EQ(seen, (payloads{{1, {0xaa}}, {2, {}}, {3, {}}, {4, {0xbb, 0xcc}}}));
+    EXPECT_TRUE(hook_calls.empty());
+
+    // Without the flag the damaged payload ends the walk, as before.
+    key = 0;
+    q.key_present = false;
+    q.other_minors_bare = false;
+    int rc = 0;
+    for (int step = 0; step < 4 && rc == 0; step++) {
+        Rec<rtslib_gencfg_record> r(k.h);
+        rc = rtslib_gencfg_get(k.h, &q, RTSLIB_OP_GET_NEXT, &r.p, nullptr);
+        if (rc == 0)
+            key = r->key;
+        q.key_present = true;
+    }
+    EXPECT_EQ(rc, EBADMSG);
+    EXPECT_EQ(key, 2);
+    EXPECT_EQ(hook_calls.size(), 1u);
+}
+
 TEST(KernelNoLab, OpenFailsAtOnceWhenNoLabAnswers) {
     TempDir dir;
     ::setenv("VOREL_LAB_SOCKET", dir.file("missing.sock").c_str(), 1);

@@ -1,0 +1,176 @@
+// The flow renderer alone: decoding a flow reply and printing its entry in
+// text and in XML, with standard output fully buffered into /dev/null as
+// the program has it.  The shapes are those of bench_scenario's flow table
+// (TCP, UDP with source NAT, IPv6, destination NAT, ICMP, DS-Lite).
+//
+// The figures are reported on standard error, since standard output is the
+// renderer's sink.
+#include "platform/bytes.h"
+#include "platform/xml.h"
+#include "vorel/vorel_cmd_fwnat.h"
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <iostream>
+#include <vector>
+
+namespace {
+
+constexpr size_t kFlowAt = 24; // the flow record's offset in reply 19
+constexpr size_t kReplySize = 200;
+
+// Offsets of the flow record (see lab/layouts/fwnat.yaml).
+enum : size_t {
+    kSrc = 0, kDst = 20, kSrcPort = 40, kDstPort = 42, kSnatValid = 44, kDnatValid = 46,
+    kSnatAddr = 48, kDnatAddr = 68, kSnatPort = 88, kDnatPort = 90, kDirection = 93,
+    kState = 94, kProto = 95, kTimeout = 96, kFrames = 100, kBytes = 104, kTcpEst = 108,
+    kRole = 111, kTcpWindow = 112, kTcpAck = 116, kSwSrc = 124, kSwDst = 144, kSwType = 164,
+};
+
+void put_addr(vorel::ByteWriter &w, size_t off, const char *text) {
+    uint8_t bytes[16] = {};
+    if (inet_pton(AF_INET, text, bytes) == 1) {
+        w.bytes(kFlowAt + off, bytes, 4);
+        return;
+    }
+    inet_pton(AF_INET6, text, bytes);
+    w.bytes(kFlowAt + off, bytes, 16);
+    w.u8(kFlowAt + off + 16, 1);
+}
+
+struct Shape {
+    const char *src, *dst;
+    uint16_t sport, dport;
+    uint8_t proto;
+    const char *snat = nullptr;
+    uint16_t snat_port = 0;
+    const char *dnat = nullptr;
+    uint16_t dnat_port = 0;
+    uint8_t sw_type = 0;
+    const char *sw_src = nullptr, *sw_dst = nullptr;
+};
+
+std::vector<uint8_t> reply_of(const Shape &s, uint32_t i) {
+    vorel::ByteWriter w(kReplySize);
+    w.be16(0, 19);
+    w.be16(2, 2);
+    w.be16(4, kReplySize / 4);
+    put_addr(w, kSrc, s.src);
+    put_addr(w, kDst, s.dst);
+    w.be16(kFlowAt + kSrcPort, static_cast<uint16_t>(s.sport + i));
+    w.be16(kFlowAt + kDstPort, s.dport);
+    w.u8(kFlowAt + kProto, s.proto);
+    w.u8(kFlowAt + kState, 2);
+    w.u8(kFlowAt + kDirection, 1);
+    w.be32(kFlowAt + kTimeout, 30);
+    w.be32(kFlowAt + kFrames, 1000 + i * 7);
+    w.be32(kFlowAt + kBytes, 150000 + i);
+    w.u8(kFlowAt + kTcpEst, s.proto == 6);
+    w.u8(kFlowAt + kRole, 1);
+    w.be16(kFlowAt + kTcpWindow, 65535);
+    w.be32(kFlowAt + kTcpAck, 1000);
+    if (s.snat) {
+        w.be16(kFlowAt + kSnatValid, 1);
+        put_addr(w, kSnatAddr, s.snat);
+        w.be16(kFlowAt + kSnatPort, s.snat_port);
+    }
+    if (s.dnat) {
+        w.be16(kFlowAt + kDnatValid, 1);
+        put_addr(w, kDnatAddr, s.dnat);
+        w.be16(kFlowAt + kDnatPort, s.dnat_port);
+    }
+    if (s.sw_type) {
+        w.u8(kFlowAt + kSwType, s.sw_type);
+        put_addr(w, kSwSrc, s.sw_src);
+        put_addr(w, kSwDst, s.sw_dst);
+    }
+    return w.take();
+}
+
+// Sixty replies: ten of each shape, with differing ports and counters.
+const std::vector<std::vector<uint8_t>> &replies() {
+    static const std::vector<std::vector<uint8_t>> all = [] {
+        const Shape shapes[] = {
+            {"10.0.0.1", "192.0.2.1", 1024, 80, 6},
+            {"10.64.0.1", "198.51.100.7", 5000, 53, 17, "203.0.113.1", 61000},
+            {"2001:db8::1", "2001:db8:1::2", 1234, 22, 6},
+            {"198.51.0.1", "203.0.113.10", 3000, 80, 6, nullptr, 0, "10.2.2.2", 8080},
+            {"172.16.0.1", "192.0.2.2", 8, 2048, 1},
+            {"192.168.0.1", "198.51.100.20", 0, 0, 4, nullptr, 0, nullptr, 0, 1,
+             "2001:db8:b4::1", "2001:db8:a::1"},
+        };
+        std::vector<std::vector<uint8_t>> v;
+        for (uint32_t i = 0; i < 10; i++)
+            for (const Shape &s : shapes)
+                v.push_back(reply_of(s, i));
+        return v;
+    }();
+    return all;
+}
+
+// Standard output into /dev/null, fully buffered as the program sets it.
+void quiet_stdout() {
+    static char buffer[1 << 16];
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    if (!std::freopen("/dev/null", "w", stdout))
+        std::perror("/dev/null");
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+}
+
+void BM_FlowDecode(benchmark::State &st) {
+    const auto &all = replies();
+    size_t i = 0;
+    for (auto _ : st) {
+        const auto &r = all[i++ % all.size()];
+        fwnat_flow_record f = fwnat_flow_read(vorel::ByteReader(r), kFlowAt);
+        benchmark::DoNotOptimize(f);
+    }
+    st.SetItemsProcessed(st.iterations());
+}
+BENCHMARK(BM_FlowDecode);
+
+void render(benchmark::State &st, bool xml, bool detail) {
+    quiet_stdout();
+    xml_set_mode(xml);
+    if (xml)
+        xml_subtree_open("service-sfw-flow-table-information");
+    std::vector<fwnat_flow_record> flows;
+    for (const auto &r : replies())
+        flows.push_back(fwnat_flow_read(vorel::ByteReader(r), kFlowAt));
+    size_t i = 0;
+    for (auto _ : st)
+        fwnat_flow_print(flows[i++ % flows.size()], detail, xml);
+    if (xml) {
+        xml_subtree_unwind();
+        xml_set_mode(false);
+    }
+    st.SetItemsProcessed(st.iterations());
+}
+
+void BM_FlowText(benchmark::State &st) { render(st, false, false); }
+BENCHMARK(BM_FlowText);
+
+void BM_FlowTextDetail(benchmark::State &st) { render(st, false, true); }
+BENCHMARK(BM_FlowTextDetail);
+
+void BM_FlowXml(benchmark::State &st) { render(st, true, false); }
+BENCHMARK(BM_FlowXml);
+
+void BM_FlowXmlDetail(benchmark::State &st) { render(st, true, true); }
+BENCHMARK(BM_FlowXmlDetail);
+
+} // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
+    reporter.SetOutputStream(&std::cerr);
+    reporter.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

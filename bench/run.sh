@@ -1,0 +1,146 @@
+#!/bin/sh
+# Every figure of docs/performance.md, measured again:
+#
+#   bench/run.sh [BUILD_DIR]        (default: build, the default preset)
+#
+# Environment: RUNS (runs per measurement, default 5; the median is kept),
+# TIMEOUT (seconds before a run is killed, default 60), SIZES (flow table
+# sizes, default "10000 100000 1000000"), MICRO=0 to skip the
+# micro-benchmarks.  Everything runs against labs started here and stopped
+# on exit; nothing is left behind.  The shell only glues: scenarios come
+# from bench_scenario, measurements from bench_measure, the floors from
+# wire_reader and bench_sink.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=$(cd "${1:-$root/build}" && pwd)/bin
+runs=${RUNS:-5}
+timeout=${TIMEOUT:-60}
+sizes=${SIZES:-"10000 100000 1000000"}
+micro=${MICRO:-1}
+
+for tool in vorel vorel-lab bench_scenario bench_measure bench_sink wire_reader; do
+    [ -x "$bin/$tool" ] || { echo "run.sh: $bin/$tool is missing; build the default preset" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/vorel-bench.XXXXXX)
+results=$work/results
+lab_dir=
+stop_lab() {
+    [ -n "$lab_dir" ] && "$bin/vorel-lab" stop --dir "$lab_dir" >/dev/null 2>&1 || true
+    lab_dir=
+}
+trap 'stop_lab; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+
+# start_lab NAME SCENARIO: a lab in the background, the environment pointing at it.
+start_lab() {
+    stop_lab
+    lab_dir=$work/lab-$1
+    "$bin/vorel-lab" start "$2" --dir "$lab_dir" >/dev/null
+    eval "$("$bin/vorel-lab" env --dir "$lab_dir")"
+}
+
+# measure LABEL SINK COMMAND...: one line of key=value figures into $results.
+measure() {
+    label=$1 sink=$2
+    shift 2
+    "$bin/bench_measure" --sink "$sink" --runs "$runs" --timeout "$timeout" --label "$label" \
+        -- "$@" >>"$results" 2>>"$work/runs.log"
+}
+
+# figure LABEL KEY: a figure of an earlier measurement.
+figure() {
+    sed -n "s/^label=$1 .*$2=\([^ ]*\).*/\1/p" "$results" | tail -n 1
+}
+
+echo "machine: $(nproc) CPUs, $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1)," \
+     "$(uname -sr), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "runs per figure: $runs (median wall time; peak memory is the largest of the runs)"
+
+# ---- 1 and 2: flow tables, and their floors -------------------------------
+for n in $sizes; do
+    "$bin/bench_scenario" flows "$n" >"$work/flows-$n.yaml"
+    start_lab "flows-$n" "$work/flows-$n.yaml"
+    measure "wire-raw-$n" null "$bin/wire_reader" --raw
+    measure "wire-lib-$n" null "$bin/wire_reader"
+    for mode in text xml; do
+        x=
+        [ "$mode" = xml ] && x=-X
+        # A sample of the rendered output, repeated by bench_sink to the
+        # volume of the whole table.
+        [ -s "$work/sample-$mode" ] || "$bin/vorel" -C sfw -S flows $x | head -c 4000000 >"$work/sample-$mode"
+        measure "vorel-$mode-pipe-$n" pipe "$bin/vorel" -C sfw -S flows $x
+        measure "vorel-$mode-null-$n" null "$bin/vorel" -C sfw -S flows $x
+        bytes=$(figure "vorel-$mode-pipe-$n" bytes)
+        for sink in null pipe; do
+            measure "sink-$mode-$sink-$n" "$sink" "$bin/bench_sink" --sample "$work/sample-$mode" --bytes "$bytes"
+        done
+    done
+    stop_lab
+done
+
+echo
+echo "Flow dump, one service set, N flows (6 shapes, half with a NAT or softwire line)"
+printf '%-5s %-4s %8s %9s %12s %7s %7s %9s %8s %8s %8s %6s\n' \
+    mode sink N "wall s" "flows/s" "user s" "sys s" "peak KiB" "wire s" "sink s" "floor s" ratio
+for n in $sizes; do
+    for mode in text xml; do
+        for sink in null pipe; do
+            v=vorel-$mode-$sink-$n
+            awk -v n="$n" -v mode="$mode" -v sink="$sink" -v wall="$(figure "$v" wall)" \
+                -v user="$(figure "$v" user)" -v sys="$(figure "$v" sys)" \
+                -v peak="$(figure "$v" peak_kib)" -v wire="$(figure "wire-raw-$n" wall)" \
+                -v out="$(figure "sink-$mode-$sink-$n" wall)" 'BEGIN {
+                    floor = wire + out
+                    printf "%-5s %-4s %8d %9.3f %12.0f %7.3f %7.3f %9d %8.3f %8.3f %8.3f %6.2f\n",
+                        mode, sink, n, wall, n / wall, user, sys, peak, wire, out, floor, wall / floor
+                }'
+        done
+    done
+done
+echo "(wire: the raw reader; ratio: vorel's wall time / the floor, wire + sink)"
+echo
+echo "The wire: the lab serving N flows to a reader that discards them"
+printf '%8s %10s %14s %16s\n' N "raw s" "library s" "vorel text / raw"
+for n in $sizes; do
+    awk -v n="$n" -v raw="$(figure "wire-raw-$n" wall)" -v lib="$(figure "wire-lib-$n" wall)" \
+        -v text="$(figure "vorel-text-null-$n" wall)" \
+        'BEGIN { printf "%8d %10.3f %14.3f %16.1f\n", n, raw, lib, text / raw }'
+done
+
+# ---- output buffering: one write per line ---------------------------------
+n=$(echo "$sizes" | awk '{ print $1 }')
+bytes=$(figure "vorel-text-pipe-$n" bytes)
+lines=$(figure "vorel-text-pipe-$n" lines)
+measure "lines-chunked" pipe "$bin/bench_sink" --sample "$work/sample-text" --bytes "$bytes"
+measure "lines-per-line" pipe "$bin/bench_sink" --sample "$work/sample-text" --bytes "$bytes" --per-line
+echo
+echo "Writing the text output of $n flows ($lines lines) into a pipe"
+awk -v lines="$lines" -v chunked="$(figure lines-chunked wall)" -v per="$(figure lines-per-line wall)" 'BEGIN {
+    printf "  64 KiB writes:     %.4f s\n  one write a line:  %.4f s (%.2f us a line)\n",
+        chunked, per, (per - chunked) * 1e6 / lines
+}'
+
+# ---- 3: the snapshot -------------------------------------------------------
+echo
+echo "Snapshot: 64 PICs, S service sets (every second one compressed)"
+printf '%6s %14s %9s %22s\n' S "PIC table s" "peak KiB" "empty flow tables s"
+for sets in 1000 10000; do
+    "$bin/bench_scenario" snapshot 64 "$sets" >"$work/snapshot-$sets.yaml"
+    start_lab "snapshot-$sets" "$work/snapshot-$sets.yaml"
+    measure "snapshot-list-$sets" null "$bin/vorel"
+    measure "snapshot-empty-$sets" null "$bin/vorel" -C sfw -S flows
+    stop_lab
+    printf '%6d %14s %9s %22s\n' "$sets" "$(figure "snapshot-list-$sets" wall)" \
+        "$(figure "snapshot-list-$sets" peak_kib)" "$(figure "snapshot-empty-$sets" wall)"
+done
+
+# ---- 4: micro-benchmarks ---------------------------------------------------
+if [ "$micro" != 0 ]; then
+    for b in flow_render_bench xml_bench; do
+        [ -x "$bin/$b" ] || continue
+        echo
+        "$bin/$b" --benchmark_min_time=0.2 --benchmark_color=false 2>&1 | sed -n '/^Benchmark/,$p'
+    done
+fi

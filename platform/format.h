@@ -1,0 +1,133 @@
+// printf-style formatting for the renderers, without the cost of the C
+// library's general formatter.
+//
+// A flow table prints a million lines of a few fixed-width fields each; the
+// C library's printf spends most of that time in its general machinery
+// (locale, positional arguments, a stream lock per call).  These functions
+// produce exactly the text printf would, and do the common conversions
+// themselves: %s %c %d %i %u %x %X and %%, with the flags '-' and '0', a
+// width (digits or *), a precision for %s, and the lengths hh h l ll z j t.
+// A format that asks for anything else (floating point, %p, '+', '#', an
+// integer precision, ...) is handed to the C library whole, so every
+// format works and prints the same text.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace vorel {
+
+// A growable text buffer whose appends cost a bounds check and a copy.
+// Cleared, it keeps its room, so a buffer reused line after line stops
+// allocating once it has grown to the longest line.
+//
+// Output is built from many short pieces (a tag, a field, a few blanks):
+// pieces of up to 32 bytes are copied inline rather than through memcpy,
+// and the buffer keeps 16 bytes of slack past the text so that a fill may
+// store whole words.
+class TextBuffer {
+  public:
+    TextBuffer() : buf_(new char[kInitialRoom]), room_(kInitialRoom) {}
+
+    void append(const char *p, size_t n) { put(extend(n), p, n); }
+    void append(const char *text) { append(text, std::strlen(text)); }
+    void append(char c) {
+        reserve(1);
+        buf_[len_++] = c;
+    }
+    // n copies of c.
+    void fill(char c, size_t n) {
+        reserve(n);
+        char *d = buf_.get() + len_;
+        if (n <= 16)
+            std::memset(d, c, 16); // within the slack
+        else
+            std::memset(d, c, n);
+        len_ += n;
+    }
+    // Room for n more bytes, counted as written: the caller stores them
+    // at the pointer returned (and may store up to 16 bytes past them,
+    // into the slack).
+    char *extend(size_t n) {
+        reserve(n);
+        char *d = buf_.get() + len_;
+        len_ += n;
+        return d;
+    }
+    // Copies n bytes, inline when n <= 32.
+    static void put(char *d, const char *p, size_t n) {
+        if (n <= 32)
+            copy_short(d, p, n);
+        else
+            std::memcpy(d, p, n);
+    }
+    void clear() { len_ = 0; }
+    // Cuts the text back to its first n bytes (n <= size()).
+    void truncate(size_t n) { len_ = n < len_ ? n : len_; }
+
+    const char *data() const { return buf_.get(); }
+    size_t size() const { return len_; }
+    bool empty() const { return len_ == 0; }
+    std::string str() const { return std::string(buf_.get(), len_); }
+
+  private:
+    static constexpr size_t kInitialRoom = 256;
+    static constexpr size_t kSlack = 16;
+
+    // Room for n more bytes and the slack after them.
+    void reserve(size_t n) {
+        if (n + kSlack > room_ - len_)
+            grow(n + kSlack);
+    }
+    void grow(size_t more);
+
+    // Copies n <= 32 bytes with at most two overlapping loads of a fixed
+    // size, which the compiler makes into plain moves.
+    static void copy_short(char *d, const char *p, size_t n) {
+        if (n >= 16) {
+            std::memcpy(d, p, 16);
+            std::memcpy(d + n - 16, p + n - 16, 16);
+        } else if (n >= 8) {
+            std::memcpy(d, p, 8);
+            std::memcpy(d + n - 8, p + n - 8, 8);
+        } else if (n >= 4) {
+            std::memcpy(d, p, 4);
+            std::memcpy(d + n - 4, p + n - 4, 4);
+        } else if (n > 0) {
+            d[0] = p[0];
+            d[n / 2] = p[n / 2];
+            d[n - 1] = p[n - 1];
+        }
+    }
+
+    std::unique_ptr<char[]> buf_;
+    size_t room_;
+    size_t len_ = 0;
+};
+
+// Appends the formatted text to out.
+void format_appendv(TextBuffer &out, const char *fmt, va_list ap);
+void format_append(TextBuffer &out, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+// Appends v in decimal, as "%llu" would.
+void format_unsigned(TextBuffer &out, unsigned long long v);
+// The formatted text as a string (tests and cold paths).
+std::string format_string(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// True when the format is done here without the C library (tests).
+bool format_is_native(const char *fmt);
+
+} // namespace vorel
+
+// printf to standard output through the formatter above.  The program has
+// one thread writing standard output, so the stream is written without
+// taking its lock.  Returns the number of bytes written, or -1.
+int vorel_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+int vorel_vfprintf(FILE *out, const char *fmt, va_list ap);
+// snprintf through the formatter: at most size - 1 bytes and a NUL (when
+// size > 0); returns the length of the whole text.
+int vorel_snprintf(char *buf, size_t size, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
