@@ -5,6 +5,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -53,4 +54,19 @@ TEST(LabInclude, FaultsNameTheIncludedFileAndLine) {
     EXPECT_TRUE(has(main + ":1: include 'missing.yaml' names no file"));
     EXPECT_TRUE(has(d.path + "/part.yaml:3:12: rules is a list of {match, reply, large_object, times, fault}"));
     EXPECT_TRUE(has(d.path + "/part.yaml:4:10: the chassis section belongs in the scenario's main file"));
+}
+
+// An include pattern may name anything on the machine: only regular files
+// are read, so a device or a pipe cannot hang the lab.
+TEST(LabInclude, OnlyRegularFilesAreRead) {
+    temp_dir d;
+    std::string fifo = d.path + "/pipe.yaml";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string main = d.write("main.yaml", "include: [pipe.yaml, /dev/zero]\n");
+    vorel::lab::Lab lab;
+    std::vector<std::string> errors;
+    ASSERT_FALSE(lab.load(main, errors));
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], fifo + ": not a regular file");
+    EXPECT_EQ(errors[1], "/dev/zero: not a regular file");
 }
