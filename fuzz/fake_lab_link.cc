@@ -21,15 +21,21 @@ constexpr int kFakeDescriptor = 1000000;
 
 namespace vorel::fuzz {
 
-void control_feed(Input *in) { g_input = in; }
+void control_feed(Input *in) {
+    g_input = in;
+}
 
 } // namespace vorel::fuzz
 
 namespace vorel::lab_link {
 
-std::string control_socket_path() { return "fuzz-input"; }
+std::string control_socket_path() {
+    return "fuzz-input";
+}
 
-unsigned agent_net() { return kDefaultNet; }
+unsigned agent_net() {
+    return kDefaultNet;
+}
 
 static in_addr make_addr(unsigned net, unsigned fpc, unsigned host) {
     in_addr a;
@@ -51,9 +57,13 @@ bool linecard_agent_address(unsigned fpc, in_addr &out, unsigned net) {
     return true;
 }
 
-ControlClient::~ControlClient() { close(); }
+ControlClient::~ControlClient() {
+    close();
+}
 
-void ControlClient::close() { fd_ = -1; }
+void ControlClient::close() {
+    fd_ = -1;
+}
 
 bool ControlClient::connect(const std::string &) {
     close();

@@ -39,7 +39,9 @@ void services_ui_feed(Input *in, bool open_may_fail) {
     g_open_may_fail = open_may_fail;
 }
 
-size_t services_ui_open_channels() { return g_open_channels; }
+size_t services_ui_open_channels() {
+    return g_open_channels;
+}
 
 } // namespace vorel::fuzz
 
@@ -154,4 +156,6 @@ void services_ui_close(services_ui_conn *c) {
     delete c;
 }
 
-int services_ui_last_error(const services_ui_conn *c) { return c ? c->last_error : EBADF; }
+int services_ui_last_error(const services_ui_conn *c) {
+    return c ? c->last_error : EBADF;
+}

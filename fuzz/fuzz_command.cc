@@ -19,7 +19,8 @@ namespace {
 constexpr uint8_t kModeXml = 1;
 constexpr uint8_t kModeDebug = 2;
 
-asp_info *add_pic(uint16_t fpc, uint16_t pic, uint16_t ifd_index, const char *name, uint32_t flags) {
+asp_info *add_pic(uint16_t fpc, uint16_t pic, uint16_t ifd_index, const char *name,
+                  uint32_t flags) {
     auto a = std::make_unique<asp_info>();
     a->fpc_slot = fpc;
     a->pic_slot = pic;
@@ -175,7 +176,8 @@ bool xml_well_formed(const std::string &s, std::string &why) {
             continue;
         }
         if (stack.empty() || stack.back() != name) {
-            why = "</" + name + "> does not close " + (stack.empty() ? "anything" : "<" + stack.back() + ">");
+            why = "</" + name + "> does not close " +
+                  (stack.empty() ? "anything" : "<" + stack.back() + ">");
             return false;
         }
         stack.pop_back();

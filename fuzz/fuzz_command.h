@@ -17,7 +17,8 @@
 //   extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 //       static const vorel::fuzz::Command family{
 //           vorel_handle_tcplog_command,
-//           {{"-C", "tcplog", "-S", "connection"}, {"-C", "tcplog", "-S", "connection", "-i", "ms-1/0/0"}},
+//           {{"-C", "tcplog", "-S", "connection"}, {"-C", "tcplog", "-S", "connection", "-i",
+//           "ms-1/0/0"}},
 //       };
 //       return vorel::fuzz::run_command(family, data, size);
 //   }

@@ -20,9 +20,7 @@ class Input {
     size_t remaining() const { return at_end() ? 0 : size_ - pos_; }
 
     // The next byte; 0 at the end.
-    uint8_t byte() {
-        return at_end() ? 0 : data_[pos_++];
-    }
+    uint8_t byte() { return at_end() ? 0 : data_[pos_++]; }
     // The next big-endian 16-bit number (missing bytes count as 0).
     uint16_t be16() {
         uint16_t hi = byte();

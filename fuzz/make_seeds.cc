@@ -44,7 +44,8 @@ void write_seed(const std::string &target, const std::string &name, const Bytes 
     fs::path dir = fs::path(g_root) / "fuzz" / "corpus" / target;
     fs::create_directories(dir);
     std::ofstream out(dir / name, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     std::printf("%s/%s (%zu bytes)\n", target.c_str(), name.c_str(), bytes.size());
 }
 
@@ -193,8 +194,12 @@ Bytes service_set_payload(const std::string &name, uint16_t id, bool unified) {
     return p.take();
 }
 
-rtslib_peer pic_peer(uint16_t fpc, uint16_t pic) { return {0, 0, uint32_t(fpc * 8 + pic)}; }
-rtslib_peer ifd_peer(uint16_t index) { return {4, 1, index}; }
+rtslib_peer pic_peer(uint16_t fpc, uint16_t pic) {
+    return {0, 0, uint32_t(fpc * 8 + pic)};
+}
+rtslib_peer ifd_peer(uint16_t index) {
+    return {4, 1, index};
+}
 
 void snapshot_seed(const std::string &name, bool unified, bool corrupt, const std::string &filter) {
     Kernel k;
@@ -221,7 +226,8 @@ void snapshot_seed(const std::string &name, bool unified, bool corrupt, const st
     k.ok(usf.take());
     uint16_t major = unified ? 2 : 3, minor = unified ? 134 : 14;
     k.ok(gencfg(major, minor, 1, pic_peer(1, 0), service_set_payload("s1", 1, unified)));
-    k.ok(gencfg(major, minor, 2, pic_peer(2, 0), service_set_payload("s2", 2, unified), true, corrupt));
+    k.ok(gencfg(major, minor, 2, pic_peer(2, 0), service_set_payload("s2", 2, unified), true,
+                corrupt));
     k.ok(gencfg(major, minor, 3, ifd_peer(20), service_set_payload("s-ams", 3, unified)));
     k.record(bundle());
     k.record(ifd(21, "mams-4/0/0", 154, 4, 0));
@@ -287,15 +293,21 @@ constexpr uint8_t k318 = 0 << 2, k317 = 1 << 2;
 
 void channel_seeds() {
     channel_seed("reply-then-end", {kSend | k317, kReceive | k318, kReceive | k318},
-                 {frame(SERVICES_UI_FRAME_REPLY, message(318, 14360)), frame(SERVICES_UI_FRAME_ANSWER_END, {})});
-    channel_seed("object", {kSend | k317, kReceive | k318, kObject | k318, kObject | k318, kObject | k318},
-                 {frame(SERVICES_UI_FRAME_REPLY, message(318, 64)), frame(SERVICES_UI_FRAME_PART, message(318, 40)),
-                  frame(SERVICES_UI_FRAME_PART, message(317, 40)), frame(SERVICES_UI_FRAME_PART, message(318, 40)),
-                  frame(SERVICES_UI_FRAME_OBJECT_END, {}), frame(SERVICES_UI_FRAME_ANSWER_END, {})});
-    channel_seed("two-requests", {kSend | k317, kSend | k317, kReceive | k318, kReceive | k318, kLie | k317},
-                 {frame(SERVICES_UI_FRAME_REPLY, message(318, 16)), frame(SERVICES_UI_FRAME_ANSWER_END, {}),
-                  frame(SERVICES_UI_FRAME_REPLY, message(317, 16)), frame(SERVICES_UI_FRAME_REPLY, message(318, 24)),
+                 {frame(SERVICES_UI_FRAME_REPLY, message(318, 14360)),
                   frame(SERVICES_UI_FRAME_ANSWER_END, {})});
+    channel_seed(
+        "object", {kSend | k317, kReceive | k318, kObject | k318, kObject | k318, kObject | k318},
+        {frame(SERVICES_UI_FRAME_REPLY, message(318, 64)),
+         frame(SERVICES_UI_FRAME_PART, message(318, 40)),
+         frame(SERVICES_UI_FRAME_PART, message(317, 40)),
+         frame(SERVICES_UI_FRAME_PART, message(318, 40)), frame(SERVICES_UI_FRAME_OBJECT_END, {}),
+         frame(SERVICES_UI_FRAME_ANSWER_END, {})});
+    channel_seed(
+        "two-requests", {kSend | k317, kSend | k317, kReceive | k318, kReceive | k318, kLie | k317},
+        {frame(SERVICES_UI_FRAME_REPLY, message(318, 16)), frame(SERVICES_UI_FRAME_ANSWER_END, {}),
+         frame(SERVICES_UI_FRAME_REPLY, message(317, 16)),
+         frame(SERVICES_UI_FRAME_REPLY, message(318, 24)),
+         frame(SERVICES_UI_FRAME_ANSWER_END, {})});
     Bytes cut = frame(SERVICES_UI_FRAME_REPLY, message(318, 200));
     cut.resize(100);
     channel_seed("closed-mid-frame", {kSend | k317, kReceive | k318, kReceive | k318}, {cut});
