@@ -18,6 +18,25 @@ namespace {
 
 constexpr uint8_t kModeXml = 1;
 constexpr uint8_t kModeDebug = 2;
+constexpr uint8_t kModeMoreWords = 4;
+constexpr size_t kMaxMoreWords = 16;
+
+// More command-line words from a chunk of the input, NUL-separated, so
+// that the family's option parsing meets words nobody wrote down.
+void append_words(Input &in, std::vector<std::string> &args) {
+    vorel::ByteReader words;
+    if (!in.chunk(words))
+        return;
+    std::string text(reinterpret_cast<const char *>(words.data()), words.size());
+    size_t start = 0;
+    for (size_t n = 0; n < kMaxMoreWords && start <= text.size(); n++) {
+        size_t end = text.find('\0', start);
+        if (end == std::string::npos)
+            end = text.size();
+        args.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
 
 asp_info *add_pic(uint16_t fpc, uint16_t pic, uint16_t ifd_index, const char *name,
                   uint32_t flags) {
@@ -105,6 +124,8 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
 
     std::vector<std::string> args{"vorel"};
     args.insert(args.end(), words.begin(), words.end());
+    if (mode & kModeMoreWords)
+        append_words(in, args);
     std::vector<char *> argv;
     for (auto &w : args)
         argv.push_back(w.data());

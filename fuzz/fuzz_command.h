@@ -1,10 +1,11 @@
 // The fuzz target of a command family: the family's real handler runs end
 // to end over a small snapshot, its replies cut from the fuzz input.
 //
-// Input: byte 0 chooses the mode (bit 0 XML, bit 1 debug traces), byte 1
-// one of the family's argument vectors, and the rest is what the PIC
-// agents answer (fakes.h: one byte per channel opened, then a chunk per
-// receive).  Standard output goes to /dev/null; XML output is kept and
+// Input: byte 0 chooses the mode (bit 0 XML, bit 1 debug traces, bit 2
+// more command-line words), byte 1 one of the family's argument vectors;
+// with bit 2 a chunk follows whose NUL-separated words (at most 16) are
+// added after that vector; the rest is what the PIC agents answer
+// (fakes.h: one byte per channel opened, then a chunk per receive).  Standard output goes to /dev/null; XML output is kept and
 // must be well formed once the run's open elements are closed, and every
 // channel opened must have been closed: either failing aborts the run, so
 // the fuzzer reports it.
