@@ -11,7 +11,8 @@
 //    tunnel group; the same in unified mode, with a filter and with a
 //    corrupt compressed payload;
 //  - channel: scripts and agent streams with replies, parts and ends;
-//  - scenario: the scenarios of the end-to-end cases and of tests/data.
+//  - scenario: the scenarios of the end-to-end cases, of tests/data and of
+//    the demo router.
 //
 // The seeds are committed; run this again after a layout or a case changes.
 #include "lab/layouts.h"
@@ -315,6 +316,11 @@ void channel_seeds() {
 
 // ---- Scenario ----
 
+Bytes file_bytes(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), {});
+}
+
 void scenario_seeds() {
     fs::path cases = fs::path(g_root) / "tests" / "e2e" / "cases";
     for (const auto &e : fs::directory_iterator(cases)) {
@@ -326,11 +332,19 @@ void scenario_seeds() {
         std::string text = out.c_str();
         write_seed("scenario", "e2e-" + e.path().stem().string(), Bytes(text.begin(), text.end()));
     }
-    for (const auto &e : fs::directory_iterator(fs::path(g_root) / "tests" / "data")) {
-        std::ifstream in(e.path(), std::ios::binary);
-        Bytes text((std::istreambuf_iterator<char>(in)), {});
-        write_seed("scenario", "data-" + e.path().stem().string(), text);
-    }
+    for (const auto &e : fs::directory_iterator(fs::path(g_root) / "tests" / "data"))
+        write_seed("scenario", "data-" + e.path().stem().string(), file_bytes(e.path()));
+    // The demo router: its main file without the include line (the target
+    // passes over includes that leave its folder) and each included file.
+    fs::path demo = fs::path(g_root) / "lab" / "scenarios";
+    std::ifstream main_file(demo / "demo.yaml");
+    std::string text, line;
+    while (std::getline(main_file, line))
+        if (line.rfind("include:", 0) != 0)
+            text += line + "\n";
+    write_seed("scenario", "demo", Bytes(text.begin(), text.end()));
+    for (const auto &e : fs::directory_iterator(demo / "demo"))
+        write_seed("scenario", "demo-" + e.path().stem().string(), file_bytes(e.path()));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// fuzz-options: -max_len=16384
+// fuzz-options: -max_len=16384 -dict=fuzz/scenario.dict
 // The lab's scenario parser: Lab::load on the input written to a file, with
 // every module's sections, the layouts and the messages they build.
 //
