@@ -21,6 +21,11 @@ constexpr uint8_t kModeDebug = 2;
 constexpr uint8_t kModeMoreWords = 4;
 constexpr size_t kMaxMoreWords = 16;
 
+[[noreturn]] void fail(const char *what, const std::string &detail) {
+    std::fprintf(stderr, "fuzz: %s: %s\n", what, detail.c_str());
+    std::abort();
+}
+
 // More command-line words from a chunk of the input, NUL-separated, so
 // that the family's option parsing meets words nobody wrote down.
 void append_words(Input &in, std::vector<std::string> &args) {
@@ -74,15 +79,6 @@ void quiet_stdout() {
     if (!std::freopen("/dev/null", "w", stdout))
         std::abort();
 }
-
-namespace {
-
-[[noreturn]] void fail(const char *what, const std::string &detail) {
-    std::fprintf(stderr, "fuzz: %s: %s\n", what, detail.c_str());
-    std::abort();
-}
-
-} // namespace
 
 void default_snapshot() {
     asp_info *a = add_pic(1, 0, 0, "ms-1/0/0", ASP_F_MSP);
