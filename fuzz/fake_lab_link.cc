@@ -8,12 +8,45 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <vector>
 
 namespace {
 
 vorel::fuzz::Input *g_input = nullptr;
 
 constexpr uint8_t kLostConnection = 0xff;
+constexpr uint8_t kFittedRecord = 0xfe;
+
+// Where the lengths lie in a configuration record and a tunnel group as
+// they travel (platform/rtslib_wire.h).
+constexpr size_t kGencfgFlags = 4, kGencfgPayloadLength = 16, kGencfgStoredLength = 20;
+constexpr size_t kGencfgHeader = 24;
+constexpr size_t kGroupLength = 4, kGroupHeader = 8;
+constexpr uint32_t kCompressed = 1u << 17;
+
+void put_be32(std::vector<uint8_t> &b, size_t at, size_t v) {
+    for (int i = 0; i < 4; i++)
+        b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+// Makes the length fields of a configuration record or a tunnel group fit
+// the bytes that follow them, so that the fuzzer may cut or grow a payload
+// and still have the library decode it (a compressed payload's own
+// length is left as given).
+void fit_lengths(uint16_t service, uint16_t op, std::vector<uint8_t> &body) {
+    using namespace vorel::lab_link;
+    if (service != kKernel)
+        return;
+    if (op == kGencfgGet && body.size() >= kGencfgHeader) {
+        size_t stored = body.size() - kGencfgHeader;
+        put_be32(body, kGencfgStoredLength, stored);
+        vorel::ByteReader r(body);
+        if (!(r.be32(kGencfgFlags) & kCompressed))
+            put_be32(body, kGencfgPayloadLength, stored);
+    } else if (op == kL2tpGroupGet && body.size() >= kGroupHeader) {
+        put_be32(body, kGroupLength, body.size() - kGroupHeader);
+    }
+}
 // A connected client holds this instead of a descriptor.
 constexpr int kFakeDescriptor = 1000000;
 
@@ -75,7 +108,7 @@ bool ControlClient::connect(const std::string &) {
     return true;
 }
 
-bool ControlClient::call(uint16_t, uint16_t, const std::vector<uint8_t> &, Answer &out) {
+bool ControlClient::call(uint16_t service, uint16_t op, const std::vector<uint8_t> &, Answer &out) {
     if (fd_ < 0) {
         errno = ENOTCONN;
         return false;
@@ -87,8 +120,12 @@ bool ControlClient::call(uint16_t, uint16_t, const std::vector<uint8_t> &, Answe
         errno = EPIPE;
         return false;
     }
-    out.status = status;
     out.body.assign(body.data(), body.data() + body.size());
+    if (status == kFittedRecord) {
+        fit_lengths(service, op, out.body);
+        status = 0;
+    }
+    out.status = status;
     return true;
 }
 

@@ -34,8 +34,10 @@ size_t services_ui_open_channels();
 //
 // While an input is fed, a connect succeeds while the input has bytes
 // left, and every call takes one answer: a status byte (0 success, 0xff a
-// lost connection, any other value that error number) and a chunk, the
-// answer's body.  Without an input, or at its end, nobody answers.
+// lost connection, 0xfe success with the length fields of a configuration
+// record or a tunnel group made to fit the chunk, any other value that
+// error number) and a chunk, the answer's body.  Without an input, or at
+// its end, nobody answers.
 void control_feed(Input *in);
 
 } // namespace vorel::fuzz

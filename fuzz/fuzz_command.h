@@ -5,10 +5,10 @@
 // more command-line words), byte 1 one of the family's argument vectors;
 // with bit 2 a chunk follows whose NUL-separated words (at most 16) are
 // added after that vector; the rest is what the PIC agents answer
-// (fakes.h: one byte per channel opened, then a chunk per receive).  Standard output goes to /dev/null; XML output is kept and
-// must be well formed once the run's open elements are closed, and every
-// channel opened must have been closed: either failing aborts the run, so
-// the fuzzer reports it.
+// (fakes.h: one byte per channel opened, then a chunk per receive).  Standard output goes to
+// /dev/null; XML output is kept and must be well formed once the run's open elements are closed,
+// and every channel opened must have been closed: either failing aborts the run, so the fuzzer
+// reports it.
 //
 // A family adds its target as one file, fuzz/families/<family>.cc:
 //

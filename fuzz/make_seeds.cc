@@ -143,8 +143,16 @@ rtslib_ifd_record pair() {
 
 struct Kernel {
     ByteAppender a;
+    // Configuration records and tunnel groups are answered "fitted" (their
+    // length fields follow the chunk, fakes.h) unless the seed tests the
+    // library's own checks of those lengths.
+    bool fitted = true;
     void ok(const Bytes &body) {
         a.u8(0);
+        chunk(a, body);
+    }
+    void record(const Bytes &body) {
+        a.u8(fitted ? 0xfe : 0);
         chunk(a, body);
     }
     void error(uint8_t err) {
@@ -202,8 +210,24 @@ rtslib_peer ifd_peer(uint16_t index) {
     return {4, 1, index};
 }
 
-void snapshot_seed(const std::string &name, bool unified, bool corrupt, const std::string &filter) {
+struct SeedKind {
+    bool unified = false;
+    bool corrupt = false;
+    bool fitted = true;
+    size_t payload_size = 0; // 0: each record's own size
+    const char *filter = ""; // a -s filter's name
+};
+
+void snapshot_seed(const std::string &name, const SeedKind &kind) {
+    bool unified = kind.unified, corrupt = kind.corrupt;
+    std::string filter = kind.filter;
     Kernel k;
+    k.fitted = kind.fitted;
+    auto cut = [&](Bytes b) {
+        if (kind.payload_size)
+            b.resize(kind.payload_size);
+        return b;
+    };
     k.a.u8(filter.empty() ? 0 : 2);
     if (!filter.empty())
         chunk(k.a, Bytes(filter.begin(), filter.end()));
@@ -219,20 +243,20 @@ void snapshot_seed(const std::string &name, bool unified, bool corrupt, const st
     // Pass 2: PIC modes.
     vorel::ByteWriter mode(224);
     mode.u8(220, 2);
-    k.ok(gencfg(3, 19, 8, pic_peer(1, 0), mode.take()));
+    k.record(gencfg(3, 19, 8, pic_peer(1, 0), cut(mode.take())));
     k.error(2);
     // Pass 3: unified mode or not (a chassis value), then the service sets.
     ByteAppender usf;
     usf.str16(unified ? "1" : "0");
     k.ok(usf.take());
     uint16_t major = unified ? 2 : 3, minor = unified ? 134 : 14;
-    k.ok(gencfg(major, minor, 1, pic_peer(1, 0), service_set_payload("s1", 1, unified)));
-    k.ok(gencfg(major, minor, 2, pic_peer(2, 0), service_set_payload("s2", 2, unified), true,
-                corrupt));
-    k.ok(gencfg(major, minor, 3, ifd_peer(20), service_set_payload("s-ams", 3, unified)));
+    k.record(gencfg(major, minor, 1, pic_peer(1, 0), cut(service_set_payload("s1", 1, unified))));
+    k.record(gencfg(major, minor, 2, pic_peer(2, 0), service_set_payload("s2", 2, unified), true,
+                    corrupt));
+    k.record(gencfg(major, minor, 3, ifd_peer(20), service_set_payload("s-ams", 3, unified)));
     k.record(bundle());
     k.record(ifd(21, "mams-4/0/0", 154, 4, 0));
-    k.ok(gencfg(major, minor, 4, ifd_peer(30), service_set_payload("s-pair", 4, unified)));
+    k.record(gencfg(major, minor, 4, ifd_peer(30), service_set_payload("s-pair", 4, unified)));
     k.record(pair());
     k.record(ifd(11, "ms-2/0/0", 102, 2, 0));
     k.record(ifd(10, "ms-1/0/0", 102, 1, 0));
@@ -242,7 +266,7 @@ void snapshot_seed(const std::string &name, bool unified, bool corrupt, const st
     v4.be16(2, 4);
     v4.text(12, 64, "s-v4");
     v4.be32(140, 40);
-    k.ok(gencfg(19, 1, 40, pic_peer(1, 0), v4.take(), true));
+    k.record(gencfg(19, 1, 40, pic_peer(1, 0), cut(v4.take()), kind.payload_size == 0));
     k.error(2);
     // Pass 5: tunnel groups, the first PIC has one.
     wire::GroupWire g;
@@ -251,7 +275,7 @@ void snapshot_seed(const std::string &name, bool unified, bool corrupt, const st
     std::string tg = "tg-five";
     g.data.assign(tg.begin(), tg.end());
     g.data.push_back(0);
-    k.ok(wire::encode_group(g));
+    k.record(wire::encode_group(g));
     for (int i = 0; i < 4; i++)
         k.error(2);
     write_seed("snapshot", name, k.a.take());
@@ -357,10 +381,13 @@ int main(int argc, char **argv) {
     g_root = argv[1];
     // Families: name and how many PICs the family target's snapshot visits.
     family_seeds("tcplog", 3);
-    snapshot_seed("load", false, false, "");
-    snapshot_seed("load-unified", true, false, "");
-    snapshot_seed("load-corrupt", false, true, "");
-    snapshot_seed("load-filter", false, false, "s-ams");
+    snapshot_seed("load", {});
+    snapshot_seed("load-unified", {.unified = true});
+    snapshot_seed("load-corrupt", {.corrupt = true});
+    snapshot_seed("load-filter", {.filter = "s-ams"});
+    snapshot_seed("load-wire", {.fitted = false});
+    snapshot_seed("load-short", {.payload_size = 100});
+    snapshot_seed("load-short-unified", {.unified = true, .payload_size = 150});
     channel_seeds();
     scenario_seeds();
     return 0;
