@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace vorel::lab {
 
@@ -164,13 +165,33 @@ void ScenarioReader::only_keys(const YAML::Node &map, std::initializer_list<cons
 }
 
 YAML::Node load_yaml_file(ScenarioReader &reader) {
-    std::ifstream in(reader.file());
+    // Only a regular file of bounded size is read: an include pattern that
+    // names a device or a pipe must not hang the lab or fill its memory.
+    struct stat st;
+    if (::stat(reader.file().c_str(), &st) != 0) {
+        reader.error_at(-1, 0, "cannot open: " + std::string(std::strerror(errno)));
+        return YAML::Node();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        reader.error_at(-1, 0, "not a regular file");
+        return YAML::Node();
+    }
+    std::ifstream in(reader.file(), std::ios::binary);
     if (!in) {
         reader.error_at(-1, 0, "cannot open: " + std::string(std::strerror(errno)));
         return YAML::Node();
     }
+    std::string text;
+    char buf[65536];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+        text.append(buf, static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxScenarioBytes) {
+            reader.error_at(-1, 0, "larger than " + std::to_string(kMaxScenarioBytes) + " bytes");
+            return YAML::Node();
+        }
+    }
     try {
-        return YAML::Load(in);
+        return YAML::Load(text);
     } catch (const YAML::Exception &e) {
         reader.error_at(e.mark.is_null() ? -1 : e.mark.line, e.mark.column, e.msg);
         return YAML::Node();

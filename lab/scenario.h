@@ -49,7 +49,11 @@ class ScenarioReader {
     std::vector<std::string> errors_;
 };
 
-// Loads the file; on a syntax error the reader holds the complaint and the
+// Largest scenario file the lab reads (the demo router's is a few KiB).
+constexpr size_t kMaxScenarioBytes = 16u << 20;
+
+// Loads the file (a regular file of at most kMaxScenarioBytes); on a
+// syntax error the reader holds the complaint and the
 // result is a null node.
 YAML::Node load_yaml_file(ScenarioReader &reader);
 

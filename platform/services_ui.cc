@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <new>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -75,16 +76,10 @@ unsigned to_ms(uint32_t value, uint32_t dflt, unsigned unit) {
 }
 
 services_ui_conn *connect_agent(const in_addr &addr, uint16_t port, const services_ui_timer &t) {
-    unsigned unit = time_unit_ms();
-    int fd = vorel::tcp_connect(addr, port, to_ms(t.connect, kDefaultConnect, unit));
+    int fd = vorel::tcp_connect(addr, port, to_ms(t.connect, kDefaultConnect, time_unit_ms()));
     if (fd < 0)
         return nullptr;
-    vorel::set_socket_timeouts(fd, 0, to_ms(t.send, kDefaultSend, unit));
-    auto *c = new services_ui_conn;
-    c->fd = fd;
-    c->receive_ms = to_ms(t.receive, kDefaultReceive, unit);
-    c->buf.resize(kInitialBuffer);
-    return c;
+    return services_ui_attach(fd, &t);
 }
 
 // Makes room for `need` bytes from head, keeping reads large.
@@ -204,6 +199,22 @@ Frame next_of(services_ui_conn *c, uint8_t want, uint8_t end_kind, uint16_t type
 }
 
 } // namespace
+
+services_ui_conn *services_ui_attach(int fd, const services_ui_timer *t) {
+    services_ui_timer timers = t ? *t : services_ui_timer{};
+    unsigned unit = time_unit_ms();
+    vorel::set_socket_timeouts(fd, 0, to_ms(timers.send, kDefaultSend, unit));
+    auto *c = new (std::nothrow) services_ui_conn;
+    if (!c) {
+        ::close(fd);
+        errno = ENOMEM;
+        return nullptr;
+    }
+    c->fd = fd;
+    c->receive_ms = to_ms(timers.receive, kDefaultReceive, unit);
+    c->buf.resize(kInitialBuffer);
+    return c;
+}
 
 services_ui_conn *services_ui_open_timeout(unsigned fpc, unsigned pic, uint16_t port,
                                            services_ui_error_cb err, const services_ui_timer *t) {

@@ -108,6 +108,12 @@ std::unique_ptr<services_ui_part> services_ui_receive_large_obj(services_ui_conn
 
 void services_ui_close(services_ui_conn *c);
 
+// A channel over a stream socket already connected to an agent (the open
+// calls use it after connecting; tests and the fuzz target hand it one end
+// of a socket pair).  The channel owns fd from then on, also on failure
+// (null with errno ENOMEM).  The connect value of the timers is not used.
+services_ui_conn *services_ui_attach(int fd, const services_ui_timer *t);
+
 // Test and trace support: why the last receive returned nothing
 // (0: the agent's end marker; ETIMEDOUT, EPIPE (closed), EPROTO (bad frame)).
 int services_ui_last_error(const services_ui_conn *c);

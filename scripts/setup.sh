@@ -8,6 +8,8 @@ preset=${1:-default}
 
 packages=(build-essential cmake ninja-build pkg-config libyaml-cpp-dev libbz2-dev
           libpcap-dev libgtest-dev libgmock-dev libbenchmark-dev tcpdump)
+# The fuzz targets need clang and its libFuzzer runtime.
+[ "$preset" != fuzz ] || packages+=(clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

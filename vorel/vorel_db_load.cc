@@ -42,7 +42,6 @@ constexpr uint16_t kMinorUnifiedServiceSet = 134;
 constexpr uint16_t kMajorServiceSetV4 = 19;
 constexpr uint16_t kMinorServiceSetV4 = 1;
 
-constexpr size_t kServiceSetPayloadSize = 728;
 constexpr size_t kPicModeOffset = 220;
 constexpr uint8_t kLbModeMembersListed = 5;
 constexpr uint8_t kLbServiceMember = 2;

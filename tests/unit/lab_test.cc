@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -117,4 +118,19 @@ TEST(LabInclude, IncludedAgentsAddToTheMainFilesAgents) {
     EXPECT_TRUE(answers(2, 7));
     lab.stop();
     ::unsetenv("VOREL_LAB_NET");
+}
+
+// An include pattern may name anything on the machine: only regular files
+// are read, so a device or a pipe cannot hang the lab.
+TEST(LabInclude, OnlyRegularFilesAreRead) {
+    temp_dir d;
+    std::string fifo = d.path + "/pipe.yaml";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string main = d.write("main.yaml", "include: [pipe.yaml, /dev/zero]\n");
+    vorel::lab::Lab lab;
+    std::vector<std::string> errors;
+    ASSERT_FALSE(lab.load(main, errors));
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], fifo + ": not a regular file");
+    EXPECT_EQ(errors[1], "/dev/zero: not a regular file");
 }

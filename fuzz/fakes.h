@@ -1,0 +1,43 @@
+// The fuzz targets' stand-ins for the two ways the program reaches the
+// router: fake_services_ui.cc replaces the Services UI library
+// (platform/services_ui.cc) and fake_lab_link.cc replaces the control
+// socket client (platform/lab_link.cc), under which the real kernel
+// interface library and the real chassis queries run.  Both answer from
+// the fuzz input.  Each defines every function of its header, so when its
+// object is linked into a target the linker never takes the real one from
+// the platform library (a function left out would bring the real object
+// back and fail the link with duplicate symbols).
+#pragma once
+
+#include "fuzz/fuzz_input.h"
+
+#include <cstddef>
+
+namespace vorel::fuzz {
+
+// ---- Services UI ----
+//
+// While an input is fed, every open takes one byte from it: bit 0 makes the
+// open fail (the error callback is called as the library does; only when
+// failures are allowed), bit 1 makes every send on that channel fail.  A
+// receive takes the next chunk: an empty chunk is the agent's answer end
+// (or, for a large object, its object end), and the end of the input is a
+// closed connection.  A reply is handed out with the asked type written
+// into its first two bytes, as the library hands out only replies of that
+// type; a chunk shorter than two bytes is passed over, as the library
+// passes over messages without a type.  Without an input every open fails.
+void services_ui_feed(Input *in, bool open_may_fail);
+// Channels opened and not closed yet (every channel must be closed once).
+size_t services_ui_open_channels();
+
+// ---- Control socket (kernel and chassis services) ----
+//
+// While an input is fed, a connect succeeds while the input has bytes
+// left, and every call takes one answer: a status byte (0 success, 0xff a
+// lost connection, 0xfe success with the length fields of a configuration
+// record or a tunnel group made to fit the chunk, any other value that
+// error number) and a chunk, the answer's body.  Without an input, or at
+// its end, nobody answers.
+void control_feed(Input *in);
+
+} // namespace vorel::fuzz

@@ -1,0 +1,209 @@
+#include "fuzz/fuzz_command.h"
+
+#include "fuzz/fakes.h"
+#include "platform/xml.h"
+#include "vorel/vorel_cmds.h"
+#include "vorel/vorel_db.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_getopt.h"
+#include "vorel/vorel_string.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace vorel::fuzz {
+
+namespace {
+
+constexpr uint8_t kModeXml = 1;
+constexpr uint8_t kModeDebug = 2;
+constexpr uint8_t kModeMoreWords = 4;
+constexpr size_t kMaxMoreWords = 16;
+
+[[noreturn]] void fail(const char *what, const std::string &detail) {
+    std::fprintf(stderr, "fuzz: %s: %s\n", what, detail.c_str());
+    std::abort();
+}
+
+// More command-line words from a chunk of the input, NUL-separated, so
+// that the family's option parsing meets words nobody wrote down.
+void append_words(Input &in, std::vector<std::string> &args) {
+    vorel::ByteReader words;
+    if (!in.chunk(words))
+        return;
+    std::string text(reinterpret_cast<const char *>(words.data()), words.size());
+    size_t start = 0;
+    for (size_t n = 0; n < kMaxMoreWords && start <= text.size(); n++) {
+        size_t end = text.find('\0', start);
+        if (end == std::string::npos)
+            end = text.size();
+        args.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+asp_info *add_pic(uint16_t fpc, uint16_t pic, uint16_t ifd_index, const char *name,
+                  uint32_t flags) {
+    auto a = std::make_unique<asp_info>();
+    a->fpc_slot = fpc;
+    a->pic_slot = pic;
+    a->ifd_index = ifd_index;
+    a->flags = flags;
+    vorel_strlcpy(a->name, name, sizeof a->name);
+    return vorel_db_asp_add(std::move(a), true);
+}
+
+void add_set(asp_info *a, const char *name, uint16_t id, uint8_t style, uint32_t kind = 0) {
+    svc_set_info ss;
+    vorel_strlcpy(ss.name, name, sizeof ss.name);
+    ss.id = id;
+    ss.style = style;
+    ss.kind = kind;
+    ss.cfg_len = 728;
+    vorel_db_svc_set_add(a, ss);
+}
+
+} // namespace
+
+// Standard output goes nowhere: the program's output is exercised, not kept
+// (unless $VOREL_FUZZ_SHOW is set, to see what an input makes it print).
+void quiet_stdout() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    prog_name = "vorel";
+    if (std::getenv("VOREL_FUZZ_SHOW"))
+        return;
+    if (!std::freopen("/dev/null", "w", stdout))
+        std::abort();
+}
+
+void default_snapshot() {
+    asp_info *a = add_pic(1, 0, 0, "ms-1/0/0", ASP_F_MSP);
+    add_set(a, "sset-a", 1, 'B');
+    add_set(a, "sset-b", 2, 'B', 2);
+    add_set(a, "tg-1", 7, 'D');
+    a = add_pic(2, 0, 0, "ms-2/0/0", ASP_F_MSP);
+    a->peer_fpc_slot = 2;
+    a->peer_pic_slot = 1;
+    add_set(a, "sset-c", 3, 'B');
+    a = add_pic(3, 0, 31, "mams-3/0/0", ASP_F_MSP);
+    a->ams_member_type = 2;
+    add_set(a, "sset-ams", 12, 'B');
+    a = add_pic(3, 0, 0, "ms-3/0/0", ASP_F_MSP);
+    add_set(a, "sset-twin", 13, 'B');
+    a = add_pic(4, 0, 0, "si-4/0/0", ASP_F_SI);
+    add_set(a, "sset-si", 20, 'B');
+}
+
+int run_command(const Command &cmd, const uint8_t *data, size_t size) {
+    quiet_stdout();
+    Input in(data, size);
+    uint8_t mode = in.byte();
+    uint8_t which = in.byte();
+    if (cmd.arguments.empty())
+        return 0;
+    const auto &words = cmd.arguments[which % cmd.arguments.size()];
+
+    vorel_db_clear();
+    (cmd.snapshot ? cmd.snapshot : default_snapshot)();
+
+    XmlCapture xml;
+    vorel_ctx ctx;
+    ctx.optstring = vorel_optstring;
+    ctx.xml = (mode & kModeXml) ? 1 : 0;
+    xml_mode = ctx.xml;
+    xml_set_mode(ctx.xml != 0);
+    debug = (mode & kModeDebug) ? 1 : 0;
+
+    std::vector<std::string> args{"vorel"};
+    args.insert(args.end(), words.begin(), words.end());
+    if (mode & kModeMoreWords)
+        append_words(in, args);
+    std::vector<char *> argv;
+    for (auto &w : args)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    vorel_command_name = nullptr;
+    for (size_t i = 1; i + 1 < args.size(); i++)
+        if (args[i] == "-C")
+            vorel_command_name = args[i + 1].c_str();
+    vorel_getopt_reset();
+    services_ui_feed(&in, cmd.open_may_fail);
+
+    cmd.handler(static_cast<int>(args.size()), argv.data(), &ctx);
+
+    services_ui_feed(nullptr, true);
+    xml.finish();
+    xml_mode = 0;
+    debug = 0;
+    vorel_db_clear();
+    if (size_t open = services_ui_open_channels())
+        fail("channels left open", std::to_string(open));
+    return 0;
+}
+
+XmlCapture::XmlCapture() {
+    out_ = open_memstream(&text_, &size_);
+    if (!out_)
+        std::abort();
+    xml_set_output(out_);
+}
+
+XmlCapture::~XmlCapture() {
+    if (out_)
+        finish();
+    std::free(text_);
+}
+
+void XmlCapture::finish() {
+    xml_subtree_unwind();
+    xml_set_output(nullptr);
+    xml_set_mode(false);
+    std::fclose(out_);
+    out_ = nullptr;
+    std::string xml(text_, size_);
+    if (std::getenv("VOREL_FUZZ_SHOW"))
+        std::fputs(xml.c_str(), stdout);
+    std::string why;
+    if (!xml_well_formed(xml, why))
+        fail("XML output is not well formed", why + "\n" + xml);
+}
+
+bool xml_well_formed(const std::string &s, std::string &why) {
+    std::vector<std::string> stack;
+    size_t i = 0;
+    while ((i = s.find('<', i)) != std::string::npos) {
+        size_t e = s.find('>', i);
+        if (e == std::string::npos) {
+            why = "unterminated tag";
+            return false;
+        }
+        std::string tag = s.substr(i + 1, e - i - 1);
+        i = e + 1;
+        if (tag.empty() || tag[0] == '?' || tag[0] == '!' || tag.back() == '/')
+            continue;
+        bool closing = tag[0] == '/';
+        std::string name = tag.substr(closing ? 1 : 0);
+        name = name.substr(0, name.find_first_of(" \t\n"));
+        if (!closing) {
+            stack.push_back(name);
+            continue;
+        }
+        if (stack.empty() || stack.back() != name) {
+            why = "</" + name + "> does not close " +
+                  (stack.empty() ? "anything" : "<" + stack.back() + ">");
+            return false;
+        }
+        stack.pop_back();
+    }
+    if (!stack.empty()) {
+        why = "<" + stack.back() + "> is never closed";
+        return false;
+    }
+    return true;
+}
+
+} // namespace vorel::fuzz

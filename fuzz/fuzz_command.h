@@ -1,0 +1,83 @@
+// The fuzz target of a command family: the family's real handler runs end
+// to end over a small snapshot, its replies cut from the fuzz input.
+//
+// Input: byte 0 chooses the mode (bit 0 XML, bit 1 debug traces, bit 2
+// more command-line words), byte 1 one of the family's argument vectors;
+// with bit 2 a chunk follows whose NUL-separated words (at most 16) are
+// added after that vector; the rest is what the PIC agents answer
+// (fakes.h: one byte per channel opened, then a chunk per receive).  Standard output goes to
+// /dev/null; XML output is kept and must be well formed once the run's open elements are closed,
+// and every channel opened must have been closed: either failing aborts the run, so the fuzzer
+// reports it.
+//
+// A family adds its target as one file, fuzz/families/<family>.cc:
+//
+//   #include "fuzz/fuzz_command.h"
+//   #include "vorel/vorel_cmds.h"
+//
+//   extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+//       static const vorel::fuzz::Command family{
+//           vorel_handle_tcplog_command,
+//           {{"-C", "tcplog", "-S", "connection"}, {"-C", "tcplog", "-S", "connection", "-i",
+//           "ms-1/0/0"}},
+//       };
+//       return vorel::fuzz::run_command(family, data, size);
+//   }
+#pragma once
+
+#include "vorel/vorel_cmds.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vorel::fuzz {
+
+struct Command {
+    vorel_handler handler = nullptr;
+    // Argument vectors after the program's name; byte 1 of the input picks one.
+    std::vector<std::vector<std::string>> arguments;
+    // Builds the snapshot the handler walks (default_snapshot when null).
+    void (*snapshot)() = nullptr;
+    // False for families whose open failure ends the run (vorel_fatal_error
+    // as the error callback exits, which the fuzzer would take for a crash).
+    bool open_may_fail = true;
+};
+
+// The snapshot every family gets unless it builds its own:
+//   ms-1/0/0   service sets sset-a (1), sset-b (2, kind 2), tunnel group tg-1 (7)
+//   ms-2/0/0   service set sset-c (3); a redundant pair's active member, peer 2/1
+//   mams-3/0/0 bundle member (interface index 31), service set sset-ams (12)
+//   ms-3/0/0   its twin, service set sset-twin (13)
+//   si-4/0/0   an inline service interface, service set sset-si (20)
+void default_snapshot();
+
+int run_command(const Command &cmd, const uint8_t *data, size_t size);
+
+// Sends standard output to /dev/null, once (kept with $VOREL_FUZZ_SHOW).
+void quiet_stdout();
+
+// Collects the XML output of one run: from construction to finish(), which
+// closes every element still open and checks that the output is well
+// formed (aborting when not, so the fuzzer reports it).  With
+// $VOREL_FUZZ_SHOW the output is also copied to standard output.
+class XmlCapture {
+  public:
+    XmlCapture();
+    ~XmlCapture();
+    XmlCapture(const XmlCapture &) = delete;
+    XmlCapture &operator=(const XmlCapture &) = delete;
+    void finish();
+
+  private:
+    char *text_ = nullptr;
+    size_t size_ = 0;
+    FILE *out_ = nullptr;
+};
+
+// True when the tags of an XML text balance and nest (why tells what not).
+bool xml_well_formed(const std::string &text, std::string &why);
+
+} // namespace vorel::fuzz

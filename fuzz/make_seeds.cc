@@ -1,0 +1,394 @@
+// Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/):
+//
+//   fuzz_make_seeds SOURCE_DIR
+//
+//  - command families: the replies of the end-to-end scenarios
+//    (tests/e2e/cases/<family>_*.yaml), encoded by the lab's own layouts
+//    and laid out as the family target reads its input (fuzz_command.h);
+//  - snapshot: the kernel's answers to a whole load, for a router with
+//    plain PICs, a bundle, a redundant pair, a PIC mode, service sets
+//    (plain, compressed, on a bundle, on a pair), a major 19 record and a
+//    tunnel group; the same in unified mode, with a filter and with a
+//    corrupt compressed payload;
+//  - channel: scripts and agent streams with replies, parts and ends;
+//  - scenario: the scenarios of the end-to-end cases, of tests/data and of
+//    the demo router.
+//
+// The seeds are committed; run this again after a layout or a case changes.
+#include "lab/layouts.h"
+#include "lab/scenario.h"
+#include "platform/bytes.h"
+#include "platform/rtslib.h"
+#include "platform/rtslib_wire.h"
+#include "platform/services_ui.h"
+
+#include <bzlib.h>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+#include <yaml-cpp/yaml.h>
+
+namespace fs = std::filesystem;
+using vorel::ByteAppender;
+using Bytes = std::vector<uint8_t>;
+namespace wire = vorel::rtslib_wire;
+
+namespace {
+
+std::string g_root;
+
+void write_seed(const std::string &target, const std::string &name, const Bytes &bytes) {
+    fs::path dir = fs::path(g_root) / "fuzz" / "corpus" / target;
+    fs::create_directories(dir);
+    std::ofstream out(dir / name, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    std::printf("%s/%s (%zu bytes)\n", target.c_str(), name.c_str(), bytes.size());
+}
+
+void chunk(ByteAppender &a, const Bytes &b) {
+    size_t n = b.size() > 0xffff ? 0xffff : b.size();
+    a.be16(static_cast<uint16_t>(n));
+    a.bytes(b.data(), n);
+}
+
+// ---- Command families ----
+
+// The replies of every agent of a case file's scenario, agent by agent.
+std::vector<std::vector<Bytes>> agent_replies(const std::string &case_file) {
+    std::vector<std::vector<Bytes>> out;
+    YAML::Node doc = YAML::LoadFile(case_file);
+    YAML::Node scenario = doc["scenario"];
+    if (!scenario.IsMap())
+        return out;
+    vorel::lab::ScenarioReader reader(case_file);
+    vorel::lab::LayoutSet layouts;
+    std::vector<std::string> errors;
+    layouts.add_builtin(errors);
+    if (scenario["layouts"])
+        layouts.add(scenario["layouts"], reader);
+    for (const auto &agent : scenario["agents"]) {
+        std::vector<Bytes> replies;
+        for (const auto &rule : agent["rules"])
+            for (const auto &msg : rule["reply"])
+                if (auto spec = vorel::lab::read_message(msg, layouts, reader))
+                    replies.push_back(spec->bytes);
+        out.push_back(std::move(replies));
+    }
+    return out;
+}
+
+// One seed per case file and mode: each PIC the handler visits gets the
+// replies of the next agent of the scenario, then the answer's end.
+void family_seeds(const std::string &family, size_t pics_visited) {
+    fs::path cases = fs::path(g_root) / "tests" / "e2e" / "cases";
+    for (const auto &e : fs::directory_iterator(cases)) {
+        std::string name = e.path().stem().string();
+        if (name.rfind(family + "_", 0) != 0)
+            continue;
+        auto agents = agent_replies(e.path().string());
+        if (agents.empty())
+            continue;
+        for (uint8_t mode : {0, 1}) {
+            ByteAppender a;
+            a.u8(mode);
+            a.u8(0); // the first argument vector
+            for (size_t pic = 0; pic < pics_visited; pic++) {
+                a.u8(0); // the channel opens
+                for (const auto &reply : agents[pic % agents.size()])
+                    chunk(a, reply);
+                chunk(a, {}); // answer end
+            }
+            write_seed(family, name + (mode ? "-xml" : "-text"), a.take());
+        }
+    }
+}
+
+// ---- Snapshot ----
+
+rtslib_ifd_record ifd(uint16_t index, const std::string &name, uint16_t devtype, uint16_t fpc,
+                      uint16_t pic) {
+    rtslib_ifd_record r;
+    r.index = index;
+    r.name = name;
+    r.flags = RTSLIB_IFD_F_AUTHORITATIVE;
+    r.devtype = devtype;
+    r.fpc_slot = fpc;
+    r.pic_slot = pic;
+    return r;
+}
+
+rtslib_ifd_record bundle() {
+    rtslib_ifd_record r = ifd(20, "ams0", 153, 0, 0);
+    rtslib_lb_options lb;
+    lb.mode = RTSLIB_LB_MODE_MEMBERS;
+    rtslib_lb_member m;
+    m.type = RTSLIB_LB_MEMBER_SERVICE;
+    m.name = "mams-4/0/0";
+    lb.members.push_back(m);
+    r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
+    return r;
+}
+
+rtslib_ifd_record pair() {
+    rtslib_ifd_record r = ifd(30, "rsp0", 129, 0, 0);
+    rtslib_redundancy red{"ms-1/0/0", "ms-2/0/0", "ms-2/0/0"};
+    r.attrs.push_back({RTSLIB_ATTR_REDUNDANCY, rtslib_redundancy_encode(red)});
+    return r;
+}
+
+struct Kernel {
+    ByteAppender a;
+    // Configuration records and tunnel groups are answered "fitted" (their
+    // length fields follow the chunk, fakes.h) unless the seed tests the
+    // library's own checks of those lengths.
+    bool fitted = true;
+    void ok(const Bytes &body) {
+        a.u8(0);
+        chunk(a, body);
+    }
+    void record(const Bytes &body) {
+        a.u8(fitted ? 0xfe : 0);
+        chunk(a, body);
+    }
+    void error(uint8_t err) {
+        a.u8(err);
+        chunk(a, {});
+    }
+    void record(const rtslib_ifd_record &r) { ok(wire::encode_ifd(r)); }
+};
+
+Bytes compress(const Bytes &in) {
+    Bytes out(in.size() + in.size() / 100 + 700);
+    unsigned int n = static_cast<unsigned int>(out.size());
+    BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(out.data()), &n,
+                             const_cast<char *>(reinterpret_cast<const char *>(in.data())),
+                             static_cast<unsigned int>(in.size()), 1, 0, 0);
+    out.resize(n);
+    return out;
+}
+
+Bytes gencfg(uint16_t major, uint16_t minor, uint16_t key, rtslib_peer peer, const Bytes &payload,
+             bool compressed = false, bool corrupt = false) {
+    wire::GencfgWire w;
+    w.header.major = major;
+    w.header.minor = minor;
+    w.header.key = key;
+    w.header.flags = RTSLIB_GENCFG_F_KEY | (compressed ? RTSLIB_GENCFG_F_COMPRESSED : 0);
+    w.header.peer = peer;
+    w.payload_length = static_cast<uint32_t>(payload.size());
+    w.stored = compressed ? compress(payload) : payload;
+    if (corrupt && w.stored.size() > 20)
+        w.stored[w.stored.size() / 2] ^= 0x5a;
+    return wire::encode_gencfg(w);
+}
+
+Bytes service_set_payload(const std::string &name, uint16_t id, bool unified) {
+    vorel::ByteWriter p(728);
+    p.be16(0, unified ? 2 : 3);
+    p.be16(2, unified ? 134 : 14);
+    p.be32(4, 728);
+    if (unified) {
+        p.text(204, 64, name);
+        p.be16(196, id);
+    } else {
+        p.text(12, 64, name);
+        p.be16(76, id);
+        p.be32(168, id == 2 ? 9 : 0);
+    }
+    return p.take();
+}
+
+rtslib_peer pic_peer(uint16_t fpc, uint16_t pic) {
+    return {0, 0, uint32_t(fpc * 8 + pic)};
+}
+rtslib_peer ifd_peer(uint16_t index) {
+    return {4, 1, index};
+}
+
+struct SeedKind {
+    bool unified = false;
+    bool corrupt = false;
+    bool fitted = true;
+    size_t payload_size = 0; // 0: each record's own size
+    const char *filter = ""; // a -s filter's name
+};
+
+void snapshot_seed(const std::string &name, const SeedKind &kind) {
+    bool unified = kind.unified, corrupt = kind.corrupt;
+    std::string filter = kind.filter;
+    Kernel k;
+    k.fitted = kind.fitted;
+    auto cut = [&](Bytes b) {
+        if (kind.payload_size)
+            b.resize(kind.payload_size);
+        return b;
+    };
+    k.a.u8(filter.empty() ? 0 : 2);
+    if (!filter.empty())
+        chunk(k.a, Bytes(filter.begin(), filter.end()));
+    // Pass 1: interfaces.
+    k.record(ifd(10, "ms-1/0/0", 102, 1, 0));
+    k.record(ifd(11, "ms-2/0/0", 102, 2, 0));
+    k.record(bundle());
+    k.record(ifd(21, "mams-4/0/0", 154, 4, 0));
+    k.record(pair());
+    k.record(ifd(11, "ms-2/0/0", 102, 2, 0));
+    k.record(ifd(10, "ms-1/0/0", 102, 1, 0));
+    k.error(2); // ENOENT: the walk ends
+    // Pass 2: PIC modes.
+    vorel::ByteWriter mode(224);
+    mode.u8(220, 2);
+    k.record(gencfg(3, 19, 8, pic_peer(1, 0), cut(mode.take())));
+    k.error(2);
+    // Pass 3: unified mode or not (a chassis value), then the service sets.
+    ByteAppender usf;
+    usf.str16(unified ? "1" : "0");
+    k.ok(usf.take());
+    uint16_t major = unified ? 2 : 3, minor = unified ? 134 : 14;
+    k.record(gencfg(major, minor, 1, pic_peer(1, 0), cut(service_set_payload("s1", 1, unified))));
+    k.record(gencfg(major, minor, 2, pic_peer(2, 0), service_set_payload("s2", 2, unified), true,
+                    corrupt));
+    k.record(gencfg(major, minor, 3, ifd_peer(20), service_set_payload("s-ams", 3, unified)));
+    k.record(bundle());
+    k.record(ifd(21, "mams-4/0/0", 154, 4, 0));
+    k.record(gencfg(major, minor, 4, ifd_peer(30), service_set_payload("s-pair", 4, unified)));
+    k.record(pair());
+    k.record(ifd(11, "ms-2/0/0", 102, 2, 0));
+    k.record(ifd(10, "ms-1/0/0", 102, 1, 0));
+    k.error(2);
+    // Pass 4: a version-4 major 19 record.
+    vorel::ByteWriter v4(232);
+    v4.be16(2, 4);
+    v4.text(12, 64, "s-v4");
+    v4.be32(140, 40);
+    k.record(gencfg(19, 1, 40, pic_peer(1, 0), cut(v4.take()), kind.payload_size == 0));
+    k.error(2);
+    // Pass 5: tunnel groups, the first PIC has one.
+    wire::GroupWire g;
+    g.header.group_id = 5;
+    g.header.peer_index = 8;
+    std::string tg = "tg-five";
+    g.data.assign(tg.begin(), tg.end());
+    g.data.push_back(0);
+    k.record(wire::encode_group(g));
+    for (int i = 0; i < 4; i++)
+        k.error(2);
+    write_seed("snapshot", name, k.a.take());
+}
+
+// ---- Channel ----
+
+Bytes frame(uint8_t kind, const Bytes &payload) {
+    ByteAppender a;
+    a.u8(kind);
+    a.u8(0);
+    a.be16(0);
+    a.be32(static_cast<uint32_t>(payload.size()));
+    a.bytes(payload.data(), payload.size());
+    return a.take();
+}
+
+Bytes message(uint16_t type, size_t size) {
+    vorel::ByteWriter w(size);
+    w.be16(0, type);
+    w.be16(2, 1);
+    w.be16(4, static_cast<uint16_t>(size / 4));
+    for (size_t i = 8; i < size; i++)
+        w.u8(i, static_cast<uint8_t>(i));
+    return w.take();
+}
+
+void channel_seed(const std::string &name, const Bytes &script, const std::vector<Bytes> &frames) {
+    Bytes in;
+    in.push_back(static_cast<uint8_t>(script.size() - 1));
+    in.insert(in.end(), script.begin(), script.end());
+    for (const auto &f : frames)
+        in.insert(in.end(), f.begin(), f.end());
+    write_seed("channel", name, in);
+}
+
+// Script steps (channel_fuzz.cc): op | type index << 2.
+constexpr uint8_t kSend = 0, kReceive = 1, kObject = 2, kLie = 3;
+constexpr uint8_t k318 = 0 << 2, k317 = 1 << 2;
+
+void channel_seeds() {
+    channel_seed("reply-then-end", {kSend | k317, kReceive | k318, kReceive | k318},
+                 {frame(SERVICES_UI_FRAME_REPLY, message(318, 14360)),
+                  frame(SERVICES_UI_FRAME_ANSWER_END, {})});
+    channel_seed(
+        "object", {kSend | k317, kReceive | k318, kObject | k318, kObject | k318, kObject | k318},
+        {frame(SERVICES_UI_FRAME_REPLY, message(318, 64)),
+         frame(SERVICES_UI_FRAME_PART, message(318, 40)),
+         frame(SERVICES_UI_FRAME_PART, message(317, 40)),
+         frame(SERVICES_UI_FRAME_PART, message(318, 40)), frame(SERVICES_UI_FRAME_OBJECT_END, {}),
+         frame(SERVICES_UI_FRAME_ANSWER_END, {})});
+    channel_seed(
+        "two-requests", {kSend | k317, kSend | k317, kReceive | k318, kReceive | k318, kLie | k317},
+        {frame(SERVICES_UI_FRAME_REPLY, message(318, 16)), frame(SERVICES_UI_FRAME_ANSWER_END, {}),
+         frame(SERVICES_UI_FRAME_REPLY, message(317, 16)),
+         frame(SERVICES_UI_FRAME_REPLY, message(318, 24)),
+         frame(SERVICES_UI_FRAME_ANSWER_END, {})});
+    Bytes cut = frame(SERVICES_UI_FRAME_REPLY, message(318, 200));
+    cut.resize(100);
+    channel_seed("closed-mid-frame", {kSend | k317, kReceive | k318, kReceive | k318}, {cut});
+}
+
+// ---- Scenario ----
+
+Bytes file_bytes(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), {});
+}
+
+void scenario_seeds() {
+    fs::path cases = fs::path(g_root) / "tests" / "e2e" / "cases";
+    for (const auto &e : fs::directory_iterator(cases)) {
+        YAML::Node doc = YAML::LoadFile(e.path().string());
+        if (!doc["scenario"].IsMap())
+            continue;
+        YAML::Emitter out;
+        out << doc["scenario"];
+        std::string text = out.c_str();
+        write_seed("scenario", "e2e-" + e.path().stem().string(), Bytes(text.begin(), text.end()));
+    }
+    for (const auto &e : fs::directory_iterator(fs::path(g_root) / "tests" / "data"))
+        write_seed("scenario", "data-" + e.path().stem().string(), file_bytes(e.path()));
+    // The demo router: its main file without the include line (the target
+    // passes over includes that leave its folder) and each included file.
+    fs::path demo = fs::path(g_root) / "lab" / "scenarios";
+    std::ifstream main_file(demo / "demo.yaml");
+    std::string text, line;
+    while (std::getline(main_file, line))
+        if (line.rfind("include:", 0) != 0)
+            text += line + "\n";
+    write_seed("scenario", "demo", Bytes(text.begin(), text.end()));
+    for (const auto &e : fs::directory_iterator(demo / "demo"))
+        write_seed("scenario", "demo-" + e.path().stem().string(), file_bytes(e.path()));
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_make_seeds SOURCE_DIR\n");
+        return 2;
+    }
+    g_root = argv[1];
+    // Families: name and how many PICs the family target's snapshot visits.
+    family_seeds("tcplog", 3);
+    snapshot_seed("load", {});
+    snapshot_seed("load-unified", {.unified = true});
+    snapshot_seed("load-corrupt", {.corrupt = true});
+    snapshot_seed("load-filter", {.filter = "s-ams"});
+    snapshot_seed("load-wire", {.fitted = false});
+    snapshot_seed("load-short", {.payload_size = 100});
+    snapshot_seed("load-short-unified", {.unified = true, .payload_size = 150});
+    channel_seeds();
+    scenario_seeds();
+    return 0;
+}

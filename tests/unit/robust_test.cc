@@ -1,0 +1,145 @@
+// Untrusted input at the edges: names from the kernel that reach file
+// paths (the loader's dump files stay in /tmp whatever the name holds and
+// never follow a link planted there), and agent byte streams that break
+// the channel's framing.
+#include "lab_fixture.h"
+#include "platform/bytes.h"
+#include "platform/services_ui.h"
+#include "vorel/vorel_channel.h"
+#include "vorel/vorel_db.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool is_link(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+} // namespace
+
+TEST(DumpFiles, KernelNamesStayInTmpAndLinksAreNotFollowed) {
+    std::string id = std::to_string(::getpid());
+    std::string linked = "vorel-robust-link-" + id;
+    std::string up = "/../vorel-robust-up-" + id;
+    std::string group = "a/../../vorel-robust-tg-" + id;
+    vorel::test::LabRun lab("interfaces:\n"
+                            "  - {index: 10, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n"
+                            "service_sets:\n"
+                            "  - {name: " +
+                            linked +
+                            ", id: 1, pic: ms-1/0/0}\n"
+                            "  - {name: \"" +
+                            up +
+                            "\", id: 2, pic: ms-1/0/0}\n"
+                            "tunnel_groups:\n"
+                            "  - {id: 3, name: \"" +
+                            group + "\", fpc: 1, pic: 0}\n");
+    ASSERT_TRUE(lab.started);
+    // Someone planted a link where the first dump file goes.
+    std::string target = lab.dir.file("target");
+    std::string link_path = "/tmp/asp_cfg_svc_set_" + linked + ".bin";
+    ::unlink(link_path.c_str());
+    ASSERT_EQ(::symlink(target.c_str(), link_path.c_str()), 0);
+
+    testing::internal::CaptureStdout();
+    vorel_db_init(nullptr, nullptr, 1);
+    std::string out = testing::internal::GetCapturedStdout();
+    vorel_db_clear();
+
+    std::string up_file = "/tmp/asp_cfg_svc_set__.._vorel-robust-up-" + id + ".bin";
+    std::string group_file = "/tmp/asp_cfg_svc_set_a_.._.._vorel-robust-tg-" + id + ".bin";
+    EXPECT_FALSE(exists(target)) << "the dump followed the planted link";
+    EXPECT_TRUE(is_link(link_path));
+    EXPECT_TRUE(exists(up_file));
+    EXPECT_TRUE(exists(group_file));
+    EXPECT_FALSE(exists("/vorel-robust-up-" + id + ".bin"));
+    EXPECT_FALSE(exists("/vorel-robust-tg-" + id + ".bin"));
+    EXPECT_NE(out.find("Dumped " + up + " (id 2) to " + up_file + "\n"), std::string::npos) << out;
+    for (const auto &p : {link_path, up_file, group_file})
+        ::unlink(p.c_str());
+}
+
+namespace {
+
+// A channel whose agent has sent `stream` and closed its side.
+struct ScriptedChannel {
+    explicit ScriptedChannel(const std::vector<uint8_t> &stream) {
+        int sv[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+        EXPECT_EQ(::write(sv[1], stream.data(), stream.size()),
+                  static_cast<ssize_t>(stream.size()));
+        ::shutdown(sv[1], SHUT_WR);
+        peer = sv[1];
+        services_ui_timer t{1, 1, 1};
+        c = services_ui_attach(sv[0], &t);
+        vorel::ByteWriter req = vorel_request(317, 1, 16);
+        EXPECT_EQ(vorel_send(c, req), 0);
+    }
+    ~ScriptedChannel() {
+        services_ui_close(c);
+        ::close(peer);
+    }
+    services_ui_conn *c = nullptr;
+    int peer = -1;
+};
+
+std::vector<uint8_t> frame(uint8_t kind, uint32_t length, std::vector<uint8_t> payload = {}) {
+    vorel::ByteAppender a;
+    a.u8(kind);
+    a.u8(0);
+    a.be16(0);
+    a.be32(length);
+    a.bytes(payload.data(), payload.size());
+    return a.take();
+}
+
+} // namespace
+
+TEST(ChannelFraming, AnUnknownFrameKindBreaksTheChannel) {
+    ScriptedChannel ch(frame(7, 0));
+    EXPECT_FALSE(services_ui_receive(ch.c, 318, 1));
+    EXPECT_EQ(services_ui_last_error(ch.c), EPROTO);
+    vorel::ByteWriter req = vorel_request(317, 1, 16);
+    EXPECT_LT(vorel_send(ch.c, req), 0);
+    EXPECT_EQ(errno, EPIPE);
+}
+
+TEST(ChannelFraming, AFrameLongerThanTheLimitIsRefusedBeforeItArrives) {
+    ScriptedChannel ch(frame(SERVICES_UI_FRAME_REPLY, SERVICES_UI_MAX_FRAME + 1));
+    EXPECT_FALSE(services_ui_receive(ch.c, 318, 1));
+    EXPECT_EQ(services_ui_last_error(ch.c), EPROTO);
+}
+
+TEST(ChannelFraming, AMessageTooShortForItsTypeIsPassedOver) {
+    std::vector<uint8_t> stream = frame(SERVICES_UI_FRAME_REPLY, 1, {0x01});
+    auto reply = frame(SERVICES_UI_FRAME_REPLY, 8, {0x01, 0x3e, 0, 1, 0, 2, 0, 0});
+    auto end = frame(SERVICES_UI_FRAME_ANSWER_END, 0);
+    stream.insert(stream.end(), reply.begin(), reply.end());
+    stream.insert(stream.end(), end.begin(), end.end());
+    ScriptedChannel ch(stream);
+    services_ui_reply r = services_ui_receive(ch.c, 318, 1);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r.size, 8u);
+    EXPECT_FALSE(services_ui_receive(ch.c, 318, 1));
+    EXPECT_EQ(services_ui_last_error(ch.c), 0);
+}
+
+TEST(ChannelFraming, AFrameCutByTheAgentsCloseIsNotHandedOut) {
+    std::vector<uint8_t> stream = frame(SERVICES_UI_FRAME_REPLY, 100, {0x01, 0x3e, 0, 1});
+    ScriptedChannel ch(stream);
+    EXPECT_FALSE(services_ui_receive(ch.c, 318, 1));
+    EXPECT_EQ(services_ui_last_error(ch.c), EPIPE);
+}
