@@ -132,7 +132,8 @@ Run measure_once(const Options &o) {
             r.maxrss_kib = ru.ru_maxrss;
             // The wall time is the command's; what is left in the pipe is
             // read below without being counted in it.
-            r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            r.wall =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         }
     }
     close(pidfd);

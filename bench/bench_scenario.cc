@@ -35,8 +35,7 @@ const FlowShape kShapes[] = {
      "{src: {start: 10.64.0.1}, snat_port: {start: 1024}, frames: {start: 3, step: 3}}",
      "{dst: 198.51.100.7, src_port: 5000, dst_port: 53, state: 2, direction: 1, proto: 17, "
      "timeout: 60, bytes: 560, role: 1, snat_valid: 1, snat_addr: 203.0.113.1}"},
-    {"TCP over IPv6",
-     "{src: {start: \"2001:db8::1\"}, dst_port: {start: 1}, frames: {start: 42}}",
+    {"TCP over IPv6", "{src: {start: \"2001:db8::1\"}, dst_port: {start: 1}, frames: {start: 42}}",
      "{dst: \"2001:db8:1::2\", src_port: 1234, state: 2, direction: 2, proto: 6}"},
     {"TCP with destination NAT",
      "{src: {start: 198.51.0.1}, src_port: {start: 3000}, dnat_port: {start: 8080}}",
@@ -44,7 +43,8 @@ const FlowShape kShapes[] = {
      "dnat_valid: 1, dnat_addr: 10.2.2.2}"},
     {"ICMP echo", "{src: {start: 172.16.0.1}, frames: {start: 1}}",
      "{dst: 192.0.2.2, src_port: 8, dst_port: 2048, state: 1, direction: 2, proto: 1}"},
-    {"IPIP over a DS-Lite softwire", "{src: {start: 192.168.0.1}, sw_src: {start: \"2001:db8:b4::1\"}}",
+    {"IPIP over a DS-Lite softwire",
+     "{src: {start: 192.168.0.1}, sw_src: {start: \"2001:db8:b4::1\"}}",
      "{dst: 198.51.100.20, state: 2, direction: 1, proto: 4, frames: 8, sw_type: 1, "
      "sw_dst: \"2001:db8:a::1\"}"},
 };
@@ -65,7 +65,8 @@ void write_flows(unsigned long n) {
     std::printf("chassis: {master: true}\n");
     std::printf("interfaces:\n  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n");
     std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
-    std::printf("service_sets:\n  - {name: sset-bench, id: 1, pic: ms-1/0/0, rules: {count_a: 1}}\n");
+    std::printf(
+        "service_sets:\n  - {name: sset-bench, id: 1, pic: ms-1/0/0, rules: {count_a: 1}}\n");
     std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 18}\n");
     std::printf("        reply:\n");
     for (unsigned long i = 0; i < kShapeCount; i++) {
@@ -86,8 +87,8 @@ void write_snapshot(unsigned long pics, unsigned long sets) {
     std::printf("chassis: {master: true}\n");
     std::printf("interfaces:\n");
     for (unsigned long i = 0; i < pics; i++)
-        std::printf("  - {index: %lu, name: ms-%lu/%lu/0, type: 102, fpc: %lu, pic: %lu}\n", 100 + i,
-                    i / 8, i % 8, i / 8, i % 8);
+        std::printf("  - {index: %lu, name: ms-%lu/%lu/0, type: 102, fpc: %lu, pic: %lu}\n",
+                    100 + i, i / 8, i % 8, i / 8, i % 8);
     std::printf("pics:\n");
     for (unsigned long i = 0; i < pics; i++)
         std::printf("  - {fpc: %lu, pic: %lu, id: 2644, flags: 1}\n", i / 8, i % 8);

@@ -22,10 +22,29 @@ constexpr size_t kReplySize = 200;
 
 // Offsets of the flow record (see lab/layouts/fwnat.yaml).
 enum : size_t {
-    kSrc = 0, kDst = 20, kSrcPort = 40, kDstPort = 42, kSnatValid = 44, kDnatValid = 46,
-    kSnatAddr = 48, kDnatAddr = 68, kSnatPort = 88, kDnatPort = 90, kDirection = 93,
-    kState = 94, kProto = 95, kTimeout = 96, kFrames = 100, kBytes = 104, kTcpEst = 108,
-    kRole = 111, kTcpWindow = 112, kTcpAck = 116, kSwSrc = 124, kSwDst = 144, kSwType = 164,
+    kSrc = 0,
+    kDst = 20,
+    kSrcPort = 40,
+    kDstPort = 42,
+    kSnatValid = 44,
+    kDnatValid = 46,
+    kSnatAddr = 48,
+    kDnatAddr = 68,
+    kSnatPort = 88,
+    kDnatPort = 90,
+    kDirection = 93,
+    kState = 94,
+    kProto = 95,
+    kTimeout = 96,
+    kFrames = 100,
+    kBytes = 104,
+    kTcpEst = 108,
+    kRole = 111,
+    kTcpWindow = 112,
+    kTcpAck = 116,
+    kSwSrc = 124,
+    kSwDst = 144,
+    kSwType = 164,
 };
 
 void put_addr(vorel::ByteWriter &w, size_t off, const char *text) {
@@ -97,8 +116,8 @@ const std::vector<std::vector<uint8_t>> &replies() {
             {"2001:db8::1", "2001:db8:1::2", 1234, 22, 6},
             {"198.51.0.1", "203.0.113.10", 3000, 80, 6, nullptr, 0, "10.2.2.2", 8080},
             {"172.16.0.1", "192.0.2.2", 8, 2048, 1},
-            {"192.168.0.1", "198.51.100.20", 0, 0, 4, nullptr, 0, nullptr, 0, 1,
-             "2001:db8:b4::1", "2001:db8:a::1"},
+            {"192.168.0.1", "198.51.100.20", 0, 0, 4, nullptr, 0, nullptr, 0, 1, "2001:db8:b4::1",
+             "2001:db8:a::1"},
         };
         std::vector<std::vector<uint8_t>> v;
         for (uint32_t i = 0; i < 10; i++)
@@ -151,16 +170,24 @@ void render(benchmark::State &st, bool xml, bool detail) {
     st.SetItemsProcessed(st.iterations());
 }
 
-void BM_FlowText(benchmark::State &st) { render(st, false, false); }
+void BM_FlowText(benchmark::State &st) {
+    render(st, false, false);
+}
 BENCHMARK(BM_FlowText);
 
-void BM_FlowTextDetail(benchmark::State &st) { render(st, false, true); }
+void BM_FlowTextDetail(benchmark::State &st) {
+    render(st, false, true);
+}
 BENCHMARK(BM_FlowTextDetail);
 
-void BM_FlowXml(benchmark::State &st) { render(st, true, false); }
+void BM_FlowXml(benchmark::State &st) {
+    render(st, true, false);
+}
 BENCHMARK(BM_FlowXml);
 
-void BM_FlowXmlDetail(benchmark::State &st) { render(st, true, true); }
+void BM_FlowXmlDetail(benchmark::State &st) {
+    render(st, true, true);
+}
 BENCHMARK(BM_FlowXmlDetail);
 
 } // namespace

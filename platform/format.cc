@@ -23,8 +23,7 @@ namespace {
 
 enum class Length { none, hh, h, l, ll, z, j, t };
 
-// Left without initialisers, so that an array of pieces costs nothing to
-// declare: split() sets every piece it uses from kBlankSpec.
+// One conversion: its flags, width, precision, length and letter.
 struct Spec {
     bool left;
     bool zero;
@@ -36,6 +35,7 @@ struct Spec {
     char conversion;
 };
 
+// A conversion with nothing given: no flags, no width, no precision.
 constexpr Spec kBlankSpec{false, false, false, false, 0, -1, Length::none, 0};
 
 // Widths beyond this are left to the C library too.

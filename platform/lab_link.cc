@@ -101,8 +101,10 @@ bool ControlClient::read_answer(Answer &out) {
     }
     out.status = r.sbe32(4);
     out.body.resize(len - 4);
-    return out.body.empty() ||
-           read_full(fd_, out.body.data(), out.body.size()) == static_cast<ssize_t>(out.body.size());
+    if (out.body.empty())
+        return true;
+    ssize_t want = static_cast<ssize_t>(out.body.size());
+    return read_full(fd_, out.body.data(), out.body.size()) == want;
 }
 
 Answer call_once(uint16_t service, uint16_t op, const std::vector<uint8_t> &body) {

@@ -231,10 +231,14 @@ void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
     int run_len = 0;
     int run = longest_zero_run(groups, run_len);
     char text[INET6_ADDRSTRLEN];
-    char *p = text;
-    for (int i = 0; i < 8; i++) {
-        if (run >= 0 && i >= run && i < run + run_len) {
-            if (i == run)
+    // Written in place when the buffer holds the longest text.
+    char *start = size >= sizeof text ? buf : text;
+    char *p = start;
+    for (int i = 0; i < 8;) {
+        if (i == run) {
+            *p++ = ':';
+            i += run_len;
+            if (i == 8)
                 *p++ = ':';
             continue;
         }
@@ -245,10 +249,12 @@ void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
             break;
         }
         p = put_group(p, groups[i]);
+        i++;
     }
-    if (run >= 0 && run + run_len == 8)
-        *p++ = ':';
-    copy_bounded(text, static_cast<size_t>(p - text), buf, size);
+    if (start == buf)
+        *p = '\0';
+    else
+        copy_bounded(text, static_cast<size_t>(p - text), buf, size);
 }
 
 vorel_prefix_error_fn prefix_error_reporter = nullptr;
