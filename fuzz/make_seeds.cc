@@ -75,8 +75,8 @@ std::vector<std::vector<Bytes>> agent_replies(const std::string &case_file) {
         std::vector<Bytes> replies;
         for (const auto &rule : agent["rules"])
             for (const auto &msg : rule["reply"])
-                if (auto spec = vorel::lab::read_message(msg, layouts, reader))
-                    replies.push_back(spec->bytes);
+                if (auto message = vorel::lab::read_message(msg, layouts, reader))
+                    replies.push_back(message->bytes);
         out.push_back(std::move(replies));
     }
     return out;

@@ -324,8 +324,8 @@ static void load_messages(const YAML::Node &list, const LayoutSet &layouts, Scen
         return;
     }
     for (const auto &m : list)
-        if (auto spec = read_message(m, layouts, r))
-            out.push_back(std::move(*spec));
+        if (auto message = read_message(m, layouts, r))
+            out.push_back(std::move(*message));
 }
 
 bool AgentsModule::load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &rule) {

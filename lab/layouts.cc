@@ -431,7 +431,7 @@ std::optional<Resolved> resolve(const Layout &l, const std::string &path) {
     return std::nullopt;
 }
 
-std::optional<VaryField> read_vary(const std::string &path, const YAML::Node &spec, const Layout &l,
+std::optional<VaryField> read_vary(const std::string &path, const YAML::Node &vary_node, const Layout &l,
                                    std::vector<uint8_t> &buf, ScenarioReader &r,
                                    const YAML::Node &key) {
     auto res = resolve(l, path);
@@ -440,18 +440,18 @@ std::optional<VaryField> read_vary(const std::string &path, const YAML::Node &sp
                          "' (arrays as NAME.INDEX.FIELD)");
         return std::nullopt;
     }
-    if (!spec.IsMap()) {
-        r.error(spec, "vary takes {start: S, step: K}");
+    if (!vary_node.IsMap()) {
+        r.error(vary_node, "vary takes {start: S, step: K}");
         return std::nullopt;
     }
-    r.only_keys(spec, {"start", "step"});
+    r.only_keys(vary_node, {"start", "step"});
     VaryField v;
     const LayoutField &f = *res->field;
     if (f.kind == FieldKind::Addr) {
         // An address varies in its last word: word 0 for IPv4, word 3 for IPv6.
-        if (spec["start"] && (!spec["start"].IsScalar() ||
-                              !encode_address(spec["start"].Scalar(), &buf[res->offset])))
-            r.error(spec["start"], "bad address for the start of '" + path + "'");
+        if (vary_node["start"] && (!vary_node["start"].IsScalar() ||
+                              !encode_address(vary_node["start"].Scalar(), &buf[res->offset])))
+            r.error(vary_node["start"], "bad address for the start of '" + path + "'");
         v.offset = res->offset + (buf[res->offset + kAddrFlagOffset] ? 12 : 0);
         v.width = 4;
         v.start = load_be(&buf[v.offset], 4);
@@ -459,11 +459,11 @@ std::optional<VaryField> read_vary(const std::string &path, const YAML::Node &sp
         v.offset = res->offset;
         v.width = static_cast<unsigned>(f.width);
         v.start = load_be(&buf[v.offset], v.width);
-        if (spec["start"])
-            v.start = field_number(spec["start"], v.width, path, r).value_or(0);
+        if (vary_node["start"])
+            v.start = field_number(vary_node["start"], v.width, path, r).value_or(0);
     }
-    if (spec["step"])
-        v.step = static_cast<uint64_t>(r.as_signed(spec["step"], LLONG_MIN, LLONG_MAX).value_or(1));
+    if (vary_node["step"])
+        v.step = static_cast<uint64_t>(r.as_signed(vary_node["step"], LLONG_MIN, LLONG_MAX).value_or(1));
     return v;
 }
 

@@ -24,7 +24,7 @@ namespace {
 enum class Length { none, hh, h, l, ll, z, j, t };
 
 // One conversion: its flags, width, precision, length and letter.
-struct Spec {
+struct Conversion {
     bool left;
     bool zero;
     bool width_arg;     // '*'
@@ -36,7 +36,7 @@ struct Spec {
 };
 
 // A conversion with nothing given: no flags, no width, no precision.
-constexpr Spec kBlankSpec{false, false, false, false, 0, -1, Length::none, 0};
+constexpr Conversion kBlankConversion{false, false, false, false, 0, -1, Length::none, 0};
 
 // Widths beyond this are left to the C library too.
 constexpr int kMaxWidth = 4096;
@@ -87,7 +87,7 @@ Length read_length(const char *&p) {
 
 // Parses the conversion after a '%' (p points past it).  Null when the
 // conversion is not one done here.
-const char *parse_spec(const char *p, Spec &s) {
+const char *parse_conversion(const char *p, Conversion &s) {
     for (;; p++) {
         if (*p == '-')
             s.left = true;
@@ -144,7 +144,7 @@ struct Step {
     uint32_t text_at;
     uint32_t text_len;
     bool has_spec;
-    Spec spec;
+    Conversion conversion;
 };
 
 struct CompiledFormat {
@@ -167,7 +167,7 @@ void compile(const char *fmt, CompiledFormat &c) {
     for (;;) {
         const char *pct = next_percent(p);
         Step step{static_cast<uint32_t>(p - fmt), static_cast<uint32_t>(pct - p), false,
-                  kBlankSpec};
+                  kBlankConversion};
         if (*pct && pct[1] == '%') {
             // "%%": the literal runs on through one '%'.
             step.text_len++;
@@ -177,7 +177,7 @@ void compile(const char *fmt, CompiledFormat &c) {
         }
         if (*pct) {
             step.has_spec = true;
-            p = parse_spec(pct + 1, step.spec);
+            p = parse_conversion(pct + 1, step.conversion);
             if (!p)
                 return;
         }
@@ -244,7 +244,7 @@ unsigned long long unsigned_arg(Length len, va_list &ap) {
 }
 
 // Text padded to the width with blanks, on the left unless `left`.
-inline void append_padded(TextBuffer &out, const char *text, size_t len, const Spec &s) {
+inline void append_padded(TextBuffer &out, const char *text, size_t len, const Conversion &s) {
     size_t width = static_cast<size_t>(s.width);
     size_t pad = width > len ? width - len : 0;
     char *d = out.extend(len + pad);
@@ -259,7 +259,7 @@ inline void append_padded(TextBuffer &out, const char *text, size_t len, const S
 // A number in base 10 or 16: its digits, a sign, and padding (zeros after the sign with '0'
 // unless '-' is given, blanks otherwise).
 void append_number(TextBuffer &out, unsigned long long v, bool negative, unsigned base, bool upper,
-                   const Spec &s) {
+                   const Conversion &s) {
     char buf[24];
     char *end = buf + sizeof buf;
     char *p = end;
@@ -290,7 +290,7 @@ void append_number(TextBuffer &out, unsigned long long v, bool negative, unsigne
         out.fill(' ', pad);
 }
 
-void append_conversion(TextBuffer &out, Spec s, va_list &ap) {
+void append_conversion(TextBuffer &out, Conversion s, va_list &ap) {
     if (s.width_arg) {
         int w = va_arg(ap, int);
         if (w < 0) {
@@ -375,13 +375,13 @@ void format_appendv(TextBuffer &out, const char *fmt, va_list ap) {
     for (const Step &step : c.steps) {
         out.append(text + step.text_at, step.text_len);
         if (step.has_spec)
-            append_conversion(out, step.spec, args);
+            append_conversion(out, step.conversion, args);
     }
     va_end(args);
 }
 
 void format_unsigned(TextBuffer &out, unsigned long long v) {
-    append_number(out, v, false, 10, false, kBlankSpec);
+    append_number(out, v, false, 10, false, kBlankConversion);
 }
 
 void format_append(TextBuffer &out, const char *fmt, ...) {

@@ -45,15 +45,15 @@ int vorel_getopt(int argc, char *const argv[], const char *optstring) {
     }
     bool colon_mode = optstring[0] == ':';
     vorel_optopt = static_cast<unsigned char>(*g_place++);
-    const char *spec = vorel_optopt == ':' ? nullptr : std::strchr(optstring, vorel_optopt);
-    if (!spec) {
+    const char *letter_at = vorel_optopt == ':' ? nullptr : std::strchr(optstring, vorel_optopt);
+    if (!letter_at) {
         if (!*g_place)
             vorel_optind++;
         if (vorel_opterr && !colon_mode)
             std::fprintf(stderr, "%s: invalid option -- '%c'\n", program_name(argv), vorel_optopt);
         return '?';
     }
-    if (spec[1] != ':') {
+    if (letter_at[1] != ':') {
         if (!*g_place)
             vorel_optind++;
         return vorel_optopt;
