@@ -868,7 +868,8 @@ Answer KernelModule::gencfg_get(ByteCursor &c) {
     if (!whole(c) || !get_op(op) || (op == RTSLIB_OP_GET && !key_present))
         return error(EINVAL);
     if (op == RTSLIB_OP_GET) {
-        if (int err = fault(FaultOp::GencfgGet, std::to_string(major) + "/" + std::to_string(minor)))
+        if (int err =
+                fault(FaultOp::GencfgGet, std::to_string(major) + "/" + std::to_string(minor)))
             return error(err);
         auto m = records_.find(major);
         if (m == records_.end())

@@ -19,7 +19,9 @@ Lab::Lab() : modules_(make_modules()) {
     rt_.services[lab_link::kLab] = [this](uint16_t op, ByteReader) { return lab_service(op); };
 }
 
-Lab::~Lab() { stop(); }
+Lab::~Lab() {
+    stop();
+}
 
 namespace {
 
@@ -99,8 +101,8 @@ bool Lab::load(const std::string &file, std::vector<std::string> &errors) {
             }
             std::vector<std::string> files = expand_include(file, entry.Scalar());
             if (files.empty())
-                errors.push_back(file + ":" + std::to_string(entry.Mark().line + 1) + ": include '" +
-                                 entry.Scalar() + "' names no file");
+                errors.push_back(file + ":" + std::to_string(entry.Mark().line + 1) +
+                                 ": include '" + entry.Scalar() + "' names no file");
             for (const auto &f : files) {
                 ScenarioReader r(f);
                 YAML::Node doc = load_yaml_file(r);

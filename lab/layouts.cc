@@ -431,8 +431,8 @@ std::optional<Resolved> resolve(const Layout &l, const std::string &path) {
     return std::nullopt;
 }
 
-std::optional<VaryField> read_vary(const std::string &path, const YAML::Node &vary_node, const Layout &l,
-                                   std::vector<uint8_t> &buf, ScenarioReader &r,
+std::optional<VaryField> read_vary(const std::string &path, const YAML::Node &vary_node,
+                                   const Layout &l, std::vector<uint8_t> &buf, ScenarioReader &r,
                                    const YAML::Node &key) {
     auto res = resolve(l, path);
     if (!res || !(is_number(res->field->kind) || res->field->kind == FieldKind::Addr)) {
@@ -450,7 +450,7 @@ std::optional<VaryField> read_vary(const std::string &path, const YAML::Node &va
     if (f.kind == FieldKind::Addr) {
         // An address varies in its last word: word 0 for IPv4, word 3 for IPv6.
         if (vary_node["start"] && (!vary_node["start"].IsScalar() ||
-                              !encode_address(vary_node["start"].Scalar(), &buf[res->offset])))
+                                   !encode_address(vary_node["start"].Scalar(), &buf[res->offset])))
             r.error(vary_node["start"], "bad address for the start of '" + path + "'");
         v.offset = res->offset + (buf[res->offset + kAddrFlagOffset] ? 12 : 0);
         v.width = 4;
@@ -463,7 +463,8 @@ std::optional<VaryField> read_vary(const std::string &path, const YAML::Node &va
             v.start = field_number(vary_node["start"], v.width, path, r).value_or(0);
     }
     if (vary_node["step"])
-        v.step = static_cast<uint64_t>(r.as_signed(vary_node["step"], LLONG_MIN, LLONG_MAX).value_or(1));
+        v.step =
+            static_cast<uint64_t>(r.as_signed(vary_node["step"], LLONG_MIN, LLONG_MAX).value_or(1));
     return v;
 }
 

@@ -151,7 +151,9 @@ void watch_signals() {
     }).detach();
 }
 
-void on_signal(int) { g_signalled = 1; }
+void on_signal(int) {
+    g_signalled = 1;
+}
 
 void save_logs(lab::Lab &l, const Options &o) {
     if (!o.request_log.empty() && !write_file(o.request_log, l.runtime().request_log.text()))

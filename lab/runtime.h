@@ -55,7 +55,9 @@ class Module {
     virtual void load(const YAML::Node &root, ScenarioReader &reader) = 0;
     // Reads the sections of a file the scenario includes: by default the
     // same as load (modules add what the file holds to what they have).
-    virtual void load_include(const YAML::Node &root, ScenarioReader &reader) { load(root, reader); }
+    virtual void load_include(const YAML::Node &root, ScenarioReader &reader) {
+        load(root, reader);
+    }
     // Registers control services and opens listeners.  0 or an error number
     // (err holds the explanation).
     virtual int start(Runtime &rt, std::string &err) = 0;

@@ -40,7 +40,8 @@ static bool parse_unsigned(const std::string &s, uint64_t &out) {
 std::optional<uint64_t> ScenarioReader::as_number(const YAML::Node &node, uint64_t max) {
     uint64_t v;
     if (!node.IsScalar() || !parse_unsigned(node.Scalar(), v)) {
-        error(node, "expected a number, found '" + (node.IsScalar() ? node.Scalar() : "(not a scalar)") + "'");
+        error(node, "expected a number, found '" +
+                        (node.IsScalar() ? node.Scalar() : "(not a scalar)") + "'");
         return std::nullopt;
     }
     if (v > max) {
@@ -64,7 +65,8 @@ std::optional<int64_t> ScenarioReader::as_signed(const YAML::Node &node, int64_t
         return std::nullopt;
     }
     if (v < min || v > max) {
-        error(node, "number " + s + " is outside " + std::to_string(min) + ".." + std::to_string(max));
+        error(node,
+              "number " + s + " is outside " + std::to_string(min) + ".." + std::to_string(max));
         return std::nullopt;
     }
     return v;
@@ -81,12 +83,13 @@ std::optional<uint64_t> ScenarioReader::number(const YAML::Node &map, const char
     return as_number(n, max);
 }
 
-uint64_t ScenarioReader::number_or(const YAML::Node &map, const char *key, uint64_t dflt, uint64_t max) {
+uint64_t ScenarioReader::number_or(const YAML::Node &map, const char *key, uint64_t dflt,
+                                   uint64_t max) {
     return number(map, key, max).value_or(dflt);
 }
 
-std::optional<int64_t> ScenarioReader::signed_number(const YAML::Node &map, const char *key, int64_t min,
-                                                     int64_t max, bool required) {
+std::optional<int64_t> ScenarioReader::signed_number(const YAML::Node &map, const char *key,
+                                                     int64_t min, int64_t max, bool required) {
     YAML::Node n = map[key];
     if (!n) {
         if (required)
@@ -96,7 +99,8 @@ std::optional<int64_t> ScenarioReader::signed_number(const YAML::Node &map, cons
     return as_signed(n, min, max);
 }
 
-std::optional<std::string> ScenarioReader::text(const YAML::Node &map, const char *key, bool required) {
+std::optional<std::string> ScenarioReader::text(const YAML::Node &map, const char *key,
+                                                bool required) {
     YAML::Node n = map[key];
     if (!n) {
         if (required)
@@ -110,7 +114,8 @@ std::optional<std::string> ScenarioReader::text(const YAML::Node &map, const cha
     return n.Scalar();
 }
 
-std::string ScenarioReader::text_or(const YAML::Node &map, const char *key, const std::string &dflt) {
+std::string ScenarioReader::text_or(const YAML::Node &map, const char *key,
+                                    const std::string &dflt) {
     return text(map, key).value_or(dflt);
 }
 

@@ -50,7 +50,9 @@ bool linecard_agent_address(unsigned fpc, in_addr &out, unsigned net) {
     return true;
 }
 
-ControlClient::~ControlClient() { close(); }
+ControlClient::~ControlClient() {
+    close();
+}
 
 void ControlClient::close() {
     if (fd_ >= 0)

@@ -34,13 +34,13 @@ constexpr const char *kDefaultSocket = "/run/vorel-lab/control.sock";
 enum Service : uint16_t { kKernel = 1, kChassis = 2, kLab = 3 };
 
 enum KernelOp : uint16_t {
-    kIfdByIndex = 1,   // u16 index, u8 op(4/5)           -> ifd record
-    kIfdByName = 2,    // str16 name, u8 op(4)           -> ifd record
-    kPicGet = 3,       // u16 fpc, u16 pic, u8 op(4/5)   -> pic record
-    kGencfgGet = 4,    // u16 major, u16 minor, u8 key present, u16 key, u8 op -> gencfg record
-    kL2tpGroupGet = 5, // u16 prev id, u16 pic index, u8 op -> tunnel group
-    kVrfIndex = 6,     // str16 name                     -> u32 index
-    kPicChange = 7,    // u16 fpc, u16 pic, u8 op, u32 value
+    kIfdByIndex = 1,    // u16 index, u8 op(4/5)           -> ifd record
+    kIfdByName = 2,     // str16 name, u8 op(4)           -> ifd record
+    kPicGet = 3,        // u16 fpc, u16 pic, u8 op(4/5)   -> pic record
+    kGencfgGet = 4,     // u16 major, u16 minor, u8 key present, u16 key, u8 op -> gencfg record
+    kL2tpGroupGet = 5,  // u16 prev id, u16 pic index, u8 op -> tunnel group
+    kVrfIndex = 6,      // str16 name                     -> u32 index
+    kPicChange = 7,     // u16 fpc, u16 pic, u8 op, u32 value
     kIfdChangeTlvs = 8, // u16 index, u16 type, bytes attribute
     // The records a series of gencfg get-next calls would answer, in one
     // exchange: u16 major, u16 minor, u8 key present, u16 key, u16 most
@@ -54,9 +54,9 @@ enum ChassisOp : uint16_t {
 };
 
 enum LabOp : uint16_t {
-    kPing = 1,         // -> str16 lab name
-    kRequestLog = 2,   // -> str16 text (one line per request received by the agents)
-    kKernelChanges = 3,// -> str16 text (one line per state change asked of the kernel)
+    kPing = 1,          // -> str16 lab name
+    kRequestLog = 2,    // -> str16 text (one line per request received by the agents)
+    kKernelChanges = 3, // -> str16 text (one line per state change asked of the kernel)
     kStop = 4,
 };
 

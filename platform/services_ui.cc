@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <new>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -51,8 +51,10 @@ bool write_full(int fd, const void *buf, size_t len) {
 }
 
 bool set_socket_timeouts(int fd, unsigned recv_ms, unsigned send_ms) {
-    timeval rtv{static_cast<time_t>(recv_ms / 1000), static_cast<suseconds_t>(recv_ms % 1000 * 1000)};
-    timeval stv{static_cast<time_t>(send_ms / 1000), static_cast<suseconds_t>(send_ms % 1000 * 1000)};
+    timeval rtv{static_cast<time_t>(recv_ms / 1000),
+                static_cast<suseconds_t>(recv_ms % 1000 * 1000)};
+    timeval stv{static_cast<time_t>(send_ms / 1000),
+                static_cast<suseconds_t>(send_ms % 1000 * 1000)};
     return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &rtv, sizeof rtv) == 0 &&
            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &stv, sizeof stv) == 0;
 }
@@ -182,6 +184,8 @@ bool read_frame(int fd, std::vector<uint8_t> &out, size_t max) {
     return len == 0 || read_full(fd, out.data(), len) == static_cast<ssize_t>(len);
 }
 
-std::string errno_text(int err) { return std::strerror(err); }
+std::string errno_text(int err) {
+    return std::strerror(err);
+}
 
 } // namespace vorel

@@ -17,7 +17,8 @@ void rename_prefix(const char *name, size_t skip, const char *prefix, char out[A
 
 // Opens a handle when the caller gave none; closes only what it opened.
 struct handle_guard {
-    explicit handle_guard(rtslib_handle *given) : h(given ? given : rtslib_open(3)), owned(!given) {}
+    explicit handle_guard(rtslib_handle *given)
+        : h(given ? given : rtslib_open(3)), owned(!given) {}
     ~handle_guard() {
         if (owned && h)
             rtslib_close(h);
@@ -106,7 +107,8 @@ const char *find_and_concat_pifd_name(const char *name, char *buf) {
     size_t len = 0;
     if (rtslib_ifdm_get_by_name(hg.h, name, RTSLIB_OP_GET, &member.rec, &len) != 0 || !member.rec)
         return name;
-    if (rtslib_ifdm_get_by_index(hg.h, member.rec->parent_index, RTSLIB_OP_GET, &parent.rec, &len) != 0 ||
+    if (rtslib_ifdm_get_by_index(hg.h, member.rec->parent_index, RTSLIB_OP_GET, &parent.rec,
+                                 &len) != 0 ||
         !parent.rec)
         return name;
     std::snprintf(buf, AMS_CONCAT_NAME_LEN, "%s (%s)", name, parent.rec->name.c_str());

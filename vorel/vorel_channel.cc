@@ -9,7 +9,9 @@ namespace {
 constexpr services_ui_timer kPacedTimer{5, 5, 60};
 constexpr services_ui_timer kLibraryTimer{0, 0, 0};
 
-bool pic_answers_at_its_own_pace(uint16_t pic_id) { return pic_id != 0 && (pic_id < 2644 || pic_id > 2648); }
+bool pic_answers_at_its_own_pace(uint16_t pic_id) {
+    return pic_id != 0 && (pic_id < 2644 || pic_id > 2648);
+}
 
 // One kernel handle for the PIC queries of the whole run, closed at exit
 // (a handle per PIC would leave a connection open per PIC visited).
@@ -51,7 +53,8 @@ services_ui_timer vorel_ipc_timer(unsigned fpc, unsigned pic) {
         return kLibraryTimer;
     rtslib_pic_record *rec = nullptr;
     size_t len = 0;
-    int rc = rtslib_pic_get(h, static_cast<uint16_t>(fpc), static_cast<uint16_t>(pic), RTSLIB_OP_GET, &rec, &len);
+    int rc = rtslib_pic_get(h, static_cast<uint16_t>(fpc), static_cast<uint16_t>(pic),
+                            RTSLIB_OP_GET, &rec, &len);
     if (rc != 0 || !rec || !(rec->flags & 1)) {
         if (rec)
             rtslib_msg_idl_release(h, rec);
@@ -62,7 +65,8 @@ services_ui_timer vorel_ipc_timer(unsigned fpc, unsigned pic) {
     return pic_answers_at_its_own_pace(id) ? kLibraryTimer : kPacedTimer;
 }
 
-services_ui_conn *vorel_services_ui_open(unsigned fpc, unsigned pic, uint16_t port, services_ui_error_cb err) {
+services_ui_conn *vorel_services_ui_open(unsigned fpc, unsigned pic, uint16_t port,
+                                         services_ui_error_cb err) {
     services_ui_timer t = vorel_ipc_timer(fpc, pic);
     return services_ui_open_timeout(fpc, pic, port, err, &t);
 }

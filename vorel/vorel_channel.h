@@ -21,7 +21,8 @@ struct services_ui_msg_hdr {
 
 // A request of size bytes (a multiple of 4) with its header stored; the
 // body is zero until the caller sets its fields.
-vorel::ByteWriter vorel_request(uint16_t type, uint16_t version, size_t size, uint16_t svc_set_id = 0);
+vorel::ByteWriter vorel_request(uint16_t type, uint16_t version, size_t size,
+                                uint16_t svc_set_id = 0);
 // The header of a received message (zeroes when it is shorter than 8).
 services_ui_msg_hdr vorel_reply_header(const vorel::ByteReader &r);
 
@@ -29,7 +30,8 @@ services_ui_msg_hdr vorel_reply_header(const vorel::ByteReader &r);
 // the PIC answers at its own pace (0,0,0: the library's defaults).
 services_ui_timer vorel_ipc_timer(unsigned fpc, unsigned pic);
 
-services_ui_conn *vorel_services_ui_open(unsigned fpc, unsigned pic, uint16_t port, services_ui_error_cb err);
+services_ui_conn *vorel_services_ui_open(unsigned fpc, unsigned pic, uint16_t port,
+                                         services_ui_error_cb err);
 
 // Owns one open channel and closes it exactly once.
 class pic_channel {

@@ -3,7 +3,6 @@
 #include "vorel/vorel_cmds.h"
 #include "vorel/vorel_error.h"
 
-
 namespace {
 
 [[noreturn]] int not_built() {
@@ -14,7 +13,9 @@ namespace {
 } // namespace
 
 #define VOREL_PENDING(fn)                                                                          \
-    int fn(int, char **, vorel_ctx *) { not_built(); }
+    int fn(int, char **, vorel_ctx *) {                                                            \
+        not_built();                                                                               \
+    }
 
 VOREL_PENDING(vorel_handle_svc_set_command)
 VOREL_PENDING(vorel_handle_softwire_command)

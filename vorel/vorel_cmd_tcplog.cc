@@ -35,7 +35,8 @@ struct tcplog_params {
 };
 
 const char *state_name(uint8_t state) {
-    static const char *const names[] = {"Init", "Connection-In-Progress", "Reconnect-In-Progress", "Established"};
+    static const char *const names[] = {"Init", "Connection-In-Progress", "Reconnect-In-Progress",
+                                        "Established"};
     return state < 4 ? names[state] : "Invalid";
 }
 
@@ -79,14 +80,15 @@ void render_text(const vorel::ByteReader &r, size_t n) {
         conn_entry e = read_entry(r, kEntriesOffset + i * kEntrySize);
         char local[INET6_ADDRSTRLEN + 8], remote[INET6_ADDRSTRLEN + 8];
         std::printf("Entry num : %d\n", static_cast<int>(i));
-        std::printf("Id %d Status : %d sn_id %llu\n remote-port %u local IP %s peer IP %s\n", static_cast<int>(i),
-                    e.state, static_cast<unsigned long long>(e.session_id), e.remote_port,
-                    ipaddr_tostring(&e.local, local, sizeof local), ipaddr_tostring(&e.remote, remote, sizeof remote));
+        std::printf("Id %d Status : %d sn_id %llu\n remote-port %u local IP %s peer IP %s\n",
+                    static_cast<int>(i), e.state, static_cast<unsigned long long>(e.session_id),
+                    e.remote_port, ipaddr_tostring(&e.local, local, sizeof local),
+                    ipaddr_tostring(&e.remote, remote, sizeof remote));
     }
 }
 
-int tcplog_conn_info_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info *asp, svc_set_info *,
-                           tcplog_params *) {
+int tcplog_conn_info_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info *asp,
+                           svc_set_info *, tcplog_params *) {
     if (!asp_conn) {
         vorel_trace("asp_conn is null\n");
         return -1;
@@ -100,8 +102,8 @@ int tcplog_conn_info_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info
         return 0;
     }
     if (reply.size() < kReplySize) {
-        vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n", asp->name, kConnInfoReply,
-                    reply.size(), kReplySize);
+        vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n", asp->name,
+                    kConnInfoReply, reply.size(), kReplySize);
         return 0;
     }
     size_t n = reply.clamp_count(reply.be16(16), kEntriesOffset, kEntrySize, kMaxEntries);
@@ -152,7 +154,9 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, tcplog_params &
     p.done = 1;
 }
 
-const char *text_or_null(bool has, const std::string &s) { return has ? s.c_str() : nullptr; }
+const char *text_or_null(bool has, const std::string &s) {
+    return has ? s.c_str() : nullptr;
+}
 
 // The argument vector, each word after "vorel: " (the echo of a refused command line).
 std::string argument_echo(int argc, char **argv) {
@@ -182,7 +186,8 @@ int vorel_handle_tcplog_command(int argc, char **argv, vorel_ctx *ctxt) {
                     vorel_str_or_null(text_or_null(p.has_subcommand, p.subcommand)));
     }
     if (!p.has_action) {
-        vorel_user_message("vorel: tcplog handler doesn't know what to do\n%s", argument_echo(argc, argv).c_str());
+        vorel_user_message("vorel: tcplog handler doesn't know what to do\n%s",
+                           argument_echo(argc, argv).c_str());
         return -1;
     }
 

@@ -8,7 +8,9 @@ namespace {
 
 std::map<asp_key, std::unique_ptr<asp_info>> g_asp_tree;
 
-asp_key key_of(const asp_info &a) { return vorel_db_asp_key(a.fpc_slot, a.pic_slot, a.ifd_index); }
+asp_key key_of(const asp_info &a) {
+    return vorel_db_asp_key(a.fpc_slot, a.pic_slot, a.ifd_index);
+}
 
 svc_set_key svc_key(const char *name) {
     svc_set_key k{};
@@ -29,13 +31,17 @@ asp_info *find_next_of_kind(const asp_info *prev, bool want_si) {
 } // namespace
 
 asp_key vorel_db_asp_key(uint16_t fpc, uint16_t pic, uint16_t ifd_index) {
-    return {uint8_t(fpc), uint8_t(fpc >> 8), uint8_t(pic), uint8_t(pic >> 8), uint8_t(ifd_index),
-            uint8_t(ifd_index >> 8)};
+    return {uint8_t(fpc),      uint8_t(fpc >> 8),  uint8_t(pic),
+            uint8_t(pic >> 8), uint8_t(ifd_index), uint8_t(ifd_index >> 8)};
 }
 
-asp_info *vorel_db_asp_find_next(const asp_info *prev) { return find_next_of_kind(prev, false); }
+asp_info *vorel_db_asp_find_next(const asp_info *prev) {
+    return find_next_of_kind(prev, false);
+}
 
-si_info *vorel_db_si_find_next(const si_info *prev) { return find_next_of_kind(prev, true); }
+si_info *vorel_db_si_find_next(const si_info *prev) {
+    return find_next_of_kind(prev, true);
+}
 
 asp_info *vorel_db_asp_find_by_name(const char *name) {
     if (!name)
@@ -101,7 +107,9 @@ void vorel_db_prune_empty(bool (*keep)(const asp_info &)) {
     }
 }
 
-void vorel_db_clear() { g_asp_tree.clear(); }
+void vorel_db_clear() {
+    g_asp_tree.clear();
+}
 
 void vorel_db_dump(const vorel_ctx *ctxt) {
     if (ctxt && ctxt->xml)
@@ -128,12 +136,24 @@ struct plugin_row {
 
 // The built-in service plug-ins, by position.
 const plugin_row svc_plugins[] = {
-    {"norix-stateful-firewall", 1}, {"norix-nat", 16},        {"norix-pcp", 2},
-    {"norix-ipsec", 3},             {"norix-ids", 4},         {"norix-cos", 5},
-    {"norix-pgcp", 6},              {"norix-aacl", 7},        {"norix-llpdf", 8},
-    {"norix-qdpi", 9},              {"norix-idp", 10},        {"norix-cpcd", 11},
-    {"norix-msp-rpm", 12},          {"norix-hcm", 13},        {"norix-hcm-pkt", 15},
-    {"norix-qflow", 18},            {"norix-url-filter", 19}, {"norix-dnsf", 20},
+    {"norix-stateful-firewall", 1},
+    {"norix-nat", 16},
+    {"norix-pcp", 2},
+    {"norix-ipsec", 3},
+    {"norix-ids", 4},
+    {"norix-cos", 5},
+    {"norix-pgcp", 6},
+    {"norix-aacl", 7},
+    {"norix-llpdf", 8},
+    {"norix-qdpi", 9},
+    {"norix-idp", 10},
+    {"norix-cpcd", 11},
+    {"norix-msp-rpm", 12},
+    {"norix-hcm", 13},
+    {"norix-hcm-pkt", 15},
+    {"norix-qflow", 18},
+    {"norix-url-filter", 19},
+    {"norix-dnsf", 20},
     {"norix-softwire-head", 21},
 };
 
@@ -142,7 +162,8 @@ struct extra_plugin_row {
     const char *name;
 };
 
-const extra_plugin_row extra_plugins[] = {{21, "http-manager"}, {22, "http-packet-manager"}, {23, nullptr}};
+const extra_plugin_row extra_plugins[] = {
+    {21, "http-manager"}, {22, "http-packet-manager"}, {23, nullptr}};
 
 // The listed positions; 20 lies past the end of the table and prints nothing.
 const int listed_positions[] = {0, 1, 6, 9, 10, 12, 20};

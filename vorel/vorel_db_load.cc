@@ -48,14 +48,24 @@ constexpr uint8_t kLbServiceMember = 2;
 
 bool is_handled_devtype(uint16_t t) {
     switch (t) {
-    case 53: case 65: case 72: case 102: case 129: case 132: case 146: case 153: case 154:
+    case 53:
+    case 65:
+    case 72:
+    case 102:
+    case 129:
+    case 132:
+    case 146:
+    case 153:
+    case 154:
         return true;
     default:
         return false;
     }
 }
 
-bool is_redundant_pair(uint16_t t) { return t == 129 || t == 132; }
+bool is_redundant_pair(uint16_t t) {
+    return t == 129 || t == 132;
+}
 
 // A kernel record released however the caller leaves.
 template <typename Rec> struct owned_record {
@@ -87,11 +97,13 @@ struct loader {
     void pass_prune();
     int add_service_set_to(uint16_t fpc, uint16_t pic, uint16_t ifd_index, const svc_set_info &ss);
     int service_set_pics(const rtslib_gencfg_record &rec, std::vector<asp_key> &targets);
-    void dump_file(const std::string &path, const std::vector<uint8_t> &bytes, const uint8_t *data = nullptr,
-                   size_t len = 0);
+    void dump_file(const std::string &path, const std::vector<uint8_t> &bytes,
+                   const uint8_t *data = nullptr, size_t len = 0);
 };
 
-bool name_wanted(const char *only, const char *name) { return !only || std::strncmp(only, name, SVC_SET_NAME_LEN) == 0; }
+bool name_wanted(const char *only, const char *name) {
+    return !only || std::strncmp(only, name, SVC_SET_NAME_LEN) == 0;
+}
 
 void copy_name(char *dst, size_t width, std::string_view src) {
     std::string s(src.substr(0, width - 1));
@@ -191,7 +203,8 @@ int loader::pass_interfaces() {
         if (rtslib_ifdm_get_by_index(h, index, RTSLIB_OP_GET_NEXT, &ifd.rec, &len) != 0 || !ifd.rec)
             return 0;
         if (!first && ifd->index <= index) {
-            vorel_trace("vorel: interface walk went back from %u to %u; stopped\n", index, ifd->index);
+            vorel_trace("vorel: interface walk went back from %u to %u; stopped\n", index,
+                        ifd->index);
             return 0;
         }
         first = false;
@@ -219,7 +232,8 @@ int loader::pass_interfaces() {
 // Walks the generic configuration records of one major type by key,
 // calling visit for each; stops at the first failed query, at a key that
 // does not increase, or when visit answers nonzero.
-template <typename Visit> void walk_gencfg(rtslib_handle *h, uint16_t major, uint16_t minor, Visit visit) {
+template <typename Visit>
+void walk_gencfg(rtslib_handle *h, uint16_t major, uint16_t minor, Visit visit) {
     uint16_t key = 0;
     bool first = true;
     for (;;) {
@@ -237,7 +251,8 @@ template <typename Visit> void walk_gencfg(rtslib_handle *h, uint16_t major, uin
         if (rtslib_gencfg_get(h, &q, RTSLIB_OP_GET_NEXT, &rec.rec, &len) != 0 || !rec.rec)
             return;
         if (!first && rec->key <= key) {
-            vorel_trace("vorel: configuration walk went back from key %u to %u; stopped\n", key, rec->key);
+            vorel_trace("vorel: configuration walk went back from key %u to %u; stopped\n", key,
+                        rec->key);
             return;
         }
         first = false;
@@ -247,8 +262,8 @@ template <typename Visit> void walk_gencfg(rtslib_handle *h, uint16_t major, uin
     }
 }
 
-void loader::dump_file(const std::string &path, const std::vector<uint8_t> &bytes, const uint8_t *data,
-                       size_t len) {
+void loader::dump_file(const std::string &path, const std::vector<uint8_t> &bytes,
+                       const uint8_t *data, size_t len) {
     int fd = vorel_create_file(path);
     if (fd < 0)
         return; // dump files that cannot be created are passed over
@@ -273,8 +288,8 @@ int loader::pass_pic_modes() {
         }
         vorel::ByteReader p(rec.payload);
         if (!p.has(kPicModeOffset, 1)) {
-            vorel_trace("vorel: PIC configuration %u is %zu bytes, too short for its mode\n", rec.key,
-                        p.size());
+            vorel_trace("vorel: PIC configuration %u is %zu bytes, too short for its mode\n",
+                        rec.key, p.size());
             return 0;
         }
         if (asp_info *a = vorel_db_asp_find(fpc, pic, 0))
@@ -293,7 +308,8 @@ uint32_t service_set_kind(const vorel::ByteReader &p) {
     return 0;
 }
 
-int loader::add_service_set_to(uint16_t fpc, uint16_t pic, uint16_t ifd_index, const svc_set_info &ss) {
+int loader::add_service_set_to(uint16_t fpc, uint16_t pic, uint16_t ifd_index,
+                               const svc_set_info &ss) {
     asp_info *a = vorel_db_asp_find(fpc, pic, ifd_index);
     if (!a)
         return 0; // a service set for a PIC not in the snapshot is dropped
@@ -314,7 +330,8 @@ int loader::service_set_pics(const rtslib_gencfg_record &rec, std::vector<asp_ke
     if (fetch_by_index(h, uint16_t(peer), ifd))
         return -1;
     rtslib_lb_options lb;
-    if (ifd->devtype == IFD_DEVTYPE_AMS_BUNDLE && decode_lb(*ifd.rec, lb) && lb.mode == kLbModeMembersListed) {
+    if (ifd->devtype == IFD_DEVTYPE_AMS_BUNDLE && decode_lb(*ifd.rec, lb) &&
+        lb.mode == kLbModeMembersListed) {
         for (const auto &m : lb.members) {
             if (m.type != kLbServiceMember)
                 continue;
@@ -339,7 +356,9 @@ int loader::service_set_pics(const rtslib_gencfg_record &rec, std::vector<asp_ke
     return 0;
 }
 
-uint16_t key_field(const asp_key &k, int i) { return uint16_t(k[2 * i] | k[2 * i + 1] << 8); }
+uint16_t key_field(const asp_key &k, int i) {
+    return uint16_t(k[2 * i] | k[2 * i + 1] << 8);
+}
 
 int loader::pass_service_sets(bool unified) {
     uint16_t major = unified ? kMajorUnifiedServiceConfig : kMajorServiceConfig;
@@ -351,7 +370,8 @@ int loader::pass_service_sets(bool unified) {
         svc_set_info ss;
         if (unified) {
             if (!p.has(204, SVC_SET_NAME_LEN)) {
-                vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key, p.size());
+                vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key,
+                            p.size());
                 return 0;
             }
             copy_name(ss.name, SVC_SET_NAME_LEN, p.text(204, SVC_SET_NAME_LEN));
@@ -359,7 +379,8 @@ int loader::pass_service_sets(bool unified) {
             ss.kind = 0; // the payload built in unified mode holds only the name and id
         } else {
             if (!p.has(0, 192)) {
-                vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key, p.size());
+                vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key,
+                            p.size());
                 return 0;
             }
             copy_name(ss.name, SVC_SET_NAME_LEN, p.text(12, SVC_SET_NAME_LEN));
@@ -381,8 +402,10 @@ int loader::pass_service_sets(bool unified) {
         }
         for (const auto &k : targets) {
             if (add_service_set_to(key_field(k, 0), key_field(k, 1), key_field(k, 2), ss)) {
-                logging_event(LOG_WARNING, "VOREL_DUPLICATE_SVC_SET", {"name"},
-                              "VOREL_DUPLICATE_SVC_SET: service set %s is configured twice on one PIC", ss.name);
+                logging_event(
+                    LOG_WARNING, "VOREL_DUPLICATE_SVC_SET", {"name"},
+                    "VOREL_DUPLICATE_SVC_SET: service set %s is configured twice on one PIC",
+                    ss.name);
                 return 1;
             }
         }
@@ -397,7 +420,8 @@ int loader::pass_service_sets_v4() {
             return 0;
         vorel::ByteReader p(rec.payload);
         if (!p.has(0, 160)) {
-            vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key, p.size());
+            vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key,
+                        p.size());
             return 0;
         }
         if (p.be16(2) != 4 || p.be32(156) != 0)
@@ -435,8 +459,8 @@ int loader::pass_tunnel_groups() {
         for (;;) {
             uint8_t data[80] = {};
             owned_record<rtslib_l2tp_tunnel_group> tg(h);
-            if (rtslib_l2tp_tunnel_group_get(h, prev, pic_index, data, sizeof data, RTSLIB_OP_GET_NEXT,
-                                             &tg.rec) != 0 ||
+            if (rtslib_l2tp_tunnel_group_get(h, prev, pic_index, data, sizeof data,
+                                             RTSLIB_OP_GET_NEXT, &tg.rec) != 0 ||
                 !tg.rec)
                 break;
             if (!first && tg->group_id <= prev)
@@ -444,7 +468,8 @@ int loader::pass_tunnel_groups() {
             first = false;
             prev = tg->group_id;
             svc_set_info ss;
-            copy_name(ss.name, SVC_SET_NAME_LEN, vorel::ByteReader(data, sizeof data).text(0, sizeof data));
+            copy_name(ss.name, SVC_SET_NAME_LEN,
+                      vorel::ByteReader(data, sizeof data).text(0, sizeof data));
             ss.id = tg->group_id;
             ss.style = 'D';
             if (!name_wanted(only_svc_set, ss.name))
@@ -454,7 +479,8 @@ int loader::pass_tunnel_groups() {
                 dump_file(path, {}, data, sizeof data);
                 std::printf("Dumped %s (id %d) to %s\n", ss.name, ss.id, path.c_str());
             }
-            if (add_service_set_to(uint16_t(tg->peer_index >> 3), uint16_t(tg->peer_index & 7), 0, ss))
+            if (add_service_set_to(uint16_t(tg->peer_index >> 3), uint16_t(tg->peer_index & 7), 0,
+                                   ss))
                 return -1;
             if (only_svc_set)
                 return 0;
@@ -474,28 +500,38 @@ bool keep_for_twin(const asp_info &a) {
     return t && !t->svc_sets.empty();
 }
 
-void loader::pass_prune() { vorel_db_prune_empty(keep_for_twin); }
+void loader::pass_prune() {
+    vorel_db_prune_empty(keep_for_twin);
+}
 
 void error_hook(const char *text, int level) {
     if (level < 2)
         return;
     logging_event(LOG_WARNING, "VOREL_LOG_ERR_LEVEL", {"warning-message", "index"},
-                  "VOREL_LOG_ERR_LEVEL: rtslib err = %s, level = %d", vorel_str_or_null(text), level);
+                  "VOREL_LOG_ERR_LEVEL: rtslib err = %s, level = %d", vorel_str_or_null(text),
+                  level);
 }
 
 } // namespace
 
 int vorel_db_bz2_errno(int bz_result) {
     switch (bz_result) {
-    case BZ_OK: case BZ_RUN_OK: case BZ_FLUSH_OK: case BZ_FINISH_OK: case BZ_STREAM_END:
+    case BZ_OK:
+    case BZ_RUN_OK:
+    case BZ_FLUSH_OK:
+    case BZ_FINISH_OK:
+    case BZ_STREAM_END:
         return 0;
     case BZ_SEQUENCE_ERROR:
         return EILSEQ;
-    case BZ_PARAM_ERROR: case BZ_CONFIG_ERROR:
+    case BZ_PARAM_ERROR:
+    case BZ_CONFIG_ERROR:
         return EINVAL;
     case BZ_MEM_ERROR:
         return ENOMEM;
-    case BZ_DATA_ERROR: case BZ_DATA_ERROR_MAGIC: case BZ_UNEXPECTED_EOF:
+    case BZ_DATA_ERROR:
+    case BZ_DATA_ERROR_MAGIC:
+    case BZ_UNEXPECTED_EOF:
         return EBADMSG;
     case BZ_IO_ERROR:
         return EIO;

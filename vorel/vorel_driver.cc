@@ -13,7 +13,8 @@ bool name_matches(const pic_walk &walk, const asp_info &asp) {
 }
 
 asp_info *next_record(const pic_walk &walk, const asp_info *prev) {
-    return walk.records == walk_records::asp ? vorel_db_asp_find_next(prev) : vorel_db_si_find_next(prev);
+    return walk.records == walk_records::asp ? vorel_db_asp_find_next(prev)
+                                             : vorel_db_si_find_next(prev);
 }
 
 bool service_set_chosen(const pic_walk &walk, const svc_set_info &ss) {
@@ -68,7 +69,8 @@ int vorel_walk_pics(const pic_walk &walk, const pic_query_fn &query) {
             }
             if (walk.on_open_failure == open_failure::log_and_stop_walk)
                 logging_event(LOG_ERR, "VOREL_CONNECT_ERROR", {"pointer-addr"},
-                              "VOREL_CONNECT_ERROR: asp_conn is NULL[%p]", static_cast<void *>(nullptr));
+                              "VOREL_CONNECT_ERROR: asp_conn is NULL[%p]",
+                              static_cast<void *>(nullptr));
             return -1;
         }
         // The channel is closed exactly once, whatever the query answered.
@@ -83,11 +85,13 @@ int vorel_walk_pics(const pic_walk &walk, const pic_query_fn &query) {
 }
 
 services_ui_conn *vorel_open_pic_xml_error(const asp_info &asp) {
-    return vorel_services_ui_open(asp.fpc_slot, asp.pic_slot, SERVICES_UI_PIC_PORT, vorel_xml_error);
+    return vorel_services_ui_open(asp.fpc_slot, asp.pic_slot, SERVICES_UI_PIC_PORT,
+                                  vorel_xml_error);
 }
 
 services_ui_conn *vorel_open_pic_fatal(const asp_info &asp) {
-    return vorel_services_ui_open(asp.fpc_slot, asp.pic_slot, SERVICES_UI_PIC_PORT, vorel_fatal_error);
+    return vorel_services_ui_open(asp.fpc_slot, asp.pic_slot, SERVICES_UI_PIC_PORT,
+                                  vorel_fatal_error);
 }
 
 services_ui_conn *vorel_open_inline_fatal(const asp_info &asp) {

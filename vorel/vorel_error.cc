@@ -66,7 +66,9 @@ int vorel_fatal_error(int status, const char *fmt, ...) {
     std::exit(status);
 }
 
-void vorel_disable_xml() { xml_mode = 0; }
+void vorel_disable_xml() {
+    xml_mode = 0;
+}
 
 void vorel_user_message(const char *fmt, ...) {
     char buf[kMessageSize];

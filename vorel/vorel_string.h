@@ -14,6 +14,8 @@ size_t vorel_strlcat(char *dst, const char *src, size_t size);
 const char *vorel_strnstr(const char *haystack, const char *needle, size_t len);
 // The text itself, or "NULL" for a missing text: traces never hand a null
 // pointer to %s.
-inline const char *vorel_str_or_null(const char *s) { return s ? s : "NULL"; }
+inline const char *vorel_str_or_null(const char *s) {
+    return s ? s : "NULL";
+}
 // True when s begins with prefix.
 bool vorel_starts_with(const char *s, const char *prefix);

@@ -57,8 +57,8 @@ std::string dir_of(const std::string &path) {
 }
 
 // Runs argv with extra environment, collecting both output streams.
-Result run(const std::vector<std::string> &argv, const std::vector<std::pair<std::string, std::string>> &env,
-           const std::string &cwd) {
+Result run(const std::vector<std::string> &argv,
+           const std::vector<std::pair<std::string, std::string>> &env, const std::string &cwd) {
     Result r;
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
@@ -153,7 +153,8 @@ bool xml_balanced(const std::string &s, std::string &why) {
         name = name.substr(0, name.find_first_of(" \t\n"));
         if (tag[0] == '/') {
             if (stack.empty() || stack.back() != name) {
-                why = "</" + name + "> does not close " + (stack.empty() ? "anything" : "<" + stack.back() + ">");
+                why = "</" + name + "> does not close " +
+                      (stack.empty() ? "anything" : "<" + stack.back() + ">");
                 return false;
             }
             stack.pop_back();
@@ -183,7 +184,8 @@ struct Runner {
         return want;
     }
 
-    void check(const std::string &what, const std::string &want_raw, const std::string &got, bool &ok) {
+    void check(const std::string &what, const std::string &want_raw, const std::string &got,
+               bool &ok) {
         std::string want = expand(want_raw);
         if (want == got)
             return;
@@ -191,7 +193,8 @@ struct Runner {
         std::printf("  %s differs\n%s", what.c_str(), difference(want, got).c_str());
     }
 
-    void run_case(const std::string &file, const std::string &scenario, const YAML::Node &c, int n) {
+    void run_case(const std::string &file, const std::string &scenario, const YAML::Node &c,
+                  int n) {
         std::string name = c["name"] ? c["name"].as<std::string>() : "case " + std::to_string(n);
         std::string program = c["program"] ? c["program"].as<std::string>() : "vorel";
         char logs[] = "/tmp/vorel-e2e-XXXXXX";
@@ -201,12 +204,14 @@ struct Runner {
             return;
         }
         std::string reqlog = std::string(logs) + "/requests", klog = std::string(logs) + "/kernel";
-        std::vector<std::string> argv{bin + "/vorel-lab", "exec", scenario, "--request-log", reqlog,
-                                      "--kernel-log", klog, "--", bin + "/" + program};
+        std::vector<std::string> argv{
+            bin + "/vorel-lab", "exec", scenario, "--request-log",    reqlog,
+            "--kernel-log",     klog,   "--",     bin + "/" + program};
         program_path = bin + "/" + program;
         for (const auto &a : c["args"])
             argv.push_back(a.as<std::string>());
-        std::vector<std::pair<std::string, std::string>> env{{"VOREL_LOG_FILE", std::string(logs) + "/syslog"}};
+        std::vector<std::pair<std::string, std::string>> env{
+            {"VOREL_LOG_FILE", std::string(logs) + "/syslog"}};
         for (const auto &kv : c["env"])
             env.emplace_back(kv.first.as<std::string>(), kv.second.as<std::string>());
         Result r = run(argv, env, dir_of(file));
@@ -219,20 +224,22 @@ struct Runner {
         if (c["stdout"])
             check("standard output", c["stdout"].as<std::string>(), r.out, ok);
         if (c["stdout_file"])
-            check("standard output", read_file(dir_of(file) + "/" + c["stdout_file"].as<std::string>()), r.out, ok);
+            check("standard output",
+                  read_file(dir_of(file) + "/" + c["stdout_file"].as<std::string>()), r.out, ok);
         if (c["stderr"])
             check("standard error", c["stderr"].as<std::string>(), r.err, ok);
-        if (c["stderr_contains"] && r.err.find(c["stderr_contains"].as<std::string>()) == std::string::npos) {
+        if (c["stderr_contains"] &&
+            r.err.find(c["stderr_contains"].as<std::string>()) == std::string::npos) {
             ok = false;
-            std::printf("  standard error lacks [%s]; it is:\n%s\n", c["stderr_contains"].as<std::string>().c_str(),
-                        r.err.c_str());
+            std::printf("  standard error lacks [%s]; it is:\n%s\n",
+                        c["stderr_contains"].as<std::string>().c_str(), r.err.c_str());
         }
         if (c["syslog_contains"]) {
             std::string log = read_file(std::string(logs) + "/syslog");
             if (log.find(c["syslog_contains"].as<std::string>()) == std::string::npos) {
                 ok = false;
-                std::printf("  system log lacks [%s]; it is:\n%s\n", c["syslog_contains"].as<std::string>().c_str(),
-                            log.c_str());
+                std::printf("  system log lacks [%s]; it is:\n%s\n",
+                            c["syslog_contains"].as<std::string>().c_str(), log.c_str());
             }
         }
         if (c["requests"])

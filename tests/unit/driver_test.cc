@@ -43,7 +43,8 @@ int record_close(vorel_ctx *, calls *c) {
 }
 int record_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_set_info *ss, calls *c) {
     int n = static_cast<int>(c->log.size()) - 1;
-    c->log.push_back(std::string(asp->name) + (ss ? std::string(":") + ss->name : "") + (conn ? "" : " (no channel)"));
+    c->log.push_back(std::string(asp->name) + (ss ? std::string(":") + ss->name : "") +
+                     (conn ? "" : " (no channel)"));
     return n == c->fail_on ? -1 : 0;
 }
 
@@ -78,7 +79,8 @@ TEST_F(Driver, EveryPicOnceThenClose) {
     bool ran = false;
     EXPECT_EQ(vorel_run_action(table, "walk", per_pic_walk(), &ctx, &c, nullptr, &ran), 0);
     EXPECT_TRUE(ran);
-    EXPECT_EQ(c.log, (std::vector<std::string>{"open", "ms-1/0/0", "ms-1/1/0", "ms-2/0/0", "close"}));
+    EXPECT_EQ(c.log,
+              (std::vector<std::string>{"open", "ms-1/0/0", "ms-1/1/0", "ms-2/0/0", "close"}));
 }
 
 TEST_F(Driver, ARowWithoutCloseIsPassedOverAndTheActionIsUnknown) {

@@ -55,7 +55,8 @@ TEST(ErrorRouting, XmlModeMakesAnErrorElementNamingTheProgram) {
     std::string out = stdout_of([] { vorel_xml_error(1, "bad <%s> & more\n", "x"); });
     xml_mode = 0;
     xml_set_mode(false);
-    EXPECT_EQ(out, "<error>\n  <source-daemon>vorel</source-daemon>\n  <message>bad &lt;x&gt; &amp; more</message>\n</error>\n");
+    EXPECT_EQ(out, "<error>\n  <source-daemon>vorel</source-daemon>\n  <message>bad &lt;x&gt; "
+                   "&amp; more</message>\n</error>\n");
 }
 
 TEST(ErrorRoutingDeath, FatalErrorInXmlClosesEveryOpenElement) {

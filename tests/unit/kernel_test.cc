@@ -794,8 +794,9 @@ TEST(KernelWire, DecodersRefuseShortOrPaddedBodies) {
 } // namespace
 
 TEST(KernelWalk, AWalkLongerThanOneExchangeMeetsEveryRecordOnce) {
-    std::string scenario = "interfaces:\n  - {index: 10, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n"
-                           "service_sets:\n";
+    std::string scenario =
+        "interfaces:\n  - {index: 10, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n"
+        "service_sets:\n";
     for (int i = 1; i <= 700; i++)
         scenario += "  - {name: s" + std::to_string(i) + ", id: " + std::to_string(i) +
                     ", pic: ms-1/0/0, compressed: " + (i % 2 ? "true" : "false") + "}\n";

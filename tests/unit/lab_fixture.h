@@ -37,7 +37,9 @@ struct TempDir {
 class LabRun {
   public:
     // scenario_text is the YAML of the scenario itself.
-    explicit LabRun(const std::string &scenario_text) { start(dir.file("scenario.yaml", scenario_text)); }
+    explicit LabRun(const std::string &scenario_text) {
+        start(dir.file("scenario.yaml", scenario_text));
+    }
     struct from_file {
         std::string path;
     };

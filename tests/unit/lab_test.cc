@@ -32,7 +32,8 @@ TEST(LabInclude, IncludedAgentRulesFollowTheMainFilesRules) {
     std::system(("mkdir -p " + d.path + "/more").c_str());
     d.write("more/a.yaml", "agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 5}\n");
     d.write("more/b.yaml", "agents:\n  - pic: ms-2/0/0\n");
-    std::string main = d.write("main.yaml", "name: t\ninclude: [more/*.yaml]\nagents:\n  - pic: ms-1/0/0\n");
+    std::string main =
+        d.write("main.yaml", "name: t\ninclude: [more/*.yaml]\nagents:\n  - pic: ms-1/0/0\n");
     vorel::lab::Lab lab;
     std::vector<std::string> errors;
     EXPECT_TRUE(lab.load(main, errors)) << (errors.empty() ? "" : errors[0]);
@@ -53,8 +54,10 @@ TEST(LabInclude, FaultsNameTheIncludedFileAndLine) {
     };
     EXPECT_EQ(errors.size(), 3u);
     EXPECT_TRUE(has(main + ":1: include 'missing.yaml' names no file"));
-    EXPECT_TRUE(has(d.path + "/part.yaml:3:12: rules is a list of {match, reply, large_object, times, fault}"));
-    EXPECT_TRUE(has(d.path + "/part.yaml:4:10: the chassis section belongs in the scenario's main file"));
+    EXPECT_TRUE(has(
+        d.path + "/part.yaml:3:12: rules is a list of {match, reply, large_object, times, fault}"));
+    EXPECT_TRUE(
+        has(d.path + "/part.yaml:4:10: the chassis section belongs in the scenario's main file"));
 }
 
 TEST(LabInclude, EveryIncludedFileKeepsItsAgentRules) {
@@ -78,7 +81,8 @@ TEST(LabInclude, EveryIncludedFileKeepsItsAgentRules) {
     for (uint16_t type : {5, 7}) {
         uint8_t req[8] = {0, static_cast<uint8_t>(type), 0, 1, 0, 2, 0, 0};
         ASSERT_EQ(services_ui_send(c, req, sizeof req), 0);
-        EXPECT_TRUE(services_ui_receive(c, static_cast<uint16_t>(type + 1), 1)) << "no answer to type " << type;
+        EXPECT_TRUE(services_ui_receive(c, static_cast<uint16_t>(type + 1), 1))
+            << "no answer to type " << type;
     }
     services_ui_close(c);
     lab.stop();
