@@ -66,30 +66,6 @@ std::string control_socket_path() {
     return "fuzz-input";
 }
 
-unsigned agent_net() {
-    return kDefaultNet;
-}
-
-static in_addr make_addr(unsigned net, unsigned fpc, unsigned host) {
-    in_addr a;
-    a.s_addr = htonl(127u << 24 | net << 16 | fpc << 8 | host);
-    return a;
-}
-
-bool pic_agent_address(unsigned fpc, unsigned pic, in_addr &out, unsigned net) {
-    if (fpc > 255 || pic > kMaxPicSlot || net < 1 || net > 254)
-        return false;
-    out = make_addr(net, fpc, pic + 1);
-    return true;
-}
-
-bool linecard_agent_address(unsigned fpc, in_addr &out, unsigned net) {
-    if (fpc > 255 || net < 1 || net > 254)
-        return false;
-    out = make_addr(net, fpc, 254);
-    return true;
-}
-
 ControlClient::~ControlClient() {
     close();
 }
