@@ -16,7 +16,6 @@
 namespace {
 
 vorel::fuzz::Input *g_input = nullptr;
-bool g_open_may_fail = true;
 size_t g_open_channels = 0;
 
 constexpr size_t kMsgHeaderSize = 8;
@@ -34,9 +33,8 @@ struct services_ui_conn {
 
 namespace vorel::fuzz {
 
-void services_ui_feed(Input *in, bool open_may_fail) {
+void services_ui_feed(Input *in) {
     g_input = in;
-    g_open_may_fail = open_may_fail;
 }
 
 size_t services_ui_open_channels() {
@@ -49,7 +47,7 @@ namespace {
 
 services_ui_conn *open_channel(services_ui_error_cb err, const char *where) {
     uint8_t decision = g_input ? g_input->byte() : 1;
-    if ((decision & 1) && (g_open_may_fail || !g_input)) {
+    if (decision & 1) {
         if (err)
             err(1, "services_ui: cannot connect to %s: %s\n", where, std::strerror(ECONNREFUSED));
         errno = ECONNREFUSED;

@@ -18,15 +18,13 @@ namespace vorel::fuzz {
 // ---- Services UI ----
 //
 // While an input is fed, every open takes one byte from it: bit 0 makes the
-// open fail (the error callback is called as the library does; only when
-// failures are allowed), bit 1 makes every send on that channel fail.  A
-// receive takes the next chunk: an empty chunk is the agent's answer end
-// (or, for a large object, its object end), and the end of the input is a
-// closed connection.  A reply is handed out with the asked type written
-// into its first two bytes, as the library hands out only replies of that
-// type; a chunk shorter than two bytes is passed over, as the library
-// passes over messages without a type.  Without an input every open fails.
-void services_ui_feed(Input *in, bool open_may_fail);
+// open fail (the error callback is called as the library does), bit 1 makes every send on that
+// channel fail.  A receive takes the next chunk: an empty chunk is the agent's answer end (or, for
+// a large object, its object end), and the end of the input is a closed connection.  A reply is
+// handed out with the asked type written into its first two bytes, as the library hands out only
+// replies of that type; a chunk shorter than two bytes is passed over, as the library passes over
+// messages without a type.  Without an input every open fails.
+void services_ui_feed(Input *in);
 // Channels opened and not closed yet (every channel must be closed once).
 size_t services_ui_open_channels();
 

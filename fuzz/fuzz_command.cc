@@ -19,7 +19,17 @@ namespace {
 constexpr uint8_t kModeXml = 1;
 constexpr uint8_t kModeDebug = 2;
 constexpr uint8_t kModeMoreWords = 4;
+constexpr uint8_t kModeKernel = 8;
 constexpr size_t kMaxMoreWords = 16;
+
+// What vorel_exit throws in a fuzz run: the command ended on purpose.
+struct CommandExited {
+    int status;
+};
+
+[[noreturn]] void throw_exit(int status) {
+    throw CommandExited{status};
+}
 
 [[noreturn]] void fail(const char *what, const std::string &detail) {
     std::fprintf(stderr, "fuzz: %s: %s\n", what, detail.c_str());
@@ -122,6 +132,10 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     args.insert(args.end(), words.begin(), words.end());
     if (mode & kModeMoreWords)
         append_words(in, args);
+    vorel::ByteReader kernel_answers;
+    if (cmd.kernel && (mode & kModeKernel))
+        in.chunk(kernel_answers);
+    Input kernel(kernel_answers.data(), kernel_answers.size());
     std::vector<char *> argv;
     for (auto &w : args)
         argv.push_back(w.data());
@@ -131,11 +145,19 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
         if (args[i] == "-C")
             vorel_command_name = args[i + 1].c_str();
     vorel_getopt_reset();
-    services_ui_feed(&in, cmd.open_may_fail);
+    services_ui_feed(&in);
+    control_feed(kernel.at_end() ? nullptr : &kernel);
 
-    cmd.handler(static_cast<int>(args.size()), argv.data(), &ctx);
+    vorel_set_exit_hook(throw_exit);
+    try {
+        cmd.handler(static_cast<int>(args.size()), argv.data(), &ctx);
+    } catch (const CommandExited &) {
+        // The command ended on purpose (a refused argument, a fatal error).
+    }
+    vorel_set_exit_hook(nullptr);
 
-    services_ui_feed(nullptr, true);
+    services_ui_feed(nullptr);
+    control_feed(nullptr);
     xml.finish();
     xml_mode = 0;
     debug = 0;

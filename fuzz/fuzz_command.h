@@ -2,10 +2,15 @@
 // to end over a small snapshot, its replies cut from the fuzz input.
 //
 // Input: byte 0 chooses the mode (bit 0 XML, bit 1 debug traces, bit 2
-// more command-line words), byte 1 one of the family's argument vectors;
-// with bit 2 a chunk follows whose NUL-separated words (at most 16) are
-// added after that vector; the rest is what the PIC agents answer
-// (fakes.h: one byte per channel opened, then a chunk per receive).  Standard output goes to
+// more command-line words, bit 3 kernel answers), byte 1 one of the
+// family's argument vectors; with bit 2 a chunk follows whose
+// NUL-separated words (at most 16) are added after that vector; with bit 3
+// (families that set Command::kernel) a chunk with the kernel's answers;
+// the rest is what the PIC agents answer
+// (fakes.h: one byte per channel opened, then a chunk per receive).  A
+// deliberate exit of the handler (a refused argument, a fatal error, an
+// open failure that ends the run) ends the run like a return: vorel_exit
+// throws here, and the handler's channels close as the stack unwinds.  Standard output goes to
 // /dev/null; XML output is kept and must be well formed once the run's open elements are closed,
 // and every channel opened must have been closed: either failing aborts the run, so the fuzzer
 // reports it.
@@ -41,9 +46,11 @@ struct Command {
     std::vector<std::vector<std::string>> arguments;
     // Builds the snapshot the handler walks (default_snapshot when null).
     void (*snapshot)() = nullptr;
-    // False for families whose open failure ends the run (vorel_fatal_error
-    // as the error callback exits, which the fuzzer would take for a crash).
-    bool open_may_fail = true;
+    // Whether the family asks the kernel as it runs (a bundle's member
+    // list): then mode bit 3 takes a chunk of the input as the kernel's
+    // answers (fakes.h, control_feed).  Without it nobody answers the
+    // kernel, as in every family's run the timer choice falls back.
+    bool kernel = false;
 };
 
 // The snapshot every family gets unless it builds its own:

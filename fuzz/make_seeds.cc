@@ -63,9 +63,14 @@ std::vector<std::vector<Bytes>> agent_replies(const std::string &case_file) {
     std::vector<std::vector<Bytes>> out;
     YAML::Node doc = YAML::LoadFile(case_file);
     YAML::Node scenario = doc["scenario"];
+    std::string scenario_file = case_file;
+    if (scenario.IsScalar()) { // a file of its own, named from the case file's folder
+        scenario_file = (fs::path(case_file).parent_path() / scenario.as<std::string>()).string();
+        scenario = YAML::LoadFile(scenario_file);
+    }
     if (!scenario.IsMap())
         return out;
-    vorel::lab::ScenarioReader reader(case_file);
+    vorel::lab::ScenarioReader reader(scenario_file);
     vorel::lab::LayoutSet layouts;
     std::vector<std::string> errors;
     layouts.add_builtin(errors);
@@ -82,9 +87,19 @@ std::vector<std::vector<Bytes>> agent_replies(const std::string &case_file) {
     return out;
 }
 
-// One seed per case file and mode: each PIC the handler visits gets the
-// replies of the next agent of the scenario, then the answer's end.
-void family_seeds(const std::string &family, size_t pics_visited) {
+// Which argument vectors of a family target a case file's replies are
+// seeded for (by the case file's name; a file not listed: vector 0), and
+// the kernel's answers for a vector that reads them (mode bit 3).
+struct FamilySeeding {
+    size_t pics_visited;
+    std::map<std::string, std::vector<uint8_t>> vectors;
+    std::map<uint8_t, Bytes> kernel;
+};
+
+// One seed per case file, argument vector and mode: each PIC the handler
+// visits gets the replies of the next agent of the scenario, then the
+// answer's end.
+void family_seeds(const std::string &family, const FamilySeeding &how) {
     fs::path cases = fs::path(g_root) / "tests" / "e2e" / "cases";
     for (const auto &e : fs::directory_iterator(cases)) {
         std::string name = e.path().stem().string();
@@ -93,17 +108,26 @@ void family_seeds(const std::string &family, size_t pics_visited) {
         auto agents = agent_replies(e.path().string());
         if (agents.empty())
             continue;
-        for (uint8_t mode : {0, 1}) {
-            ByteAppender a;
-            a.u8(mode);
-            a.u8(0); // the first argument vector
-            for (size_t pic = 0; pic < pics_visited; pic++) {
-                a.u8(0); // the channel opens
-                for (const auto &reply : agents[pic % agents.size()])
-                    chunk(a, reply);
-                chunk(a, {}); // answer end
+        auto listed = how.vectors.find(name);
+        std::vector<uint8_t> vectors =
+            listed == how.vectors.end() ? std::vector<uint8_t>{0} : listed->second;
+        for (uint8_t vector : vectors) {
+            auto kernel = how.kernel.find(vector);
+            for (uint8_t mode : {0, 1}) {
+                ByteAppender a;
+                a.u8(kernel == how.kernel.end() ? mode : mode | 8);
+                a.u8(vector);
+                if (kernel != how.kernel.end())
+                    chunk(a, kernel->second);
+                for (size_t pic = 0; pic < how.pics_visited; pic++) {
+                    a.u8(0); // the channel opens
+                    for (const auto &reply : agents[pic % agents.size()])
+                        chunk(a, reply);
+                    chunk(a, {}); // answer end
+                }
+                std::string seed = name + (vector ? "-v" + std::to_string(vector) : "");
+                write_seed(family, seed + (mode ? "-xml" : "-text"), a.take());
             }
-            write_seed(family, name + (mode ? "-xml" : "-text"), a.take());
         }
     }
 }
@@ -122,13 +146,13 @@ rtslib_ifd_record ifd(uint16_t index, const std::string &name, uint16_t devtype,
     return r;
 }
 
-rtslib_ifd_record bundle() {
+rtslib_ifd_record bundle(const std::string &member = "mams-4/0/0") {
     rtslib_ifd_record r = ifd(20, "ams0", 153, 0, 0);
     rtslib_lb_options lb;
     lb.mode = RTSLIB_LB_MODE_MEMBERS;
     rtslib_lb_member m;
     m.type = RTSLIB_LB_MEMBER_SERVICE;
-    m.name = "mams-4/0/0";
+    m.name = member;
     lb.members.push_back(m);
     r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
     return r;
@@ -281,6 +305,16 @@ void snapshot_seed(const std::string &name, const SeedKind &kind) {
     write_seed("snapshot", name, k.a.take());
 }
 
+// The kernel's answers when the msp family is asked for bundle ams0: the
+// bundle with member mams-3/0/0 (the family target's snapshot holds it and
+// its twin ms-3/0/0), once to know it for a bundle, once for its members.
+Bytes ams0_members() {
+    Kernel k;
+    k.record(bundle("mams-3/0/0"));
+    k.record(bundle("mams-3/0/0"));
+    return k.a.take();
+}
+
 // ---- Channel ----
 
 Bytes frame(uint8_t kind, const Bytes &payload) {
@@ -380,7 +414,19 @@ int main(int argc, char **argv) {
     }
     g_root = argv[1];
     // Families: name and how many PICs the family target's snapshot visits.
-    family_seeds("tcplog", 3);
+    family_seeds("tcplog", {3, {}, {}});
+    family_seeds("fwnat", {6,
+                           {{"fwnat_flows", {0, 1, 7, 8}},
+                            {"fwnat_counts", {2, 3}},
+                            {"fwnat_conv", {4}},
+                            {"fwnat_natpool", {5, 6, 9}}},
+                           {}});
+    family_seeds("msp", {4,
+                         {{"msp_sessions", {0, 1, 9}},
+                          {"msp_flows", {4, 5, 7}},
+                          {"msp_cmdline", {2, 6}},
+                          {"msp_walk", {3, 8}}},
+                         {{8, ams0_members()}}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

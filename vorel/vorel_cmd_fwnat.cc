@@ -45,7 +45,7 @@ bool keyword_is(const char *arg, const char *keyword) {
 
 [[noreturn]] void refuse(const char *line) {
     vorel_user_message("%s", line);
-    std::exit(1);
+    vorel_exit(1);
 }
 
 // ---------------------------------------------------------------------------
@@ -86,7 +86,7 @@ int parse_filter_prefix(const char *value, fwnat_addr *addr, fwnat_addr *mask) {
 
 [[noreturn]] void unknown_protocol(const char *value) {
     vorel_user_message("vorel: unknown protocol: %s \n", vorel_str_or_null(value));
-    std::exit(1);
+    vorel_exit(1);
 }
 
 // A number keeps its low byte (300 gives 44); a name is looked up.
@@ -380,7 +380,7 @@ void parse_port_text(const char *text, fwnat_params *p) {
         vorel_xml_error(1, "%s", kBadPort);
     else
         std::printf("vorel: %s", kBadPort);
-    std::exit(1);
+    vorel_exit(1);
 }
 
 void parse_view(const char *word, fwnat_params *p) {

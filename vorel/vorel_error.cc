@@ -12,6 +12,8 @@ const char *prog_name = "vorel";
 
 namespace {
 
+vorel_exit_fn exit_hook = nullptr;
+
 constexpr size_t kMessageSize = 1024;
 
 void format_message(char (&buf)[kMessageSize], const char *fmt, va_list ap) {
@@ -63,7 +65,17 @@ int vorel_fatal_error(int status, const char *fmt, ...) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s: %s%s", vorel_prog_basename(), buf, end);
     }
+    vorel_exit(status);
+}
+
+void vorel_exit(int status) {
+    if (exit_hook)
+        exit_hook(status);
     std::exit(status);
+}
+
+void vorel_set_exit_hook(vorel_exit_fn hook) {
+    exit_hook = hook;
 }
 
 void vorel_disable_xml() {

@@ -21,6 +21,16 @@ int vorel_xml_error(int level, const char *fmt, ...) __attribute__((format(print
 [[noreturn]] int vorel_fatal_error(int status, const char *fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
+// Every deliberate exit of a command goes through here, so that a caller
+// that runs commands in-process (the fuzz targets) can take it as the
+// command's end rather than the process's.
+[[noreturn]] void vorel_exit(int status);
+
+// Replaces what vorel_exit does (std::exit when none is set).  The hook must
+// not return: it exits or throws; if it does return, std::exit follows.
+using vorel_exit_fn = void (*)(int status);
+void vorel_set_exit_hook(vorel_exit_fn hook);
+
 // Later errors go to standard output as text.
 void vorel_disable_xml();
 
