@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <link.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -188,17 +189,59 @@ void compile(const char *fmt, CompiledFormat &c) {
     c.native = true;
 }
 
+// The read-only segments of the program and its libraries, where string
+// literals live: a text there never changes.
+struct ReadOnlySpans {
+    std::vector<std::pair<uintptr_t, uintptr_t>> spans;
+    bool holds(const char *p) const {
+        auto a = reinterpret_cast<uintptr_t>(p);
+        for (const auto &[begin, end] : spans)
+            if (a >= begin && a < end)
+                return true;
+        return false;
+    }
+};
+
+int note_read_only(dl_phdr_info *info, size_t, void *data) {
+    auto *out = static_cast<ReadOnlySpans *>(data);
+    for (ElfW(Half) i = 0; i < info->dlpi_phnum; i++) {
+        const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+        if (ph.p_type == PT_LOAD && (ph.p_flags & PF_R) && !(ph.p_flags & (PF_W | PF_X))) {
+            uintptr_t begin = info->dlpi_addr + ph.p_vaddr;
+            out->spans.emplace_back(begin, begin + ph.p_memsz);
+        }
+    }
+    return 0;
+}
+
+const ReadOnlySpans &read_only_spans() {
+    static const ReadOnlySpans *spans = [] {
+        auto *found = new ReadOnlySpans;
+        dl_iterate_phdr(note_read_only, found);
+        return found;
+    }();
+    return *spans;
+}
+
 // Renderers print the same few formats over and over: each is taken apart
-// once and kept in a small cache by its address (and checked against its
-// text, in case the address now holds another format).
+// once and kept in a small cache by its address.  A format in writable
+// memory is checked against the text kept, in case the address now holds
+// another format; a literal (read-only memory) cannot have changed.
 constexpr size_t kCachedFormats = 64;
 
+struct CacheEntry {
+    CompiledFormat format;
+    bool fixed = false; // the address is in read-only memory
+};
+
 const CompiledFormat &compiled(const char *fmt) {
-    static CompiledFormat *cache = new CompiledFormat[kCachedFormats];
-    CompiledFormat &c = cache[(reinterpret_cast<uintptr_t>(fmt) >> 3) % kCachedFormats];
-    if (c.address != fmt || std::strcmp(c.text.c_str(), fmt) != 0)
-        compile(fmt, c);
-    return c;
+    static CacheEntry *cache = new CacheEntry[kCachedFormats];
+    CacheEntry &e = cache[(reinterpret_cast<uintptr_t>(fmt) >> 3) % kCachedFormats];
+    if (e.format.address == fmt && (e.fixed || std::strcmp(e.format.text.c_str(), fmt) == 0))
+        return e.format;
+    compile(fmt, e.format);
+    e.fixed = read_only_spans().holds(fmt);
+    return e.format;
 }
 
 long long signed_arg(Length len, va_list &ap) {
@@ -290,7 +333,17 @@ void append_number(TextBuffer &out, unsigned long long v, bool negative, unsigne
         out.fill(' ', pad);
 }
 
-void append_conversion(TextBuffer &out, Conversion s, va_list &ap) {
+void append_value(TextBuffer &out, const Conversion &s, va_list &ap);
+
+// A conversion as compiled, its '*' width and precision taken from the
+// arguments first.  The compiled step is used in place unless it has a '*'
+// (a copy per conversion is measurable in a million-line table).
+void append_conversion(TextBuffer &out, const Conversion &spec, va_list &ap) {
+    if (!spec.width_arg && !spec.precision_arg) {
+        append_value(out, spec, ap);
+        return;
+    }
+    Conversion s = spec;
     if (s.width_arg) {
         int w = va_arg(ap, int);
         if (w < 0) {
@@ -303,6 +356,10 @@ void append_conversion(TextBuffer &out, Conversion s, va_list &ap) {
         int prec = va_arg(ap, int);
         s.precision = prec < 0 ? -1 : prec;
     }
+    append_value(out, s, ap);
+}
+
+void append_value(TextBuffer &out, const Conversion &s, va_list &ap) {
     switch (s.conversion) {
     case 's': {
         const char *text = va_arg(ap, const char *);
@@ -378,6 +435,33 @@ void format_appendv(TextBuffer &out, const char *fmt, va_list ap) {
             append_conversion(out, step.conversion, args);
     }
     va_end(args);
+}
+
+void append_right(TextBuffer &out, const char *text, size_t len, size_t width) {
+    Conversion s = kBlankConversion;
+    s.width = static_cast<int>(width);
+    append_padded(out, text, len, s);
+}
+
+void append_left(TextBuffer &out, const char *text, size_t len, size_t width) {
+    Conversion s = kBlankConversion;
+    s.width = static_cast<int>(width);
+    s.left = true;
+    append_padded(out, text, len, s);
+}
+
+void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width) {
+    Conversion s = kBlankConversion;
+    s.width = static_cast<int>(width);
+    append_number(out, v, false, 10, false, s);
+}
+
+int write_stdout(const TextBuffer &text) {
+    if (text.empty())
+        return 0;
+    if (fwrite_unlocked(text.data(), 1, text.size(), stdout) != text.size())
+        return -1;
+    return static_cast<int>(text.size());
 }
 
 void format_unsigned(TextBuffer &out, unsigned long long v) {

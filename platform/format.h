@@ -114,6 +114,15 @@ void format_appendv(TextBuffer &out, const char *fmt, va_list ap);
 void format_append(TextBuffer &out, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 // Appends v in decimal, as "%llu" would.
 void format_unsigned(TextBuffer &out, unsigned long long v);
+// Fixed-width columns, for lines printed millions of times, where even a
+// compiled format's steps show: each appends exactly what the printf
+// conversion named appends (a text longer than the width is not cut).
+void append_right(TextBuffer &out, const char *text, size_t len, size_t width);  // "%*s"
+void append_left(TextBuffer &out, const char *text, size_t len, size_t width);   // "%-*s"
+void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width); // "%*llu"
+// Writes the text to standard output (without the stream's lock, as
+// vorel_printf does); -1 when the stream refuses it.
+int write_stdout(const TextBuffer &text);
 // The formatted text as a string (tests and cold paths).
 std::string format_string(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 

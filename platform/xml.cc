@@ -20,7 +20,8 @@ struct XmlState {
     FILE *out = nullptr;        // null: standard output
     std::string names;          // the open elements' names, each ended by '\0'
     std::vector<size_t> starts; // where each open name begins in `names`
-    vorel::TextBuffer line;     // the line being built
+    vorel::TextBuffer line;     // the line being built (lines, while a batch is open)
+    unsigned batches = 0;       // batches open
     vorel::TextBuffer text;     // formatted leaf text
 };
 
@@ -33,12 +34,27 @@ FILE *output(const XmlState &s) {
     return s.out ? s.out : stdout;
 }
 
-// Every line is handed to the stream as it is made, so that XML and text
-// written with printf come out in order.  The program has one thread
-// writing its output: the stream's lock is not taken.
-void flush_line(XmlState &s) {
+// Hands what the line buffer holds to the stream.  The program has one
+// thread writing its output: the stream's lock is not taken.
+void write_out(XmlState &s) {
+    if (s.line.empty())
+        return;
     fwrite_unlocked(s.line.data(), 1, s.line.size(), output(s));
     s.line.clear();
+}
+
+// Every line is handed to the stream as it is made, so that XML and text
+// written with printf come out in order; inside a batch, where nothing
+// else writes, lines wait for the batch's end.
+void flush_line(XmlState &s) {
+    if (!s.batches)
+        write_out(s);
+}
+
+// Writes what a batch holds, then flushes the stream.
+void flush_all(XmlState &s) {
+    write_out(s);
+    std::fflush(output(s));
 }
 
 void indent(XmlState &s) {
@@ -191,21 +207,26 @@ void close_at_exit() {
         xml_subtree_unwind();
 }
 
-void open_element(const char *tag, const xml_attrs &attrs) {
-    XmlState &s = state();
-    if (!s.on || !tag)
-        return;
+void open_element(XmlState &s, const char *tag, size_t tag_len, const xml_attrs *attrs) {
     if (!s.hook_registered) {
         s.hook_registered = true;
         std::atexit(close_at_exit);
     }
-    append_tag_start(s, tag, std::strlen(tag));
-    append_attrs(s.line, attrs);
-    s.line.append(">\n");
+    append_tag_start(s, tag, tag_len);
+    if (attrs)
+        append_attrs(s.line, *attrs);
+    s.line.append(">\n", 2);
     flush_line(s);
     s.starts.push_back(s.names.size());
-    s.names += tag;
+    s.names.append(tag, tag_len);
     s.names += '\0';
+}
+
+void open_element(const char *tag, const xml_attrs &attrs) {
+    XmlState &s = state();
+    if (!s.on || !tag)
+        return;
+    open_element(s, tag, std::strlen(tag), &attrs);
 }
 
 void close_innermost(XmlState &s) {
@@ -256,6 +277,65 @@ void write_leaf(XmlState &s, const char *tag, const xml_attrs *attrs, const char
     flush_line(s);
 }
 
+// Whether any of the 8 bytes of w makes the text need escaping: a byte
+// below 0x20 or above 0x7f, '&', '<' or '>' (the content test of
+// plain_byte, eight bytes at a time).
+constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+
+constexpr uint64_t has_byte_below(uint64_t w, uint8_t n) {
+    return (w - kOnes * n) & ~w & kHighs;
+}
+
+constexpr uint64_t has_byte(uint64_t w, uint8_t c) {
+    return has_byte_below(w ^ (kOnes * c), 1);
+}
+
+constexpr bool word_needs_escaping(uint64_t w) {
+    return ((w & kHighs) | has_byte_below(w, 0x20) | has_byte(w, '&') | has_byte(w, '<') |
+            has_byte(w, '>')) != 0;
+}
+
+// Whether the n bytes at p need escaping, looked at eight at a time.  The
+// caller has room for 8 more bytes after them, where plain bytes are
+// stored first, so the last word never reads past what was reserved.
+bool needs_escaping(char *p, size_t n) {
+    std::memset(p + n, 'a', 8);
+    for (size_t i = 0; i < n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (word_needs_escaping(w))
+            return true;
+    }
+    return false;
+}
+
+// A leaf of a fixed tag: the whole line is reserved at once and the tags
+// copied whole; the text is copied and then checked in place (nearly every
+// leaf, numbers, addresses and names, needs no escaping), and only a text
+// that does goes through the escaper.
+void write_tag_leaf(XmlState &s, const xml_tag &tag, const char *text, size_t len, bool plain) {
+    std::string_view open = tag.open_text(), close = tag.close_text();
+    size_t blanks = s.starts.size() * 2;
+    size_t head = blanks + open.size();
+    size_t at = s.line.size();
+    char *d = s.line.extend(head + len + close.size()); // and the buffer's slack after it
+    if (blanks <= 16)
+        std::memset(d, ' ', 16); // the tag overwrites what is past the blanks
+    else
+        std::memset(d, ' ', blanks);
+    vorel::TextBuffer::put(d + blanks, open.data(), open.size());
+    char *t = d + head;
+    vorel::TextBuffer::put(t, text, len);
+    if (!plain && needs_escaping(t, len)) {
+        s.line.truncate(at + head);
+        append_escaped(s.line, text, len, false);
+        s.line.append(close.data(), close.size());
+    } else {
+        vorel::TextBuffer::put(t + len, close.data(), close.size());
+    }
+    flush_line(s);
+}
+
 const char *base_name(const char *path) {
     const char *slash = std::strrchr(path, '/');
     return slash && slash[1] ? slash + 1 : path;
@@ -272,7 +352,9 @@ bool xml_mode_on() {
 }
 
 void xml_set_output(FILE *out) {
-    state().out = out;
+    XmlState &s = state();
+    write_out(s);
+    s.out = out;
 }
 
 void xml_subtree_open(const char *tag, const xml_attrs &attrs) {
@@ -288,7 +370,7 @@ void xml_subtree_close() {
 void xml_subtree_once() {
     XmlState &s = state();
     if (s.on)
-        std::fflush(output(s));
+        flush_all(s);
 }
 
 void xml_send_open(const char *tag, const xml_attrs &attrs) {
@@ -388,7 +470,7 @@ void xml_error(const char *program, const char *message) {
         text.pop_back();
     xml_jxo_data("message", text.c_str());
     close_innermost(s);
-    std::fflush(output(s));
+    flush_all(s);
 }
 
 void xml_subtree_unwind() {
@@ -397,9 +479,61 @@ void xml_subtree_unwind() {
         return;
     while (!s.starts.empty())
         close_innermost(s);
-    std::fflush(output(s));
+    flush_all(s);
 }
 
 size_t xml_depth() {
     return state().starts.size();
+}
+
+xml_tag::xml_tag(const char *name) : name_(name ? name : "") {
+    open_ = "<" + name_ + ">";
+    close_ = "</" + name_ + ">\n";
+}
+
+void xml_leaf(const xml_tag &tag, std::string_view text) {
+    XmlState &s = state();
+    if (s.on)
+        write_tag_leaf(s, tag, text.data(), text.size(), false);
+}
+
+void xml_leaf(const xml_tag &tag, unsigned value) {
+    XmlState &s = state();
+    if (!s.on)
+        return;
+    char digits[10];
+    char *p = digits + sizeof digits;
+    do {
+        *--p = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    write_tag_leaf(s, tag, p, static_cast<size_t>(digits + sizeof digits - p), true);
+}
+
+void xml_open(const xml_tag &tag) {
+    XmlState &s = state();
+    if (s.on)
+        open_element(s, tag.name(), tag.name_view().size(), nullptr);
+}
+
+void xml_close(const xml_tag &tag) {
+    XmlState &s = state();
+    if (!s.on || s.starts.empty())
+        return;
+    std::string_view innermost(s.names.data() + s.starts.back(),
+                               s.names.size() - s.starts.back() - 1);
+    if (innermost == tag.name_view())
+        close_innermost(s);
+    else
+        xml_send_close(tag.name());
+}
+
+xml_batch::xml_batch() {
+    state().batches++;
+}
+
+xml_batch::~xml_batch() {
+    XmlState &s = state();
+    if (s.batches && --s.batches == 0)
+        write_out(s);
 }

@@ -24,6 +24,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One attribute of an element being opened.
@@ -64,6 +65,41 @@ void xml_send_empty(const char *tag, const xml_attrs &attrs = {});
 // A leaf with attributes: <tag name="value">formatted text</tag>.
 void xml_attr_emit(const char *tag, const xml_attrs &attrs, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));
+
+// An element name fixed when the program is written, with its tags made
+// once: for the leaves of a table that may hold millions of entries.
+// Declare it once (a static constant), write with the calls below; the
+// output is the same as with the name given to xml_send_*.
+class xml_tag {
+  public:
+    explicit xml_tag(const char *name);
+    const char *name() const { return name_.c_str(); }
+    std::string_view name_view() const { return name_; }
+    std::string_view open_text() const { return open_; }   // "<name>"
+    std::string_view close_text() const { return close_; } // "</name>\n"
+
+  private:
+    std::string name_, open_, close_;
+};
+// <tag>text</tag>, the text escaped.
+void xml_leaf(const xml_tag &tag, std::string_view text);
+// <tag>value</tag>, as "%u" prints it.
+void xml_leaf(const xml_tag &tag, unsigned value);
+// The same as xml_send_open(tag.name()) and xml_send_close(tag.name()).
+void xml_open(const xml_tag &tag);
+void xml_close(const xml_tag &tag);
+
+// While a batch is open, the lines written reach the stream together when
+// it ends, in one write (a flow entry is a dozen lines).  Only calls of this
+// file may write standard output while it is open; an error element or a
+// flush writes what the batch holds first.  Batches nest.
+class xml_batch {
+  public:
+    xml_batch();
+    ~xml_batch();
+    xml_batch(const xml_batch &) = delete;
+    xml_batch &operator=(const xml_batch &) = delete;
+};
 
 // Attribute makers.
 xml_attr xml_attr_style(const char *word);

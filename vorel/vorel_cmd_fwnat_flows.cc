@@ -60,21 +60,45 @@ void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
     }
 }
 
-void xml_port(const char *tag, const char *text) {
+// The entry's elements, their tags made once (a table may hold millions).
+const xml_tag kEntry("sfw-flow-entry");
+const xml_tag kProtocol("sfw-flow-protocol");
+const xml_tag kSourceIp("sfw-flow-source-ip");
+const xml_tag kSourcePort("sfw-flow-source-port");
+const xml_tag kDestinationIp("sfw-flow-destination-ip");
+const xml_tag kDestinationPort("sfw-flow-destination-port");
+const xml_tag kState("sfw-flow-state");
+const xml_tag kDirection("sfw-flow-direction");
+const xml_tag kFrames("sfw-flow-frame-counter");
+const xml_tag kNat("sfw-flow-nat");
+const xml_tag kNatType("sfw-flow-nat-type");
+const xml_tag kNatIp("sfw-flow-nat-ip");
+const xml_tag kNatPort("sfw-flow-nat-port");
+const xml_tag kTranslatedIp("sfw-flow-translated-ip");
+const xml_tag kTranslatedPort("sfw-flow-translated-port");
+const xml_tag kByteCount("sfw-flow-table-byte-count");
+const xml_tag kTcpWindow("sfw-flow-table-tcp-window-size");
+const xml_tag kTcpAck("sfw-flow-table-tcp-acknowledge");
+const xml_tag kTcpTickle("sfw-flow-table-tcp-tickle");
+const xml_tag kRole("sfw-flow-table-role");
+const xml_tag kTimeout("sfw-flow-table-timeout");
+const xml_tag kProtocolDetail("sfw-flow-table-protocol-detail");
+
+void xml_port(const xml_tag &tag, const char *text) {
     if (text[0])
-        xml_send_all(tag, "%s", text);
+        xml_leaf(tag, text);
 }
 
 // One translation of the flow as an "sfw-flow-nat" element.
 void xml_translation(const char *type, const char *ip, const char *port, const char *to_ip,
                      const char *to_port) {
-    xml_send_open("sfw-flow-nat");
-    xml_send_all("sfw-flow-nat-type", "%s", type);
-    xml_send_all("sfw-flow-nat-ip", "%s", ip);
-    xml_port("sfw-flow-nat-port", port);
-    xml_send_all("sfw-flow-translated-ip", "%s", to_ip);
-    xml_port("sfw-flow-translated-port", to_port);
-    xml_send_close("sfw-flow-nat");
+    xml_open(kNat);
+    xml_leaf(kNatType, type);
+    xml_leaf(kNatIp, ip);
+    xml_port(kNatPort, port);
+    xml_leaf(kTranslatedIp, to_ip);
+    xml_port(kTranslatedPort, to_port);
+    xml_close(kNat);
 }
 
 struct flow_texts {
@@ -82,31 +106,57 @@ struct flow_texts {
     char sport[kPortText], dport[kPortText];
 };
 
+// The text of one entry, written in one piece once it is whole.
+vorel::TextBuffer &entry_text() {
+    static vorel::TextBuffer *text = new vorel::TextBuffer;
+    return *text;
+}
+
+void append_column(vorel::TextBuffer &out, const char *text, size_t width) {
+    vorel::append_right(out, text, std::strlen(text), width);
+}
+
+// The flow's line, as "%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n" prints it,
+// column by column: the table's busiest line.
+void append_flow_line(vorel::TextBuffer &out, const fwnat_flow_record &f, const flow_texts &t) {
+    const char *proto = proto2str(f.proto);
+    vorel::append_left(out, proto, std::strlen(proto), 5);
+    append_column(out, t.src, 16);
+    out.append(':');
+    append_column(out, t.sport, 6);
+    out.append(" ->", 3);
+    append_column(out, t.dst, 15);
+    append_column(out, t.dport, 6);
+    append_column(out, flowtype2str(f.state), 7);
+    append_column(out, dir2str(f.direction), 6);
+    vorel::append_unsigned_right(out, f.frames, 11);
+    out.append('\n');
+}
+
 // The entry's first lines; true when the XML protocol already named the
 // softwire (DS-Lite, 6rd), so that no Softwire element follows.
 bool print_flow_line(const fwnat_flow_record &f, const flow_texts &t, int xml) {
     if (!xml) {
-        vorel_printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(f.proto), t.src, t.sport,
-                     t.dst, t.dport, flowtype2str(f.state), dir2str(f.direction), f.frames);
+        append_flow_line(entry_text(), f, t);
         return false;
     }
     bool softwire_shown = false;
     if ((f.sw_type == kSoftwire6rd && f.proto == kIpv6) ||
         (f.sw_type == kSoftwireDsLite && f.proto == kIpip)) {
-        xml_send_all("sfw-flow-protocol", "%s", f.sw_type == kSoftwire6rd ? "6RD" : "DS-LITE");
-        xml_send_all("sfw-flow-source-ip", "%s", t.src);
-        xml_send_all("sfw-flow-destination-ip", "%s", t.dst);
+        xml_leaf(kProtocol, f.sw_type == kSoftwire6rd ? "6RD" : "DS-LITE");
+        xml_leaf(kSourceIp, t.src);
+        xml_leaf(kDestinationIp, t.dst);
         softwire_shown = true;
     } else {
-        xml_send_all("sfw-flow-protocol", "%s", proto2str(f.proto));
-        xml_send_all("sfw-flow-source-ip", "%s", t.src);
-        xml_port("sfw-flow-source-port", t.sport);
-        xml_send_all("sfw-flow-destination-ip", "%s", t.dst);
-        xml_port("sfw-flow-destination-port", t.dport);
+        xml_leaf(kProtocol, proto2str(f.proto));
+        xml_leaf(kSourceIp, t.src);
+        xml_port(kSourcePort, t.sport);
+        xml_leaf(kDestinationIp, t.dst);
+        xml_port(kDestinationPort, t.dport);
     }
-    xml_send_all("sfw-flow-state", "%s", flowtype2str(f.state));
-    xml_send_all("sfw-flow-direction", "%s", dir2str(f.direction));
-    xml_send_all("sfw-flow-frame-counter", "%u", f.frames);
+    xml_leaf(kState, flowtype2str(f.state));
+    xml_leaf(kDirection, dir2str(f.direction));
+    xml_leaf(kFrames, f.frames);
     return softwire_shown;
 }
 
@@ -117,7 +167,8 @@ void print_source_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) 
     if (xml)
         xml_translation("NAT source", t.src, t.sport, to_ip, to_port);
     else
-        vorel_printf("     NAT source %16s:%6s ->%16s:%6s\n", t.src, t.sport, to_ip, to_port);
+        vorel::format_append(entry_text(), "     NAT source %16s:%6s ->%16s:%6s\n", t.src, t.sport,
+                             to_ip, to_port);
 }
 
 void print_destination_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) {
@@ -130,7 +181,8 @@ void print_destination_nat(const fwnat_flow_record &f, const flow_texts &t, int 
     if (xml)
         xml_translation("NAT dest", t.dst, t.dport, to_ip, to_port);
     else
-        vorel_printf("     NAT dest %16s%6s ->%16s%6s\n", t.dst, t.dport, to_ip, to_port);
+        vorel::format_append(entry_text(), "     NAT dest %16s%6s ->%16s%6s\n", t.dst, t.dport,
+                             to_ip, to_port);
 }
 
 void print_softwire(const fwnat_flow_record &f, int xml) {
@@ -139,13 +191,13 @@ void print_softwire(const fwnat_flow_record &f, int xml) {
     address_text(f.sw_src, v6, from);
     address_text(f.sw_dst, v6, to);
     if (xml) {
-        xml_send_open("sfw-flow-nat");
-        xml_send_all("sfw-flow-nat-type", "%s", "Softwire");
-        xml_send_all("sfw-flow-nat-ip", "%s", from);
-        xml_send_all("sfw-flow-translated-ip", "%s", to);
-        xml_send_close("sfw-flow-nat");
+        xml_open(kNat);
+        xml_leaf(kNatType, "Softwire");
+        xml_leaf(kNatIp, from);
+        xml_leaf(kTranslatedIp, to);
+        xml_close(kNat);
     } else {
-        vorel_printf("     Softwire %s -> %s\n", from, to);
+        vorel::format_append(entry_text(), "     Softwire %s -> %s\n", from, to);
     }
 }
 
@@ -154,30 +206,32 @@ void print_detail(const fwnat_flow_record &f, int xml) {
     const bool tcp = f.tcp_established == 1;
     const bool tickles = tcp && f.tcp_tickle == 1;
     if (xml) {
-        xml_send_all("sfw-flow-table-byte-count", "%u", f.bytes);
+        xml_leaf(kByteCount, f.bytes);
         if (tcp) {
-            xml_send_all("sfw-flow-table-tcp-window-size", "%u", unsigned{f.tcp_window});
-            xml_send_all("sfw-flow-table-tcp-acknowledge", "%u", f.tcp_ack);
+            xml_leaf(kTcpWindow, unsigned{f.tcp_window});
+            xml_leaf(kTcpAck, f.tcp_ack);
         }
         if (tickles)
-            xml_send_all("sfw-flow-table-tcp-tickle", "%u", unsigned{f.tickles_sent});
-        xml_send_all("sfw-flow-table-role", "%s", role2str(f.role));
-        xml_send_all("sfw-flow-table-timeout", "%u", f.timeout);
+            xml_leaf(kTcpTickle, unsigned{f.tickles_sent});
+        xml_leaf(kRole, role2str(f.role));
+        xml_leaf(kTimeout, f.timeout);
         if (protocol_detail[0])
-            xml_send_all("sfw-flow-table-protocol-detail", "%s", protocol_detail);
+            xml_leaf(kProtocolDetail, protocol_detail);
         return;
     }
-    vorel_printf("Byte count: %12u\n", f.bytes);
+    vorel::format_append(entry_text(), "Byte count: %12u\n", f.bytes);
     if (tcp)
-        vorel_printf("TCP established, TCP window size: %u, TCP acknowledge: %u\n",
-                     unsigned{f.tcp_window}, f.tcp_ack);
+        vorel::format_append(entry_text(),
+                             "TCP established, TCP window size: %u, TCP acknowledge: %u\n",
+                             unsigned{f.tcp_window}, f.tcp_ack);
     if (tickles)
-        vorel_printf("TCP tickle enabled, TCP tickles sent: %u, \n", unsigned{f.tickles_sent});
-    vorel_printf("Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
+        vorel::format_append(entry_text(), "TCP tickle enabled, TCP tickles sent: %u, \n",
+                             unsigned{f.tickles_sent});
+    vorel::format_append(entry_text(), "Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
     if (protocol_detail[0])
-        vorel_printf(", Protocol detail: %s \n", protocol_detail);
+        vorel::format_append(entry_text(), ", Protocol detail: %s \n", protocol_detail);
     else
-        vorel_printf("\n");
+        vorel::format_append(entry_text(), "\n");
 }
 
 } // namespace
@@ -234,6 +288,10 @@ fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
     return f;
 }
 
+namespace {
+void print_flow_entry(const fwnat_flow_record &f, const flow_texts &t, bool detail, int xml);
+} // namespace
+
 void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
     flow_texts t;
     port_text(f.src_port, f.proto, t.sport);
@@ -242,8 +300,22 @@ void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
     address_text(f.src, f.src.is_v6, t.src);
     address_text(f.dst, f.src.is_v6, t.dst);
 
-    if (xml)
-        xml_send_open("sfw-flow-entry");
+    if (!xml) {
+        entry_text().clear();
+        print_flow_entry(f, t, detail, false);
+        vorel::write_stdout(entry_text());
+        return;
+    }
+    // The entry's dozen lines go out in one write.
+    xml_batch batch;
+    xml_open(kEntry);
+    print_flow_entry(f, t, detail, true);
+    xml_close(kEntry);
+}
+
+namespace {
+
+void print_flow_entry(const fwnat_flow_record &f, const flow_texts &t, bool detail, int xml) {
     bool softwire_shown = print_flow_line(f, t, xml);
     if (f.snat_valid == 1)
         print_source_nat(f, t, xml);
@@ -253,9 +325,9 @@ void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
         print_softwire(f, xml);
     if (detail)
         print_detail(f, xml);
-    if (xml)
-        xml_send_close("sfw-flow-entry");
 }
+
+} // namespace
 
 void fwnat_flow_table_open(int xml) {
     if (xml)

@@ -96,3 +96,31 @@ TEST(ErrorRoutingDeath, FatalErrorInTextGoesToStandardErrorWithTheBaseName) {
     EXPECT_EXIT(vorel_fatal_error(1, "cannot reach %s", "ms-1/0/0"), testing::ExitedWithCode(1),
                 "^vorel: cannot reach ms-1/0/0\n$");
 }
+
+// A caller that runs commands in-process (the fuzz targets) takes the
+// command's exit through the hook; the message is written first.
+TEST(ErrorRouting, TheExitHookSeesTheStatusAfterTheMessage) {
+    struct Exited {
+        int status;
+    };
+    prog_name = "vorel";
+    xml_mode = 0;
+    vorel_set_exit_hook([](int status) { throw Exited{status}; });
+    testing::internal::CaptureStderr();
+    int seen = -1;
+    try {
+        vorel_fatal_error(2, "command %s is not available in this build", "x");
+    } catch (const Exited &e) {
+        seen = e.status;
+    }
+    std::string err = testing::internal::GetCapturedStderr();
+    try {
+        vorel_exit(5);
+    } catch (const Exited &e) {
+        EXPECT_EQ(e.status, 5);
+    }
+    vorel_set_exit_hook(nullptr);
+    EXPECT_EQ(seen, 2);
+    EXPECT_EQ(err, "vorel: command x is not available in this build\n");
+    EXPECT_EXIT(vorel_exit(4), testing::ExitedWithCode(4), "");
+}

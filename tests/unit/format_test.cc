@@ -91,6 +91,43 @@ TEST(Format, TheFlowTableLines) {
     EXPECT_NATIVE_SAME("%-16.60s%.64s (%u)\n", "ms-1/0/0", "sset-a", 7u);
 }
 
+// Formats are cached by address: a format built in writable memory may
+// come to hold another text at the same address, and must be read again.
+TEST(Format, AFormatRewrittenInPlaceIsReadAgain) {
+    char fmt[32];
+    std::snprintf(fmt, sizeof fmt, "%s", "<%5u>");
+    EXPECT_EQ(vorel::format_string(fmt, 42u), "<   42>");
+    std::snprintf(fmt, sizeof fmt, "%s", "[%-4s|%x]");
+    EXPECT_EQ(vorel::format_string(fmt, "ab", 255u), "[ab  |ff]");
+    std::snprintf(fmt, sizeof fmt, "%s", "%f");
+    EXPECT_EQ(vorel::format_string(fmt, 0.5), "0.500000");
+    // A literal stays cached, and stays right.
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(vorel::format_string("%03d", i), "00" + std::to_string(i));
+}
+
+// The column writers print what the conversions they stand for print.
+TEST(Format, ColumnsAsPrintfPrintsThem) {
+    const char *texts[] = {"", "I", "TCP", "Forward", "10.0.0.1", "2001:db8:ffff:ffff::1",
+                           "a text longer than every width here"};
+    unsigned long long numbers[] = {0, 7, 42, 99999, 4294967295ull, 18446744073709551615ull};
+    for (size_t width : {0, 1, 5, 6, 11, 16, 17, 40}) {
+        int w = static_cast<int>(width);
+        for (const char *t : texts) {
+            vorel::TextBuffer right, left;
+            vorel::append_right(right, t, std::strlen(t), width);
+            vorel::append_left(left, t, std::strlen(t), width);
+            EXPECT_EQ(right.str(), c_library("%*s", w, t)) << w << " " << t;
+            EXPECT_EQ(left.str(), c_library("%-*s", w, t)) << w << " " << t;
+        }
+        for (unsigned long long n : numbers) {
+            vorel::TextBuffer out;
+            vorel::append_unsigned_right(out, n, width);
+            EXPECT_EQ(out.str(), c_library("%*llu", w, n)) << w << " " << n;
+        }
+    }
+}
+
 TEST(Format, WhatItDoesNotDoGoesToTheCLibrary) {
     EXPECT_FALLBACK_SAME("%f|%.2f", 1.5, 2.25);
     EXPECT_FALLBACK_SAME("%+d % d", 5, 5);

@@ -160,6 +160,104 @@ TEST_F(XmlOutput, SubtreeOnceFlushesTheOutput) {
     EXPECT_EQ(std::string(buf_, len_), "<a>\n  <b>1</b>\n</a>\n");
 }
 
+// Leaves of a fixed tag are written exactly as leaves named at each call.
+TEST_F(XmlOutput, FixedTagsWriteWhatNamedTagsWrite) {
+    static const xml_tag entry("sfw-flow-entry"), ip("sfw-flow-source-ip"),
+        frames("sfw-flow-frame-counter"), nat("sfw-flow-nat");
+    xml_subtree_open("table");
+    xml_open(entry);
+    xml_leaf(ip, "10.0.0.1");
+    xml_leaf(ip, "a<b & \x01");
+    xml_leaf(frames, 0u);
+    xml_leaf(frames, 4294967295u);
+    xml_open(nat);
+    xml_leaf(ip, "");
+    xml_close(entry); // closes the translation first
+    xml_close(nat);   // nothing of that name open: ignored
+    std::string fixed = text();
+
+    xml_subtree_unwind();
+    std::fflush(out_);
+    size_t mark = len_;
+    xml_subtree_open("table");
+    xml_send_open("sfw-flow-entry");
+    xml_send_all("sfw-flow-source-ip", "%s", "10.0.0.1");
+    xml_send_all("sfw-flow-source-ip", "%s", "a<b & \x01");
+    xml_send_all("sfw-flow-frame-counter", "%u", 0u);
+    xml_send_all("sfw-flow-frame-counter", "%u", 4294967295u);
+    xml_send_open("sfw-flow-nat");
+    xml_send_all("sfw-flow-source-ip", "%s", "");
+    xml_send_close("sfw-flow-entry");
+    xml_send_close("sfw-flow-nat");
+    std::string named = text().substr(mark);
+    EXPECT_EQ(fixed, named);
+    EXPECT_EQ(fixed, "<table>\n"
+                     "  <sfw-flow-entry>\n"
+                     "    <sfw-flow-source-ip>10.0.0.1</sfw-flow-source-ip>\n"
+                     "    <sfw-flow-source-ip>a&lt;b &amp; ?</sfw-flow-source-ip>\n"
+                     "    <sfw-flow-frame-counter>0</sfw-flow-frame-counter>\n"
+                     "    <sfw-flow-frame-counter>4294967295</sfw-flow-frame-counter>\n"
+                     "    <sfw-flow-nat>\n"
+                     "      <sfw-flow-source-ip></sfw-flow-source-ip>\n"
+                     "    </sfw-flow-nat>\n"
+                     "  </sfw-flow-entry>\n");
+}
+
+// The fixed-tag leaf checks its text eight bytes at a time: every byte
+// value, at every place of texts of every length around a word, must be
+// escaped or replaced exactly as the byte-by-byte path does it.
+TEST_F(XmlOutput, FixedTagLeavesEscapeEveryByteAsNamedLeavesDo) {
+    static const xml_tag leaf("v");
+    for (int byte = 1; byte < 256; byte++) {
+        for (size_t len = 1; len <= 19; len++) {
+            for (size_t at = 0; at < len; at++) {
+                std::string t(len, 'x');
+                t[at] = static_cast<char>(byte);
+                std::fflush(out_);
+                size_t mark = len_;
+                xml_leaf(leaf, t);
+                xml_send_all("v", "%s", t.c_str());
+                std::string both = text().substr(mark);
+                size_t half = both.size() / 2;
+                ASSERT_EQ(both.substr(0, half), both.substr(half))
+                    << byte << " " << len << " " << at;
+            }
+        }
+    }
+}
+
+// A batch holds its lines back until it ends; a flush or an error element
+// inside it writes them first, so nothing is reordered or lost.
+TEST_F(XmlOutput, BatchesWriteTheirLinesInOrder) {
+    xml_subtree_open("a");
+    std::fflush(out_);
+    size_t before = len_;
+    {
+        xml_batch outer;
+        xml_send_all("b", "1");
+        {
+            xml_batch inner;
+            xml_send_all("c", "2");
+        }
+        std::fflush(out_);
+        EXPECT_EQ(len_, before) << "a nested batch's end must not write";
+        xml_send_all("d", "3");
+    }
+    EXPECT_EQ(text(), "<a>\n  <b>1</b>\n  <c>2</c>\n  <d>3</d>\n");
+    {
+        xml_batch batch;
+        xml_send_all("e", "4");
+        xml_error("vorel", "stop\n");
+        EXPECT_EQ(std::string(buf_, len_).substr(before),
+                  "  <b>1</b>\n  <c>2</c>\n  <d>3</d>\n  <e>4</e>\n"
+                  "  <error>\n    <source-daemon>vorel</source-daemon>\n"
+                  "    <message>stop</message>\n  </error>\n");
+        xml_send_all("f", "5");
+        xml_subtree_once();
+        EXPECT_NE(std::string(buf_, len_).find("<f>5</f>"), std::string::npos);
+    }
+}
+
 // Reads what a child process wrote to the pipe until it exits.
 std::string read_all(int fd) {
     std::string s;
