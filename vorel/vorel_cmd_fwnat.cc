@@ -75,12 +75,8 @@ int parse_filter_prefix(const char *value, fwnat_addr *addr, fwnat_addr *mask) {
             xml_error("vorel", kInvalidPrefix);
         return -1;
     }
-    for (int i = 0; i < 4; i++) {
-        addr->words[i] = ntohl(a.words[i]); // the parser leaves the address in network order
-        mask->words[i] = m.words[i];
-    }
-    addr->is_v6 = a.is_ipv6;
-    mask->is_v6 = m.is_ipv6;
+    *addr = vorel_addr_to_host(a); // the parser leaves the address in network order
+    *mask = m;
     return 0;
 }
 

@@ -29,19 +29,12 @@
 // ---------------------------------------------------------------------------
 // Values
 
-// An address as the family carries it: four 32-bit words (IPv4 in word 0)
-// and a flag.  In fwnat_params the words are in host order; on the wire
-// each word is big-endian on its own, followed by the flag byte and three
-// zero bytes (20 bytes).
-struct fwnat_addr {
-    uint32_t words[4] = {};
-    uint8_t is_v6 = 0;
-};
-constexpr size_t FWNAT_ADDR_WIRE_SIZE = 20;
-
-fwnat_addr fwnat_addr_read(const vorel::ByteReader &r, size_t off);
-void fwnat_addr_write(vorel::ByteWriter &w, size_t off, const fwnat_addr &a);
-vorel_addr fwnat_to_vorel_addr(const fwnat_addr &a);
+// An address as the family carries it (vorel_addr): four 32-bit words
+// (IPv4 in word 0) and a flag.  In fwnat_params the words are in host
+// order; on the wire each word is big-endian on its own, followed by the
+// flag byte and three zero bytes (20 bytes).
+using fwnat_addr = vorel_addr;
+constexpr size_t FWNAT_ADDR_WIRE_SIZE = VOREL_ADDR_WIRE_SIZE;
 
 // An address range given with -x: its first and last address and its mask.
 struct fwnat_range {

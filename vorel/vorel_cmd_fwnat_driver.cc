@@ -129,28 +129,6 @@ int fwnat_run_action(vorel_ctx *ctxt, const fwnat_action *entry, fwnat_params *p
 // ---------------------------------------------------------------------------
 // What every query of the family needs on the channel.
 
-fwnat_addr fwnat_addr_read(const vorel::ByteReader &r, size_t off) {
-    fwnat_addr a;
-    for (size_t i = 0; i < 4; i++)
-        a.words[i] = r.be32(off + 4 * i);
-    a.is_v6 = r.u8(off + 16);
-    return a;
-}
-
-void fwnat_addr_write(vorel::ByteWriter &w, size_t off, const fwnat_addr &a) {
-    for (size_t i = 0; i < 4; i++)
-        w.be32(off + 4 * i, a.words[i]);
-    w.u8(off + 16, a.is_v6);
-}
-
-vorel_addr fwnat_to_vorel_addr(const fwnat_addr &a) {
-    vorel_addr v{};
-    for (int i = 0; i < 4; i++)
-        v.words[i] = a.words[i];
-    v.is_ipv6 = a.is_v6;
-    return v;
-}
-
 vorel::ByteWriter fwnat_request(uint16_t type, uint16_t version, size_t size,
                                 const svc_set_info *svc_set) {
     constexpr size_t kStyleOffset = 8;
@@ -160,15 +138,9 @@ vorel::ByteWriter fwnat_request(uint16_t type, uint16_t version, size_t size,
 }
 
 void fwnat_flow_filter_write(vorel::ByteWriter &w, size_t off, const fwnat_params &p) {
-    fwnat_addr_write(w, off + 0, p.sprefix);
-    fwnat_addr_write(w, off + 20, p.smask);
-    fwnat_addr_write(w, off + 40, p.dprefix);
-    fwnat_addr_write(w, off + 60, p.dmask);
-    w.be16(off + 80, p.sport);
-    w.be16(off + 82, p.dport);
-    w.be16(off + 84, p.proto);
-    w.u8(off + 86, p.alg);
-    w.u8(off + 87, p.pgcp ? 1 : 0);
+    vorel_flow_filter_write(w, off,
+                            {p.sprefix, p.smask, p.dprefix, p.dmask, p.sport, p.dport, p.proto,
+                             p.alg, static_cast<uint8_t>(p.pgcp ? 1 : 0)});
 }
 
 bool fwnat_receive(services_ui_conn *c, uint16_t type, uint16_t version, size_t min_size,

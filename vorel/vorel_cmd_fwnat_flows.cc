@@ -40,8 +40,7 @@ bool is_icmp(uint8_t proto) {
 
 // An address of a flow as text: IPv6 when the flag says so, else IPv4.
 void address_text(const fwnat_addr &a, bool v6, char (&buf)[kAddrText]) {
-    vorel_addr v = fwnat_to_vorel_addr(a);
-    prefix_value_to_string(v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET, &v, v6 ? 128 : 32, buf,
+    prefix_value_to_string(v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET, &a, v6 ? 128 : 32, buf,
                            sizeof buf);
 }
 

@@ -402,7 +402,7 @@ void fwnat_pool_range_bounds(const fwnat_pool_range &range, vorel_addr *first, v
         last->words[0] = end > 0xffffffffu ? 0xffffffffu : static_cast<uint32_t>(end);
         return;
     }
-    first->is_ipv6 = last->is_ipv6 = 1;
+    first->is_v6 = last->is_v6 = 1;
     for (int i = 0; i < 4; i++)
         first->words[i] = last->words[i] = range.addr[i];
     if (range.prefix_len == 0) {

@@ -86,19 +86,6 @@ bool starts_with(const char *s, const char *word) {
     return std::strncmp(s, word, std::strlen(word)) == 0;
 }
 
-// The parsed address arrives in network order; the record keeps host order.
-void to_host_order(const vorel_addr &in, msp_addr *out) {
-    for (int i = 0; i < 4; i++)
-        out->words[i] = ntohl(in.words[i]);
-    out->is_v6 = in.is_ipv6;
-}
-
-void to_host_mask(const vorel_addr &in, msp_addr *out) {
-    for (int i = 0; i < 4; i++)
-        out->words[i] = in.words[i];
-    out->is_v6 = in.is_ipv6;
-}
-
 // A prefix filter value into an address and its mask; -1 (after the
 // message) when it is not a prefix with a length.
 int parse_prefix_filter(const char *value, msp_addr *prefix, msp_addr *mask) {
@@ -107,8 +94,8 @@ int parse_prefix_filter(const char *value, msp_addr *prefix, msp_addr *mask) {
         vorel_user_message("vorel: Prefix not valid :%s \n", value ? value : "");
         return -1;
     }
-    to_host_order(addr, prefix);
-    to_host_mask(m, mask);
+    *prefix = vorel_addr_to_host(addr); // the record keeps host order
+    *mask = m;
     return 0;
 }
 
@@ -279,18 +266,9 @@ int vorel_handle_msp_command(int argc, char **argv, vorel_ctx *ctxt) {
 // ---- Shared request pieces ----
 
 void msp_filter_write(vorel::ByteWriter &w, size_t off, const msp_action_params &p) {
-    const msp_addr *fields[] = {&p.sprefix, &p.smask, &p.dprefix, &p.dmask};
-    for (size_t i = 0; i < 4; i++) {
-        size_t at = off + i * VOREL_ADDR_WIRE_SIZE;
-        for (size_t word = 0; word < 4; word++)
-            w.be32(at + word * 4, fields[i]->words[word]);
-        w.u8(at + 16, fields[i]->is_v6);
-    }
-    w.be16(off + 80, p.sport);
-    w.be16(off + 82, p.dport);
-    w.be16(off + 84, p.proto);
-    w.u8(off + 86, p.alg);
-    // 87: padding, zero
+    // Byte 87 is padding here, left zero.
+    vorel_flow_filter_write(
+        w, off, {p.sprefix, p.smask, p.dprefix, p.dmask, p.sport, p.dport, p.proto, p.alg, 0});
 }
 
 msp_svc_set_ref msp_svc_set_of(const svc_set_info *ss) {

@@ -25,10 +25,7 @@
 // (IPv4 in word 0, the rest zero), the IPv6 flag, 3 bytes of padding.  In
 // the parameter record the words are in host order; on the wire each word
 // is big-endian.
-struct msp_addr {
-    uint32_t words[4] = {};
-    uint8_t is_v6 = 0;
-};
+using msp_addr = vorel_addr;
 
 struct msp_action_params {
     uint32_t limit = 100; // 0: no limit

@@ -162,8 +162,8 @@ void port_text(uint16_t port, uint16_t flow_flags, char (&out)[kPortTextLen]) {
 
 // Both addresses take the family of the source; IPv6 is shown in full.
 void address_texts(const msp_flow &f, char (&src)[kAddrTextLen], char (&dst)[kAddrTextLen]) {
-    int family = f.src.is_ipv6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET;
-    int len = f.src.is_ipv6 ? 128 : 32;
+    int family = f.src.is_v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET;
+    int len = f.src.is_v6 ? 128 : 32;
     prefix_value_to_string(family, &f.src, len, src, sizeof src);
     prefix_value_to_string(family, &f.dst, len, dst, sizeof dst);
 }

@@ -124,13 +124,13 @@ bool parse_address(const char *text, vorel_addr *addr) {
     in_addr v4;
     if (inet_pton(AF_INET, text, &v4) == 1) {
         std::memcpy(&addr->words[0], &v4, sizeof v4);
-        addr->is_ipv6 = 0;
+        addr->is_v6 = 0;
         return true;
     }
     in6_addr v6;
     if (inet_pton(AF_INET6, text, &v6) == 1) {
         std::memcpy(addr->words, &v6, sizeof v6);
-        addr->is_ipv6 = 1;
+        addr->is_v6 = 1;
         return true;
     }
     return false;
@@ -290,7 +290,7 @@ bool parse_prefix_text(const char *text, vorel_addr *addr, unsigned *length) {
     if (!slash)
         return true;
 
-    const unsigned max_length = addr->is_ipv6 ? 128 : 32;
+    const unsigned max_length = addr->is_v6 ? 128 : 32;
     const char *p = slash + 1;
     if (*p == '\0')
         return false;
@@ -347,8 +347,33 @@ vorel_addr vorel_addr_read(const vorel::ByteReader &r, size_t off) {
     vorel_addr a{};
     for (size_t i = 0; i < 4; i++)
         a.words[i] = r.be32(off + 4 * i);
-    a.is_ipv6 = r.u8(off + 16);
+    a.is_v6 = r.u8(off + 16);
     return a;
+}
+
+vorel_addr vorel_addr_to_host(const vorel_addr &network_order) {
+    vorel_addr a = network_order;
+    for (uint32_t &word : a.words)
+        word = ntohl(word);
+    return a;
+}
+
+void vorel_addr_write(vorel::ByteWriter &w, size_t off, const vorel_addr &a) {
+    for (size_t i = 0; i < 4; i++)
+        w.be32(off + 4 * i, a.words[i]);
+    w.u8(off + 16, a.is_v6);
+}
+
+void vorel_flow_filter_write(vorel::ByteWriter &w, size_t off, const vorel_flow_filter &f) {
+    vorel_addr_write(w, off + 0, f.sprefix);
+    vorel_addr_write(w, off + 20, f.smask);
+    vorel_addr_write(w, off + 40, f.dprefix);
+    vorel_addr_write(w, off + 60, f.dmask);
+    w.be16(off + 80, f.sport);
+    w.be16(off + 82, f.dport);
+    w.be16(off + 84, f.proto);
+    w.u8(off + 86, f.alg);
+    w.u8(off + 87, f.flag);
 }
 
 int vorel_wire_family(uint32_t family_word) {
@@ -421,7 +446,7 @@ char *ip2str(uint32_t addr, char *buf, size_t size) {
 }
 
 char *ipaddr_tostring(const vorel_addr *addr, char *buf, size_t size) {
-    if (addr->is_ipv6)
+    if (addr->is_v6)
         format_ipv6(addr->words, buf, size);
     else
         ip2str(addr->words[0], buf, size);
@@ -450,17 +475,17 @@ int vorel_parse_prefix(vorel_addr *addr, const char *text, vorel_addr *mask) {
         report_invalid_prefix();
         return 0;
     }
-    mask->is_ipv6 = addr->is_ipv6;
+    mask->is_v6 = addr->is_v6;
     if (length == 0)
         return 0;
-    build_mask(length, addr->is_ipv6, mask);
+    build_mask(length, addr->is_v6, mask);
     return 1;
 }
 
 int vorel_prefix_parse(uint32_t *addr, const char *text) {
     vorel_addr parsed{};
     unsigned length = 0;
-    if (!parse_prefix_text(text, &parsed, &length) || parsed.is_ipv6) {
+    if (!parse_prefix_text(text, &parsed, &length) || parsed.is_v6) {
         report_invalid_prefix();
         return 0;
     }

@@ -18,9 +18,12 @@
 // 0 only.  Addresses read from a reply hold each word in host order;
 // vorel_parse_prefix leaves the parsed address in network order (callers
 // convert it), while masks are always in host order.
+//
+// The firewall/NAT family calls it fwnat_addr, the session family
+// msp_addr: one value under three names.
 struct vorel_addr {
-    uint32_t words[4];
-    uint8_t is_ipv6;
+    uint32_t words[4] = {};
+    uint8_t is_v6 = 0;
 };
 
 // On the wire: 16 bytes of words, the flag byte, 3 reserved bytes.
@@ -29,6 +32,23 @@ constexpr size_t VOREL_ADDR_WIRE_SIZE = 20;
 // Reads the four big-endian words at off and the flag byte at off + 16.
 // A short reply reads as zero and leaves the reader failed (r.ok()).
 vorel_addr vorel_addr_read(const vorel::ByteReader &r, size_t off);
+// The address vorel_parse_prefix leaves in network order, in host order.
+vorel_addr vorel_addr_to_host(const vorel_addr &network_order);
+// Writes the words big-endian at off and the flag byte at off + 16.
+void vorel_addr_write(vorel::ByteWriter &w, size_t off, const vorel_addr &a);
+
+// The filter block of flow and session requests (88 bytes): source and
+// destination prefixes and their masks (host order), ports, protocol,
+// application, and a flag byte the firewall family uses and the session
+// family leaves zero.
+struct vorel_flow_filter {
+    vorel_addr sprefix, smask, dprefix, dmask;
+    uint16_t sport = 0, dport = 0, proto = 0;
+    uint8_t alg = 0;
+    uint8_t flag = 0;
+};
+constexpr size_t VOREL_FLOW_FILTER_SIZE = 88;
+void vorel_flow_filter_write(vorel::ByteWriter &w, size_t off, const vorel_flow_filter &f);
 
 // Family codes taken by prefix_value_to_string.
 constexpr int VOREL_FAMILY_INET = 2;

@@ -228,7 +228,7 @@ vorel_addr v6(const char *text) {
     EXPECT_EQ(inet_pton(AF_INET6, text, net), 1) << text;
     for (int i = 0; i < 4; i++)
         a.words[i] = ntohl(net[i]);
-    a.is_ipv6 = 1;
+    a.is_v6 = 1;
     return a;
 }
 
@@ -253,7 +253,7 @@ TEST(HandWrittenAddressText, RandomIpv6WithZeroRunsAsInetNtopWritesIt) {
     std::mt19937 rng(6);
     for (int i = 0; i < 20000; i++) {
         vorel_addr a{};
-        a.is_ipv6 = 1;
+        a.is_v6 = 1;
         for (int w = 0; w < 4; w++) {
             // Mostly zero groups, so that runs of every length and place occur.
             uint32_t hi = rng() % 3 ? 0 : rng() & 0xffff;

@@ -352,7 +352,7 @@ TEST(FwnatPoolRange, Ipv4Counts) {
     fwnat_pool_range_bounds(r, &first, &last);
     EXPECT_EQ(first.words[0], 0x0a000000u);
     EXPECT_EQ(last.words[0], 0x0a0000ffu);
-    EXPECT_EQ(last.is_ipv6, 0);
+    EXPECT_EQ(last.is_v6, 0);
     r.count = 0; // an empty range shows its start, not an end before it
     fwnat_pool_range_bounds(r, &first, &last);
     EXPECT_EQ(last.words[0], 0x0a000000u);
@@ -372,7 +372,7 @@ TEST(FwnatPoolRange, Ipv6Prefixes) {
     EXPECT_EQ(first.words[3], 1u);
     EXPECT_EQ(last.words[3], 0xfeu);
     EXPECT_EQ(last.words[0], 0x20010db8u);
-    EXPECT_EQ(first.is_ipv6, 1);
+    EXPECT_EQ(first.is_v6, 1);
 
     r.prefix_len = 96;
     fwnat_pool_range_bounds(r, &first, &last);
@@ -416,5 +416,5 @@ TEST(FwnatPoolRange, Ipv6Counts) {
     fwnat_pool_range_bounds(r, &first, &last);
     EXPECT_EQ(last.words[0], 0u);
     EXPECT_EQ(last.words[3], 0u);
-    EXPECT_EQ(last.is_ipv6, 1);
+    EXPECT_EQ(last.is_v6, 1);
 }

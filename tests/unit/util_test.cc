@@ -184,11 +184,11 @@ TEST(AddressText, ReadFromAReply) {
     EXPECT_EQ(a.words[0], 0x20010db8u);
     EXPECT_EQ(a.words[1], 0u);
     EXPECT_EQ(a.words[3], 1u);
-    EXPECT_EQ(a.is_ipv6, 1);
+    EXPECT_EQ(a.is_v6, 1);
     // The flag byte of an address at 8 would lie at 24, past the reply.
     vorel_addr cut = vorel_addr_read(r, 8);
     EXPECT_FALSE(r.ok());
-    EXPECT_EQ(cut.is_ipv6, 0);
+    EXPECT_EQ(cut.is_v6, 0);
 }
 
 TEST_F(PrefixTest, Ipv4Masks) {
@@ -213,13 +213,13 @@ TEST_F(PrefixTest, AddressComesBackInNetworkOrderAndFlagsBothOutputs) {
     vorel_addr mask{};
     vorel_addr a = parse_ok("10.1.2.3/24", 1, &mask);
     EXPECT_EQ(ntohl(a.words[0]), 0x0a010203u);
-    EXPECT_EQ(a.is_ipv6, 0);
-    EXPECT_EQ(mask.is_ipv6, 0);
+    EXPECT_EQ(a.is_v6, 0);
+    EXPECT_EQ(mask.is_v6, 0);
     a = parse_ok("2001:db8::7/48", 1, &mask);
     EXPECT_EQ(ntohl(a.words[0]), 0x20010db8u);
     EXPECT_EQ(ntohl(a.words[3]), 7u);
-    EXPECT_EQ(a.is_ipv6, 1);
-    EXPECT_EQ(mask.is_ipv6, 1);
+    EXPECT_EQ(a.is_v6, 1);
+    EXPECT_EQ(mask.is_v6, 1);
     EXPECT_EQ(mask.words[1], 0xffff0000u);
 }
 
@@ -230,7 +230,7 @@ TEST_F(PrefixTest, BareAddressesGiveZeroWithoutAnError) {
         for (uint32_t w : mask.words)
             EXPECT_EQ(w, 0u) << text;
         EXPECT_NE(a.words[0], 0u) << text;
-        EXPECT_EQ(mask.is_ipv6, a.is_ipv6) << text;
+        EXPECT_EQ(mask.is_v6, a.is_v6) << text;
     }
 }
 
