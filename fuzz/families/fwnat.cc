@@ -1,4 +1,4 @@
-// fuzz-options: -max_len=65536
+// fuzz-options: -max_len=65536 -dict=fuzz/fwnat.dict
 // The stateful firewall and NAT family ("sfw", "nat",
 // "inline-stateful-firewall"): flows in both views, counts, drains,
 // conversations, NAT pools, the inline walk and a filtered walk of one

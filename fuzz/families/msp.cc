@@ -1,4 +1,4 @@
-// fuzz-options: -max_len=65536
+// fuzz-options: -max_len=65536 -dict=fuzz/msp.dict
 // The multiservices session family ("msp"): sessions brief and in detail
 // (with the plug-in replies and the NAT translation), counts, the TCP log
 // view, flows, drains, and the walk of an aggregated multiservices bundle
