@@ -148,16 +148,23 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     services_ui_feed(&in);
     control_feed(kernel.at_end() ? nullptr : &kernel);
 
-    vorel_set_exit_hook(throw_exit);
-    try {
-        cmd.handler(static_cast<int>(args.size()), argv.data(), &ctx);
-    } catch (const CommandExited &) {
-        // The command ended on purpose (a refused argument, a fatal error).
+    {
+        // The hook and the feeds point into this run: they are taken back
+        // however the handler ends.
+        struct RunScope {
+            RunScope() { vorel_set_exit_hook(throw_exit); }
+            ~RunScope() {
+                vorel_set_exit_hook(nullptr);
+                services_ui_feed(nullptr);
+                control_feed(nullptr);
+            }
+        } scope;
+        try {
+            cmd.handler(static_cast<int>(args.size()), argv.data(), &ctx);
+        } catch (const CommandExited &) {
+            // The command ended on purpose (a refused argument, a fatal error).
+        }
     }
-    vorel_set_exit_hook(nullptr);
-
-    services_ui_feed(nullptr);
-    control_feed(nullptr);
     xml.finish();
     xml_mode = 0;
     debug = 0;

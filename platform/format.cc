@@ -190,7 +190,9 @@ void compile(const char *fmt, CompiledFormat &c) {
 }
 
 // The read-only segments of the program and its libraries, where string
-// literals live: a text there never changes.
+// literals live: a text there never changes.  They are listed once: the
+// program loads no objects after it starts (no dlopen), so the list stays
+// true for the whole run.
 struct ReadOnlySpans {
     std::vector<std::pair<uintptr_t, uintptr_t>> spans;
     bool holds(const char *p) const {
@@ -437,22 +439,27 @@ void format_appendv(TextBuffer &out, const char *fmt, va_list ap) {
     va_end(args);
 }
 
+// A width as the conversion keeps it (an int; no column is that wide).
+int column_width(size_t width) {
+    return static_cast<int>(width < size_t{INT_MAX} ? width : size_t{INT_MAX});
+}
+
 void append_right(TextBuffer &out, const char *text, size_t len, size_t width) {
     Conversion s = kBlankConversion;
-    s.width = static_cast<int>(width);
+    s.width = column_width(width);
     append_padded(out, text, len, s);
 }
 
 void append_left(TextBuffer &out, const char *text, size_t len, size_t width) {
     Conversion s = kBlankConversion;
-    s.width = static_cast<int>(width);
+    s.width = column_width(width);
     s.left = true;
     append_padded(out, text, len, s);
 }
 
 void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width) {
     Conversion s = kBlankConversion;
-    s.width = static_cast<int>(width);
+    s.width = column_width(width);
     append_number(out, v, false, 10, false, s);
 }
 

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 // One attribute of an element being opened.
@@ -69,7 +70,9 @@ void xml_attr_emit(const char *tag, const xml_attrs &attrs, const char *fmt, ...
 // An element name fixed when the program is written, with its tags made
 // once: for the leaves of a table that may hold millions of entries.
 // Declare it once (a static constant), write with the calls below; the
-// output is the same as with the name given to xml_send_*.
+// output is the same as with the name given to xml_send_* (a text is
+// written whole, as a string_view: a NUL byte in it is written as '?',
+// where "%s" would stop there).
 class xml_tag {
   public:
     explicit xml_tag(const char *name);
@@ -85,6 +88,11 @@ class xml_tag {
 void xml_leaf(const xml_tag &tag, std::string_view text);
 // <tag>value</tag>, as "%u" prints it.
 void xml_leaf(const xml_tag &tag, unsigned value);
+// Any other number would be converted silently (a char printed as its
+// code, a 64-bit count cut): say which one is meant.
+template <class T>
+requires std::is_arithmetic_v<T>
+void xml_leaf(const xml_tag &tag, T value) = delete;
 // The same as xml_send_open(tag.name()) and xml_send_close(tag.name()).
 void xml_open(const xml_tag &tag);
 void xml_close(const xml_tag &tag);

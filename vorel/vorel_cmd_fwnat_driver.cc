@@ -15,6 +15,11 @@
 
 bool pic_header_pending = false;
 uint32_t pics_visited = 0;
+
+namespace {
+// Whether this run has said that a summary view does not apply.
+bool summary_view_refused = false;
+} // namespace
 uint32_t summary_info = 0;
 
 namespace {
@@ -104,6 +109,10 @@ pic_walk service_interface_walk(const fwnat_params &p) {
 } // namespace
 
 int fwnat_run_action(vorel_ctx *ctxt, const fwnat_action *entry, fwnat_params *params) {
+    // The walk's shared state starts afresh with every run of an action.
+    pic_header_pending = false;
+    pics_visited = 0;
+    summary_view_refused = false;
     if (entry->open)
         entry->open(ctxt, params);
     bool inline_services = params->command.equals("inline-stateful-firewall");
@@ -165,12 +174,11 @@ bool fwnat_query_args_ok(const vorel_ctx *ctxt, const asp_info *asp, const svc_s
     if (!needs_svc_set || svc_set)
         return true;
     // Said once per run: every PIC would say the same.
-    static bool reported = false;
-    if (!reported)
+    if (!summary_view_refused)
         vorel_xml_error(1,
                         "vorel: fwnat action %s shows service sets; a summary view does not "
                         "apply to it\n",
                         vorel_str_or_null(params->action.get()));
-    reported = true;
+    summary_view_refused = true;
     return false;
 }
