@@ -2,6 +2,7 @@
 
 #include "fuzz/fakes.h"
 #include "platform/xml.h"
+#include "tests/support/xml_balance.h"
 #include "vorel/vorel_cmds.h"
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_error.h"
@@ -197,42 +198,8 @@ void XmlCapture::finish() {
     if (std::getenv("VOREL_FUZZ_SHOW"))
         std::fputs(xml.c_str(), stdout);
     std::string why;
-    if (!xml_well_formed(xml, why))
+    if (!vorel::testing::xml_balanced(xml, why))
         fail("XML output is not well formed", why + "\n" + xml);
-}
-
-bool xml_well_formed(const std::string &s, std::string &why) {
-    std::vector<std::string> stack;
-    size_t i = 0;
-    while ((i = s.find('<', i)) != std::string::npos) {
-        size_t e = s.find('>', i);
-        if (e == std::string::npos) {
-            why = "unterminated tag";
-            return false;
-        }
-        std::string tag = s.substr(i + 1, e - i - 1);
-        i = e + 1;
-        if (tag.empty() || tag[0] == '?' || tag[0] == '!' || tag.back() == '/')
-            continue;
-        bool closing = tag[0] == '/';
-        std::string name = tag.substr(closing ? 1 : 0);
-        name = name.substr(0, name.find_first_of(" \t\n"));
-        if (!closing) {
-            stack.push_back(name);
-            continue;
-        }
-        if (stack.empty() || stack.back() != name) {
-            why = "</" + name + "> does not close " +
-                  (stack.empty() ? "anything" : "<" + stack.back() + ">");
-            return false;
-        }
-        stack.pop_back();
-    }
-    if (!stack.empty()) {
-        why = "<" + stack.back() + "> is never closed";
-        return false;
-    }
-    return true;
 }
 
 } // namespace vorel::fuzz

@@ -84,7 +84,4 @@ class XmlCapture {
     FILE *out_ = nullptr;
 };
 
-// True when the tags of an XML text balance and nest (why tells what not).
-bool xml_well_formed(const std::string &text, std::string &why);
-
 } // namespace vorel::fuzz

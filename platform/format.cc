@@ -340,12 +340,12 @@ void append_value(TextBuffer &out, const Conversion &s, va_list &ap);
 // A conversion as compiled, its '*' width and precision taken from the
 // arguments first.  The compiled step is used in place unless it has a '*'
 // (a copy per conversion is measurable in a million-line table).
-void append_conversion(TextBuffer &out, const Conversion &spec, va_list &ap) {
-    if (!spec.width_arg && !spec.precision_arg) {
-        append_value(out, spec, ap);
+void append_conversion(TextBuffer &out, const Conversion &compiled_conversion, va_list &ap) {
+    if (!compiled_conversion.width_arg && !compiled_conversion.precision_arg) {
+        append_value(out, compiled_conversion, ap);
         return;
     }
-    Conversion s = spec;
+    Conversion s = compiled_conversion;
     if (s.width_arg) {
         int w = va_arg(ap, int);
         if (w < 0) {

@@ -25,6 +25,7 @@
 // Commands run in the case file's folder, so relative paths in args work.
 //
 // Every case runs "vorel-lab exec SCENARIO -- vorel ARGS" and compares.
+#include "tests/support/xml_balance.h"
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -133,42 +134,6 @@ std::string difference(const std::string &want, const std::string &got) {
     return s.str();
 }
 
-// A minimal well-formedness check: tags balance and nest.
-bool xml_balanced(const std::string &s, std::string &why) {
-    std::vector<std::string> stack;
-    size_t i = 0;
-    while ((i = s.find('<', i)) != std::string::npos) {
-        size_t e = s.find('>', i);
-        if (e == std::string::npos) {
-            why = "unterminated tag";
-            return false;
-        }
-        std::string tag = s.substr(i + 1, e - i - 1);
-        i = e + 1;
-        if (tag.empty() || tag[0] == '?' || tag[0] == '!')
-            continue;
-        if (tag.back() == '/')
-            continue;
-        std::string name = tag.substr(tag[0] == '/' ? 1 : 0);
-        name = name.substr(0, name.find_first_of(" \t\n"));
-        if (tag[0] == '/') {
-            if (stack.empty() || stack.back() != name) {
-                why = "</" + name + "> does not close " +
-                      (stack.empty() ? "anything" : "<" + stack.back() + ">");
-                return false;
-            }
-            stack.pop_back();
-        } else {
-            stack.push_back(name);
-        }
-    }
-    if (!stack.empty()) {
-        why = "<" + stack.back() + "> is never closed";
-        return false;
-    }
-    return true;
-}
-
 struct Runner {
     std::string bin;
     int failed = 0, passed = 0;
@@ -248,7 +213,7 @@ struct Runner {
             check("kernel change log", c["kernel_changes"].as<std::string>(), read_file(klog), ok);
         if (c["xml_well_formed"] && c["xml_well_formed"].as<bool>()) {
             std::string why;
-            if (!xml_balanced(r.out, why)) {
+            if (!vorel::testing::xml_balanced(r.out, why)) {
                 ok = false;
                 std::printf("  output is not well formed: %s\n%s", why.c_str(), r.out.c_str());
             }

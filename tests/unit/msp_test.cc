@@ -273,27 +273,13 @@ TEST(NatTranslation, TypeZeroShowsOnlyTheHeading) {
                                     "</nat-plugin-sess-entry>\n");
 }
 
-TEST(NatTranslation, EveryTypeHasItsName) {
-    const char *names[] = {"BASIC NAT44",
-                           "DYNAMIC NAT44",
-                           "NAPT-44",
-                           "DNAT-44",
-                           "STATEFUL NAT64",
-                           "STATELESS NAT64",
-                           "BASIC NAT-PT",
-                           "NAPT-PT",
-                           "BASIC NAT66",
-                           "NPTV6",
-                           "NAPT-66",
-                           "TWICE NAPT44",
-                           "TWICE BASIC NAT44",
-                           "TWICE DYNAMIC NAT44",
-                           "DETERMINISTIC NAPT44",
-                           "STATELESS DETERMINISTIC NAPT44",
-                           "STATEFUL NAT464",
-                           "DETERMINISTIC NAPT64"};
-    for (uint32_t t = 11; t <= 28; t++)
-        EXPECT_STREQ(vorel_nat_translation_type2str(t), names[t - 11]) << t;
+// The table's ends and what lies just outside them (an off-by-one in the
+// lookup shifts every name or reads past the table).
+TEST(NatTranslation, TypesAtTheTablesEndsAndOutside) {
+    EXPECT_STREQ(vorel_nat_translation_type2str(11), "BASIC NAT44");
+    EXPECT_STREQ(vorel_nat_translation_type2str(13), "NAPT-44");
+    EXPECT_STREQ(vorel_nat_translation_type2str(27), "STATEFUL NAT464");
+    EXPECT_STREQ(vorel_nat_translation_type2str(28), "DETERMINISTIC NAPT64");
     EXPECT_STREQ(vorel_nat_translation_type2str(10), "invalid");
     EXPECT_STREQ(vorel_nat_translation_type2str(29), "invalid");
     EXPECT_STREQ(vorel_nat_translation_type2str(0xffffffffu), "invalid");
