@@ -49,6 +49,8 @@ struct lrf_params {
     std::optional<std::string> subcommand;
     uint32_t stats_subcmd = LRF_STATS;
     unsigned pics_asked = 0;
+    // The routing engine carries the facility on every multiservices PIC.
+    bool every_pic_has_facility = false;
 };
 
 const char *text_of(const std::optional<std::string> &s) {
@@ -491,10 +493,9 @@ bool has_ms_member(const asp_info &asp) {
     return vorel_db_asp_find_by_name(ms_name) != nullptr;
 }
 
-bool facility_present(const asp_info &asp) {
-    // The routing engine's type is asked once.
-    static const bool every_pic = get_re_type() == kReTypeWithoutPackage;
-    return every_pic || vorel_util_is_pkg_installed(asp.fpc_slot, asp.pic_slot, kPackage) == 1;
+bool facility_present(const asp_info &asp, const lrf_params &p) {
+    return p.every_pic_has_facility ||
+           vorel_util_is_pkg_installed(asp.fpc_slot, asp.pic_slot, kPackage) == 1;
 }
 
 bool admit(const asp_info &asp, const lrf_params &p) {
@@ -505,7 +506,7 @@ bool admit(const asp_info &asp, const lrf_params &p) {
         return false;
     if (asp.ams_member_type != 0 && asp.ams_member_type != 2)
         return false;
-    return !has_ms_member(asp) && facility_present(asp);
+    return !has_ms_member(asp) && facility_present(asp, p);
 }
 
 } // namespace
@@ -521,6 +522,9 @@ int vorel_handle_lrf_command(int argc, char **argv, vorel_ctx *ctxt) {
     }
     if (vorel_starts_with(p.action->c_str(), "dump_"))
         vorel_xml_only_view(ctxt, "the logging and reporting view");
+
+    // The routing engine's type is asked once per run.
+    p.every_pic_has_facility = get_re_type() == kReTypeWithoutPackage;
 
     pic_walk walk;
     walk.admit = [&p](const asp_info &asp) { return admit(asp, p); };
