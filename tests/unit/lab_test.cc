@@ -1,6 +1,10 @@
-// The lab's scenario loading: included files and their faults.
+// The lab's scenario loading (included files and their faults) and its
+// agents' answers on the wire.
 #include "lab/lab.h"
+#include "platform/bytes.h"
+#include "platform/lab_link.h"
 #include "platform/services_ui.h"
+#include "platform/sockio.h"
 
 #include <cstdio>
 #include <fstream>
@@ -137,4 +141,36 @@ TEST(LabInclude, OnlyRegularFilesAreRead) {
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0], fifo + ": not a regular file");
     EXPECT_EQ(errors[1], "/dev/zero: not a regular file");
+}
+
+// A reply message may be empty: the agent sends it as a frame of no bytes
+// and goes on with the rest of the answer.
+TEST(LabAgents, EmptyReplyMessageIsAnEmptyFrame) {
+    temp_dir d;
+    std::string main =
+        d.write("main.yaml", "agents:\n  - pic: ms-1/0/0\n    rules:\n"
+                             "      - match: {type: 5}\n"
+                             "        reply: [{bytes: \"\"}, {bytes: []},\n"
+                             "                {bytes: \"00 06 00 01 00 02 00 00\"}]\n");
+    vorel::lab::Lab lab;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(lab.load(main, errors)) << (errors.empty() ? "" : errors[0]);
+    std::string err;
+    ASSERT_TRUE(lab.start(0, d.path + "/control.sock", err)) << err;
+    in_addr addr{};
+    ASSERT_TRUE(vorel::lab_link::pic_agent_address(1, 0, addr, lab.net()));
+    int fd = vorel::tcp_connect(addr, SERVICES_UI_PIC_PORT, 5000);
+    ASSERT_GE(fd, 0);
+    vorel::set_socket_timeouts(fd, 5000, 5000);
+    const uint8_t req[8] = {0, 5, 0, 1, 0, 2, 0, 0};
+    ASSERT_TRUE(vorel::write_full(fd, req, sizeof req));
+    // Two empty reply frames, the reply, the answer's end.
+    uint8_t got[40];
+    ASSERT_EQ(vorel::read_full(fd, got, sizeof got), static_cast<ssize_t>(sizeof got));
+    EXPECT_EQ(vorel::to_hex(got, sizeof got), "01 00 00 00 00 00 00 00 "
+                                              "01 00 00 00 00 00 00 00 "
+                                              "01 00 00 00 00 00 00 08 00 06 00 01 00 02 00 00 "
+                                              "04 00 00 00 00 00 00 00");
+    ::close(fd);
+    lab.stop();
 }
