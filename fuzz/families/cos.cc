@@ -1,4 +1,4 @@
-// fuzz-options: -max_len=65536
+// fuzz-options: -max_len=65536 -dict=fuzz/cos.dict
 // -C cos: the code-point and forwarding-class counters (reply 108) per
 // service set and per PIC, and the clear, from fuzzed replies.
 #include "fuzz/fuzz_command.h"

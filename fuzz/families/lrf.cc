@@ -1,4 +1,4 @@
-// fuzz-options: -max_len=65536
+// fuzz-options: -max_len=65536 -dict=fuzz/lrf.dict
 // -C lrf: statistics, collectors, rules (a counted table of records),
 // templates and the clears, from fuzzed replies.  The routing engine's
 // type comes from the input's kernel chunk (type 160: no package check).
