@@ -805,7 +805,8 @@ Answer KernelModule::ifd_answer(const Interface &i) const {
         constexpr size_t kLastChange = 4;
         if (a.type != RTSLIB_ATTR_LOAD_BALANCING || a.value.size() < kLastChange + 4)
             continue;
-        auto t = static_cast<uint32_t>(std::time(nullptr) - static_cast<time_t>(*i.last_change_ago));
+        auto t =
+            static_cast<uint32_t>(std::time(nullptr) - static_cast<time_t>(*i.last_change_ago));
         for (int b = 0; b < 4; b++)
             a.value[kLastChange + b] = static_cast<uint8_t>(t >> (24 - 8 * b));
     }

@@ -273,8 +273,7 @@ void show_every_bundle(rtslib_handle *h, const lb_params &p) {
     for (bool first = true;; first = false) {
         owned_ifd rec(h);
         size_t len = 0;
-        if (rtslib_ifdm_get_by_index(h, index, RTSLIB_OP_GET_NEXT, &rec.rec, &len) != 0 ||
-            !rec.rec)
+        if (rtslib_ifdm_get_by_index(h, index, RTSLIB_OP_GET_NEXT, &rec.rec, &len) != 0 || !rec.rec)
             return;
         if (!first && rec->index <= index)
             return; // a walk that does not go forward would never end
@@ -285,8 +284,8 @@ void show_every_bundle(rtslib_handle *h, const lb_params &p) {
 }
 
 void lb_show(rtslib_handle *h, const lb_params &p) {
-    const char *root =
-        p.detail ? "interface-load-balancing-detail-information" : "interface-load-balancing-information";
+    const char *root = p.detail ? "interface-load-balancing-detail-information"
+                                : "interface-load-balancing-information";
     xml_subtree_open(root);
     if (p.interface)
         show_interface(h, *p.interface, p);

@@ -299,7 +299,8 @@ int loader::service_set_pics(const rtslib_gencfg_record &rec, std::vector<asp_ke
             if (m.type != kLbServiceMember)
                 continue;
             owned_ifd member(h);
-            if (vorel_ifd_fetch_by_name(h, m.name, member) || member->devtype != IFD_DEVTYPE_AMS_MEMBER)
+            if (vorel_ifd_fetch_by_name(h, m.name, member) ||
+                member->devtype != IFD_DEVTYPE_AMS_MEMBER)
                 return -1;
             if (asp_info *plain = vorel_db_asp_find(member->fpc_slot, member->pic_slot, 0))
                 plain->ams_member_type = kLbServiceMember;
