@@ -3,11 +3,13 @@
 #include "vorel/vorel_cmd_svc_set.h"
 
 #include "platform/addr.h"
+#include "platform/xml.h"
 #include "vorel/vorel_cmds.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
 
@@ -99,6 +101,7 @@ bool parse_options(int argc, char **argv, const vorel_ctx *ctxt, svc_set_params 
 
 int vorel_handle_svc_set_command(int argc, char **argv, vorel_ctx *ctxt) {
     svc_set_params p;
+    p.ctxt = ctxt;
     if (!parse_options(argc, argv, ctxt, p))
         return -1;
     const svc_set_op *op = find_op(p.subcommand);
@@ -193,4 +196,15 @@ bool svc_set_fetch_drop_table(services_ui_conn *c, const asp_info &asp, const sv
                            return e;
                        });
     return true;
+}
+
+void svc_set_show_interface(const vorel_ctx *ctxt, const asp_info &asp, const char *element,
+                            const char *name_element) {
+    if (ctxt->xml) {
+        xml_send_open(element);
+        xml_send_all(name_element, "%s", asp.name);
+        xml_send_close(element);
+    } else {
+        std::printf("Interface: %s\n", asp.name);
+    }
 }

@@ -26,6 +26,7 @@ struct svc_set_params {
     // -x syslog_host ADDRESS: IPv4 only, each word in host order; all zero
     // when none was given.
     vorel_addr syslog_host;
+    vorel_ctx *ctxt = nullptr; // the run's context, for the walk's callbacks
 
     // State the walk's PIC choice keeps between records (-s selection of
     // the syslog and flow-log operations).
@@ -140,3 +141,8 @@ constexpr uint16_t SVC_SET_DROPS_REPLY = 104;
 // failed.
 bool svc_set_fetch_drop_table(services_ui_conn *c, const asp_info &asp, const svc_set_info *ss,
                               uint16_t code, std::vector<svc_set_drop_entry> &table);
+
+// The interface line of the syslog and flow-log operations: in XML a whole
+// element holding the PIC's name, in text "Interface: NAME".
+void svc_set_show_interface(const vorel_ctx *ctxt, const asp_info &asp, const char *element,
+                            const char *name_element);
