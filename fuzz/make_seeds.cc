@@ -427,6 +427,13 @@ int main(int argc, char **argv) {
                           {"msp_cmdline", {2, 6}},
                           {"msp_walk", {3, 8}}},
                          {{8, ams0_members()}}});
+    family_seeds("svc_set", {4,
+                             {{"svc_set_summary", {2, 3, 4}},
+                              {"svc_set_stats", {0, 1, 5, 7, 8, 9}},
+                              {"svc_set_plugins", {16, 17}},
+                              {"svc_set_syslog", {10, 11, 12, 18}},
+                              {"svc_set_flows", {6, 13, 14, 15}}},
+                             {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

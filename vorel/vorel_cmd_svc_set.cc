@@ -119,6 +119,10 @@ int vorel_handle_svc_set_command(int argc, char **argv, vorel_ctx *ctxt) {
     if (op->walk)
         op->walk(walk, p);
     int rc = vorel_run_driver(walk, op->action, ctxt, &p);
+    // A walk stopped by a failed send still closes what the operation
+    // opened (the driver calls close only after a whole walk).
+    if (rc < 0)
+        op->action.close(ctxt, &p);
     return p.stopped_with_zero ? 0 : rc;
 }
 
