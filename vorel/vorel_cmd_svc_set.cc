@@ -7,6 +7,7 @@
 #include "vorel/vorel_cmds.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
+#include "vorel/vorel_section.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -211,4 +212,29 @@ void svc_set_show_interface(const vorel_ctx *ctxt, const asp_info &asp, const ch
     } else {
         std::printf("Interface: %s\n", asp.name);
     }
+}
+
+int svc_set_nothing(vorel_ctx *, svc_set_params *) {
+    return 0;
+}
+
+int svc_set_close_enclosing(vorel_ctx *ctxt, svc_set_params *) {
+    vorel_close_enclosing(ctxt, nullptr, nullptr);
+    return 0;
+}
+
+const svc_set_info *svc_set_chosen(const asp_info &asp, const svc_set_params &p) {
+    return p.svc_set_name ? vorel_db_svc_set_find_by_name(&asp, p.svc_set_name->c_str()) : nullptr;
+}
+
+void svc_set_each_drop_entry(
+    services_ui_conn *c, const asp_info &asp, uint16_t code,
+    const std::function<void(const svc_set_info &ss, const svc_set_drop_entry &e)> &show) {
+    std::vector<svc_set_drop_entry> table;
+    const svc_set_info *first = vorel_db_svc_set_find_next(&asp, nullptr);
+    if (!first || !svc_set_fetch_drop_table(c, asp, first, code, table))
+        return;
+    for (const svc_set_info *ss = first; ss; ss = vorel_db_svc_set_find_next(&asp, ss))
+        if (const svc_set_drop_entry *e = svc_set_lookup(table, asp, *ss, style_match::low4_on_msp))
+            show(*ss, *e);
 }

@@ -14,6 +14,7 @@
 #include "vorel/vorel_util.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -141,6 +142,23 @@ constexpr uint16_t SVC_SET_DROPS_REPLY = 104;
 // failed.
 bool svc_set_fetch_drop_table(services_ui_conn *c, const asp_info &asp, const svc_set_info *ss,
                               uint16_t code, std::vector<svc_set_drop_entry> &table);
+
+// Open and close callbacks of the operations: nothing to do, or the
+// closing of the root element (and its flush) that the open call opened.
+int svc_set_nothing(vorel_ctx *ctxt, svc_set_params *p);
+int svc_set_close_enclosing(vorel_ctx *ctxt, svc_set_params *p);
+
+// The service set -s names on this PIC (null without -s or when the PIC
+// has none of that name).
+const svc_set_info *svc_set_chosen(const asp_info &asp, const svc_set_params &p);
+
+// Fetches a PIC's drop table (request 103 with code, the PIC's first
+// service set's id and style) and calls show for each service set of the
+// PIC that has an entry (low four bits of the style on multiservices
+// PICs).  A PIC without service sets is not asked.
+void svc_set_each_drop_entry(
+    services_ui_conn *c, const asp_info &asp, uint16_t code,
+    const std::function<void(const svc_set_info &ss, const svc_set_drop_entry &e)> &show);
 
 // The interface line of the syslog and flow-log operations: in XML a whole
 // element holding the PIC's name, in text "Interface: NAME".

@@ -41,14 +41,10 @@ void render(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_info &ss,
 
 int packet_drops_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *,
                        svc_set_params *p) {
-    std::vector<svc_set_drop_entry> table;
-    const svc_set_info *first = vorel_db_svc_set_find_next(asp, nullptr);
-    if (!first || !svc_set_fetch_drop_table(c, *asp, first, kShowCode, table))
-        return 0;
-    for (const svc_set_info *ss = first; ss; ss = vorel_db_svc_set_find_next(asp, ss))
-        if (const svc_set_drop_entry *e =
-                svc_set_lookup(table, *asp, *ss, style_match::low4_on_msp))
-            render(ctxt, *asp, *ss, *e, p->detail);
+    svc_set_each_drop_entry(c, *asp, kShowCode,
+                            [&](const svc_set_info &ss, const svc_set_drop_entry &e) {
+                                render(ctxt, *asp, ss, e, p->detail);
+                            });
     return 0;
 }
 
@@ -59,11 +55,6 @@ int packet_drops_open(vorel_ctx *ctxt, svc_set_params *p) {
                          "-------------------------------------------------------------------------"
                          "--------\n",
                          {xml_attr_style(p->detail ? "detail" : "brief")});
-    return 0;
-}
-
-int enclosing_close(vorel_ctx *ctxt, svc_set_params *) {
-    vorel_close_enclosing(ctxt, nullptr, nullptr);
     return 0;
 }
 
@@ -84,10 +75,6 @@ int clear_drop_flow_query(vorel_ctx *, services_ui_conn *c, asp_info *asp, svc_s
     return clear(c, *asp, kClearDropFlowsCode);
 }
 
-int nothing(vorel_ctx *, svc_set_params *) {
-    return 0;
-}
-
 void clear_drop_flow_walk(pic_walk &walk, svc_set_params &p) {
     svc_set_walk_fatal(walk, p);
     walk.admit = [](const asp_info &asp) {
@@ -99,13 +86,13 @@ void clear_drop_flow_walk(pic_walk &walk, svc_set_params &p) {
 
 const svc_set_op svc_set_packet_drops_op = {
     "svc_set_packet_drops",
-    {"svc_set_packet_drops", packet_drops_open, enclosing_close, packet_drops_query},
+    {"svc_set_packet_drops", packet_drops_open, svc_set_close_enclosing, packet_drops_query},
     nullptr};
 const svc_set_op svc_set_clear_packet_drops_op = {
     "clear_packet_drops",
-    {"clear_packet_drops", nothing, nothing, clear_packet_drops_query},
+    {"clear_packet_drops", svc_set_nothing, svc_set_nothing, clear_packet_drops_query},
     nullptr};
 const svc_set_op svc_set_clear_drop_flow_op = {
     "clear_drop_flow",
-    {"clear_drop_flow", nothing, nothing, clear_drop_flow_query},
+    {"clear_drop_flow", svc_set_nothing, svc_set_nothing, clear_drop_flow_query},
     clear_drop_flow_walk};

@@ -78,14 +78,10 @@ void render_drop_flow(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_
 
 int drop_flow_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *,
                     svc_set_params *) {
-    std::vector<svc_set_drop_entry> table;
-    const svc_set_info *first = vorel_db_svc_set_find_next(asp, nullptr);
-    if (!first || !svc_set_fetch_drop_table(c, *asp, first, kDropFlowCode, table))
-        return 0;
-    for (const svc_set_info *ss = first; ss; ss = vorel_db_svc_set_find_next(asp, ss))
-        if (const svc_set_drop_entry *e =
-                svc_set_lookup(table, *asp, *ss, style_match::low4_on_msp))
-            render_drop_flow(ctxt, *asp, *ss, *e);
+    svc_set_each_drop_entry(c, *asp, kDropFlowCode,
+                            [&](const svc_set_info &ss, const svc_set_drop_entry &e) {
+                                render_drop_flow(ctxt, *asp, ss, e);
+                            });
     return 0;
 }
 
@@ -96,11 +92,6 @@ int drop_flow_open(vorel_ctx *ctxt, svc_set_params *) {
                          "-------------------------------------------------------------------------"
                          "----------- \n",
                          {xml_attr_style("brief")});
-    return 0;
-}
-
-int enclosing_close(vorel_ctx *ctxt, svc_set_params *) {
-    vorel_close_enclosing(ctxt, nullptr, nullptr);
     return 0;
 }
 
@@ -217,13 +208,9 @@ void show_svc_set(const vorel_ctx *ctxt, const vorel::ByteReader &r, const svc_s
         show_templates(ctxt, r); // siblings after the service-set element
 }
 
-const svc_set_info *chosen_svc_set(const asp_info &asp, const svc_set_params &p) {
-    return p.svc_set_name ? vorel_db_svc_set_find_by_name(&asp, p.svc_set_name->c_str()) : nullptr;
-}
-
 int qflow_log_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *,
                     svc_set_params *p) {
-    const svc_set_info *chosen = chosen_svc_set(*asp, *p);
+    const svc_set_info *chosen = svc_set_chosen(*asp, *p);
     if (vorel_send(c, svc_set_request(kQflowRequest, kQflowRequestSize, chosen, 'B')) < 0)
         return 0;
     if (!chosen) {
@@ -261,7 +248,7 @@ void qflow_log_walk(pic_walk &walk, svc_set_params &p) {
 int clear_qflow_log_query(vorel_ctx *, services_ui_conn *c, asp_info *asp, svc_set_info *,
                           svc_set_params *p) {
     vorel::ByteWriter req =
-        svc_set_request(kQflowClearRequest, kQflowRequestSize, chosen_svc_set(*asp, *p), 'B');
+        svc_set_request(kQflowClearRequest, kQflowRequestSize, svc_set_chosen(*asp, *p), 'B');
     if (vorel_send(c, req) >= 0)
         vorel_receive(c, kQflowClearReply, 1);
     return 0;
@@ -280,19 +267,15 @@ void clear_qflow_log_walk(pic_walk &walk, svc_set_params &p) {
     walk.open_channel = [&p](const asp_info &asp) { return show_interface_and_open(p, asp); };
 }
 
-int nothing(vorel_ctx *, svc_set_params *) {
-    return 0;
-}
-
 } // namespace
 
 const svc_set_op svc_set_drop_flow_op = {
     "set_drop_flow_limit",
-    {"set_drop_flow_limit", drop_flow_open, enclosing_close, drop_flow_query},
+    {"set_drop_flow_limit", drop_flow_open, svc_set_close_enclosing, drop_flow_query},
     drop_flow_walk};
 const svc_set_op svc_set_qflow_log_op = {
-    "qflow_log", {"qflow_log", nothing, nothing, qflow_log_query}, qflow_log_walk};
+    "qflow_log", {"qflow_log", svc_set_nothing, svc_set_nothing, qflow_log_query}, qflow_log_walk};
 const svc_set_op svc_set_clear_qflow_log_op = {
     "clear_qflow_log",
-    {"clear_qflow_log", nothing, nothing, clear_qflow_log_query},
+    {"clear_qflow_log", svc_set_nothing, svc_set_nothing, clear_qflow_log_query},
     clear_qflow_log_walk};

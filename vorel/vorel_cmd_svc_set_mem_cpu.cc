@@ -122,12 +122,9 @@ int cpu_open(vorel_ctx *ctxt, svc_set_params *) {
     return 0;
 }
 
-int enclosing_close(vorel_ctx *ctxt, svc_set_params *) {
-    vorel_close_enclosing(ctxt, nullptr, nullptr);
-    return 0;
-}
-
 } // namespace
 
-const svc_set_op svc_set_mem_op = {"mem", {"mem", mem_open, enclosing_close, mem_query}, nullptr};
-const svc_set_op svc_set_cpu_op = {"cpu", {"cpu", cpu_open, enclosing_close, cpu_query}, nullptr};
+const svc_set_op svc_set_mem_op = {
+    "mem", {"mem", mem_open, svc_set_close_enclosing, mem_query}, nullptr};
+const svc_set_op svc_set_cpu_op = {
+    "cpu", {"cpu", cpu_open, svc_set_close_enclosing, cpu_query}, nullptr};

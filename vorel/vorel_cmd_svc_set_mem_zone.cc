@@ -54,11 +54,7 @@ int mem_zone_open(vorel_ctx *ctxt, svc_set_params *) {
     return 0;
 }
 
-int mem_zone_close(vorel_ctx *, svc_set_params *) {
-    return 0;
-}
-
 } // namespace
 
 const svc_set_op svc_set_mem_zone_op = {
-    "mem_zone", {"mem_zone", mem_zone_open, mem_zone_close, mem_zone_query}, nullptr};
+    "mem_zone", {"mem_zone", mem_zone_open, svc_set_nothing, mem_zone_query}, nullptr};

@@ -80,10 +80,6 @@ int plugin_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_in
     return 0;
 }
 
-int nothing(vorel_ctx *, svc_set_params *) {
-    return 0;
-}
-
 void plugin_walk(pic_walk &walk, svc_set_params &) {
     walk.admit = [](const asp_info &asp) { return (asp.flags & ASP_F_MSP) != 0; };
 }
@@ -114,11 +110,6 @@ int no_query(vorel_ctx *, services_ui_conn *, asp_info *, svc_set_info *, svc_se
     return 0;
 }
 
-int policy_close(vorel_ctx *ctxt, svc_set_params *) {
-    vorel_close_enclosing(ctxt, nullptr, nullptr);
-    return 0;
-}
-
 void policy_walk(pic_walk &walk, svc_set_params &) {
     walk.admit = [](const asp_info &) { return false; };
 }
@@ -126,6 +117,6 @@ void policy_walk(pic_walk &walk, svc_set_params &) {
 } // namespace
 
 const svc_set_op svc_set_plugin_op = {
-    "plugin", {"plugin", nothing, nothing, plugin_query}, plugin_walk};
+    "plugin", {"plugin", svc_set_nothing, svc_set_nothing, plugin_query}, plugin_walk};
 const svc_set_op svc_set_policy_op = {
-    "policy", {"policy", policy_open, policy_close, no_query}, policy_walk};
+    "policy", {"policy", policy_open, svc_set_close_enclosing, no_query}, policy_walk};

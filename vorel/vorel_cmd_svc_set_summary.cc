@@ -185,11 +185,6 @@ int summary_open(vorel_ctx *ctxt, svc_set_params *p) {
     return 0;
 }
 
-int summary_close(vorel_ctx *ctxt, svc_set_params *) {
-    vorel_close_enclosing(ctxt, nullptr, nullptr);
-    return 0;
-}
-
 void summary_walk(pic_walk &walk, svc_set_params &p) {
     walk.pic_name = nullptr; // admit applies -i the summary's way
     walk.admit = [&p](const asp_info &asp) { return admit(asp, p); };
@@ -199,6 +194,6 @@ void summary_walk(pic_walk &walk, svc_set_params &p) {
 
 const svc_set_op svc_set_summary_op = {
     "svc_set_summary",
-    {"svc_set_summary", summary_open, summary_close, summary_query},
+    {"svc_set_summary", summary_open, svc_set_close_enclosing, summary_query},
     summary_walk,
     svc_set_view::xml_only};

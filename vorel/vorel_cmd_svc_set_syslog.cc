@@ -131,13 +131,9 @@ void show_host(const vorel_ctx *ctxt, const vorel::ByteReader &r, int detail) {
         show_classes(ctxt, r);
 }
 
-const svc_set_info *chosen_svc_set(const asp_info &asp, const svc_set_params &p) {
-    return p.svc_set_name ? vorel_db_svc_set_find_by_name(&asp, p.svc_set_name->c_str()) : nullptr;
-}
-
 int syslog_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *,
                  svc_set_params *p) {
-    vorel::ByteWriter req = svc_set_request(kRequest, kRequestSize, chosen_svc_set(*asp, *p), 'B');
+    vorel::ByteWriter req = svc_set_request(kRequest, kRequestSize, svc_set_chosen(*asp, *p), 'B');
     write_host(req, 20, p->syslog_host);
     if (vorel_send(c, req) < 0)
         return 0;
@@ -181,14 +177,10 @@ int syslog_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_in
 int clear_syslog_query(vorel_ctx *, services_ui_conn *c, asp_info *asp, svc_set_info *,
                        svc_set_params *p) {
     vorel::ByteWriter req =
-        svc_set_request(kClearRequest, kClearRequestSize, chosen_svc_set(*asp, *p), 'B');
+        svc_set_request(kClearRequest, kClearRequestSize, svc_set_chosen(*asp, *p), 'B');
     write_host(req, 16, p->syslog_host);
     if (vorel_send(c, req) >= 0)
         vorel_receive(c, kClearReply, 1);
-    return 0;
-}
-
-int nothing(vorel_ctx *, svc_set_params *) {
     return 0;
 }
 
@@ -208,6 +200,8 @@ void clear_syslog_walk(pic_walk &walk, svc_set_params &p) {
 } // namespace
 
 const svc_set_op svc_set_syslog_op = {
-    "syslog", {"syslog", nothing, nothing, syslog_query}, syslog_walk};
+    "syslog", {"syslog", svc_set_nothing, svc_set_nothing, syslog_query}, syslog_walk};
 const svc_set_op svc_set_clear_syslog_op = {
-    "clear_syslog", {"clear_syslog", nothing, nothing, clear_syslog_query}, clear_syslog_walk};
+    "clear_syslog",
+    {"clear_syslog", svc_set_nothing, svc_set_nothing, clear_syslog_query},
+    clear_syslog_walk};

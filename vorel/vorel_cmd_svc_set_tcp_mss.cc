@@ -64,12 +64,9 @@ int tcp_mss_open(vorel_ctx *ctxt, svc_set_params *) {
     return 0;
 }
 
-int tcp_mss_close(vorel_ctx *ctxt, svc_set_params *) {
-    vorel_close_enclosing(ctxt, nullptr, nullptr);
-    return 0;
-}
-
 } // namespace
 
 const svc_set_op svc_set_tcp_mss_op = {
-    "tcp_mss_stats", {"tcp_mss_stats", tcp_mss_open, tcp_mss_close, tcp_mss_query}, nullptr};
+    "tcp_mss_stats",
+    {"tcp_mss_stats", tcp_mss_open, svc_set_close_enclosing, tcp_mss_query},
+    nullptr};
