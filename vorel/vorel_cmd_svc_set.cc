@@ -107,8 +107,9 @@ int vorel_handle_svc_set_command(int argc, char **argv, vorel_ctx *ctxt) {
         return -1;
     const svc_set_op *op = find_op(p.subcommand);
     if (!op) {
-        vorel_note_failure("svc_set: unknown subcommand %s",
-                           p.subcommand ? p.subcommand->c_str() : "(none)");
+        if (!ctxt->xml)
+            vorel_note_failure("svc_set: unknown subcommand %s",
+                               p.subcommand ? p.subcommand->c_str() : "(none)");
         return -1;
     }
     if (op->view == svc_set_view::xml_only && !ctxt->xml) {
