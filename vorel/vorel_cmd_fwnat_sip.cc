@@ -65,6 +65,37 @@ int send_list_request(services_ui_conn *c, uint16_t type, const svc_set_info *ss
     return vorel_send(c, req);
 }
 
+// A listing: its request, its per-service-set element (opened once the
+// request is sent, named in text by the PIC line) and the list inside.
+struct sip_listing {
+    uint16_t request;
+    const char *element, *list, *trace;
+};
+
+const sip_listing kCallListing{kCallListRequest, "sfw-per-service-set-sip-calls", "sfw-sip-calls",
+                               "sip call  dump query \n"};
+const sip_listing kRegListing{kRegListRequest, "sfw-per-service-set-sip-registrations",
+                              "sfw-sip-registers", "sip reg dump  query \n"};
+
+// The query of a listing; receive_all reads and renders its entries.
+template <typename ReceiveAll>
+int list_query(const sip_listing &l, vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
+               svc_set_info *ss, fwnat_params *p, ReceiveAll receive_all) {
+    if (!fwnat_query_args_ok(ctxt, asp, ss, p, true))
+        return -1;
+    if (fwnat_refuse_on_msp(ctxt, *asp, l.element))
+        return 0;
+    vorel_trace("%s", l.trace);
+    if (send_list_request(c, l.request, ss, *p) < 0)
+        return -1;
+    vorel_section listing(ctxt, l.element);
+    open_listing(listing, ctxt, *asp, *ss);
+    vorel_section list(ctxt, l.list);
+    list.open();
+    receive_all();
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Calls
 
@@ -300,22 +331,12 @@ int fwnat_sip_call_dump_close(vorel_ctx *ctxt, fwnat_params *) {
 
 int fwnat_sip_call_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                               fwnat_params *p) {
-    if (!fwnat_query_args_ok(ctxt, asp, ss, p, true))
-        return -1;
-    if (fwnat_refuse_on_msp(ctxt, *asp, "sfw-per-service-set-sip-calls"))
-        return 0;
-    vorel_trace("sip call  dump query \n");
-    if (send_list_request(c, kCallListRequest, ss, *p) < 0)
-        return -1;
-    vorel_section listing(ctxt, "sfw-per-service-set-sip-calls");
-    open_listing(listing, ctxt, *asp, *ss);
-    vorel_section calls(ctxt, "sfw-sip-calls");
-    calls.open();
-    // Each part is one call, the caller's until the next one comes.
-    while (std::unique_ptr<services_ui_part> part =
-               services_ui_receive_large_obj(c, kCallPart, kVersion))
-        print_call(*part, *asp, p->detail, ctxt->xml);
-    return 0;
+    return list_query(kCallListing, ctxt, c, asp, ss, p, [&] {
+        // Each part is one call, the caller's until the next one comes.
+        while (std::unique_ptr<services_ui_part> part =
+                   services_ui_receive_large_obj(c, kCallPart, kVersion))
+            print_call(*part, *asp, p->detail, ctxt->xml);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -333,25 +354,15 @@ int fwnat_sip_reg_dump_close(vorel_ctx *ctxt, fwnat_params *) {
 
 int fwnat_sip_reg_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                              fwnat_params *p) {
-    if (!fwnat_query_args_ok(ctxt, asp, ss, p, true))
-        return -1;
-    if (fwnat_refuse_on_msp(ctxt, *asp, "sfw-per-service-set-sip-registrations"))
-        return 0;
-    vorel_trace("sip reg dump  query \n");
-    if (send_list_request(c, kRegListRequest, ss, *p) < 0)
-        return -1;
-    vorel_section listing(ctxt, "sfw-per-service-set-sip-registrations");
-    open_listing(listing, ctxt, *asp, *ss);
-    vorel_section registers(ctxt, "sfw-sip-registers");
-    registers.open();
-    vorel::ByteBlock<kRegSize> reg;
-    while (vorel_receive_block(c, kRegReply, kVersion, asp->name, short_reply::skip, &reg)) {
-        if (ctxt->xml)
-            print_registration(reg, p->detail);
-        else
-            std::printf("%s", kXmlOnlyLine);
-    }
-    return 0;
+    return list_query(kRegListing, ctxt, c, asp, ss, p, [&] {
+        vorel::ByteBlock<kRegSize> reg;
+        while (vorel_receive_block(c, kRegReply, kVersion, asp->name, short_reply::skip, &reg)) {
+            if (ctxt->xml)
+                print_registration(reg, p->detail);
+            else
+                std::printf("%s", kXmlOnlyLine);
+        }
+    });
 }
 
 // ---------------------------------------------------------------------------
