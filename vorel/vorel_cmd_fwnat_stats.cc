@@ -15,6 +15,7 @@
 #include "vorel/vorel_string.h"
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -479,9 +480,8 @@ void begin_stats_run() {
 } // namespace
 
 void fwnat_note_xml_only(const vorel_ctx *ctxt, const fwnat_params *params) {
-    if (!ctxt->xml)
-        vorel_note_failure("action %s is shown only in XML output (-X)",
-                           vorel_str_or_null(params->action.get()));
+    std::string view = std::string("action ") + vorel_str_or_null(params->action.get());
+    vorel_xml_only_view(ctxt, view.c_str());
 }
 
 // ---------------------------------------------------------------------------
