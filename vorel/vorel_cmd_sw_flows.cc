@@ -1,0 +1,264 @@
+// Softwire tables per service set: the softwires themselves (source,
+// destination, direction, flow count) or the flows that run through them,
+// with their NAT translations and their softwire endpoints.
+#include "platform/xml.h"
+#include "vorel/vorel_channel.h"
+#include "vorel/vorel_cmd_sw.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_section.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr uint16_t kDumpRequest = 44;
+constexpr uint16_t kDumpReply = 45;
+constexpr size_t kDumpRequestSize = 148; // 37 words
+constexpr size_t kRecordKindOffset = 20;
+constexpr uint8_t kKindSoftwire = 1;
+constexpr size_t kDumpReplyMin = SW_FLOW_RECORD_OFFSET + SW_FLOW_RECORD_LEN;
+
+constexpr uint32_t kTranslated = 2;
+constexpr uint8_t kProtoIcmp = 1;
+constexpr uint8_t kProtoIpip = 4;
+constexpr uint8_t kProtoIpv6 = 41;
+constexpr uint8_t kProtoIcmpv6 = 58;
+constexpr uint8_t kDirOutput = 2;
+
+constexpr size_t kAddrTextLen = 80;
+constexpr size_t kPortTextLen = 8;
+
+constexpr const char *kEntryColumns =
+    "Softwire                                     Direction     Flow count";
+constexpr const char *kFlowColumnsXml =
+    "Flow                                               State       Dir       Frm count";
+constexpr const char *kFlowColumnsText =
+    "Flow                                                State      Dir       Frm count\n\n";
+
+softwire_addr addr_read(const vorel::ByteReader &r, size_t off) {
+    softwire_addr a;
+    for (size_t i = 0; i < 4; i++)
+        a.words[i] = r.be32(off + 4 * i);
+    // The flag is a whole word; agents differ in its byte order.
+    a.is_v6 = r.be32(off + 16) != 0 ? 1 : 0;
+    return a;
+}
+
+// An address as IPv6 (full text) or IPv4 (word 0), whatever its own flag.
+struct addr_text {
+    char s[kAddrTextLen] = "";
+    addr_text(const softwire_addr &a, bool v6) {
+        prefix_value_to_string(v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET, &a, v6 ? 128 : 32, s,
+                               sizeof s);
+    }
+};
+
+struct port_text {
+    char s[kPortTextLen] = "";
+    port_text(uint16_t port, bool shown) {
+        if (shown)
+            std::snprintf(s, sizeof s, "%-5u", port);
+    }
+};
+
+vorel::ByteWriter dump_request(const svc_set_info &ss, const softwire_params &p) {
+    vorel::ByteWriter w = sw_request(kDumpRequest, 1, kDumpRequestSize, &ss);
+    sw_addr_write(w, 16, p.g_addr);
+    sw_addr_write(w, 36, p.b_addr);
+    sw_prefix_block_write(w, 56, p);
+    w.be32(136, p.limit);
+    w.be32(140, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(p.addr_flags))));
+    w.u8(144, p.entries);
+    return w;
+}
+
+// The label of a tunnel flow (no ports), or null.
+const char *tunnel_label(const sw_flow_record &rec) {
+    if (rec.sw_type == SW_TYPE_DSLITE && rec.proto == kProtoIpip)
+        return "DS-LITE";
+    if (rec.sw_type == SW_TYPE_6RD && rec.proto == kProtoIpv6)
+        return "6RD";
+    return nullptr;
+}
+
+// One translation line of a flow: "NAT source", "NAT dest" or "Softwire".
+struct nat_line {
+    const char *type;
+    const char *text_fmt;
+    const char *ip, *port, *xlat_ip, *xlat_port;
+    bool ports; // XML port leaves
+};
+
+void print_nat_line(const vorel_ctx *ctxt, const nat_line &n) {
+    if (!ctxt->xml) {
+        std::printf(n.text_fmt, n.ip, n.port, n.xlat_ip, n.xlat_port);
+        return;
+    }
+    xml_send_open("sw-flow-nat-entry");
+    xml_send_all("sfw-flow-nat-sw-nat-type", "%s", n.type);
+    xml_send_all("sfw-flow-nat-ip", "%s", n.ip);
+    if (n.ports)
+        xml_send_all("sfw-flow-nat-port", "%s", n.port);
+    xml_send_all("sfw-flow-translated-ip", "%s", n.xlat_ip);
+    if (n.ports)
+        xml_send_all("sfw-flow-translated-port", "%s", n.xlat_port);
+    xml_send_close("sw-flow-nat-entry");
+}
+
+void print_softwire_line(const vorel_ctx *ctxt, const sw_flow_record &rec) {
+    bool v6 = rec.sw_type == SW_TYPE_DSLITE || (rec.sw_type != SW_TYPE_6RD && rec.ep1.is_v6 != 0);
+    bool reverse = rec.direction == kDirOutput;
+    addr_text from(reverse ? rec.ep2 : rec.ep1, v6), to(reverse ? rec.ep1 : rec.ep2, v6);
+    print_nat_line(ctxt,
+                   {"Softwire", "     Softwire %16s%6s ->%16s%6s\n", from.s, "", to.s, "", false});
+}
+
+} // namespace
+
+bool sw_flow_record_read(const vorel::ByteReader &r, size_t off, sw_flow_record *out) {
+    *out = sw_flow_record{};
+    if (!r.has(off, SW_FLOW_RECORD_LEN))
+        return false;
+    out->a = addr_read(r, off);
+    out->b = addr_read(r, off + 20);
+    out->xlat_src = addr_read(r, off + 40);
+    out->xlat_dst = addr_read(r, off + 60);
+    out->ep1 = addr_read(r, off + 80);
+    out->ep2 = addr_read(r, off + 100);
+    out->src_nat = r.be32(off + 120);
+    out->dst_nat = r.be32(off + 124);
+    out->timeout = r.be32(off + 128);
+    out->count = r.be32(off + 132);
+    out->flow_count = r.be32(off + 140);
+    out->sport = r.be16(off + 144);
+    out->dport = r.be16(off + 146);
+    out->xlat_sport = r.be16(off + 148);
+    out->xlat_dport = r.be16(off + 150);
+    out->direction = r.u8(off + 153);
+    out->state = r.u8(off + 154);
+    out->proto = r.u8(off + 155);
+    out->sw_type = r.u8(off + 156);
+    return true;
+}
+
+void sw_entry_print(const vorel_ctx *ctxt, const sw_flow_record &rec, bool detail) {
+    bool v6 = rec.a.is_v6 != 0;
+    addr_text src(rec.a, v6), dst(rec.b, v6);
+    if (!ctxt->xml) {
+        std::printf("%16s ->%15s%7s%11u\n", src.s, dst.s, dir2str(rec.direction), rec.count);
+        if (detail)
+            std::printf("Timeout: %u\n", rec.timeout);
+        return;
+    }
+    xml_send_open("softwire-entry");
+    xml_send_all("softwire-source-ip", "%s", src.s);
+    xml_send_all("softwire-destination-ip", "%s", dst.s);
+    xml_send_all("softwire-direction", "%s", dir2str(rec.direction));
+    xml_send_all("softwire-flow-count", "%u", rec.flow_count);
+    if (detail)
+        xml_send_all("softwire-table-timeout", "%u", rec.timeout);
+    xml_send_close("softwire-entry");
+}
+
+void sw_flow_print(const vorel_ctx *ctxt, const sw_flow_record &rec) {
+    const char *label = tunnel_label(rec);
+    bool ports = !label && rec.proto != kProtoIcmp && rec.proto != kProtoIcmpv6;
+    const char *proto = label ? label : proto2str(rec.proto);
+    bool v6 = rec.a.is_v6 != 0;
+    addr_text src(rec.a, v6), dst(rec.b, v6);
+    port_text sport(rec.sport, ports), dport(rec.dport, ports);
+    if (!ctxt->xml) {
+        std::printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto, src.s, sport.s, dst.s, dport.s,
+                    flowtype2str(rec.state), dir2str(rec.direction), rec.count);
+    } else {
+        xml_send_open("sfw-flow-entry");
+        xml_send_all("sfw-flow-protocol", "%s", proto);
+        xml_send_all("sfw-flow-source-ip", "%s", src.s);
+        if (ports)
+            xml_send_all("sfw-flow-source-port", "%s", sport.s);
+        xml_send_all("sfw-flow-destination-ip", "%s", dst.s);
+        if (ports)
+            xml_send_all("sfw-flow-destination-port", "%s", dport.s);
+        xml_send_all("sfw-flow-state", "%s", flowtype2str(rec.state));
+        xml_send_all("sfw-flow-direction", "%s", dir2str(rec.direction));
+        xml_send_all("sfw-flow-frame-counter", "%u", rec.count);
+    }
+    bool xlat_v6 = rec.xlat_dst.is_v6 != 0;
+    if (rec.src_nat == kTranslated) {
+        addr_text xlat(rec.xlat_src, xlat_v6);
+        port_text xport(rec.xlat_sport ? rec.xlat_sport : rec.sport, ports);
+        print_nat_line(ctxt, {"NAT source", "     NAT source %16s:%6s ->%16s:%6s\n", src.s, sport.s,
+                              xlat.s, xport.s, ports});
+    }
+    if (rec.dst_nat == kTranslated) {
+        addr_text xlat(rec.xlat_dst, xlat_v6);
+        port_text xport(rec.xlat_dport ? rec.xlat_dport : rec.dport, ports);
+        print_nat_line(ctxt, {"NAT dest", "     NAT dest %16s%6s ->%16s%6s\n", dst.s, dport.s,
+                              xlat.s, xport.s, ports});
+    }
+    if (!label && rec.sw_type != 0)
+        print_softwire_line(ctxt, rec);
+    if (ctxt->xml)
+        xml_send_close("sfw-flow-entry");
+}
+
+int softwire_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
+                        softwire_params *p) {
+    if (!sw_query_args_ok(ctxt, asp, ss, p))
+        return -1;
+    vorel_trace("%s:%d flow dump query \n", "softwire_dump_query", 1);
+    if (!p->entries && sw_name_begins(asp->name, "ms")) {
+        sw_refuse_pic(ctxt, "softwire-per-service-set-flow-table", *asp);
+        return 0;
+    }
+    if (!c) {
+        vorel_trace("asp_conn is null\n");
+        return -1;
+    }
+    if (vorel_send(c, dump_request(*ss, *p)) < 0)
+        return -1;
+
+    bool entries = p->entries != 0;
+    vorel_section set(ctxt, "softwire-per-service-set-flow-table");
+    set.on_text_open([&] { std::printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name); });
+    vorel_section table(ctxt, "service-softwire-table",
+                        {xml_attribute("heading", entries ? kEntryColumns : kFlowColumnsXml)});
+    table.on_text_open([entries] {
+        if (entries)
+            std::printf("%s\n\n", kEntryColumns);
+        else
+            std::fputs(kFlowColumnsText, stdout);
+    });
+    for (;;) {
+        vorel::ByteReader r = vorel_receive_at_least(c, kDumpReply, 1, kDumpReplyMin, asp->name,
+                                                     short_reply::end_answer);
+        sw_flow_record rec;
+        if (r.empty() || !sw_flow_record_read(r, SW_FLOW_RECORD_OFFSET, &rec))
+            break;
+        if (set.open()) {
+            if (ctxt->xml) {
+                xml_send_all("interface-name", "%s", asp->name);
+                xml_send_all("service-set-name", "%s", ss->name);
+            }
+            table.open();
+        }
+        if (r.u8(kRecordKindOffset) == kKindSoftwire)
+            sw_entry_print(ctxt, rec, p->detail != 0);
+        else
+            sw_flow_print(ctxt, rec);
+    }
+    return 0;
+}
+
+int softwire_dump_open(vorel_ctx *ctxt, softwire_params *p) {
+    vorel_open_enclosing(ctxt, "vorel: flow dump start \n",
+                         p->entries ? "service-softwire-table-information"
+                                    : "service-softwire-flow-table-information",
+                         nullptr);
+    return 0;
+}
+
+int softwire_dump_close(vorel_ctx *ctxt, softwire_params *) {
+    vorel_close_enclosing(ctxt, "vorel: flow dump done \n", nullptr);
+    return 0;
+}
