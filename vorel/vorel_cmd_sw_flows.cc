@@ -161,18 +161,20 @@ void sw_entry_print(const vorel_ctx *ctxt, const sw_flow_record &rec, bool detai
 }
 
 void sw_flow_print(const vorel_ctx *ctxt, const sw_flow_record &rec) {
+    // XML labels a tunnel flow (and shows no ports for it); the text row
+    // shows the protocol, with ports unless it is ICMP.
     const char *label = tunnel_label(rec);
-    bool ports = !label && rec.proto != kProtoIcmp && rec.proto != kProtoIcmpv6;
-    const char *proto = label ? label : proto2str(rec.proto);
+    bool ports = rec.proto != kProtoIcmp && rec.proto != kProtoIcmpv6;
     bool v6 = rec.a.is_v6 != 0;
     addr_text src(rec.a, v6), dst(rec.b, v6);
     port_text sport(rec.sport, ports), dport(rec.dport, ports);
     if (!ctxt->xml) {
-        std::printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto, src.s, sport.s, dst.s, dport.s,
-                    flowtype2str(rec.state), dir2str(rec.direction), rec.count);
+        std::printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(rec.proto), src.s, sport.s,
+                    dst.s, dport.s, flowtype2str(rec.state), dir2str(rec.direction), rec.count);
     } else {
+        ports = ports && !label;
         xml_send_open("sfw-flow-entry");
-        xml_send_all("sfw-flow-protocol", "%s", proto);
+        xml_send_all("sfw-flow-protocol", "%s", label ? label : proto2str(rec.proto));
         xml_send_all("sfw-flow-source-ip", "%s", src.s);
         if (ports)
             xml_send_all("sfw-flow-source-port", "%s", sport.s);
