@@ -427,6 +427,11 @@ int main(int argc, char **argv) {
                           {"msp_cmdline", {2, 6}},
                           {"msp_walk", {3, 8}}},
                          {{8, ams0_members()}}});
+    family_seeds("softwire", {4,
+                              {{"softwire_tables", {0, 1, 2, 3, 4, 5, 8}},
+                               {"softwire_stats", {6, 7, 9, 10}},
+                               {"softwire_demo", {0, 1}}},
+                              {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});
