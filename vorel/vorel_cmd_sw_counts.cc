@@ -1,5 +1,6 @@
 // Softwire counts per service set: flows through softwires, softwire
 // tunnels by kind (DS-Lite and 6rd), and sessions of the softwire plug-in.
+#include "platform/format.h"
 #include "platform/xml.h"
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_sw.h"
@@ -59,7 +60,7 @@ void count_leading_leaves(const asp_info &asp, const svc_set_info &ss) {
 void one_count(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_info &ss,
                const char *element, const char *leaf, uint32_t count) {
     if (!ctxt->xml) {
-        std::printf("%-16s%-52s%u\n", asp.name, ss.name, count);
+        vorel_printf("%-16s%-52s%u\n", asp.name, ss.name, count);
         return;
     }
     xml_send_open(element);
@@ -85,7 +86,7 @@ void render_tunnel_count(const vorel_ctx *ctxt, const asp_info &asp, const svc_s
     uint32_t dslite = r.be32(kDsliteOffset), v6rd = r.be32(kV6rdOffset);
     if (!ctxt->xml) {
         // The two counts are columns of their own.
-        std::printf("%-16s%-52s%u %u\n", asp.name, ss.name, dslite, v6rd);
+        vorel_printf("%-16s%-52s%u %u\n", asp.name, ss.name, dslite, v6rd);
         return;
     }
     xml_send_open("service-current-softwire-count");

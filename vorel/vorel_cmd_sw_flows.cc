@@ -1,6 +1,7 @@
 // Softwire tables per service set: the softwires themselves (source,
 // destination, direction, flow count) or the flows that run through them,
 // with their NAT translations and their softwire endpoints.
+#include "platform/format.h"
 #include "platform/xml.h"
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_sw.h"
@@ -8,6 +9,7 @@
 #include "vorel/vorel_section.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -35,6 +37,29 @@ constexpr const char *kFlowColumnsXml =
 constexpr const char *kFlowColumnsText =
     "Flow                                                State      Dir       Frm count\n\n";
 
+// The leaves of a table that may hold millions of entries.
+const xml_tag kSwEntry("softwire-entry");
+const xml_tag kSwSource("softwire-source-ip");
+const xml_tag kSwDestination("softwire-destination-ip");
+const xml_tag kSwDirection("softwire-direction");
+const xml_tag kSwFlowCount("softwire-flow-count");
+const xml_tag kSwTimeout("softwire-table-timeout");
+const xml_tag kFlowEntry("sfw-flow-entry");
+const xml_tag kProtocol("sfw-flow-protocol");
+const xml_tag kSourceIp("sfw-flow-source-ip");
+const xml_tag kSourcePort("sfw-flow-source-port");
+const xml_tag kDestinationIp("sfw-flow-destination-ip");
+const xml_tag kDestinationPort("sfw-flow-destination-port");
+const xml_tag kState("sfw-flow-state");
+const xml_tag kDirection("sfw-flow-direction");
+const xml_tag kFrames("sfw-flow-frame-counter");
+const xml_tag kNatEntry("sw-flow-nat-entry");
+const xml_tag kNatType("sfw-flow-nat-sw-nat-type");
+const xml_tag kNatIp("sfw-flow-nat-ip");
+const xml_tag kNatPort("sfw-flow-nat-port");
+const xml_tag kTranslatedIp("sfw-flow-translated-ip");
+const xml_tag kTranslatedPort("sfw-flow-translated-port");
+
 softwire_addr addr_read(const vorel::ByteReader &r, size_t off) {
     softwire_addr a;
     for (size_t i = 0; i < 4; i++)
@@ -57,7 +82,7 @@ struct port_text {
     char s[kPortTextLen] = "";
     port_text(uint16_t port, bool shown) {
         if (shown)
-            std::snprintf(s, sizeof s, "%-5u", port);
+            vorel_snprintf(s, sizeof s, "%-5u", port);
     }
 };
 
@@ -91,18 +116,18 @@ struct nat_line {
 
 void print_nat_line(const vorel_ctx *ctxt, const nat_line &n) {
     if (!ctxt->xml) {
-        std::printf(n.text_fmt, n.ip, n.port, n.xlat_ip, n.xlat_port);
+        vorel_printf(n.text_fmt, n.ip, n.port, n.xlat_ip, n.xlat_port);
         return;
     }
-    xml_send_open("sw-flow-nat-entry");
-    xml_send_all("sfw-flow-nat-sw-nat-type", "%s", n.type);
-    xml_send_all("sfw-flow-nat-ip", "%s", n.ip);
+    xml_open(kNatEntry);
+    xml_leaf(kNatType, n.type);
+    xml_leaf(kNatIp, n.ip);
     if (n.ports)
-        xml_send_all("sfw-flow-nat-port", "%s", n.port);
-    xml_send_all("sfw-flow-translated-ip", "%s", n.xlat_ip);
+        xml_leaf(kNatPort, n.port);
+    xml_leaf(kTranslatedIp, n.xlat_ip);
     if (n.ports)
-        xml_send_all("sfw-flow-translated-port", "%s", n.xlat_port);
-    xml_send_close("sw-flow-nat-entry");
+        xml_leaf(kTranslatedPort, n.xlat_port);
+    xml_close(kNatEntry);
 }
 
 void print_softwire_line(const vorel_ctx *ctxt, const sw_flow_record &rec) {
@@ -145,22 +170,26 @@ void sw_entry_print(const vorel_ctx *ctxt, const sw_flow_record &rec, bool detai
     bool v6 = rec.a.is_v6 != 0;
     addr_text src(rec.a, v6), dst(rec.b, v6);
     if (!ctxt->xml) {
-        std::printf("%16s ->%15s%7s%11u\n", src.s, dst.s, dir2str(rec.direction), rec.count);
+        vorel_printf("%16s ->%15s%7s%11u\n", src.s, dst.s, dir2str(rec.direction), rec.count);
         if (detail)
-            std::printf("Timeout: %u\n", rec.timeout);
+            vorel_printf("Timeout: %u\n", rec.timeout);
         return;
     }
-    xml_send_open("softwire-entry");
-    xml_send_all("softwire-source-ip", "%s", src.s);
-    xml_send_all("softwire-destination-ip", "%s", dst.s);
-    xml_send_all("softwire-direction", "%s", dir2str(rec.direction));
-    xml_send_all("softwire-flow-count", "%u", rec.flow_count);
+    xml_batch batch;
+    xml_open(kSwEntry);
+    xml_leaf(kSwSource, src.s);
+    xml_leaf(kSwDestination, dst.s);
+    xml_leaf(kSwDirection, dir2str(rec.direction));
+    xml_leaf(kSwFlowCount, rec.flow_count);
     if (detail)
-        xml_send_all("softwire-table-timeout", "%u", rec.timeout);
-    xml_send_close("softwire-entry");
+        xml_leaf(kSwTimeout, rec.timeout);
+    xml_close(kSwEntry);
 }
 
 void sw_flow_print(const vorel_ctx *ctxt, const sw_flow_record &rec) {
+    std::optional<xml_batch> batch; // XML: one write per entry
+    if (ctxt->xml)
+        batch.emplace();
     // XML labels a tunnel flow (and shows no ports for it); the text row
     // shows the protocol, with ports unless it is ICMP.
     const char *label = tunnel_label(rec);
@@ -169,21 +198,21 @@ void sw_flow_print(const vorel_ctx *ctxt, const sw_flow_record &rec) {
     addr_text src(rec.a, v6), dst(rec.b, v6);
     port_text sport(rec.sport, ports), dport(rec.dport, ports);
     if (!ctxt->xml) {
-        std::printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(rec.proto), src.s, sport.s,
-                    dst.s, dport.s, flowtype2str(rec.state), dir2str(rec.direction), rec.count);
+        vorel_printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(rec.proto), src.s, sport.s,
+                     dst.s, dport.s, flowtype2str(rec.state), dir2str(rec.direction), rec.count);
     } else {
         ports = ports && !label;
-        xml_send_open("sfw-flow-entry");
-        xml_send_all("sfw-flow-protocol", "%s", label ? label : proto2str(rec.proto));
-        xml_send_all("sfw-flow-source-ip", "%s", src.s);
+        xml_open(kFlowEntry);
+        xml_leaf(kProtocol, label ? label : proto2str(rec.proto));
+        xml_leaf(kSourceIp, src.s);
         if (ports)
-            xml_send_all("sfw-flow-source-port", "%s", sport.s);
-        xml_send_all("sfw-flow-destination-ip", "%s", dst.s);
+            xml_leaf(kSourcePort, sport.s);
+        xml_leaf(kDestinationIp, dst.s);
         if (ports)
-            xml_send_all("sfw-flow-destination-port", "%s", dport.s);
-        xml_send_all("sfw-flow-state", "%s", flowtype2str(rec.state));
-        xml_send_all("sfw-flow-direction", "%s", dir2str(rec.direction));
-        xml_send_all("sfw-flow-frame-counter", "%u", rec.count);
+            xml_leaf(kDestinationPort, dport.s);
+        xml_leaf(kState, flowtype2str(rec.state));
+        xml_leaf(kDirection, dir2str(rec.direction));
+        xml_leaf(kFrames, rec.count);
     }
     bool xlat_v6 = rec.xlat_dst.is_v6 != 0;
     if (rec.src_nat == kTranslated) {
@@ -201,7 +230,7 @@ void sw_flow_print(const vorel_ctx *ctxt, const sw_flow_record &rec) {
     if (!label && rec.sw_type != 0)
         print_softwire_line(ctxt, rec);
     if (ctxt->xml)
-        xml_send_close("sfw-flow-entry");
+        xml_close(kFlowEntry);
 }
 
 int softwire_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
@@ -222,12 +251,12 @@ int softwire_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc
 
     bool entries = p->entries != 0;
     vorel_section set(ctxt, "softwire-per-service-set-flow-table");
-    set.on_text_open([&] { std::printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name); });
+    set.on_text_open([&] { vorel_printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name); });
     vorel_section table(ctxt, "service-softwire-table",
                         {xml_attribute("heading", entries ? kEntryColumns : kFlowColumnsXml)});
     table.on_text_open([entries] {
         if (entries)
-            std::printf("%s\n\n", kEntryColumns);
+            vorel_printf("%s\n\n", kEntryColumns);
         else
             std::fputs(kFlowColumnsText, stdout);
     });
