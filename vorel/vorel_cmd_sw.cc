@@ -214,18 +214,60 @@ void parse_level(const char *level, softwire_params *p) {
     }
 }
 
-// Without -A and -N: the first row whose command, subcommand and count
-// flag all match.
-void derive_action(softwire_params *p) {
-    if (!p->command || *p->command != "softwire" || !p->subcommand)
+// The first row whose subcommand and count flag match; its action and settings.
+void derive_action(std::span<const sw_action_row> rows, softwire_params *p) {
+    if (!p->subcommand)
         return;
-    for (const sw_action_row &row : softwire_action_rows) {
+    for (const sw_action_row &row : rows) {
         if (*p->subcommand == row.subcommand && p->count_only == row.count_only) {
             p->action = row.action;
             apply(row.also, p);
             return;
         }
     }
+}
+
+// -A (or -N) names the action; else the words select it.
+void settle_action(std::span<const sw_action_row> rows, bool named, softwire_params *p) {
+    if (named)
+        apply_named_action(rows, *p->action, p);
+    else
+        derive_action(rows, p);
+}
+
+// The letters both commands read alike; false for any other.
+bool common_option(int c, softwire_params *p, bool *named) {
+    switch (c) {
+    case 'A':
+        p->action = vorel_optarg;
+        *named = true;
+        return true;
+    case 'C':
+        p->command = vorel_optarg;
+        return true;
+    case 'S':
+        p->subcommand = vorel_optarg;
+        return true;
+    case 'i':
+        p->if_name = vorel_optarg;
+        return true;
+    case 't':
+        debug = 1;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// -T: the first letter of the word picks one of the command's two types.
+struct type_letters {
+    char letter;
+    uint32_t type;
+};
+void parse_type(const char *word, const type_letters (&letters)[2], softwire_params *p) {
+    for (const type_letters &l : letters)
+        if (word[0] == l.letter)
+            p->sw_type = l.type;
 }
 
 const char *true_false(bool b) {
@@ -255,29 +297,19 @@ const softwire_action *runnable_row(const softwire_action *table, const std::str
 } // namespace
 
 int softwire_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwire_params *p) {
+    static const type_letters types[2] = {{'r', SW_TYPE_6RD}, {'d', SW_TYPE_DSLITE}};
     bool named = false; // -A or -N
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (common_option(c, p, &named))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            named = true;
-            break;
         case 'N':
             p->action = "count_softwire_tunnel";
             named = true;
             break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 's':
             p->svc_set_name = vorel_optarg;
-            break;
-        case 'i':
-            p->if_name = vorel_optarg;
             break;
         case 'F':
             if (parse_prefix_option(vorel_optarg, vorel_getopt_next_word(argc, argv), p) < 0)
@@ -293,10 +325,7 @@ int softwire_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwir
             p->limit = static_cast<uint32_t>(std::atoi(vorel_optarg));
             break;
         case 'T':
-            if (vorel_optarg[0] == 'r')
-                p->sw_type = SW_TYPE_6RD;
-            else if (vorel_optarg[0] == 'd')
-                p->sw_type = SW_TYPE_DSLITE;
+            parse_type(vorel_optarg, types, p);
             break;
         case 'V':
             parse_level(vorel_optarg, p);
@@ -307,64 +336,27 @@ int softwire_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwir
         case 'd':
             p->detail = 1;
             break;
-        case 't':
-            debug = 1;
-            break;
         default:
             break;
         }
     }
-    if (!named)
-        derive_action(p);
-    else if (p->action)
-        apply_named_action(softwire_action_rows, *p->action, p);
+    // The words select an action of "softwire" only.
+    if (named || (p->command && *p->command == "softwire"))
+        settle_action(softwire_action_rows, named, p);
     if (p->stats_subcmd == SW_STATS_PIC)
         p->pic_based = 1;
     return 0;
 }
 
 int si_sw_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwire_params *p) {
+    static const type_letters types[2] = {{'m', SW_TYPE_MAPE}, {'r', SW_TYPE_6RD}};
     bool named = false;
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
-        switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            named = true;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
-        case 'T':
-            if (vorel_optarg[0] == 'm')
-                p->sw_type = SW_TYPE_MAPE;
-            else if (vorel_optarg[0] == 'r')
-                p->sw_type = SW_TYPE_6RD;
-            break;
-        case 'i':
-            p->if_name = vorel_optarg;
-            break;
-        case 't':
-            debug = 1;
-            break;
-        default:
-            break;
-        }
+        if (!common_option(c, p, &named) && c == 'T')
+            parse_type(vorel_optarg, types, p);
     }
-    if (named) {
-        apply_named_action(si_sw_action_rows, *p->action, p);
-    } else if (p->subcommand) {
-        for (const sw_action_row &row : si_sw_action_rows) {
-            if (*p->subcommand == row.subcommand) {
-                p->action = row.action;
-                apply(row.also, p);
-                break;
-            }
-        }
-    }
+    settle_action(si_sw_action_rows, named, p);
     return 0;
 }
 

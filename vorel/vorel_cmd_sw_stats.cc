@@ -196,27 +196,42 @@ void counters_entry(const vorel_ctx *ctxt, const char *element, const xml_attrs 
     xml_send_close(element);
 }
 
+// What a statistics exchange came to.
+enum class stats_answer { failed, none, reply };
+
+// Sends a statistics request and receives its one reply (at least
+// min_size bytes); a missing reply is traced with the query's name.
+stats_answer stats_exchange(services_ui_conn *c, const vorel::ByteWriter &req, uint16_t type,
+                            uint16_t version, size_t min_size, const char *who, const char *query,
+                            vorel::ByteReader *reply) {
+    if (!c) {
+        vorel_trace("asp_conn is null\n");
+        return stats_answer::failed;
+    }
+    if (vorel_send(c, req) < 0)
+        return stats_answer::failed;
+    *reply = vorel_receive_at_least(c, type, version, min_size, who, short_reply::end_answer);
+    if (reply->empty()) {
+        vorel_trace("%s:%d: stats reply failure\n", query, kTextModeLine);
+        return stats_answer::none;
+    }
+    return stats_answer::reply;
+}
+
 } // namespace
 
 int softwire_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                               softwire_params *p) {
     if (!ctxt || !asp || !p || (!p->pic_based && !ss))
         return -1;
-    if (!c) {
-        vorel_trace("asp_conn is null\n");
-        return -1;
-    }
     vorel::ByteWriter req = sw_request(kStatsRequest, 2, kStatsRequestSize, ss);
     req.be16(16, static_cast<uint16_t>(p->stats_subcmd));
-    if (vorel_send(c, req) < 0)
+    vorel::ByteReader reply;
+    stats_answer answer = stats_exchange(c, req, kStatsReply, kStatsReplyVersion, kStatsReplySize,
+                                         asp->name, "softwire_stats_dump_query", &reply);
+    if (answer == stats_answer::failed)
         return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(
-        c, kStatsReply, kStatsReplyVersion, kStatsReplySize, asp->name, short_reply::end_answer);
-    if (reply.empty()) {
-        vorel_trace("%s:%d: stats reply failure\n", "softwire_stats_dump_query", kTextModeLine);
-        return 0;
-    }
-    if (p->stats_subcmd == SW_STATS_CLEAR || !ctxt->xml)
+    if (answer == stats_answer::none || p->stats_subcmd == SW_STATS_CLEAR || !ctxt->xml)
         return 0;
     if (!sw_name_begins(asp->name, "ms") && !sw_name_begins(asp->name, "mams")) {
         if (p->sw_type != SW_TYPE_6RD)
@@ -256,24 +271,18 @@ int si_sw_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, s
                            softwire_params *p) {
     if (!ctxt || !si || !p || !p->pic_based)
         return -1;
-    if (!c) {
-        vorel_trace("asp_conn is null\n");
-        return -1;
-    }
     vorel::ByteWriter req = vorel_request(kInlineRequest, 1, kInlineRequestSize);
+    // The engine asked for: 2 (6rd) or 3 (MAP-E), else 'B' for both.
     bool typed = p->sw_type == SW_TYPE_6RD || p->sw_type == SW_TYPE_MAPE;
     req.u8(8, typed ? static_cast<uint8_t>(p->sw_type) : 'B');
     req.be16(16, static_cast<uint16_t>(p->stats_subcmd));
     req.text(kInlineNameOffset, kInlineNameWidth, si->name);
-    if (vorel_send(c, req) < 0)
+    vorel::ByteReader reply;
+    stats_answer answer = stats_exchange(c, req, kInlineReply, 1, kInlineReplySize, si->name,
+                                         "si_sw_stats_dump_query", &reply);
+    if (answer == stats_answer::failed)
         return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(c, kInlineReply, 1, kInlineReplySize, si->name,
-                                                     short_reply::end_answer);
-    if (reply.empty()) {
-        vorel_trace("%s:%d: stats reply failure\n", "si_sw_stats_dump_query", kTextModeLine);
-        return 0;
-    }
-    if (p->stats_subcmd == SI_SW_STATS_CLEAR || !ctxt->xml)
+    if (answer == stats_answer::none || p->stats_subcmd == SI_SW_STATS_CLEAR || !ctxt->xml)
         return 0;
     if (p->sw_type != SW_TYPE_MAPE)
         counters_entry(ctxt, "inline-sw-6rd-statistics-entry", {xml_attr_style("inline-v6rd")},
