@@ -70,9 +70,9 @@ extern const softwire_action si_sw_cmd_handlers_table[];
 
 // ---- Command lines (exposed for tests) ----
 
-// Parses the options of "softwire" (or, with inline_cmd, "inline-softwire")
-// into p and derives the action.  0, or -1 after saying why a value was
-// refused (nothing is sent then).
+// Parse the options of "softwire" and of "inline-softwire" into p and
+// settle the action (named with -A or -N, or selected by the words).  0,
+// or -1 after saying why a value was refused (nothing is sent then).
 int softwire_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwire_params *p);
 int si_sw_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwire_params *p);
 
@@ -80,7 +80,8 @@ int si_sw_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwire_p
 
 // The walk over the service PICs (the one named with -i; without -i the
 // statistics pass over bundle members' "mams" records), per service set or
-// per PIC.  The result of the driver: 0, or -1 when it stopped.
+// per PIC.  The driver's result (0, or -1 when it stopped); *ran false
+// when the table has no runnable row for the action.
 int softwire_run_action(vorel_ctx *ctxt, softwire_params *p, bool *ran);
 // The walk over the line cards behind the "si" service interfaces.
 int si_sw_run_action(vorel_ctx *ctxt, softwire_params *p, bool *ran);
