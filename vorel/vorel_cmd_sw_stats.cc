@@ -182,9 +182,9 @@ const vorel_counter kInlineMapeCounters[] = {
 
 // The statistics are an XML view: text mode gets the routine's line on
 // standard output and the reason on standard error.
-void text_mode_refusal(const char *fmt, const char *routine) {
+void text_mode_refusal(const vorel_ctx *ctxt, const char *fmt, const char *routine) {
     std::printf(fmt, routine, kTextModeLine);
-    vorel_note_failure("softwire statistics are shown with -X (XML output) only");
+    vorel_xml_only_view(ctxt, "the softwire statistics");
 }
 
 void counters_entry(const vorel_ctx *ctxt, const char *element, const xml_attrs &attrs,
@@ -257,7 +257,7 @@ int softwire_stats_dump_open(vorel_ctx *ctxt, softwire_params *p) {
     if (ctxt->xml)
         xml_subtree_open("service-softwire-statistics-information");
     else
-        text_mode_refusal("%s:%d Command failed \n", "softwire_stats_dump_open");
+        text_mode_refusal(ctxt, "%s:%d Command failed \n", "softwire_stats_dump_open");
     return 0;
 }
 
@@ -299,7 +299,7 @@ int si_sw_stats_dump_open(vorel_ctx *ctxt, softwire_params *p) {
     if (ctxt->xml)
         xml_subtree_open("inline-service-sw-statistics-information");
     else
-        text_mode_refusal("%s:%d command failed \n", "si_sw_stats_dump_open");
+        text_mode_refusal(ctxt, "%s:%d command failed \n", "si_sw_stats_dump_open");
     return 0;
 }
 
