@@ -20,28 +20,27 @@ constexpr uint16_t kSessCountReply = 53;
 constexpr size_t kPrefixCountSize = 104; // 26 words
 constexpr size_t kSessCountSize = 96;    // 24 words
 
-// Reply: the total at 16, the DS-Lite count at 20, the 6rd count at 24.
-constexpr size_t kTotalOffset = 16;
-constexpr size_t kDsliteOffset = 20;
-constexpr size_t kV6rdOffset = 24;
+// Every count reply: the total at 16, the DS-Lite count at 20, the 6rd
+// count at 24.
+constexpr size_t kCountReplyLen = 28;
+using count_reply = vorel::ByteBlock<kCountReplyLen>;
 
 using count_render_fn = void (*)(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_info &ss,
-                                 const vorel::ByteReader &reply);
+                                 const count_reply &reply);
 
 // Sends a count request and renders its one reply.  0 (nothing shown when
 // no reply came), or -1 when the send failed or a second reply came.
 int count_exchange(const vorel_ctx *ctxt, services_ui_conn *c, const asp_info &asp,
                    const svc_set_info &ss, const vorel::ByteWriter &req, uint16_t reply_type,
-                   size_t min_len, count_render_fn render) {
+                   count_render_fn render) {
     if (!c) {
         vorel_trace("asp_conn is null\n");
         return -1;
     }
     if (vorel_send(c, req) < 0)
         return -1;
-    vorel::ByteReader reply =
-        vorel_receive_at_least(c, reply_type, 1, min_len, asp.name, short_reply::end_answer);
-    if (reply.empty())
+    count_reply reply;
+    if (!vorel_receive_block(c, reply_type, 1, asp.name, short_reply::end_answer, &reply))
         return 0;
     render(ctxt, asp, ss, reply);
     // One reply answers a count; a second means the answer is not the one asked for.
@@ -77,13 +76,13 @@ vorel::ByteWriter prefix_count_request(uint16_t type, const svc_set_info &ss,
 }
 
 void render_flow_count(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_info &ss,
-                       const vorel::ByteReader &r) {
-    one_count(ctxt, asp, ss, "service-softwire-count", "softwire-count", r.be32(kTotalOffset));
+                       const count_reply &r) {
+    one_count(ctxt, asp, ss, "service-softwire-count", "softwire-count", r.be32<16>());
 }
 
 void render_tunnel_count(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_info &ss,
-                         const vorel::ByteReader &r) {
-    uint32_t dslite = r.be32(kDsliteOffset), v6rd = r.be32(kV6rdOffset);
+                         const count_reply &r) {
+    uint32_t dslite = r.be32<20>(), v6rd = r.be32<24>();
     if (!ctxt->xml) {
         // The two counts are columns of their own.
         vorel_printf("%-16s%-52s%u %u\n", asp.name, ss.name, dslite, v6rd);
@@ -97,8 +96,8 @@ void render_tunnel_count(const vorel_ctx *ctxt, const asp_info &asp, const svc_s
 }
 
 void render_sess_count(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_info &ss,
-                       const vorel::ByteReader &r) {
-    one_count(ctxt, asp, ss, "service-msp-sess-count", "sess-count", r.be32(kTotalOffset));
+                       const count_reply &r) {
+    one_count(ctxt, asp, ss, "service-msp-sess-count", "sess-count", r.be32<16>());
 }
 
 } // namespace
@@ -112,7 +111,7 @@ int softwire_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, sv
         return 0;
     }
     return count_exchange(ctxt, c, *asp, *ss, prefix_count_request(kFlowCountRequest, *ss, *p),
-                          kFlowCountReply, kTotalOffset + 4, render_flow_count);
+                          kFlowCountReply, render_flow_count);
 }
 
 int softwire_tunnel_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
@@ -120,7 +119,7 @@ int softwire_tunnel_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *
     if (!sw_query_args_ok(ctxt, asp, ss, p))
         return -1;
     return count_exchange(ctxt, c, *asp, *ss, prefix_count_request(kTunnelCountRequest, *ss, *p),
-                          kTunnelCountReply, kV6rdOffset + 4, render_tunnel_count);
+                          kTunnelCountReply, render_tunnel_count);
 }
 
 int softwire_sessions_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
@@ -132,8 +131,7 @@ int softwire_sessions_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info
     sw_addr_write(req, 36, p->smask);
     sw_addr_write(req, 56, p->g_addr);
     sw_addr_write(req, 76, p->dmask);
-    return count_exchange(ctxt, c, *asp, *ss, req, kSessCountReply, kTotalOffset + 4,
-                          render_sess_count);
+    return count_exchange(ctxt, c, *asp, *ss, req, kSessCountReply, render_sess_count);
 }
 
 int softwire_count_open(vorel_ctx *ctxt, softwire_params *) {

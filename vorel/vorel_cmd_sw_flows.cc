@@ -60,12 +60,16 @@ const xml_tag kNatPort("sfw-flow-nat-port");
 const xml_tag kTranslatedIp("sfw-flow-translated-ip");
 const xml_tag kTranslatedPort("sfw-flow-translated-port");
 
-softwire_addr addr_read(const vorel::ByteReader &r, size_t off) {
+using record_block = vorel::ByteBlock<SW_FLOW_RECORD_LEN>;
+
+template <size_t Off> softwire_addr addr_read(const record_block &b) {
     softwire_addr a;
-    for (size_t i = 0; i < 4; i++)
-        a.words[i] = r.be32(off + 4 * i);
+    a.words[0] = b.be32<Off>();
+    a.words[1] = b.be32<Off + 4>();
+    a.words[2] = b.be32<Off + 8>();
+    a.words[3] = b.be32<Off + 12>();
     // The flag is a whole word; agents differ in its byte order.
-    a.is_v6 = r.be32(off + 16) != 0 ? 1 : 0;
+    a.is_v6 = b.be32<Off + 16>() != 0 ? 1 : 0;
     return a;
 }
 
@@ -142,27 +146,28 @@ void print_softwire_line(const vorel_ctx *ctxt, const sw_flow_record &rec) {
 
 bool sw_flow_record_read(const vorel::ByteReader &r, size_t off, sw_flow_record *out) {
     *out = sw_flow_record{};
-    if (!r.has(off, SW_FLOW_RECORD_LEN))
+    record_block b;
+    if (!r.block(off, b))
         return false;
-    out->a = addr_read(r, off);
-    out->b = addr_read(r, off + 20);
-    out->xlat_src = addr_read(r, off + 40);
-    out->xlat_dst = addr_read(r, off + 60);
-    out->ep1 = addr_read(r, off + 80);
-    out->ep2 = addr_read(r, off + 100);
-    out->src_nat = r.be32(off + 120);
-    out->dst_nat = r.be32(off + 124);
-    out->timeout = r.be32(off + 128);
-    out->count = r.be32(off + 132);
-    out->flow_count = r.be32(off + 140);
-    out->sport = r.be16(off + 144);
-    out->dport = r.be16(off + 146);
-    out->xlat_sport = r.be16(off + 148);
-    out->xlat_dport = r.be16(off + 150);
-    out->direction = r.u8(off + 153);
-    out->state = r.u8(off + 154);
-    out->proto = r.u8(off + 155);
-    out->sw_type = r.u8(off + 156);
+    out->a = addr_read<0>(b);
+    out->b = addr_read<20>(b);
+    out->xlat_src = addr_read<40>(b);
+    out->xlat_dst = addr_read<60>(b);
+    out->ep1 = addr_read<80>(b);
+    out->ep2 = addr_read<100>(b);
+    out->src_nat = b.be32<120>();
+    out->dst_nat = b.be32<124>();
+    out->timeout = b.be32<128>();
+    out->count = b.be32<132>();
+    out->flow_count = b.be32<140>();
+    out->sport = b.be16<144>();
+    out->dport = b.be16<146>();
+    out->xlat_sport = b.be16<148>();
+    out->xlat_dport = b.be16<150>();
+    out->direction = b.u8<153>();
+    out->state = b.u8<154>();
+    out->proto = b.u8<155>();
+    out->sw_type = b.u8<156>();
     return true;
 }
 
