@@ -11,7 +11,8 @@
 //       whose softwire flow table holds N flows of six shapes: DS-Lite and
 //       6rd tunnel flows, TCP through a DS-Lite softwire with source NAT,
 //       UDP over 6rd, ICMP with destination NAT and plain TCP.  Half of the
-//       shapes print one or two more lines (NAT, softwire endpoints).
+//       shapes print one or two more lines (NAT, softwire endpoints); and
+//       N softwires (DS-Lite and 6rd) for the softwire listing.
 //   bench_scenario snapshot PICS SETS
 //       PICS multiservices PICs (ms-F/P/0, F = i / 8, P = i % 8) and SETS
 //       service sets spread over them in turn, every second one stored
@@ -56,6 +57,14 @@ const FlowShape kShapes[] = {
 };
 
 constexpr unsigned long kShapeCount = sizeof kShapes / sizeof kShapes[0];
+
+const FlowShape kSoftwireEntryShapes[] = {
+    {"DS-Lite softwires",
+     "{a: {start: \"2001:db8:b4::1\"}, count: {start: 1, step: 3}, flow_count: {start: 1}}",
+     "{kind: 1, b: \"2001:db8:ffff::1\", direction: 1, timeout: 1800}"},
+    {"6rd softwires", "{a: {start: 198.18.0.2}, count: {start: 5}, flow_count: {start: 5}}",
+     "{kind: 1, b: 198.18.255.1, direction: 1, timeout: 600}"},
+};
 
 const FlowShape kSoftwireShapes[] = {
     {"DS-Lite tunnel", "{a: {start: \"2001:db8:b4::1\"}, count: {start: 1, step: 3}}",
@@ -108,6 +117,22 @@ void write_flows(unsigned long n) {
     }
 }
 
+// One rule's replies: N copies spread over the shapes (the first shapes
+// take the remainder).
+template <size_t K> void write_shapes(const FlowShape (&shapes)[K], unsigned long n) {
+    std::printf("        reply:\n");
+    for (unsigned long i = 0; i < K; i++) {
+        unsigned long copies = n / K + (i < n % K ? 1 : 0);
+        if (copies == 0)
+            continue;
+        std::printf("          # %s\n", shapes[i].comment);
+        std::printf("          - layout: sw_dump_reply\n");
+        std::printf("            repeat: %lu\n", copies);
+        std::printf("            vary: %s\n", shapes[i].vary);
+        std::printf("            fields: %s\n", shapes[i].fields);
+    }
+}
+
 void write_softwires(unsigned long n) {
     std::printf("name: bench softwires %lu\n", n);
     std::printf("chassis: {master: true}\n");
@@ -115,19 +140,12 @@ void write_softwires(unsigned long n) {
     std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
     std::printf(
         "service_sets:\n  - {name: sset-bench, id: 1, pic: sp-1/0/0, rules: {count_a: 1}}\n");
-    std::printf("agents:\n  - pic: sp-1/0/0\n    rules:\n      - match: {type: 44}\n");
-    std::printf("        reply:\n");
-    constexpr unsigned long kCount = sizeof kSoftwireShapes / sizeof kSoftwireShapes[0];
-    for (unsigned long i = 0; i < kCount; i++) {
-        unsigned long copies = n / kCount + (i < n % kCount ? 1 : 0);
-        if (copies == 0)
-            continue;
-        std::printf("          # %s\n", kSoftwireShapes[i].comment);
-        std::printf("          - layout: sw_dump_reply\n");
-        std::printf("            repeat: %lu\n", copies);
-        std::printf("            vary: %s\n", kSoftwireShapes[i].vary);
-        std::printf("            fields: %s\n", kSoftwireShapes[i].fields);
-    }
+    std::printf("agents:\n  - pic: sp-1/0/0\n    rules:\n");
+    // The softwires themselves (entries 1 at 144), then the flows.
+    std::printf("      - match: {type: 44, bytes: {144: \"01\"}}\n");
+    write_shapes(kSoftwireEntryShapes, n);
+    std::printf("      - match: {type: 44}\n");
+    write_shapes(kSoftwireShapes, n);
 }
 
 void write_snapshot(unsigned long pics, unsigned long sets) {

@@ -146,6 +146,17 @@ for n in $sw_sizes; do
                 }'
         done
     done
+    echo "(the softwires themselves, same N)"
+    for mode in text xml; do
+        x=
+        [ "$mode" = xml ] && x=-X
+        v=softwire-entries-$mode-$n
+        measure "$v" null "$bin/vorel" -C softwire -S entries -d $x
+        awk -v n="$n" -v mode="$mode" -v wall="$(figure "$v" wall)" \
+            -v user="$(figure "$v" user)" -v peak="$(figure "$v" peak_kib)" 'BEGIN {
+                printf "%-5s %-4s %8d %8.3f %11.0f %7.3f %9d\n", mode, "null", n, wall, n / wall, user, peak
+            }'
+    done
     stop_lab
 done
 
