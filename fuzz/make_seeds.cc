@@ -450,6 +450,11 @@ int main(int argc, char **argv) {
                               {"svc_set_syslog", {10, 11, 12, 18}},
                               {"svc_set_flows", {6, 13, 14, 15}}},
                              {}});
+    family_seeds("softwire", {4,
+                              {{"softwire_tables", {0, 1, 2, 3, 4, 5, 8}},
+                               {"softwire_stats", {6, 7, 9, 10}},
+                               {"softwire_demo", {0, 1}}},
+                              {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

@@ -17,8 +17,6 @@ namespace {
         not_built();                                                                               \
     }
 
-VOREL_PENDING(vorel_handle_softwire_command)
-VOREL_PENDING(vorel_handle_si_sw_command)
 VOREL_PENDING(vorel_handle_si_nat_command)
 VOREL_PENDING(vorel_handle_ids_command)
 VOREL_PENDING(vorel_handle_ipsec_command)
