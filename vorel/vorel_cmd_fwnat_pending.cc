@@ -52,6 +52,3 @@ FWNAT_PENDING_ACTION(fwnat_detnat_dump)
 FWNAT_PENDING_ACTION(fwnat_nptv6_mapping_dump)
 FWNAT_PENDING_ACTION(fwnat_natmappings_clear)
 FWNAT_PENDING_ACTION(fwnat_natflows_clear)
-// NAT statistics.
-FWNAT_PENDING_ACTION(fwnat_natstatistics_dump)
-FWNAT_PENDING_ACTION(fwnat_natstatistics_clear)
