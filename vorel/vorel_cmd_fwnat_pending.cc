@@ -46,8 +46,3 @@ FWNAT_PENDING_ACTION(fwnat_stats_dump)
 FWNAT_PENDING_ACTION(fwnat_hdr_err_dump)
 FWNAT_PENDING_QUERY(fwnat_clear_stats_hdr_err_query)
 FWNAT_PENDING_ACTION(fwnat_ha_stats_dump)
-// NAT mappings, deterministic NAT, NPTv6, clearing.
-FWNAT_PENDING_ACTION(fwnat_detnat_dump)
-FWNAT_PENDING_ACTION(fwnat_nptv6_mapping_dump)
-FWNAT_PENDING_ACTION(fwnat_natmappings_clear)
-FWNAT_PENDING_ACTION(fwnat_natflows_clear)
