@@ -660,3 +660,7 @@ int vorel_handle_fwnat_command(int argc, char **argv, vorel_ctx *ctxt) {
     fwnat_params_free(&p);
     return rc;
 }
+
+void fwnat_parse_b4_address(const char *value, fwnat_params *params) {
+    parse_b4_address(value, params);
+}

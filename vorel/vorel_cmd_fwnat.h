@@ -138,6 +138,9 @@ bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char
 // protocols) end the process with status 1 after their message.
 int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *params);
 
+// -w a: the IPv6 address into b4_addr ("address is invalid" when it is not one).
+void fwnat_parse_b4_address(const char *value, fwnat_params *params);
+
 // What a -x address range is for.
 enum class fwnat_range_target { subscriber, softwire, nat };
 // Parses a -x range value.  false with *refusal set to the line the command
@@ -249,6 +252,8 @@ struct fwnat_pool_range {
 };
 // The first and last address that a range shows.
 void fwnat_pool_range_bounds(const fwnat_pool_range &range, vorel_addr *first, vorel_addr *last);
+// The name of a pool's translation type ("NAPT-44", ...; "dynamic" when unknown).
+const char *fwnat_xlate_type_name(uint32_t type);
 
 // ---------------------------------------------------------------------------
 // Callbacks of cmd_handlers_table
