@@ -427,6 +427,13 @@ int main(int argc, char **argv) {
                           {"msp_cmdline", {2, 6}},
                           {"msp_walk", {3, 8}}},
                          {{8, ams0_members()}}});
+    family_seeds("nat", {6,
+                         {{"nat_mappings", {0, 1, 2, 3, 14}},
+                          {"nat_lookups_clear", {4, 5, 6, 7, 15}},
+                          {"nat_stats", {8, 9}},
+                          {"nat_pcp", {10, 11}},
+                          {"nat_inline", {5, 12, 13}}},
+                         {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});
