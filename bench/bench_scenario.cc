@@ -6,6 +6,11 @@
 //       agent (repeat/vary): TCP, UDP with source NAT, TCP over IPv6, TCP
 //       with destination NAT, ICMP and a DS-Lite softwire.  Half of the
 //       shapes print a second line (the NAT or softwire line).
+//   bench_scenario mappings N
+//       the same PIC and service set, whose agent answers a listing of
+//       endpoint-independent NAT mappings with N mappings of three shapes:
+//       plain NAPT-44, DS-Lite (a B4 address) and PCP (a client and a
+//       lifetime).
 //   bench_scenario snapshot PICS SETS
 //       PICS multiservices PICs (ms-F/P/0, F = i / 8, P = i % 8) and SETS
 //       service sets spread over them in turn, every second one stored
@@ -82,6 +87,42 @@ void write_flows(unsigned long n) {
     }
 }
 
+const FlowShape kMappingShapes[] = {
+    {"NAPT-44",
+     "{internal: {start: 10.0.0.1}, internal_port: {start: 1024}, external_port: {start: 1024}}",
+     "{pool_name: pool-bench, external: 203.0.113.1, session_count: 1, pcp_lifetime: 0xffffffff}"},
+    {"DS-Lite",
+     "{internal: {start: 192.168.0.1}, b4: {start: \"2001:db8:b4::1\"}, "
+     "external_port: {start: 2048}}",
+     "{pool_name: pool-bench, external: 203.0.113.2, internal_port: 5060, session_count: 2, "
+     "pcp_lifetime: 0xffffffff, timeout: 30}"},
+    {"PCP", "{internal: {start: 100.64.0.1}, pcp_client: {start: 100.64.0.1}}",
+     "{pool_name: pool-bench-pcp, external: 203.0.113.3, internal_port: 8080, "
+     "external_port: 18080, pcp_lifetime: 7200000}"},
+};
+
+void write_mappings(unsigned long n) {
+    std::printf("name: bench mappings %lu\n", n);
+    std::printf("chassis: {master: true}\n");
+    std::printf("interfaces:\n  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n");
+    std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
+    std::printf(
+        "service_sets:\n  - {name: sset-bench, id: 1, pic: ms-1/0/0, rules: {count_a: 1}}\n");
+    std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 26}\n");
+    std::printf("        reply:\n");
+    const unsigned long shapes = sizeof kMappingShapes / sizeof kMappingShapes[0];
+    for (unsigned long i = 0; i < shapes; i++) {
+        unsigned long copies = n / shapes + (i < n % shapes ? 1 : 0);
+        if (copies == 0)
+            continue;
+        std::printf("          # %s\n", kMappingShapes[i].comment);
+        std::printf("          - layout: nat_mapping_reply\n");
+        std::printf("            repeat: %lu\n", copies);
+        std::printf("            vary: %s\n", kMappingShapes[i].vary);
+        std::printf("            fields: %s\n", kMappingShapes[i].fields);
+    }
+}
+
 void write_snapshot(unsigned long pics, unsigned long sets) {
     std::printf("name: bench snapshot %lu PICs %lu service sets\n", pics, sets);
     std::printf("chassis: {master: true}\n");
@@ -105,6 +146,7 @@ void write_snapshot(unsigned long pics, unsigned long sets) {
 
 int usage() {
     std::fprintf(stderr, "usage: bench_scenario flows N\n"
+                         "       bench_scenario mappings N\n"
                          "       bench_scenario snapshot PICS SETS\n"
                          "(N up to 100000000, PICS 1..64, SETS 1..65535)\n");
     return 2;
@@ -116,6 +158,9 @@ int main(int argc, char **argv) {
     unsigned long n = 0, pics = 0, sets = 0;
     if (argc == 3 && std::strcmp(argv[1], "flows") == 0 && parse_count(argv[2], 100000000, n)) {
         write_flows(n);
+    } else if (argc == 3 && std::strcmp(argv[1], "mappings") == 0 &&
+               parse_count(argv[2], 100000000, n)) {
+        write_mappings(n);
     } else if (argc == 4 && std::strcmp(argv[1], "snapshot") == 0 &&
                parse_count(argv[2], 64, pics) && pics > 0 && parse_count(argv[3], 65535, sets) &&
                sets > 0) {

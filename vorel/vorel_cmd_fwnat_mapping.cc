@@ -35,7 +35,7 @@ constexpr uint32_t kNoPcpLifetime = 0xffffffffu;
 char last_summarised[ASP_NAME_LEN];
 
 struct mapping {
-    std::string pool_name;
+    std::string_view pool_name; // valid until the next reply is received
     vorel_addr internal, external, b4, pcp_client;
     uint32_t session_count, ports_used;
     uint32_t total_addr_mappings, total_port_mappings, total_filters;
@@ -46,7 +46,7 @@ struct mapping {
 
 mapping read_mapping(const vorel::ByteBlock<kReplySize> &b) {
     mapping m;
-    m.pool_name = std::string(b.text<16, kPoolNameWidth>());
+    m.pool_name = b.text<16, kPoolNameWidth>();
     vorel::ByteReader r = b.reader();
     m.internal = vorel_addr_read(r, 80);
     m.external = vorel_addr_read(r, 100);
@@ -155,13 +155,6 @@ void print_state_text(const mapping &m) {
         std::printf("Mapping State    : Active\n");
 }
 
-void send_state_xml(const mapping &m) {
-    if (m.timeout)
-        xml_send_all("state", "Timeout (%us)", m.timeout);
-    else
-        xml_send_all("state", "Active");
-}
-
 void print_eim_text(const mapping &m) {
     std::printf("Mapping          : %s:%d --> %s:%d\n", nat_addr_text(m.internal).c_str(),
                 m.internal_port, nat_addr_text(m.external).c_str(), m.external_port);
@@ -189,33 +182,70 @@ const vorel_addr &pcp_client_of(const mapping &m) {
     return nat_addr_given(m.pcp_client) ? m.pcp_client : m.internal;
 }
 
-void send_eim_xml(const mapping &m) {
-    const bool dslite = nat_addr_given(m.b4);
-    xml_send_open("address-mappingv2", {xml_attr_style(dslite ? "eim-dslite" : "eim")});
-    if (m.pcp_lifetime != kNoPcpLifetime) {
-        xml_send_all("pcp-client-ip", "%s", nat_addr_text(pcp_client_of(m)).c_str());
-        xml_send_all("pcp-lifetime", "%u", m.pcp_lifetime / 1000);
+// The leaves of a mapping: a listing may hold millions of them.
+const xml_tag kMappingTag("address-mappingv2");
+const xml_tag kPcpClientTag("pcp-client-ip");
+const xml_tag kPcpLifetimeTag("pcp-lifetime");
+const xml_tag kInternalIpTag("internal-ip");
+const xml_tag kInternalPortTag("internal-port");
+const xml_tag kExternalIpTag("external-ip");
+const xml_tag kExternalPortTag("external-port");
+const xml_tag kPortsUsedTag("ports-used");
+const xml_tag kSessionCountTag("session-count");
+const xml_tag kStateTag("state");
+const xml_tag kB4IpTag("b4-ip");
+
+void leaf_addr(const xml_tag &tag, const vorel_addr &a) {
+    char buf[80];
+    xml_leaf(tag, ipaddr_tostring(&a, buf, sizeof buf));
+}
+
+// A number right-aligned in five columns ("%5u").
+void leaf_5u(const xml_tag &tag, uint32_t v) {
+    char buf[16];
+    int n = std::snprintf(buf, sizeof buf, "%5u", v);
+    xml_leaf(tag, std::string_view(buf, n > 0 ? size_t(n) : 0));
+}
+
+void leaf_state(const mapping &m) {
+    if (!m.timeout) {
+        xml_leaf(kStateTag, "Active");
+        return;
     }
-    xml_send_all("internal-ip", "%s", nat_addr_text(m.internal).c_str());
-    xml_send_all("internal-port", "%5d", m.internal_port);
-    xml_send_all("external-ip", "%s", nat_addr_text(m.external).c_str());
-    xml_send_all("external-port", "%5d", m.external_port);
-    xml_send_all("session-count", "%5u", m.session_count);
-    send_state_xml(m);
+    char buf[32];
+    int n = std::snprintf(buf, sizeof buf, "Timeout (%us)", m.timeout);
+    xml_leaf(kStateTag, std::string_view(buf, n > 0 ? size_t(n) : 0));
+}
+
+void send_eim_xml(const mapping &m) {
+    xml_batch batch;
+    const bool dslite = nat_addr_given(m.b4);
+    xml_send_open(kMappingTag.name(), {xml_attr_style(dslite ? "eim-dslite" : "eim")});
+    if (m.pcp_lifetime != kNoPcpLifetime) {
+        leaf_addr(kPcpClientTag, pcp_client_of(m));
+        xml_leaf(kPcpLifetimeTag, unsigned{m.pcp_lifetime / 1000});
+    }
+    leaf_addr(kInternalIpTag, m.internal);
+    leaf_5u(kInternalPortTag, m.internal_port);
+    leaf_addr(kExternalIpTag, m.external);
+    leaf_5u(kExternalPortTag, m.external_port);
+    leaf_5u(kSessionCountTag, m.session_count);
+    leaf_state(m);
     if (dslite)
-        xml_send_all("b4-ip", "%s", nat_addr_text(m.b4).c_str());
-    xml_send_close("address-mappingv2");
+        leaf_addr(kB4IpTag, m.b4);
+    xml_close(kMappingTag);
 }
 
 void send_address_xml(const mapping &m) {
+    xml_batch batch;
     const bool dslite = nat_addr_given(m.b4);
-    xml_send_open("address-mappingv2", {xml_attr_style(dslite ? "app-dslite" : "app")});
-    xml_send_all("internal-ip", "%s", nat_addr_text(m.internal).c_str());
-    xml_send_all("external-ip", "%s", nat_addr_text(m.external).c_str());
-    xml_send_all("ports-used", "%5u", m.ports_used);
-    xml_send_all("session-count", "%5u", m.session_count);
-    send_state_xml(m);
-    xml_send_close("address-mappingv2");
+    xml_send_open(kMappingTag.name(), {xml_attr_style(dslite ? "app-dslite" : "app")});
+    leaf_addr(kInternalIpTag, m.internal);
+    leaf_addr(kExternalIpTag, m.external);
+    leaf_5u(kPortsUsedTag, m.ports_used);
+    leaf_5u(kSessionCountTag, m.session_count);
+    leaf_state(m);
+    xml_close(kMappingTag);
 }
 
 // Lists the mappings of one kind for a service set.  eim_view: rendered as
@@ -243,7 +273,7 @@ int list_mappings(vorel_ctx *ctxt, services_ui_conn *c, const asp_info &asp, con
             }
             if (ctxt->xml && !m.pool_name.empty()) {
                 if (first || m.pool_name != pool)
-                    xml_send_all("pool-name", "%s", m.pool_name.c_str());
+                    xml_jxo_data("pool-name", std::string(m.pool_name).c_str());
                 pool_map.open();
                 pool = m.pool_name;
             }
