@@ -17,7 +17,6 @@ constexpr size_t kHeaderOnly = 16;
 constexpr size_t kStatsReplySize = 912; // the last counter shown ends there
 
 constexpr const char *kOnlyXml = "vorel: only xml is supported\n";
-constexpr const char *kOnlyXmlOutput = "vorel: only xml output is supported\n";
 
 // The counters in the order they are shown (not the order of the reply).
 constexpr vorel_counter kNatCounters[] = {
@@ -160,8 +159,10 @@ bool lacks_nat_engine(const asp_info &asp) {
     return vorel_starts_with(asp.name, "sp") || vorel_starts_with(asp.name, "rsp");
 }
 
-bool args_ok(const vorel_ctx *ctxt, const asp_info *asp, const fwnat_params *p) {
-    return fwnat_query_args_ok(ctxt, asp, nullptr, p, false);
+// The queries run once per PIC and only in XML (in text each PIC says so).
+bool may_query(const vorel_ctx *ctxt, const asp_info *asp, const fwnat_params *p) {
+    return fwnat_query_args_ok(ctxt, asp, nullptr, p, false) &&
+           !nat_text_mode_refused(ctxt, kOnlyXml);
 }
 
 void clear_status(const char *pic_name, const char *status) {
@@ -173,26 +174,16 @@ void clear_status(const char *pic_name, const char *status) {
 } // namespace
 
 int fwnat_natstatistics_dump_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: natstats query start \n");
-    if (nat_text_mode_refused(ctxt, kOnlyXml))
-        return -1;
-    return 0;
+    return nat_xml_only_open(ctxt, "vorel: natstats query start \n");
 }
 
 int fwnat_natstatistics_dump_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_trace("vorel: natstatistics dump done \n");
-    if (nat_text_mode_refused(ctxt, kOnlyXmlOutput))
-        return -1;
-    xml_subtree_once();
-    return 0;
+    return nat_xml_only_close(ctxt, "vorel: natstatistics dump done \n");
 }
 
 int fwnat_natstatistics_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
                                    svc_set_info *, fwnat_params *p) {
-    if (!args_ok(ctxt, asp, p))
-        return -1;
-    if (nat_text_mode_refused(ctxt, kOnlyXml))
+    if (!may_query(ctxt, asp, p))
         return -1;
     if (lacks_nat_engine(*asp)) {
         if (!p->if_name)
@@ -226,26 +217,16 @@ int fwnat_natstatistics_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_inf
 }
 
 int fwnat_natstatistics_clear_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: natstats clear start \n");
-    if (nat_text_mode_refused(ctxt, kOnlyXml))
-        return -1;
-    return 0;
+    return nat_xml_only_open(ctxt, "vorel: natstats clear start \n");
 }
 
 int fwnat_natstatistics_clear_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_trace("vorel: natstatistics clear done \n");
-    if (nat_text_mode_refused(ctxt, kOnlyXmlOutput))
-        return -1;
-    xml_subtree_once();
-    return 0;
+    return nat_xml_only_close(ctxt, "vorel: natstatistics clear done \n");
 }
 
 int fwnat_natstatistics_clear_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
                                     svc_set_info *, fwnat_params *p) {
-    if (!args_ok(ctxt, asp, p))
-        return -1;
-    if (nat_text_mode_refused(ctxt, kOnlyXml))
+    if (!may_query(ctxt, asp, p))
         return -1;
     if (lacks_nat_engine(*asp)) {
         if (p->if_name)

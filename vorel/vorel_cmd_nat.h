@@ -15,6 +15,7 @@
 #include "vorel/vorel_ams_util.h"
 #include "vorel/vorel_cmd_fwnat.h"
 
+#include <span>
 #include <string>
 
 // The name a bundle member's counters are shown under: for "mams-..." the
@@ -40,3 +41,27 @@ bool nat_addr_given(const vorel_addr &a);
 // "This command is not supported on NAME interface": a text line, or in
 // XML the error element (inside whatever element is open).
 void nat_not_supported_on(const vorel_ctx *ctxt, const char *pic_name);
+
+// The open and close of an XML-only action: summary_info reset (open), the
+// trace; in text mode the
+// command's "only xml" line (open: "vorel: only xml is supported", close:
+// "vorel: only xml output is supported") and -1; in XML the close flushes
+// what the queries wrote.
+int nat_xml_only_open(const vorel_ctx *ctxt, const char *trace);
+int nat_xml_only_close(const vorel_ctx *ctxt, const char *trace);
+
+// A sub-command of the pcp and inline-nat commands, its action and the
+// settings that go with it (stats_subcmd NAT_KEEP_VIEW: unchanged).
+constexpr int32_t NAT_KEEP_VIEW = -1;
+struct nat_selection {
+    const char *subcommand;
+    const char *action;
+    int32_t stats_subcmd;
+    bool pic_based;
+};
+// Names the action from the sub-command unless -A named one; either way
+// the settings of its row apply.
+void nat_choose_action(fwnat_params *params, std::span<const nat_selection> rows);
+
+// The debug trace of the pcp and inline-nat commands' parameters.
+void nat_trace_params(const fwnat_params &params);

@@ -28,9 +28,6 @@ constexpr size_t kNameWidth = 64;
 // stats_subcmd: which counters the statistics show.
 constexpr int32_t kProtocolCounters = 1, kDebugCounters = 2;
 
-constexpr const char *kOnlyXml = "vorel: only xml is supported\n";
-constexpr const char *kOnlyXmlOutput = "vorel: only xml output is supported\n";
-
 constexpr vorel_counter kDebugTable[] = {
     {"pcp-context-memory-allocation-error", 16},
     {"pcpd-library-error", 24},
@@ -129,26 +126,12 @@ int pcp_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, sv
 // ---------------------------------------------------------------------------
 // Clearing
 
-int pcp_clear_open(vorel_ctx *ctxt, const char *trace) {
-    summary_info = 0;
-    vorel_trace("%s", trace);
-    return nat_text_mode_refused(ctxt, kOnlyXml) ? -1 : 0;
-}
-
-int pcp_clear_close(vorel_ctx *ctxt, const char *trace) {
-    vorel_trace("%s", trace);
-    if (nat_text_mode_refused(ctxt, kOnlyXmlOutput))
-        return -1;
-    xml_subtree_once();
-    return 0;
-}
-
 int pcp_stats_clear_open(vorel_ctx *ctxt, fwnat_params *) {
-    return pcp_clear_open(ctxt, "vorel: pcp stats clear start \n");
+    return nat_xml_only_open(ctxt, "vorel: pcp stats clear start \n");
 }
 
 int pcp_stats_clear_close(vorel_ctx *ctxt, fwnat_params *) {
-    return pcp_clear_close(ctxt, "vorel: pcp stats clear done \n");
+    return nat_xml_only_close(ctxt, "vorel: pcp stats clear done \n");
 }
 
 int pcp_stats_clear_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
@@ -165,11 +148,11 @@ int pcp_stats_clear_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, s
 }
 
 int pcp_epoch_clear_open(vorel_ctx *ctxt, fwnat_params *) {
-    return pcp_clear_open(ctxt, "vorel: pcp epoch clear start \n");
+    return nat_xml_only_open(ctxt, "vorel: pcp epoch clear start \n");
 }
 
 int pcp_epoch_clear_close(vorel_ctx *ctxt, fwnat_params *) {
-    return pcp_clear_close(ctxt, "vorel: pcp epoch clear done \n");
+    return nat_xml_only_close(ctxt, "vorel: pcp epoch clear done \n");
 }
 
 int pcp_epoch_clear_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
@@ -205,29 +188,11 @@ const fwnat_action pcp_cmd_handlers_table[] = {
 
 // The sub-commands and their actions; -A naming an action applies the
 // same settings.
-struct pcp_selection {
-    const char *subcommand;
-    const char *action;
-    bool pic_based;
+constexpr nat_selection kSelection[] = {
+    {"pcp-stats", "dump_pcp_stats", NAT_KEEP_VIEW, true},
+    {"clear_pcp_epoch", "clear_pcp_epoch", NAT_KEEP_VIEW, false},
+    {"clear_pcp_stats", "clear_pcp_stats", NAT_KEEP_VIEW, false},
 };
-
-constexpr pcp_selection kSelection[] = {
-    {"pcp-stats", "dump_pcp_stats", true},
-    {"clear_pcp_epoch", "clear_pcp_epoch", false},
-    {"clear_pcp_stats", "clear_pcp_stats", false},
-};
-
-void choose_action(fwnat_params *p) {
-    for (const pcp_selection &row : kSelection) {
-        bool named =
-            p->action ? p->action.equals(row.action) : p->subcommand.equals(row.subcommand);
-        if (!named)
-            continue;
-        p->action.set(row.action);
-        p->pic_based = row.pic_based;
-        return;
-    }
-}
 
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
     int c;
@@ -263,18 +228,6 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p
     }
 }
 
-void trace_params(const fwnat_params &p) {
-    if (!debug)
-        return;
-    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(p.command.get()),
-                vorel_str_or_null(p.subcommand.get()));
-    std::printf("vorel: stats_subcmd: %d\n", p.stats_subcmd);
-    std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(p.svc_set_name.get()), vorel_str_or_null(p.if_name.get()));
-    std::printf("vorel: action=%s , detail=%s, natpool=%s\n", vorel_str_or_null(p.action.get()),
-                p.detail ? "TRUE" : "FALSE", vorel_str_or_null(p.natpool.get()));
-}
-
 } // namespace
 
 int vorel_handle_pcp_command(int argc, char **argv, vorel_ctx *ctxt) {
@@ -282,8 +235,8 @@ int vorel_handle_pcp_command(int argc, char **argv, vorel_ctx *ctxt) {
     fwnat_params_init(&p);
     p.stats_subcmd = kProtocolCounters;
     parse_options(argc, argv, ctxt, &p);
-    choose_action(&p);
-    trace_params(p);
+    nat_choose_action(&p, kSelection);
+    nat_trace_params(p);
     int rc = -1;
     if (!p.action) {
         vorel_user_message("vorel: pcp handler cannot process this command\n");

@@ -198,35 +198,14 @@ const fwnat_action si_cmd_handlers_table[] = {
     {nullptr, nullptr, nullptr, nullptr},
 };
 
-// The sub-commands, their actions and what goes with them; -A naming an
-// action applies the same settings.
-struct si_selection {
-    const char *subcommand;
-    const char *action;
-    int32_t stats_subcmd;
-    bool pic_based;
-};
-
-constexpr si_selection kSelection[] = {
+// The sub-commands, their actions and what goes with them.
+constexpr nat_selection kSelection[] = {
     {"stats", "dump_nat_stats", kShow, true},
     {"clear_stats", "clear_nat_stats", kClear, true},
     {"pool", "dump_natpool", kShow, false},
     {"clear_pool", "clear_natpool", kClear, false},
     {"mapping-nptv6", "nptv6_addr_mapping", FWNAT_MAPPINGS_NPTV6, false},
 };
-
-void choose_action(fwnat_params *p) {
-    for (const si_selection &row : kSelection) {
-        bool named =
-            p->action ? p->action.equals(row.action) : p->subcommand.equals(row.subcommand);
-        if (!named)
-            continue;
-        p->action.set(row.action);
-        p->stats_subcmd = row.stats_subcmd;
-        p->pic_based = row.pic_based;
-        return;
-    }
-}
 
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
     int c;
@@ -268,18 +247,6 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p
     }
 }
 
-void trace_params(const fwnat_params &p) {
-    if (!debug)
-        return;
-    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(p.command.get()),
-                vorel_str_or_null(p.subcommand.get()));
-    std::printf("vorel: stats_subcmd: %d\n", p.stats_subcmd);
-    std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(p.svc_set_name.get()), vorel_str_or_null(p.if_name.get()));
-    std::printf("vorel: action=%s , detail=%s, natpool=%s\n", vorel_str_or_null(p.action.get()),
-                p.detail ? "TRUE" : "FALSE", vorel_str_or_null(p.natpool.get()));
-}
-
 // The walk over the service interfaces.  An -i that names no service
 // interface walks nothing (the run then answers -1).
 pic_walk service_interface_walk(const fwnat_params &p, bool *bad_name) {
@@ -317,8 +284,8 @@ int vorel_handle_si_nat_command(int argc, char **argv, vorel_ctx *ctxt) {
     fwnat_params p;
     fwnat_params_init(&p);
     parse_options(argc, argv, ctxt, &p);
-    choose_action(&p);
-    trace_params(p);
+    nat_choose_action(&p, kSelection);
+    nat_trace_params(p);
     if (!p.action) {
         vorel_user_message("vorel: nat handler cannot process this command\n");
         fwnat_params_free(&p);
