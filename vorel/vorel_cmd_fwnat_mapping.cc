@@ -7,6 +7,7 @@
 // view for the rest of the walk (stats_subcmd becomes that of address
 // mappings); detail lists each service set's EIM mappings, then its
 // address mappings, and returns to detail for the next service set.
+#include "platform/format.h"
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_nat.h"
 #include "vorel/vorel_error.h"
@@ -148,30 +149,39 @@ int summarise(vorel_ctx *ctxt, services_ui_conn *c, const asp_info &asp, const s
 // ---------------------------------------------------------------------------
 // One listing of mappings
 
+// An address's text in a buffer of its own.
+struct addr_text {
+    explicit addr_text(const vorel_addr &a) { ipaddr_tostring(&a, buf, sizeof buf); }
+    char buf[80];
+};
+
 void print_state_text(const mapping &m) {
     if (m.timeout)
-        std::printf("Mapping State    : Timeout (%us)\n", m.timeout);
+        vorel_printf("Mapping State    : Timeout (%us)\n", m.timeout);
     else
-        std::printf("Mapping State    : Active\n");
+        vorel_printf("Mapping State    : Active\n");
+}
+
+void print_b4_text(const mapping &m) {
+    if (nat_addr_given(m.b4))
+        vorel_printf("B4 Address       : %s\n", addr_text(m.b4).buf);
 }
 
 void print_eim_text(const mapping &m) {
-    std::printf("Mapping          : %s:%d --> %s:%d\n", nat_addr_text(m.internal).c_str(),
-                m.internal_port, nat_addr_text(m.external).c_str(), m.external_port);
-    std::printf("Session Count    : %u\n", m.session_count);
+    vorel_printf("Mapping          : %s:%d --> %s:%d\n", addr_text(m.internal).buf, m.internal_port,
+                 addr_text(m.external).buf, m.external_port);
+    vorel_printf("Session Count    : %u\n", m.session_count);
     print_state_text(m);
-    if (nat_addr_given(m.b4))
-        std::printf("B4 Address       : %s\n", nat_addr_text(m.b4).c_str());
+    print_b4_text(m);
 }
 
 void print_address_text(const mapping &m) {
-    std::printf("Mapping          : %s --> %s\n", nat_addr_text(m.internal).c_str(),
-                nat_addr_text(m.external).c_str());
-    std::printf("Ports In Use     : %u\n", m.ports_used);
-    std::printf("Session Count    : %u\n", m.session_count);
+    vorel_printf("Mapping          : %s --> %s\n", addr_text(m.internal).buf,
+                 addr_text(m.external).buf);
+    vorel_printf("Ports In Use     : %u\n", m.ports_used);
+    vorel_printf("Session Count    : %u\n", m.session_count);
     print_state_text(m);
-    if (nat_addr_given(m.b4))
-        std::printf("B4 Address       : %s\n", nat_addr_text(m.b4).c_str());
+    print_b4_text(m);
 }
 
 // The client a PCP mapping was made for: the B4 of a softwire, else the
@@ -196,8 +206,7 @@ const xml_tag kStateTag("state");
 const xml_tag kB4IpTag("b4-ip");
 
 void leaf_addr(const xml_tag &tag, const vorel_addr &a) {
-    char buf[80];
-    xml_leaf(tag, ipaddr_tostring(&a, buf, sizeof buf));
+    xml_leaf(tag, addr_text(a).buf);
 }
 
 // A number right-aligned in five columns ("%5u").
