@@ -280,12 +280,14 @@ int list_mappings(vorel_ctx *ctxt, services_ui_conn *c, const asp_info &asp, con
                 xml_send_all("service-set-name", "%s", ss ? ss->name : "");
                 per_pool.open();
             }
+            // A pool's name leads its mappings: it is shown again whenever
+            // it differs from the previous reply's (with or without a pool).
             if (ctxt->xml && !m.pool_name.empty()) {
                 if (first || m.pool_name != pool)
                     xml_jxo_data("pool-name", std::string(m.pool_name).c_str());
                 pool_map.open();
-                pool = m.pool_name;
             }
+            pool = m.pool_name;
             first = false;
             if (totals) {
                 subscribers++;
