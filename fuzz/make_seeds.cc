@@ -430,8 +430,8 @@ int main(int argc, char **argv) {
     family_seeds("nat", {6,
                          {{"nat_mappings", {0, 1, 2, 3, 14}},
                           {"nat_lookups_clear", {4, 5, 6, 7, 15}},
-                          {"nat_stats", {8, 9}},
-                          {"nat_pcp", {10, 11}},
+                          {"nat_stats", {8, 9, 17}},
+                          {"nat_pcp", {10, 11, 16}},
                           {"nat_inline", {5, 12, 13}}},
                          {}});
     snapshot_seed("load", {});

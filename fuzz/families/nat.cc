@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             {"-C", "inline-nat", "-S", "pool"},
             {"-C", "nat", "-S", "mapping-brief", "-i", "mams-3/0/0"},
             {"-C", "nat", "-S", "detnat", "-E", "203.0.113.5", "-P", "2000"},
+            {"-C", "pcp", "-S", "clear_pcp_stats"},
+            {"-C", "nat", "-S", "stats", "-i", "mams-3/0/0"},
         },
     };
     return vorel::fuzz::run_command(nat, data, size);
