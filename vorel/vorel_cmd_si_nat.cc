@@ -278,6 +278,20 @@ void close_after_stop(vorel_ctx *ctxt, fwnat_params *p) {
         }
 }
 
+// The inline driver: the action named in params over the service
+// interfaces.  0; -1 when the walk stopped or -i named no service
+// interface (*ran false when no row of the table ran).
+int si_run_action(vorel_ctx *ctxt, fwnat_params *p, bool *ran) {
+    pics_visited = 0;
+    bool bad_name = false;
+    pic_walk walk = service_interface_walk(*p, &bad_name);
+    int rc = vorel_run_action(si_cmd_handlers_table, p->action.get(), walk, ctxt, p,
+                              "vorel: nat action %s is not supported \n", ran);
+    if (*ran && rc < 0)
+        close_after_stop(ctxt, p);
+    return *ran && bad_name ? -1 : rc;
+}
+
 } // namespace
 
 int vorel_handle_si_nat_command(int argc, char **argv, vorel_ctx *ctxt) {
@@ -291,19 +305,11 @@ int vorel_handle_si_nat_command(int argc, char **argv, vorel_ctx *ctxt) {
         fwnat_params_free(&p);
         return -1;
     }
-    pics_visited = 0;
-    bool bad_name = false;
-    pic_walk walk = service_interface_walk(p, &bad_name);
     bool ran = false;
-    int rc = vorel_run_action(si_cmd_handlers_table, p.action.get(), walk, ctxt, &p,
-                              "vorel: nat action %s is not supported \n", &ran);
+    int rc = si_run_action(ctxt, &p, &ran);
     if (!ran)
         vorel_user_message("vorel: nat handler cannot process unknown action: %s \n",
                            p.action.get());
-    else if (rc < 0)
-        close_after_stop(ctxt, &p);
-    if (ran && bad_name)
-        rc = -1;
     fwnat_params_free(&p);
     return rc;
 }
