@@ -84,6 +84,7 @@ void send_mapping(const vorel::ByteBlock<kReplySize> &b, const asp_info &asp) {
 
 int fwnat_detnat_dump_open(vorel_ctx *ctxt, fwnat_params *) {
     summary_info = 0;
+    nat_text_mode_refused(ctxt, ""); // says once that the view needs -X
     vorel_open_enclosing(ctxt, "vorel: detnat query start \n", "service-detnat-information",
                          nullptr);
     return 0;
