@@ -65,26 +65,33 @@ bool parse_count(const char *text, unsigned long max, unsigned long &out) {
     return true;
 }
 
-void write_flows(unsigned long n) {
-    std::printf("name: bench flows %lu\n", n);
+// One PIC (ms-1/0/0) with one service set (sset-bench) whose agent answers
+// requests of `request` type with N replies of `layout`, spread over the
+// shapes (the first shapes take the remainder).
+void write_one_table(const char *what, unsigned long n, unsigned request, const char *layout,
+                     const FlowShape *shapes, unsigned long shape_count) {
+    std::printf("name: bench %s %lu\n", what, n);
     std::printf("chassis: {master: true}\n");
     std::printf("interfaces:\n  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n");
     std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
     std::printf(
         "service_sets:\n  - {name: sset-bench, id: 1, pic: ms-1/0/0, rules: {count_a: 1}}\n");
-    std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 18}\n");
+    std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: %u}\n", request);
     std::printf("        reply:\n");
-    for (unsigned long i = 0; i < kShapeCount; i++) {
-        // The first shapes take the remainder.
-        unsigned long copies = n / kShapeCount + (i < n % kShapeCount ? 1 : 0);
+    for (unsigned long i = 0; i < shape_count; i++) {
+        unsigned long copies = n / shape_count + (i < n % shape_count ? 1 : 0);
         if (copies == 0)
             continue;
-        std::printf("          # %s\n", kShapes[i].comment);
-        std::printf("          - layout: fwnat_flow_dump_reply\n");
+        std::printf("          # %s\n", shapes[i].comment);
+        std::printf("          - layout: %s\n", layout);
         std::printf("            repeat: %lu\n", copies);
-        std::printf("            vary: %s\n", kShapes[i].vary);
-        std::printf("            fields: %s\n", kShapes[i].fields);
+        std::printf("            vary: %s\n", shapes[i].vary);
+        std::printf("            fields: %s\n", shapes[i].fields);
     }
+}
+
+void write_flows(unsigned long n) {
+    write_one_table("flows", n, 18, "fwnat_flow_dump_reply", kShapes, kShapeCount);
 }
 
 const FlowShape kMappingShapes[] = {
@@ -102,25 +109,8 @@ const FlowShape kMappingShapes[] = {
 };
 
 void write_mappings(unsigned long n) {
-    std::printf("name: bench mappings %lu\n", n);
-    std::printf("chassis: {master: true}\n");
-    std::printf("interfaces:\n  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n");
-    std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
-    std::printf(
-        "service_sets:\n  - {name: sset-bench, id: 1, pic: ms-1/0/0, rules: {count_a: 1}}\n");
-    std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 26}\n");
-    std::printf("        reply:\n");
-    const unsigned long shapes = sizeof kMappingShapes / sizeof kMappingShapes[0];
-    for (unsigned long i = 0; i < shapes; i++) {
-        unsigned long copies = n / shapes + (i < n % shapes ? 1 : 0);
-        if (copies == 0)
-            continue;
-        std::printf("          # %s\n", kMappingShapes[i].comment);
-        std::printf("          - layout: nat_mapping_reply\n");
-        std::printf("            repeat: %lu\n", copies);
-        std::printf("            vary: %s\n", kMappingShapes[i].vary);
-        std::printf("            fields: %s\n", kMappingShapes[i].fields);
-    }
+    write_one_table("mappings", n, 26, "nat_mapping_reply", kMappingShapes,
+                    sizeof kMappingShapes / sizeof kMappingShapes[0]);
 }
 
 void write_snapshot(unsigned long pics, unsigned long sets) {
