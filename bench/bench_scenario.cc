@@ -17,6 +17,11 @@
 //       UDP over 6rd, ICMP with destination NAT and plain TCP.  Half of the
 //       shapes print one or two more lines (NAT, softwire endpoints); and
 //       N softwires (DS-Lite and 6rd) for the softwire listing.
+//   bench_scenario mappings N
+//       the same PIC and service set, whose agent answers a listing of
+//       endpoint-independent NAT mappings with N mappings of three shapes:
+//       plain NAPT-44, DS-Lite (a B4 address) and PCP (a client and a
+//       lifetime).
 //   bench_scenario snapshot PICS SETS
 //       PICS multiservices PICs (ms-F/P/0, F = i / 8, P = i % 8) and SETS
 //       service sets spread over them in turn, every second one stored
@@ -99,25 +104,28 @@ bool parse_count(const char *text, unsigned long max, unsigned long &out) {
     return true;
 }
 
-void write_flows(unsigned long n) {
-    std::printf("name: bench flows %lu\n", n);
+// One PIC (ms-1/0/0) with one service set (sset-bench) whose agent answers
+// requests of `request` type with N replies of `layout`, spread over the
+// shapes (the first shapes take the remainder).
+void write_one_table(const char *what, unsigned long n, unsigned request, const char *layout,
+                     const FlowShape *shapes, unsigned long shape_count) {
+    std::printf("name: bench %s %lu\n", what, n);
     std::printf("chassis: {master: true}\n");
     std::printf("interfaces:\n  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n");
     std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
     std::printf(
         "service_sets:\n  - {name: sset-bench, id: 1, pic: ms-1/0/0, rules: {count_a: 1}}\n");
-    std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 18}\n");
+    std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: %u}\n", request);
     std::printf("        reply:\n");
-    for (unsigned long i = 0; i < kShapeCount; i++) {
-        // The first shapes take the remainder.
-        unsigned long copies = n / kShapeCount + (i < n % kShapeCount ? 1 : 0);
+    for (unsigned long i = 0; i < shape_count; i++) {
+        unsigned long copies = n / shape_count + (i < n % shape_count ? 1 : 0);
         if (copies == 0)
             continue;
-        std::printf("          # %s\n", kShapes[i].comment);
-        std::printf("          - layout: fwnat_flow_dump_reply\n");
+        std::printf("          # %s\n", shapes[i].comment);
+        std::printf("          - layout: %s\n", layout);
         std::printf("            repeat: %lu\n", copies);
-        std::printf("            vary: %s\n", kShapes[i].vary);
-        std::printf("            fields: %s\n", kShapes[i].fields);
+        std::printf("            vary: %s\n", shapes[i].vary);
+        std::printf("            fields: %s\n", shapes[i].fields);
     }
 }
 
@@ -171,6 +179,29 @@ void write_softwires(unsigned long n) {
     write_shapes(kSoftwireShapes, n);
 }
 
+void write_flows(unsigned long n) {
+    write_one_table("flows", n, 18, "fwnat_flow_dump_reply", kShapes, kShapeCount);
+}
+
+const FlowShape kMappingShapes[] = {
+    {"NAPT-44",
+     "{internal: {start: 10.0.0.1}, internal_port: {start: 1024}, external_port: {start: 1024}}",
+     "{pool_name: pool-bench, external: 203.0.113.1, session_count: 1, pcp_lifetime: 0xffffffff}"},
+    {"DS-Lite",
+     "{internal: {start: 192.168.0.1}, b4: {start: \"2001:db8:b4::1\"}, "
+     "external_port: {start: 2048}}",
+     "{pool_name: pool-bench, external: 203.0.113.2, internal_port: 5060, session_count: 2, "
+     "pcp_lifetime: 0xffffffff, timeout: 30}"},
+    {"PCP", "{internal: {start: 100.64.0.1}, pcp_client: {start: 100.64.0.1}}",
+     "{pool_name: pool-bench-pcp, external: 203.0.113.3, internal_port: 8080, "
+     "external_port: 18080, pcp_lifetime: 7200000}"},
+};
+
+void write_mappings(unsigned long n) {
+    write_one_table("mappings", n, 26, "nat_mapping_reply", kMappingShapes,
+                    sizeof kMappingShapes / sizeof kMappingShapes[0]);
+}
+
 void write_snapshot(unsigned long pics, unsigned long sets) {
     std::printf("name: bench snapshot %lu PICs %lu service sets\n", pics, sets);
     std::printf("chassis: {master: true}\n");
@@ -196,6 +227,7 @@ int usage() {
     std::fprintf(stderr, "usage: bench_scenario flows N\n"
                          "       bench_scenario sipcalls N\n"
                          "       bench_scenario softwires N\n"
+                         "       bench_scenario mappings N\n"
                          "       bench_scenario snapshot PICS SETS\n"
                          "(N up to 100000000, PICS 1..64, SETS 1..65535)\n");
     return 2;
@@ -213,6 +245,9 @@ int main(int argc, char **argv) {
     } else if (argc == 3 && std::strcmp(argv[1], "softwires") == 0 &&
                parse_count(argv[2], 100000000, n)) {
         write_softwires(n);
+    } else if (argc == 3 && std::strcmp(argv[1], "mappings") == 0 &&
+               parse_count(argv[2], 100000000, n)) {
+        write_mappings(n);
     } else if (argc == 4 && std::strcmp(argv[1], "snapshot") == 0 &&
                parse_count(argv[2], 64, pics) && pics > 0 && parse_count(argv[3], 65535, sets) &&
                sets > 0) {

@@ -6,7 +6,8 @@
 # Environment: RUNS (runs per measurement, default 5; the median is kept),
 # TIMEOUT (seconds before a run is killed, default 60), SIZES (flow table
 # sizes, default "10000 100000 1000000"), SW_SIZES (softwire flow table
-# sizes, default "1000000"), MICRO=0 to skip the
+# sizes, default "1000000"), MAPPING_SIZES (NAT mapping listings, default
+# "1000000"), MICRO=0 to skip the
 # micro-benchmarks.  Everything runs against labs started here and stopped
 # on exit; nothing is left behind.  The shell only glues: scenarios come
 # from bench_scenario, measurements from bench_measure, the floors from
@@ -172,6 +173,24 @@ for n in $sw_sizes; do
             -v user="$(figure "$v" user)" -v peak="$(figure "$v" peak_kib)" 'BEGIN {
                 printf "%-5s %-4s %8d %8.3f %11.0f %7.3f %9d\n", mode, "null", n, wall, n / wall, user, peak
             }'
+    done
+    stop_lab
+done
+
+# ---- NAT mappings: one service set, N endpoint-independent mappings -------
+echo
+echo "NAT mappings (-C nat -S mappingsv2-eim), one service set, N mappings (3 shapes)"
+printf '%-5s %8s %8s %11s %9s\n' mode N "wall s" "mappings/s" "peak KiB"
+for n in ${MAPPING_SIZES:-1000000}; do
+    "$bin/bench_scenario" mappings "$n" >"$work/mappings-$n.yaml"
+    start_lab "mappings-$n" "$work/mappings-$n.yaml"
+    for mode in text xml; do
+        x=
+        [ "$mode" = xml ] && x=-X
+        measure "mappings-$mode-$n" null "$bin/vorel" $x -C nat -S mappingsv2-eim
+        awk -v n="$n" -v mode="$mode" -v wall="$(figure "mappings-$mode-$n" wall)" \
+            -v peak="$(figure "mappings-$mode-$n" peak_kib)" \
+            'BEGIN { printf "%-5s %8d %8.3f %11.0f %9d\n", mode, n, wall, n / wall, peak }'
     done
     stop_lab
 done

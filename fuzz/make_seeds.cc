@@ -455,6 +455,13 @@ int main(int argc, char **argv) {
                                {"softwire_stats", {6, 7, 9, 10}},
                                {"softwire_demo", {0, 1}}},
                               {}});
+    family_seeds("nat", {6,
+                         {{"nat_mappings", {0, 1, 2, 3, 14}},
+                          {"nat_lookups_clear", {4, 5, 6, 7, 15}},
+                          {"nat_stats", {8, 9, 17}},
+                          {"nat_pcp", {10, 11, 16}},
+                          {"nat_inline", {5, 12, 13}}},
+                         {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});
