@@ -24,7 +24,7 @@ bool nat_text_mode_refused(const vorel_ctx *ctxt, const char *line) {
         return false;
     std::fputs(line, stdout);
     if (!noted)
-        vorel_note_failure("this view is shown only in XML (-X)");
+        vorel_xml_only_view(ctxt, "this view");
     noted = true;
     return true;
 }
