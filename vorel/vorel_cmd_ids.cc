@@ -87,8 +87,9 @@ bool parse_prefix_value(const char *value, uint32_t *addr, uint32_t *len) {
 // value is the next word.  "-F" on its own names no term.  False when the
 // value is not a prefix.
 bool parse_filter(int argc, char **argv, ids_params *p) {
-    const char *word = argv[vorel_optind - 1];
-    bool attached = vorel_optarg != word;
+    // The term is either the rest of the option's word or the word after it.
+    bool attached = vorel_optarg != argv[vorel_optind - 1];
+    const char *word = argv[vorel_optind - (attached ? 1 : 2)];
     const char *value = vorel_getopt_next_word(argc, argv);
     if (!vorel_starts_with(word, "-F"))
         return true; // clustered behind another letter: not a filter term
