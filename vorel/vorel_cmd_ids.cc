@@ -413,8 +413,10 @@ int ids_show_query(vorel_ctx *ctxt, services_ui_conn *conn, const asp_info &asp,
         std::array<uint8_t, kSummarySize> copy;
         summary.copy<0, kSummarySize>(copy.data());
         p->summary = copy;
-        if (!vorel_receive(conn, kSummaryReply, 1).empty())
+        if (!vorel_receive(conn, kSummaryReply, 1).empty()) {
+            vorel_note_failure("ids: %s sent a second summary; the walk stops", asp.name);
             return -1;
+        }
     }
     return 0;
 }
