@@ -66,8 +66,9 @@ int ha_mode_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_se
         vorel_trace("No more replies from SPIC \n");
         return 0;
     }
-    const char *message = reply.u8(20) ? "Redundancy type has already been changed"
-                                       : "Operation was successful, use 'show services ha' to verify";
+    const char *message = reply.u8(20)
+                              ? "Redundancy type has already been changed"
+                              : "Operation was successful, use 'show services ha' to verify";
     if (ctxt->xml) {
         xml_subtree_open("services-redundancy-status");
         xml_send_all("services-redundancy-status-display", "%s", message);
@@ -99,9 +100,8 @@ constexpr size_t kInfoRequestSize = 16;
 constexpr size_t kInfoReplySize = 368; // 75 counters end at 367
 
 constexpr vorel_counter kConnCounters[] = {
-    {"ha-tcp-establish", 352},      {"ha-tcp-teardown", 348},
-    {"ha-udp-addr-exch-sent", 308}, {"ha-udp-addr-exch-recvd", 312},
-    {"ha-start-sent", 300},         {"ha-start-recvd", 304},
+    {"ha-tcp-establish", 352},       {"ha-tcp-teardown", 348}, {"ha-udp-addr-exch-sent", 308},
+    {"ha-udp-addr-exch-recvd", 312}, {"ha-start-sent", 300},   {"ha-start-recvd", 304},
     {"ha-cold-sync-completed", 196},
 };
 constexpr vorel_counter kSessionAddCounters[] = {
@@ -111,9 +111,12 @@ constexpr vorel_counter kSessionAddCounters[] = {
     {"ha-session-add-pending", 360},
 };
 constexpr vorel_counter kSessionDelCounters[] = {
-    {"ha-sess-del-sent", 112},         {"ha-session-del-recvd", 140},
-    {"ha-session-del-completed", 168}, {"ha-session-del-rate", 120},
-    {"ha-session-del-nack-sent", 128}, {"ha-session-del-nack-recvd", 148},
+    {"ha-sess-del-sent", 112},
+    {"ha-session-del-recvd", 140},
+    {"ha-session-del-completed", 168},
+    {"ha-session-del-rate", 120},
+    {"ha-session-del-nack-sent", 128},
+    {"ha-session-del-nack-recvd", 148},
     {"ha-session-del-not-found-err", 192},
 };
 constexpr vorel_counter kSessionErrorCounters[] = {
@@ -135,10 +138,10 @@ constexpr vorel_counter kSessionErrorCounters[] = {
     {"ha-process-incoming-failed", 296},
 };
 constexpr vorel_counter kJmuxErrorCounters[] = {
-    {"ha-session-jmux-begin-fail", 232},       {"ha-session-jmux-commit-fail", 236},
-    {"ha-session-jmux-flush-fail", 240},       {"ha-session-invalid-plugin-header", 252},
-    {"ha-session-invalid-plugin-name", 256},   {"ha-session-invalid-plugin-length", 260},
-    {"ha-session-plugin-receive-error", 276},  {"ha-session-plugin-send-error", 280},
+    {"ha-session-jmux-begin-fail", 232},      {"ha-session-jmux-commit-fail", 236},
+    {"ha-session-jmux-flush-fail", 240},      {"ha-session-invalid-plugin-header", 252},
+    {"ha-session-invalid-plugin-name", 256},  {"ha-session-invalid-plugin-length", 260},
+    {"ha-session-plugin-receive-error", 276}, {"ha-session-plugin-send-error", 280},
 };
 constexpr vorel_counter kIdlErrorCounters[] = {
     {"ha-session-idl-encode-fail", 224},

@@ -107,8 +107,10 @@ void emit_error_block(const vorel::ByteReader &block) {
     xml_send_all("rule-lookup-fail", "%u", block.be32(52));
     xml_send_all("no-sa-errors", "%llu",
                  static_cast<unsigned long long>(sum_of(block, {8, 12, 16, 32, 36, 40, 84})));
-    xml_send_all("flow-errors", "%llu", static_cast<unsigned long long>(sum_of(block, {0, 48, 56})));
-    xml_send_all("misc-errors", "%llu", static_cast<unsigned long long>(sum_of(block, {4, 20, 24})));
+    xml_send_all("flow-errors", "%llu",
+                 static_cast<unsigned long long>(sum_of(block, {0, 48, 56})));
+    xml_send_all("misc-errors", "%llu",
+                 static_cast<unsigned long long>(sum_of(block, {4, 20, 24})));
     xml_send_close("error-statistics");
 }
 
@@ -203,15 +205,14 @@ int ipsec_clear_stats_cmd_handler(services_ui_conn *conn, const svc_set_info *ss
     return 0;
 }
 
-int ipsec_show_stats_cmd_handler(const vorel_ctx *ctxt, services_ui_conn *conn,
-                                 const asp_info &asp, const svc_set_info &ss,
-                                 const ipsec_params &p) {
+int ipsec_show_stats_cmd_handler(const vorel_ctx *ctxt, services_ui_conn *conn, const asp_info &asp,
+                                 const svc_set_info &ss, const ipsec_params &p) {
     bool totals = totals_mode(p);
     if (vorel_send(conn, ipsec_request(&ss, p, totals ? kKindTotals : kKindDetails)) < 0)
         return -1;
     vorel_trace("vorel: ipsec stats query start to receive reply \n");
-    vorel_section section(ctxt,
-                          p.gvpn ? "usp-ipsec-service-set-statistics" : "ipsec-service-set-statistics");
+    vorel_section section(ctxt, p.gvpn ? "usp-ipsec-service-set-statistics"
+                                       : "ipsec-service-set-statistics");
     size_t min_size = totals ? kTotalsReplySize : kTunnelsOffset;
     for (;;) {
         vorel::ByteReader reply =
