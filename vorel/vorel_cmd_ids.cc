@@ -55,34 +55,6 @@ struct ids_params {
 // ---------------------------------------------------------------------------
 // Command line
 
-constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
-
-bool prefix_error_reported = false;
-void note_prefix_error(const char *program, const char *message) {
-    prefix_error_reported = true;
-    xml_error(program, message);
-}
-
-// A prefix value: a syntax error (or no value at all) stops the command
-// with the parser's text; a bare address is sent with length 0.
-bool parse_prefix_value(const char *value, uint32_t *addr, uint32_t *len) {
-    uint32_t network_order = 0;
-    prefix_error_reported = false;
-    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_prefix_error);
-    int length = value ? vorel_prefix_parse(&network_order, value) : 0;
-    vorel_set_prefix_error_reporter(previous);
-    if (!value || prefix_error_reported) {
-        if (!xml_mode)
-            vorel_note_failure("%s", kInvalidPrefix);
-        else if (!prefix_error_reported)
-            xml_error("vorel", kInvalidPrefix);
-        return false;
-    }
-    *addr = ntohl(network_order);
-    *len = static_cast<uint32_t>(length);
-    return true;
-}
-
 // -F: the term's name follows "-F" in the same word ("-Fsprefix"), its
 // value is the next word.  "-F" on its own names no term.  False when the
 // value is not a prefix.
@@ -95,9 +67,9 @@ bool parse_filter(int argc, char **argv, ids_params *p) {
         return true; // clustered behind another letter: not a filter term
     const char *term = attached ? word + 2 : "";
     if (std::strncmp(term, "sprefix", 7) == 0)
-        return parse_prefix_value(value, &p->sprefix, &p->sprefix_len);
+        return vorel_option_prefix4(value, &p->sprefix, &p->sprefix_len);
     if (std::strncmp(term, "dprefix", 7) == 0)
-        return parse_prefix_value(value, &p->dprefix, &p->dprefix_len);
+        return vorel_option_prefix4(value, &p->dprefix, &p->dprefix_len);
     vorel_user_message("Unknown filter term option\n");
     vorel_exit(1);
 }

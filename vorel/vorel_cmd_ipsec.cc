@@ -316,28 +316,10 @@ void parse_filter(int argc, char **argv, ipsec_params *p) {
     }
 }
 
-constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
-
-bool gateway_error_reported = false;
-void note_gateway_error(const char *program, const char *message) {
-    gateway_error_reported = true;
-    xml_error(program, message);
-}
-
 // -R: the remote gateway, the address of an IPv4 prefix.
 bool parse_gateway(const char *value, ipsec_params *p) {
-    uint32_t network_order = 0;
-    gateway_error_reported = false;
-    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_gateway_error);
-    vorel_prefix_parse(&network_order, value);
-    vorel_set_prefix_error_reporter(previous);
-    if (gateway_error_reported) {
-        if (!xml_mode)
-            vorel_note_failure("%s", kInvalidPrefix);
-        return false;
-    }
-    p->remote_gw = ntohl(network_order);
-    return true;
+    uint32_t length = 0;
+    return vorel_option_prefix4(value, &p->remote_gw, &length);
 }
 
 bool parse_options(int argc, char **argv, const vorel_ctx *ctxt, ipsec_params *p) {
