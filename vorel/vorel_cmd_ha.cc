@@ -60,13 +60,12 @@ int ha_mode_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_se
     req.be32(16, p->mode);
     if (vorel_send(conn, req) < 0)
         return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(conn, kModeReply, 2, kModeReplySize, asp->name,
-                                                     short_reply::end_answer);
-    if (reply.empty()) {
+    vorel::ByteBlock<kModeReplySize> reply;
+    if (!vorel_receive_block(conn, kModeReply, 2, asp->name, short_reply::end_answer, &reply)) {
         vorel_trace("No more replies from SPIC \n");
         return 0;
     }
-    const char *message = reply.u8(20)
+    const char *message = reply.u8<20>()
                               ? "Redundancy type has already been changed"
                               : "Operation was successful, use 'show services ha' to verify";
     if (ctxt->xml) {
@@ -168,15 +167,18 @@ struct ha_peer {
     uint16_t port = 0;
 };
 
-ha_peer read_peer(const vorel::ByteReader &r, size_t off, size_t family_off, size_t port_off) {
+template <size_t Off, size_t FamilyOff, size_t PortOff>
+ha_peer read_peer(const vorel::ByteBlock<kInfoReplySize> &b) {
     ha_peer peer;
     vorel_addr a;
-    for (size_t i = 0; i < 4; i++)
-        a.words[i] = r.be32(off + 4 * i);
-    int family = vorel_wire_family(r.be32(family_off));
+    a.words[0] = b.be32<Off>();
+    a.words[1] = b.be32<Off + 4>();
+    a.words[2] = b.be32<Off + 8>();
+    a.words[3] = b.be32<Off + 12>();
+    int family = vorel_wire_family(b.be32<FamilyOff>());
     a.is_v6 = family == VOREL_FAMILY_INET6;
     prefix_value_to_string(family, &a, a.is_v6 ? 128 : 32, peer.address, sizeof peer.address);
-    peer.port = r.be16(port_off);
+    peer.port = b.be16<PortOff>();
     return peer;
 }
 
@@ -185,15 +187,15 @@ struct ha_state {
     ha_peer local, remote;
 };
 
-ha_state read_state(const vorel::ByteReader &r) {
+ha_state read_state(const vorel::ByteBlock<kInfoReplySize> &b) {
     ha_state s;
-    s.type = r.u8(16) == 1 ? "Intra-chassis" : "Inter-chassis";
-    s.role = r.u8(17) ? "backup" : "active";
-    bool up = r.u8(18) == 1;
+    s.type = b.u8<16>() == 1 ? "Intra-chassis" : "Inter-chassis";
+    s.role = b.u8<17>() ? "backup" : "active";
+    bool up = b.u8<18>() == 1;
     s.connection = up ? "Up" : "Down";
-    s.sync = !up ? "Off" : r.u8(19) == 1 ? "Hot" : "Cold";
-    s.local = read_peer(r, 20, 36, 40);
-    s.remote = read_peer(r, 44, 60, 64);
+    s.sync = !up ? "Off" : b.u8<19>() == 1 ? "Hot" : "Cold";
+    s.local = read_peer<20, 36, 40>(b);
+    s.remote = read_peer<44, 60, 64>(b);
     return s;
 }
 
@@ -241,15 +243,14 @@ int ha_info_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_se
     req.u8(8, static_cast<uint8_t>(p->level));
     if (vorel_send(conn, req) < 0)
         return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(conn, kInfoReply, 2, kInfoReplySize, asp->name,
-                                                     short_reply::end_answer);
-    if (reply.empty()) {
+    vorel::ByteBlock<kInfoReplySize> reply;
+    if (!vorel_receive_block(conn, kInfoReply, 2, asp->name, short_reply::end_answer, &reply)) {
         vorel_trace("%s:%d No replies from SPIC \n", "ha_info_query", __LINE__);
         return 0;
     }
     ha_state s = read_state(reply);
     if (ctxt->xml)
-        render_state_xml(ctxt, *asp, s, reply, counters && p->level == kLevelStatistics);
+        render_state_xml(ctxt, *asp, s, reply.reader(), counters && p->level == kLevelStatistics);
     else
         render_state_text(*asp, s);
     return 0;

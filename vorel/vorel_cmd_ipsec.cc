@@ -151,18 +151,19 @@ constexpr size_t kTunnelsOffset = 24;
 constexpr size_t kTunnelSize = 416;
 constexpr size_t kMaxTunnels = 1u << 20;
 
-void emit_tunnel(const vorel_ctx *ctxt, const vorel::ByteReader &rec, bool gvpn) {
+void emit_tunnel(const vorel_ctx *ctxt, const vorel::ByteBlock<kTunnelSize> &b, bool gvpn) {
     // Each gateway: 16 bytes and an IPv6 flag byte after them.
+    vorel::ByteReader rec = b.reader();
     vorel_addr local = vorel_addr_read(rec, 0), remote = vorel_addr_read(rec, 20);
     char local_text[INET6_ADDRSTRLEN + 8], remote_text[INET6_ADDRSTRLEN + 8];
     const char *element = gvpn ? "usp-ipsec-statistics" : "ipsec-statistics";
     xml_send_open(element);
     xml_send_all("local-gateway", "%s", ipaddr_tostring(&local, local_text, sizeof local_text));
     xml_send_all("remote-gateway", "%s", ipaddr_tostring(&remote, remote_text, sizeof remote_text));
-    xml_send_all("tunnel-index", "%u", rec.be32(40));
+    xml_send_all("tunnel-index", "%u", b.be32<40>());
     if (gvpn)
         xml_send_close(element);
-    emit_protocol_block(ctxt, rec.sub(48, kProtocolBlockSize), gvpn);
+    emit_protocol_block(ctxt, b.block<48, kProtocolBlockSize>().reader(), gvpn);
     if (!gvpn)
         xml_send_close(element);
 }
@@ -234,8 +235,11 @@ int ipsec_show_stats_cmd_handler(const vorel_ctx *ctxt, services_ui_conn *conn, 
             continue;
         }
         size_t n = reply.clamp_count(count, kTunnelsOffset, kTunnelSize, kMaxTunnels);
-        for (size_t i = 0; i < n; i++)
-            emit_tunnel(ctxt, reply.sub(kTunnelsOffset + i * kTunnelSize, kTunnelSize), p.gvpn);
+        for (size_t i = 0; i < n; i++) {
+            vorel::ByteBlock<kTunnelSize> rec;
+            if (reply.block(kTunnelsOffset + i * kTunnelSize, rec))
+                emit_tunnel(ctxt, rec, p.gvpn);
+        }
     }
     vorel_trace("vorel: ipsec stats reply finished\n");
     return 0;
