@@ -350,9 +350,10 @@ bool parse_options(int argc, char **argv, const vorel_ctx *ctxt, ipsec_params *p
             ok = parse_gateway(vorel_optarg, p) && ok;
             break;
         case 'V':
-            if (std::strcmp(vorel_optarg, "x") == 0)
+            // The view letter: x details, t or b totals.
+            if (vorel_optarg[0] == 'x')
                 p->detail = 1;
-            else if (std::strcmp(vorel_optarg, "t") == 0 || std::strcmp(vorel_optarg, "b") == 0)
+            else if (vorel_optarg[0] == 't' || vorel_optarg[0] == 'b')
                 p->detail = 0;
             break;
         case 'd':
