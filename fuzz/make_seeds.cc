@@ -462,6 +462,10 @@ int main(int argc, char **argv) {
                           {"nat_pcp", {10, 11, 16}},
                           {"nat_inline", {5, 12, 13}}},
                          {}});
+    family_seeds("ha", {4, {{"ha_state", {0, 1, 2, 3, 4}}, {"ha_faults", {0, 3}}}, {}});
+    family_seeds("ids", {2, {{"ids_tables", {0, 1, 2, 3, 4}}, {"ids_faults", {1}}}, {}});
+    family_seeds("ipsec",
+                 {3, {{"ipsec_stats", {0, 1, 2, 3, 4, 5, 6}}, {"ipsec_faults", {0, 1}}}, {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});
