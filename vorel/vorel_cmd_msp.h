@@ -181,6 +181,18 @@ extern const msp_cmd_handlers msp_sess_drain_handlers;
 extern const msp_cmd_handlers msp_flow_dump_handlers;
 extern const msp_cmd_handlers msp_flow_count_handlers;
 extern const msp_cmd_handlers msp_flow_drain_handlers;
+// Per-service-set statistics (vorel_cmd_msp_stats.cc): each page has a
+// show and a clear triple.
+extern const msp_cmd_handlers msp_tcp_stats_handlers;
+extern const msp_cmd_handlers msp_tcp_stats_clear_handlers;
+extern const msp_cmd_handlers msp_ids_drops_stats_handlers;
+extern const msp_cmd_handlers msp_ids_drops_stats_clear_handlers;
+extern const msp_cmd_handlers msp_ids_sess_limits_stats_handlers;
+extern const msp_cmd_handlers msp_ids_sess_limits_stats_clear_handlers;
+
+// A view whose records are shown only in XML, run in text mode: one line
+// on standard error says so.
+void msp_note_xml_only(const char *action);
 
 // ---- Command line (exposed for tests) ----
 
