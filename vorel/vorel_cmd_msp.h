@@ -189,6 +189,11 @@ extern const msp_cmd_handlers msp_ids_drops_stats_handlers;
 extern const msp_cmd_handlers msp_ids_drops_stats_clear_handlers;
 extern const msp_cmd_handlers msp_ids_sess_limits_stats_handlers;
 extern const msp_cmd_handlers msp_ids_sess_limits_stats_clear_handlers;
+// Utilization and analyses (vorel_cmd_msp_utilization.cc).
+extern const msp_cmd_handlers msp_sess_util_handlers;
+extern const msp_cmd_handlers msp_sess_analysis_handlers;
+extern const msp_cmd_handlers msp_subs_analysis_handlers;
+extern const msp_cmd_handlers msp_subs_analysis_clear_handlers;
 
 // A view whose records are shown only in XML, run in text mode: one line
 // on standard error says so.
