@@ -194,6 +194,11 @@ extern const msp_cmd_handlers msp_sess_util_handlers;
 extern const msp_cmd_handlers msp_sess_analysis_handlers;
 extern const msp_cmd_handlers msp_subs_analysis_handlers;
 extern const msp_cmd_handlers msp_subs_analysis_clear_handlers;
+// Application-level gateways (vorel_cmd_msp_alg.cc).
+extern const msp_cmd_handlers msp_alg_conv_handlers;
+extern const msp_cmd_handlers msp_alg_stats_handlers;
+extern const msp_cmd_handlers msp_alg_sip_globals_handlers;
+extern const msp_cmd_handlers msp_alg_clear_stats_handlers;
 
 // A view whose records are shown only in XML, run in text mode: one line
 // on standard error says so.
