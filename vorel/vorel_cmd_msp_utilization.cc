@@ -265,38 +265,44 @@ constexpr size_t kLifetimeOffset = 144;
 constexpr size_t kSessSamplesOffset = 336;
 constexpr size_t kSessSecOffset = 344;
 
-// One operation's row of a per-second histogram: each bucket holds the
-// creation value, then the deletion value (width bytes each).
+// A per-second histogram as two entries, creation then deletion: each
+// bucket holds the creation value, then the deletion value (width bytes
+// each).
 template <size_t N>
-void sec_histogram(const vorel::ByteReader &r, const char *element, const char *op_element,
-                   const char *op, const char *prefix, const char *const (&buckets)[N],
-                   size_t offset, size_t width, size_t column) {
-    xml_send_open(element);
-    xml_send_all(op_element, "%s", op);
-    for (size_t i = 0; i < N; i++) {
-        size_t at = offset + (i * 2 + column) * width;
-        unsigned long long v = width == 8 ? r.be64(at) : r.be32(at);
-        xml_send_all((std::string(prefix) + buckets[i]).c_str(), "%llu", v);
+void sec_histograms(const vorel::ByteReader &r, const char *element, const char *op_element,
+                    const char *prefix, const char *const (&buckets)[N], size_t offset,
+                    size_t width) {
+    static const char *const operations[] = {"Creation", "Deletion"};
+    for (size_t column = 0; column < 2; column++) {
+        xml_send_open(element);
+        xml_send_all(op_element, "%s", operations[column]);
+        for (size_t i = 0; i < N; i++) {
+            size_t at = offset + (i * 2 + column) * width;
+            unsigned long long v = width == 8 ? r.be64(at) : r.be32(at);
+            xml_send_all((std::string(prefix) + buckets[i]).c_str(), "%llu", v);
+        }
+        xml_send_close(element);
     }
+}
+
+// An element holding one leaf.
+void single_leaf(const char *element, const char *leaf, const std::string &text) {
+    xml_send_open(element);
+    xml_send_all(leaf, "%s", text.c_str());
     xml_send_close(element);
 }
 
 void sess_analysis_xml(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r) {
     xml_send_open("service-session-analysis-entry");
-    xml_send_open("session-analysis-statistics-pic-info");
-    xml_send_all("pic-name", "%s", ms_form(asp).c_str());
-    xml_send_close("session-analysis-statistics-pic-info");
+    single_leaf("session-analysis-statistics-pic-info", "pic-name", ms_form(asp));
 
     vorel_counters_emit(ctxt, {"session-analysis-statistics-entry", sess_analysis_counters}, r,
                         nullptr);
 
-    xml_send_open("sess-analysis-num-sess-sec-samples-entry");
-    xml_send_all("num-sess-sec-samples", "%u", r.be32(kSessSamplesOffset));
-    xml_send_close("sess-analysis-num-sess-sec-samples-entry");
-    sec_histogram(r, "sess-analysis-num-sess-sec-entry", "sess-operation", "Creation",
-                  "num-sess-sec-", sess_sec_buckets, kSessSecOffset, 8, 0);
-    sec_histogram(r, "sess-analysis-num-sess-sec-entry", "sess-operation", "Deletion",
-                  "num-sess-sec-", sess_sec_buckets, kSessSecOffset, 8, 1);
+    single_leaf("sess-analysis-num-sess-sec-samples-entry", "num-sess-sec-samples",
+                std::to_string(r.be32(kSessSamplesOffset)));
+    sec_histograms(r, "sess-analysis-num-sess-sec-entry", "sess-operation", "num-sess-sec-",
+                   sess_sec_buckets, kSessSecOffset, 8);
 
     xml_send_open("sess-analysis-protocol-lifetime-entry");
     static const char *const protocols[] = {"tcp", "udp", "http"};
@@ -363,18 +369,13 @@ constexpr size_t kSubsSecOffset = 48;
 void render_subs_analysis(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r) {
     if (!ctxt->xml)
         return;
-    xml_send_open("subs-analysis-statistics-pic-info");
-    xml_send_all("pic-name", "%s", asp.name);
-    xml_send_close("subs-analysis-statistics-pic-info");
+    single_leaf("subs-analysis-statistics-pic-info", "pic-name", asp.name);
     vorel_counters_emit(ctxt, {"subs-analysis-statistics-entry", subs_analysis_counters}, r,
                         nullptr);
-    xml_send_open("subs-analysis-num-subs-sec-samples-entry");
-    xml_send_all("num-subs-sec-samples", "%u", r.be32(kSubsSamplesOffset));
-    xml_send_close("subs-analysis-num-subs-sec-samples-entry");
-    sec_histogram(r, "msp-subs-analysis-num-subs-sec-entry", "msp-subs-operation", "Creation",
-                  "msp-num-subs-sec-", subs_sec_buckets, kSubsSecOffset, 4, 0);
-    sec_histogram(r, "msp-subs-analysis-num-subs-sec-entry", "msp-subs-operation", "Deletion",
-                  "msp-num-subs-sec-", subs_sec_buckets, kSubsSecOffset, 4, 1);
+    single_leaf("subs-analysis-num-subs-sec-samples-entry", "num-subs-sec-samples",
+                std::to_string(r.be32(kSubsSamplesOffset)));
+    sec_histograms(r, "msp-subs-analysis-num-subs-sec-entry", "msp-subs-operation",
+                   "msp-num-subs-sec-", subs_sec_buckets, kSubsSecOffset, 4);
 }
 
 int msp_subscriber_analysis_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,
