@@ -200,10 +200,6 @@ extern const msp_cmd_handlers msp_alg_stats_handlers;
 extern const msp_cmd_handlers msp_alg_sip_globals_handlers;
 extern const msp_cmd_handlers msp_alg_clear_stats_handlers;
 
-// A view whose records are shown only in XML, run in text mode: one line
-// on standard error says so.
-void msp_note_xml_only(const char *action);
-
 // ---- Command line (exposed for tests) ----
 
 // Parses the argument vector into params (from its first word, with the

@@ -436,23 +436,24 @@ int msp_service_set_ids_session_limits_counters_stats_query(vorel_ctx *ctxt, ser
 // page's counters are missing, so its show variant says once that the page
 // needs -X.
 struct stats_page {
-    const char *action;
+    const char *view; // as the note names it
     const char *element;
     const char *heading;
 };
-constexpr stats_page tcp_page = {"show_tcp_stats", "msp-service-set-tcp-statistics",
+constexpr stats_page tcp_page = {"the TCP statistics", "msp-service-set-tcp-statistics",
                                  "\n service set tcp statistics \n"};
-constexpr stats_page ids_drops_page = {"show_ids_drops_stats", "service-set-ids-drops-statistics",
+constexpr stats_page ids_drops_page = {"the IDS drops statistics",
+                                       "service-set-ids-drops-statistics",
                                        "\n service set ids_drops statistics \n"};
 constexpr stats_page sess_limits_page = {
-    "show_ids_session_limits_counters_stats", "service-set-ids-session-limits-counters-statistics",
+    "the IDS session-limit statistics", "service-set-ids-session-limits-counters-statistics",
     "\n service set ids_session_limits_counters statistics \n"};
 
 template <const stats_page &P, bool Show> int page_open(vorel_ctx *ctxt) {
     vorel_open_enclosing(ctxt, "vorel: service set statistics start \n", P.element, P.heading,
                          {xml_attr_style("extensive")});
-    if (Show && !ctxt->xml)
-        msp_note_xml_only(P.action);
+    if (Show)
+        vorel_xml_only_view(ctxt, P.view);
     return 0;
 }
 
@@ -462,10 +463,6 @@ template <const stats_page &P> int page_close(vorel_ctx *ctxt) {
 }
 
 } // namespace
-
-void msp_note_xml_only(const char *action) {
-    vorel_note_failure("msp action %s shows its counters only in XML (-X)", action);
-}
 
 const msp_cmd_handlers msp_tcp_stats_handlers = {page_open<tcp_page, true>, page_close<tcp_page>,
                                                  msp_service_set_tcp_stats_query};

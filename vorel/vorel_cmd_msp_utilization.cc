@@ -392,8 +392,8 @@ int msp_subscriber_analysis_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_i
 template <bool Show> int msp_subscriber_analysis_open(vorel_ctx *ctxt) {
     vorel_open_enclosing(ctxt, "vorel: subs analysis start \n",
                          "msp-service-subs-analysis-information", "\n Subscriber Analysis \n");
-    if (Show && !ctxt->xml)
-        msp_note_xml_only("show_subs_analysis");
+    if (Show)
+        vorel_xml_only_view(ctxt, "the subscriber analysis");
     return 0;
 }
 
