@@ -28,8 +28,7 @@ constexpr int kAnyCountonly = -1;
 
 // One row of the action table.  Rows are tried in order and compare the
 // action name exactly; countonly, when not kAnyCountonly, must equal the
-// parameter's.  handlers is null for actions whose queries are not built
-// yet: those say so rather than answer with an empty list.
+// parameter's.
 struct msp_action_row {
     const char *name;
     int countonly;
@@ -258,8 +257,6 @@ int vorel_handle_msp_command(int argc, char **argv, vorel_ctx *ctxt) {
         vorel_user_message("vorel: msp handler don't know what to do\n");
         return -1;
     }
-    if (!row->handlers)
-        vorel_fatal_error(2, "msp action %s is not available in this build", row->name);
     apply_row(*row, &p);
     if (row->register_plugins)
         vorel_register_all_session_plugins();
