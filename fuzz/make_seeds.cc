@@ -431,7 +431,7 @@ int main(int argc, char **argv) {
                           {"msp_walk", {3, 8}},
                           {"msp_stats", {10, 11, 12, 22}},
                           {"msp_utilization", {13, 14, 15}},
-                          {"msp_alg", {16, 17, 18, 19, 20, 21, 23}}},
+                          {"msp_alg", {16, 17, 18, 19, 20, 21, 23, 24, 25, 26}}},
                          {{8, ams0_members()}}});
     family_seeds("cos", {3, {{"cos_stats", {0, 1, 2, 3, 4}}, {"cos_faults", {1}}}, {}});
     // The routing engine says type 160, so no package is looked for.
@@ -439,8 +439,9 @@ int main(int argc, char **argv) {
     std::map<uint8_t, Bytes> lrf_kernel;
     for (uint8_t v = 0; v < 9; v++)
         lrf_kernel[v] = re_type_160;
-    family_seeds("lrf", {3, {{"lrf_views", {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {"lrf_faults", {0, 2}}},
-                         lrf_kernel});
+    family_seeds(
+        "lrf",
+        {3, {{"lrf_views", {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {"lrf_faults", {0, 2}}}, lrf_kernel});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             {"-C", "msp", "-S", "sessions", "-d", "-i", "ams0"},
             {"-C", "msp", "-S", "sessions", "-s", "sset-a", "-F", "count", "3"},
             // Utilization, analyses, per-service-set statistics and the
-            // application-level gateways (vectors 10 to 23).
+            // application-level gateways (vectors 10 to 26).
             {"-C", "msp", "-S", "show_tcp_stats"},
             {"-C", "msp", "-S", "show_ids_drops_stats"},
             {"-C", "msp", "-S", "show_ids_session_limits_counters_stats"},
@@ -38,6 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             {"-C", "msp", "-S", "conversations", "-g", "groups", "0"},
             {"-C", "msp", "-S", "clear_ids_drops_stats"},
             {"-C", "msp", "-S", "conversations", "-g", "resources", "0"},
+            {"-C", "msp", "-S", "conversations", "-g", "summary", "0"},
+            {"-C", "msp", "-S", "conversations", "-g", "group-id", "3"},
+            {"-C", "msp", "-S", "clear_alg_stats", "-F", "alg", "ftp"},
         },
         nullptr,
         true, // -i ams0 reads the bundle's member list from the kernel
