@@ -400,7 +400,8 @@ void conv_all(const vorel_ctx *ctxt, const vorel::ByteReader &r, bool extensive)
     xml_send_close(entry);
 }
 
-// What each reply kind reads before its tables.
+// What each reply kind reads before its tables (0 for kinds the command
+// does not know).
 size_t conv_read_len(uint8_t kind) {
     switch (kind) {
     case kAll:
@@ -420,20 +421,17 @@ size_t conv_read_len(uint8_t kind) {
     }
 }
 
-// Renders one reply; false when it is passed over (a kind the command does
-// not know, or too short for its kind).
-bool conv_render(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r,
+// Renders one reply.  The interface line comes before the first reply; a
+// reply of a kind the command does not know is then passed over, one too
+// short for its kind counts as no reply.
+void conv_render(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r,
                  bool extensive, bool *first) {
     uint8_t kind = r.u8(kReplyKindOffset);
     size_t need = conv_read_len(kind);
-    if (need == 0) {
-        vorel_trace("vorel: %s: conversation reply of kind %u passed over\n", asp.name, kind);
-        return false;
-    }
     if (r.size() < need) {
         vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n", asp.name,
                     kConvReply, r.size(), need);
-        return false;
+        return;
     }
     if (*first) {
         interface_line(ctxt, asp);
@@ -455,11 +453,13 @@ bool conv_render(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteRe
     case kResourceById:
         conv_resource_by_id(ctxt, r);
         break;
-    default:
+    case kSummary:
         conv_summary(ctxt, r);
         break;
+    default:
+        vorel_trace("vorel: %s: conversation reply of kind %u passed over\n", asp.name, kind);
+        break;
     }
-    return true;
 }
 
 int msp_alg_conv_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
