@@ -433,7 +433,10 @@ int main(int argc, char **argv) {
                          {{"msp_sessions", {0, 1, 9}},
                           {"msp_flows", {4, 5, 7}},
                           {"msp_cmdline", {2, 6}},
-                          {"msp_walk", {3, 8}}},
+                          {"msp_walk", {3, 8}},
+                          {"msp_stats", {10, 11, 12, 22}},
+                          {"msp_utilization", {13, 14, 15}},
+                          {"msp_alg", {16, 17, 18, 19, 20, 21, 23, 24, 25, 26}}},
                          {{8, ams0_members()}}});
     family_seeds("cos", {3, {{"cos_stats", {0, 1, 2, 3, 4}}, {"cos_faults", {1}}}, {}});
     // The routing engine says type 160, so no package is looked for.
