@@ -412,11 +412,12 @@ void set_level(const char *word, capture_params *p) {
         p->level = 3;
 }
 
-// The "doesn't know what to do" lines: the command line echoed.
+// The "doesn't know what to do" lines: the command line echoed, a word
+// after each "vorel: " (a blank between them, so the words stay apart).
 int doesnt_know(int argc, char **argv) {
     std::string echo = "vorel: capture handler doesn't know what to do..\n";
     for (int i = 0; i < argc; i++)
-        echo += std::string("vorel: ") + vorel_str_or_null(argv[i]);
+        echo += std::string(i ? " " : "") + "vorel: " + vorel_str_or_null(argv[i]);
     echo += "\n";
     vorel_user_message("%s", echo.c_str());
     return -1;
