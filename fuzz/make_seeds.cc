@@ -469,6 +469,7 @@ int main(int argc, char **argv) {
     family_seeds("ids", {2, {{"ids_tables", {0, 1, 2, 3, 4}}, {"ids_faults", {1}}}, {}});
     family_seeds("ipsec",
                  {3, {{"ipsec_stats", {0, 1, 2, 3, 4, 5, 6}}, {"ipsec_faults", {0, 1}}}, {}});
+    family_seeds("capture", {3, {{"capture_dump", {0, 1, 2}}, {"capture_errors", {0, 1}}}, {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});
