@@ -336,7 +336,7 @@ bool has_mams_twin(const asp_info &asp) {
     if (!vorel_starts_with(asp.name, "ms"))
         return false;
     char mams_name[4 + ASP_NAME_LEN + 1];
-    std::snprintf(mams_name, sizeof mams_name, "mams%s", asp.name + 2);
+    std::snprintf(mams_name, sizeof mams_name, "mams%.58s", asp.name + 2);
     return vorel_db_asp_find_by_name(mams_name) != nullptr;
 }
 
