@@ -60,6 +60,16 @@ vorel::ByteWriter hcm_request(uint16_t type, const hcm_params &p) {
     return w;
 }
 
+// A clear succeeds once per run, however many PICs answer.
+void report_clear_once(hcm_params *p, const char *status, const char *success) {
+    if (p->clear_reported)
+        return;
+    xml_send_open(status);
+    xml_send_empty(success);
+    xml_send_close(status);
+    p->clear_reported = true;
+}
+
 // ---------------------------------------------------------------------------
 // Rule statistics: the hit count of each term of the tag rules
 
@@ -84,12 +94,8 @@ void report_no_rules(const asp_info &asp, const hcm_params &p) {
 
 void render_rule_stats(const asp_info &asp, const vorel::ByteReader &r, hcm_params *p) {
     if (p->stats_kind == HCM_CLEAR_RULE_STATS) {
-        if (!p->clear_reported) {
-            xml_send_open("clear-service-hcm-statistics-status");
-            xml_send_empty("clear-service-hcm-stats-success");
-            xml_send_close("clear-service-hcm-statistics-status");
-            p->clear_reported = true;
-        }
+        report_clear_once(p, "clear-service-hcm-statistics-status",
+                          "clear-service-hcm-stats-success");
         return;
     }
     size_t used = std::min<uint64_t>(r.be32(kTermCountOffset), kMaxTerms);
@@ -234,12 +240,8 @@ int hcm_pic_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *
     if (reply.empty())
         return 0;
     if (p->stats_kind == HCM_CLEAR_PIC_STATS) {
-        if (!p->clear_reported) {
-            xml_send_open("clear-service-hcm-pic-statistics-status");
-            xml_send_empty("clear-service-hcm-pic-stats-success");
-            xml_send_close("clear-service-hcm-pic-statistics-status");
-            p->clear_reported = true;
-        }
+        report_clear_once(p, "clear-service-hcm-pic-statistics-status",
+                          "clear-service-hcm-pic-stats-success");
     } else {
         xml_send_all("interface-name", "%s", asp->name);
         vorel_counters_emit(ctxt, {nullptr, kPicCounters}, reply, nullptr);

@@ -11,6 +11,7 @@
 #include "vorel/vorel_driver.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
+#include "vorel/vorel_plugins.h"
 #include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
 
@@ -261,30 +262,11 @@ struct address_lists {
 constexpr address_lists kSrcLists{408, 2408, 4408};
 constexpr address_lists kDstLists{6408, 8408, 10408};
 
+// The name of a NAT translation type; null for a value without one (the
+// session family's table answers "invalid" for those).
 const char *nat_type2str(uint8_t type) {
-    static const char *const names[] = {
-        "BASIC NAT44",
-        "DYNAMIC NAT44",
-        "NAPT-44",
-        "DNAT-44",
-        "STATEFUL NAT64",
-        "STATELESS NAT64",
-        "BASIC NAT-PT",
-        "NAPT-PT",
-        "BASIC NAT66",
-        "NPTV6",
-        "NAPT-66",
-        "TWICE NAPT44",
-        "TWICE BASIC NAT44",
-        "TWICE DYNAMIC NAT44",
-        "DETERMINISTIC NAPT44",
-        "STATELESS DETERMINISTIC NAPT44",
-        "STATEFUL NAT464",
-        "DETERMINISTIC NAPT64",
-    };
-    if (type < 11 || type >= 11 + std::size(names))
-        return nullptr;
-    return names[type - 11];
+    const char *name = vorel_nat_translation_type2str(type);
+    return std::strcmp(name, "invalid") == 0 ? nullptr : name;
 }
 
 const char *sfw_action2str(uint8_t action) {
