@@ -119,26 +119,28 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, match_policy_pa
     }
 }
 
-bool prefix_syntax_error = false;
+// The prefix parser's syntax error of the value being parsed (null: none).
+const char *prefix_error = nullptr;
 
-void report_prefix_error(const char *program, const char *message) {
-    prefix_syntax_error = true;
-    if (xml_mode)
-        xml_error(program, message);
-    else
-        vorel_note_failure("%s", message);
+void record_prefix_error(const char *program, const char *message) {
+    prefix_error = message;
+    xml_error(program, message); // writes only in XML mode
 }
 
-// A prefix filter; false after a syntax error (reported by the parser).  A
-// bare address is a valid filter: only the address is sent.
-bool parse_prefix(const char *value, vorel_addr *addr, vorel_addr *mask) {
+// A prefix filter; false after a syntax error, which the parser reports (an
+// error element; in text mode a line on standard error).  A bare address is
+// a valid filter: only the address is sent.
+bool parse_prefix(const vorel_ctx *ctxt, const char *value, vorel_addr *addr, vorel_addr *mask) {
     vorel_addr a{}, m{};
-    prefix_syntax_error = false;
-    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(report_prefix_error);
+    prefix_error = nullptr;
+    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(record_prefix_error);
     vorel_parse_prefix(&a, value, &m);
     vorel_set_prefix_error_reporter(previous);
-    if (prefix_syntax_error)
+    if (prefix_error) {
+        if (!ctxt->xml)
+            vorel_note_failure("%s", prefix_error);
         return false;
+    }
     *addr = vorel_addr_to_host(a);
     *mask = m;
     return true;
@@ -162,7 +164,7 @@ bool keyword_is(const char *keyword, const char *name) {
 
 // The second pass: every word "-FKEYWORD" and the word after it.  False
 // when a filter's value is missing or does not parse.
-bool parse_filters(int argc, char **argv, match_policy_params *p) {
+bool parse_filters(int argc, char **argv, const vorel_ctx *ctxt, match_policy_params *p) {
     for (int i = 1; i < argc; i++) {
         if (std::strncmp(argv[i], "-F", 2) != 0)
             continue;
@@ -173,11 +175,11 @@ bool parse_filters(int argc, char **argv, match_policy_params *p) {
         }
         const char *value = argv[++i];
         if (keyword_is(keyword, "sprefix")) {
-            if (!parse_prefix(value, &p->sprefix, &p->smask))
+            if (!parse_prefix(ctxt, value, &p->sprefix, &p->smask))
                 return false;
             p->given |= GIVEN_SPREFIX;
         } else if (keyword_is(keyword, "dprefix")) {
-            if (!parse_prefix(value, &p->dprefix, &p->dmask))
+            if (!parse_prefix(ctxt, value, &p->dprefix, &p->dmask))
                 return false;
             p->given |= GIVEN_DPREFIX;
         } else if (keyword_is(keyword, "sport")) {
@@ -430,7 +432,7 @@ void match_policy_lookup(const vorel_ctx *ctxt, const match_policy_params &p) {
 int vorel_handle_match_policy_command(int argc, char **argv, vorel_ctx *ctxt) {
     match_policy_params p;
     parse_options(argc, argv, ctxt, &p);
-    if (!parse_filters(argc, argv, &p) || !p.action || p.given != GIVEN_ALL) {
+    if (!parse_filters(argc, argv, ctxt, &p) || !p.action || p.given != GIVEN_ALL) {
         print_usage();
         return -1;
     }
