@@ -424,6 +424,11 @@ int main(int argc, char **argv) {
                             {"fwnat_conv", {4}},
                             {"fwnat_natpool", {5, 6, 9}}},
                            {}});
+    family_seeds("fwnat_sfw", {2,
+                               {{"fwnat_sfw_sip", {0, 1, 2, 3}},
+                                {"fwnat_sfw_analysis", {4, 5, 13}},
+                                {"fwnat_sfw_stats", {6, 7, 8, 9, 10, 11, 12}}},
+                               {}});
     family_seeds("msp", {4,
                          {{"msp_sessions", {0, 1, 9}},
                           {"msp_flows", {4, 5, 7}},
@@ -448,6 +453,18 @@ int main(int argc, char **argv) {
                               {"svc_set_syslog", {10, 11, 12, 18}},
                               {"svc_set_flows", {6, 13, 14, 15}}},
                              {}});
+    family_seeds("softwire", {4,
+                              {{"softwire_tables", {0, 1, 2, 3, 4, 5, 8}},
+                               {"softwire_stats", {6, 7, 9, 10}},
+                               {"softwire_demo", {0, 1}}},
+                              {}});
+    family_seeds("nat", {6,
+                         {{"nat_mappings", {0, 1, 2, 3, 14}},
+                          {"nat_lookups_clear", {4, 5, 6, 7, 15}},
+                          {"nat_stats", {8, 9, 17}},
+                          {"nat_pcp", {10, 11, 16}},
+                          {"nat_inline", {5, 12, 13}}},
+                         {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

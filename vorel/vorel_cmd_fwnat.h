@@ -9,10 +9,15 @@
 //   vorel_cmd_fwnat_flows.cc    flow table, count and drain; the flow renderer
 //   vorel_cmd_fwnat_conv.cc     conversations
 //   vorel_cmd_fwnat_natpool.cc  NAT pools
-//   vorel_cmd_fwnat_pending.cc  actions whose queries are not built yet
-// A further group of queries adds one file, declares its callbacks here
-// and drops its placeholders from the pending file; the driver and the
-// table's shape stay as they are.
+//   vorel_cmd_fwnat_sip.cc      SIP calls and registrations
+//   vorel_cmd_fwnat_analysis.cc flow and subscriber analysis
+//   vorel_cmd_fwnat_stats.cc    firewall statistics, integrity drops,
+//                               redundancy statistics
+//   vorel_cmd_fwnat_mapping.cc, _detnat.cc, _nptv6.cc, _clear.cc,
+//   _natstats.cc, _natshared.cc   NAT mappings, deterministic NAT, NPTv6,
+//                               clearing, NAT statistics (vorel_cmd_nat.h)
+// A further group of queries adds one file and declares its callbacks
+// here; the driver and the table's shape stay as they are.
 #pragma once
 
 #include "platform/bytes.h"
@@ -138,6 +143,9 @@ bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char
 // protocols) end the process with status 1 after their message.
 int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *params);
 
+// -w a: the IPv6 address into b4_addr ("address is invalid" when it is not one).
+void fwnat_parse_b4_address(const char *value, fwnat_params *params);
+
 // What a -x address range is for.
 enum class fwnat_range_target { subscriber, softwire, nat };
 // Parses a -x range value.  false with *refusal set to the line the command
@@ -196,6 +204,15 @@ void fwnat_flow_filter_write(vorel::ByteWriter &w, size_t off, const fwnat_param
 bool fwnat_receive(services_ui_conn *c, uint16_t type, uint16_t version, size_t min_size,
                    const asp_info &asp, vorel::ByteReader *out);
 
+// The answer of a query that a multiservices PIC (ASP_F_MSP) does not
+// serve: the line in text; in XML the error inside `element`.  True when
+// the PIC is such a PIC (the query then answers 0).
+bool fwnat_refuse_on_msp(const vorel_ctx *ctxt, const asp_info &asp, const char *element);
+
+// A view shown only in XML, run without -X: one line on standard error
+// (standard output keeps what the view prints in text, usually nothing).
+void fwnat_note_xml_only(const vorel_ctx *ctxt, const fwnat_params *params);
+
 // ---------------------------------------------------------------------------
 // Flow records and their renderer
 
@@ -249,6 +266,8 @@ struct fwnat_pool_range {
 };
 // The first and last address that a range shows.
 void fwnat_pool_range_bounds(const fwnat_pool_range &range, vorel_addr *first, vorel_addr *last);
+// The name of a pool's translation type ("NAPT-44", ...; "dynamic" when unknown).
+const char *fwnat_xlate_type_name(uint32_t type);
 
 // ---------------------------------------------------------------------------
 // Callbacks of cmd_handlers_table
