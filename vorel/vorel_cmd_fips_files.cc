@@ -118,6 +118,16 @@ void write_hex(FILE *f, const char *label, const std::string &reply, size_t len_
     fips_write_hex_line(f, label, r, off, fips_reply_len(r, len_off, off, width));
 }
 
+// The fields of a signature request: the hash's name, the key's n and e
+// (each already held to its field), the message.
+bool fill_rsa_request(const std::string &sha, const std::string &n, const std::string &e,
+                      const std::string &msg, vorel::ByteWriter *req) {
+    return fips_put_field(*req, kKeyLen, kKey, kKeyWidth, sha, "SHAAlg") &&
+           fips_put_field(*req, kModulusLen, kModulus, kModulusWidth, n, "n") &&
+           fips_put_field(*req, kExponentLen, kExponent, kExponentWidth, e, "e") &&
+           fips_put_field(*req, kDataLen, kData, kDataWidth, msg, "Msg");
+}
+
 } // namespace
 
 int fips_rng_test(fips_session &s, const fips_params &p) {
@@ -188,11 +198,8 @@ int fips_rsa_sigver(fips_session &s, const fips_params &p) {
                 return -1;
             vorel_trace("Sig length %d\n", static_cast<int>(sig.size()));
             vorel::ByteWriter req = fips_request(FIPS_RSA_SIGVER);
-            if (!fips_put_field(req, kKeyLen, kKey, kKeyWidth, sha, "SHAAlg"))
+            if (!fill_rsa_request(sha, n, e, msg, &req))
                 return -1;
-            fips_put_field(req, kModulusLen, kModulus, kModulusWidth, n, "n");
-            fips_put_field(req, kExponentLen, kExponent, kExponentWidth, e, "e");
-            fips_put_field(req, kDataLen, kData, kDataWidth, msg, "Msg");
             fips_put_field(req, kResultLen, kResult, kResultWidth, sig, "S");
             if (!s.exchange(req, &reply))
                 return -1;
@@ -235,11 +242,8 @@ int fips_rsa_siggen(fips_session &s, const fips_params &p) {
             if (!get_hex_data(line, kDataWidth, "Msg", &msg))
                 return -1;
             vorel::ByteWriter req = fips_request(FIPS_RSA_SIGGEN);
-            if (!fips_put_field(req, kKeyLen, kKey, kKeyWidth, sha, "SHAAlg"))
+            if (!fill_rsa_request(sha, n, e, msg, &req))
                 return -1;
-            fips_put_field(req, kModulusLen, kModulus, kModulusWidth, n, "n");
-            fips_put_field(req, kExponentLen, kExponent, kExponentWidth, e, "e");
-            fips_put_field(req, kDataLen, kData, kDataWidth, msg, "Msg");
             if (!s.exchange(req, &reply))
                 return -1;
             write_hex(out.get(), "S", reply, kResultLen, kResult, kResultWidth);
