@@ -93,6 +93,25 @@ TEST(FipsAgent, AesMonteCarloDecryptionUndoesEncryption) {
     EXPECT_NE(result(e[0]), result(d[0]));
 }
 
+TEST(FipsAgent, TripleDesMonteCarloRuns400IterationsWithOddParityKeys) {
+    request q(5);
+    q.text(24, 36, "0123456789abcdef23456789abcdef01456789abcdef0123");
+    q.text(0, 13200, "1234567890abcdef");
+    q.text(196, 200, "4e6f772069732074");
+    q.be32(28, 1);
+    std::vector<bytes> r = q.answer();
+    ASSERT_EQ(r.size(), 400u);
+    for (const bytes &m : r) {
+        bytes key = field(m, 24, 36);
+        ASSERT_EQ(key.size(), 24u);
+        ASSERT_EQ(result(m).size(), 8u);
+        for (uint8_t b : key)
+            ASSERT_EQ(__builtin_popcount(b) % 2, 1);
+    }
+    // The next IV is the last cipher block.
+    EXPECT_EQ(bytes(r[1].begin() + 13200, r[1].begin() + 13208), result(r[0]));
+}
+
 TEST(FipsAgent, RsaKeysSignAndVerify) {
     request gen(10);
     gen.be32(13232, 1024);
