@@ -112,6 +112,29 @@ bool get_hex_data(const std::string &line, size_t width, const char *what, std::
     return true;
 }
 
+// A keyword line whose hexadecimal value fills one field of the request.
+struct hex_keyword {
+    const char *keyword;
+    size_t width;
+    const char *what;
+    std::string *value;
+    const char *trace; // its one %d is the value's length
+};
+
+// 1 when the line is one of the keywords and its value was read, 0 when it
+// is none of them, -1 when its value cannot be used (the test ends).
+template <size_t N> int read_hex_keyword(const std::string &line, const hex_keyword (&kw)[N]) {
+    for (const hex_keyword &k : kw) {
+        if (!starts(line, k.keyword))
+            continue;
+        if (!get_hex_data(line, k.width, k.what, k.value))
+            return -1;
+        vorel_trace(k.trace, static_cast<int>(k.value->size()));
+        return 1;
+    }
+    return 0;
+}
+
 void write_hex(FILE *f, const char *label, const std::string &reply, size_t len_off, size_t off,
                size_t width) {
     vorel::ByteReader r(reply.data(), reply.size());
@@ -178,21 +201,19 @@ int fips_rsa_sigver(fips_session &s, const fips_params &p) {
     std::string line, n, e, sha, msg, sig, reply;
     while (next_line(in.get(), &line)) {
         std::fputs(line.c_str(), out.get());
-        if (starts(line, "n =")) {
-            if (!get_hex_data(line, kModulusWidth, "n", &n))
-                return -1;
-            vorel_trace("n_datalen %d\n", static_cast<int>(n.size()));
-        } else if (starts(line, "e =")) {
-            if (!get_hex_data(line, kExponentWidth, "e", &e))
-                return -1;
-            vorel_trace("e_datalen %d\n", static_cast<int>(e.size()));
-        } else if (starts(line, "SHAAlg")) {
+        const hex_keyword values[] = {
+            {"n =", kModulusWidth, "n", &n, "n_datalen %d\n"},
+            {"e =", kExponentWidth, "e", &e, "e_datalen %d\n"},
+            {"Msg =", kDataWidth, "Msg", &msg, "datalen %d\n"},
+        };
+        int got = read_hex_keyword(line, values);
+        if (got < 0)
+            return -1;
+        if (got > 0)
+            continue;
+        if (starts(line, "SHAAlg")) {
             if (!value_after_sign(line, &sha))
                 return -1;
-        } else if (starts(line, "Msg =")) {
-            if (!get_hex_data(line, kDataWidth, "Msg", &msg))
-                return -1;
-            vorel_trace("datalen %d\n", static_cast<int>(msg.size()));
         } else if (starts(line, "S =")) {
             if (!get_hex_data(line, kResultWidth, "S", &sig))
                 return -1;
