@@ -24,6 +24,8 @@
 //       files: {@TMP@/in.txt: "..."}            # optional: written before the run
 //       symlinks: {/tmp/result: @TMP@/victim}  # optional: made before the run
 //       expect_files: {@TMP@/out.txt: "..."}   # optional: exact contents after it
+//       expect_files_match: {@TMP@/out.txt: "n = [0-9a-f]+\n"}  # optional: the
+//                                              # whole contents match the pattern
 // @TMP@ stands for a directory of the case's own (in args and file paths);
 // every path named in files, symlinks and expect_files is removed after
 // the case.
@@ -39,6 +41,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -197,8 +200,9 @@ struct Runner {
                 std::printf("  cannot make the link %s\n", path.c_str());
             made.push_back(path);
         }
-        for (const auto &kv : c["expect_files"])
-            made.push_back(in_dir(kv.first.as<std::string>()));
+        for (const char *key : {"expect_files", "expect_files_match"})
+            for (const auto &kv : c[key])
+                made.push_back(in_dir(kv.first.as<std::string>()));
         std::vector<std::string> argv{
             bin + "/vorel-lab", "exec", scenario, "--request-log",    reqlog,
             "--kernel-log",     klog,   "--",     bin + "/" + program};
@@ -256,6 +260,15 @@ struct Runner {
                 continue;
             }
             check(path, tmp(kv.second.as<std::string>()), read_file(path), ok);
+        }
+        for (const auto &kv : c["expect_files_match"]) {
+            std::string path = in_dir(kv.first.as<std::string>());
+            std::string text = read_file(path);
+            if (!std::regex_match(text, std::regex(tmp(kv.second.as<std::string>())))) {
+                ok = false;
+                std::printf("  %s does not match the pattern; it is:\n%s\n", path.c_str(),
+                            text.c_str());
+            }
         }
         for (const auto &path : made)
             unlink(path.c_str());
