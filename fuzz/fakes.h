@@ -1,6 +1,7 @@
 // The fuzz targets' stand-ins for the two ways the program reaches the
 // router: fake_services_ui.cc replaces the Services UI library
-// (platform/services_ui.cc) and fake_lab_link.cc replaces the control
+// (platform/services_ui.cc), fake_pconn.cc the peer connections to PIC
+// daemons (platform/pconn.cc) and fake_lab_link.cc replaces the control
 // socket client (platform/lab_link.cc), under which the real kernel
 // interface library and the real chassis queries run.  Both answer from
 // the fuzz input.  Each defines every function of its header, so when its
@@ -37,5 +38,18 @@ size_t services_ui_open_channels();
 // error number) and a chunk, the answer's body.  Without an input, or at
 // its end, nobody answers.
 void control_feed(Input *in);
+
+// ---- Peer connections (PIC daemons) ----
+//
+// While an input is fed (the same input as the agents' replies), every
+// connect takes one byte from it: bit 0 makes the connect fail, bit 1
+// makes every send on that connection fail.  A receive takes the next
+// chunk: its first two bytes are the message's type (big-endian), the rest
+// its body; a chunk shorter than two bytes, or the end of the input, is a
+// daemon that does not answer (the connection is dropped).  Without an
+// input every connect fails.
+void pconn_feed(Input *in);
+// Connections made and not closed yet (every connection must be closed once).
+size_t pconn_open_connections();
 
 } // namespace vorel::fuzz

@@ -147,6 +147,7 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
             vorel_command_name = args[i + 1].c_str();
     vorel_getopt_reset();
     services_ui_feed(&in);
+    pconn_feed(&in);
     control_feed(kernel.at_end() ? nullptr : &kernel);
 
     {
@@ -157,6 +158,7 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
             ~RunScope() {
                 vorel_set_exit_hook(nullptr);
                 services_ui_feed(nullptr);
+                pconn_feed(nullptr);
                 control_feed(nullptr);
             }
         } scope;
@@ -172,6 +174,8 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     vorel_db_clear();
     if (size_t open = services_ui_open_channels())
         fail("channels left open", std::to_string(open));
+    if (size_t open = pconn_open_connections())
+        fail("peer connections left open", std::to_string(open));
     return 0;
 }
 

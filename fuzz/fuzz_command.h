@@ -6,8 +6,9 @@
 // family's argument vectors; with bit 2 a chunk follows whose
 // NUL-separated words (at most 16) are added after that vector; with bit 3
 // (families that set Command::kernel) a chunk with the kernel's answers;
-// the rest is what the PIC agents answer
-// (fakes.h: one byte per channel opened, then a chunk per receive).  A
+// the rest is what the PIC agents and daemons answer
+// (fakes.h: one byte per channel or connection opened, then a chunk per
+// receive).  A
 // deliberate exit of the handler (a refused argument, a fatal error, an
 // open failure that ends the run) ends the run like a return: vorel_exit
 // throws here, and the handler's channels close as the stack unwinds.  Standard output goes to

@@ -334,6 +334,138 @@ Bytes chassis_answers(std::initializer_list<const char *> values) {
     return a.take();
 }
 
+// ---- Load-balancing bundles (the lb target) ----
+
+rtslib_lb_member lb_member(const std::string &name, uint8_t state, int16_t weight = 1) {
+    rtslib_lb_member m;
+    m.type = RTSLIB_LB_MEMBER_SERVICE;
+    m.state = state;
+    m.weight = weight;
+    m.name = name;
+    return m;
+}
+
+// A bundle that is up with an HA type and members in every state (2
+// active, 5 backup, 9 none the view knows).
+rtslib_ifd_record lb_bundle(uint16_t index, const std::string &name,
+                            const std::vector<rtslib_lb_member> &members) {
+    rtslib_ifd_record r = ifd(index, name, 153, 0, 0);
+    rtslib_lb_options lb;
+    lb.mode = RTSLIB_LB_MODE_MEMBERS;
+    lb.state = 5;
+    lb.ha_type = 1;
+    lb.last_change = 1700000000;
+    lb.members = members;
+    r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
+    return r;
+}
+
+rtslib_ifd_record ams0() {
+    return lb_bundle(20, "ams0",
+                     {lb_member("mams-3/0/0", 2), lb_member("mams-3/1/0", 5, 10),
+                      lb_member("mams-4/0/0", 4, -3), lb_member("mams-4/1/0", 2, 32767),
+                      lb_member("mams-5/0/0", 3), lb_member("mams-5/1/0", 1),
+                      lb_member("mams-6/0/0", 9, -32768)});
+}
+
+rtslib_ifd_record lb_member_ifd(uint16_t index, const std::string &name, uint16_t devtype,
+                                uint16_t fpc, uint16_t pic, uint16_t parent) {
+    rtslib_ifd_record r = ifd(index, name, devtype, fpc, pic);
+    r.parent_index = parent;
+    return r;
+}
+
+rtslib_ifd_record ams0_backup() {
+    return lb_member_ifd(22, "mams-3/1/0", 154, 3, 1, 20);
+}
+
+void chassis_value(Kernel &k, const std::string &value) {
+    ByteAppender v;
+    v.str16(value);
+    k.ok(v.take());
+}
+
+// A mobile gateway whose configuration names ams0 as an anchor; then the
+// backup member's record for each of ams0's two active members.
+void ams0_sync_answers(Kernel &k) {
+    chassis_value(k, "1");
+    chassis_value(k, "unified-edge gateways sgw G1 system anchor-spics interface ams0\n"
+                     "unified-edge gateways ggsn-pgw P1 system anchor-spics interface ams9");
+    k.record(ams0_backup());
+    k.record(ams0_backup());
+}
+
+// The monitor's reply: message 18 with the state word at 12.
+void monitor_reply(ByteAppender &a, uint32_t state) {
+    a.u8(0); // the connection opens
+    vorel::ByteWriter w(18);
+    w.be16(0, 18);
+    w.be32(2 + 12, state);
+    chunk(a, w.take());
+}
+
+void lb_seed(const std::string &name, uint8_t vector, const Bytes &kernel,
+             const std::vector<uint32_t> &monitor_states, bool monitor_refuses = false) {
+    ByteAppender a;
+    a.u8(1 | 8); // XML, kernel answers
+    a.u8(vector);
+    chunk(a, kernel);
+    if (monitor_refuses)
+        a.u8(1);
+    for (uint32_t state : monitor_states)
+        monitor_reply(a, state);
+    write_seed("lb", name, a.take());
+}
+
+void lb_seeds() {
+    constexpr uint32_t kInSync = 0xABC123, kInProgress = 0xABC124;
+    // show and show -d: a get-next walk over an interface, two bundles
+    // (ams1 without options) and a member; each bundle is asked again by name.
+    for (uint8_t vector : {0, 1}) {
+        Kernel k;
+        k.record(ifd(10, "ge-0/0/0", 1, 0, 0));
+        k.record(ams0());
+        k.record(ams0());
+        if (vector == 1)
+            ams0_sync_answers(k);
+        k.record(lb_member_ifd(21, "mams-3/0/0", 154, 3, 0, 20));
+        k.record(ifd(30, "ams1", 153, 0, 0));
+        k.record(ifd(30, "ams1", 153, 0, 0));
+        k.error(2); // ENOENT: the walk ends
+        lb_seed(vector ? "show-detail" : "show", vector, k.a.take(),
+                vector ? std::vector<uint32_t>{kInSync, kInProgress} : std::vector<uint32_t>{});
+    }
+    {
+        Kernel k;
+        k.record(ams0());
+        ams0_sync_answers(k);
+        lb_seed("show-detail-ams0", 2, k.a.take(), {kInProgress, 0x12345678});
+    }
+    // Switchover of a mams member: the member, its bundle, the backup's
+    // record, the monitor's state, then the kernel's PIC change.
+    auto mams_switchover = [](bool pic_change) {
+        Kernel k;
+        k.record(lb_member_ifd(21, "mams-3/0/0", 154, 3, 0, 20));
+        k.record(ams0());
+        k.record(ams0_backup());
+        if (pic_change)
+            k.ok({});
+        return k.a.take();
+    };
+    lb_seed("switchover-in-sync", 3, mams_switchover(true), {kInSync});
+    lb_seed("switchover-in-progress", 3, mams_switchover(false), {kInProgress});
+    lb_seed("switchover-force-refused", 4, mams_switchover(true), {}, true);
+    // Switchover of an inline member: the bundle's attribute is replaced
+    // and the kernel's answer is the result.
+    for (uint8_t result : {0, 8}) {
+        Kernel k;
+        k.record(lb_member_ifd(51, "si-5/0/0", 146, 5, 0, 50));
+        k.record(lb_bundle(50, "ams3", {lb_member("si-5/0/0", 2), lb_member("si-5/1/0", 5)}));
+        k.error(result);
+        lb_seed("switchover-inline-" + std::to_string(result), 5, k.a.take(), {});
+    }
+}
+
 // ---- Channel ----
 
 Bytes frame(uint8_t kind, const Bytes &payload) {
@@ -504,6 +636,7 @@ int main(int argc, char **argv) {
                               {"ipreass_no_hwdb", {0, 5}}},
                              {{2, walk}, {3, one_slot}, {5, walk}}});
     family_seeds("fips", {3, {{"fips_tests", {0, 2, 3, 4, 5, 6, 7, 8}}}, {}});
+    lb_seeds();
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

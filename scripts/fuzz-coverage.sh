@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(channel scenario snapshot tcplog fwnat msp softwire ha ids ipsec)
+[ ${#targets[@]} -gt 0 ] || targets=(channel scenario snapshot tcplog fwnat msp softwire ha ids ipsec cos lrf capture capture_raw lb)
 
 # The files each target drives; a family target reaches its own files.
 files_of() {
@@ -18,6 +18,8 @@ files_of() {
     fwnat_sfw) echo vorel/vorel_cmd_fwnat_sip.cc vorel/vorel_cmd_fwnat_analysis.cc vorel/vorel_cmd_fwnat_stats.cc ;;
     msp) ls vorel/vorel_cmd_msp*.cc; echo vorel/vorel_plugins.cc vorel/vorel_driver.cc ;;
     softwire) ls vorel/vorel_cmd_sw*.cc; echo vorel/vorel_driver.cc ;;
+    capture_raw) echo vorel/vorel_capture_raw.cc ;;
+    lb) echo vorel/vorel_cmd_lb.cc vorel/vorel_ifd.cc ;;
     *) ls vorel/vorel_cmd_"$1"*.cc; echo vorel/vorel_driver.cc ;;
   esac
 }
