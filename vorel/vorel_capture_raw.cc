@@ -68,6 +68,12 @@ read_result read_record(FILE *f, const capture_raw_header &h, slot &s) {
     if (s.length > h.max_packet || s.log_lines > h.max_log_lines)
         return read_result::damaged;
     size_t log_bytes = size_t{s.log_lines} * h.log_width;
+    // Buffers grow to what the records hold (never past the header's
+    // sizes), so a small file that claims large records costs little.
+    if (s.data.size() < s.length)
+        s.data.resize(s.length);
+    if (s.log.size() < log_bytes)
+        s.log.resize(log_bytes);
     if (std::fread(s.data.data(), 1, s.length, f) != s.length ||
         std::fread(s.log.data(), 1, log_bytes, f) != log_bytes)
         return read_result::damaged;
@@ -95,10 +101,6 @@ int capture_raw_walk(FILE *f, capture_walk_fn fn, void *ctx, uint32_t *passed) {
     // Slots are reused: the oldest goes to the back once it is shown.
     std::deque<slot> window;
     std::vector<slot> spare(CAPTURE_WINDOW);
-    for (slot &s : spare) {
-        s.data.resize(h.max_packet);
-        s.log.resize(log_size);
-    }
     bool at_end = false;
     auto refill = [&]() {
         while (!at_end && window.size() < CAPTURE_WINDOW) {
