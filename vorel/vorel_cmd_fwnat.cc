@@ -235,7 +235,7 @@ void parse_mapping_filter(int argc, char **argv, fwnat_params *p) {
         } else if (!value) {
             return;
         } else if (k.kind == x_kind::svc_set) {
-            p->svc_set_name.set(value);
+            p->svc_set_name = value;
         } else {
             p->subs_port = static_cast<uint16_t>(std::atoi(value));
             p->port_given = true;
@@ -361,14 +361,14 @@ void fwnat_params_free(fwnat_params *params) {
 
 bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char *subcommand,
                      bool countonly) {
-    return params->command.equals(command) && params->subcommand.equals(subcommand) &&
-           params->countonly == countonly;
+    return vorel_text_is(params->command, command) &&
+           vorel_text_is(params->subcommand, subcommand) && params->countonly == countonly;
 }
 
 namespace {
 
 void parse_port_text(const char *text, fwnat_params *p) {
-    p->nat_port_text.set(text);
+    p->nat_port_text = text;
     unsigned long port = std::strtoul(text, nullptr, 10);
     if (port >= kLowestPort && port <= kHighestPort)
         return;
@@ -410,16 +410,16 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
         switch (c) {
         case 'A':
-            p->action.set(vorel_optarg);
+            p->action = vorel_optarg;
             break;
         case 'B':
             p->backup_pic = true;
             break;
         case 'C':
-            p->command.set(vorel_optarg);
+            p->command = vorel_optarg;
             break;
         case 'E':
-            p->nat_ip_text.set(vorel_optarg);
+            p->nat_ip_text = vorel_optarg;
             break;
         case 'F':
             if (parse_filter(argc, argv, p) < 0)
@@ -427,16 +427,16 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
             break;
         case 'H':
         case 'S':
-            p->subcommand.set(vorel_optarg);
+            p->subcommand = vorel_optarg;
             break;
         case 'I':
-            p->internal_host.set(vorel_optarg);
+            p->internal_host = vorel_optarg;
             break;
         case 'L':
             p->limit = std::atoi(vorel_optarg);
             break;
         case 'N':
-            p->natpool.set(vorel_optarg);
+            p->natpool = vorel_optarg;
             break;
         case 'P':
             parse_port_text(vorel_optarg, p);
@@ -451,10 +451,10 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
             p->detail = true;
             break;
         case 'i':
-            p->if_name.set(vorel_optarg);
+            p->if_name = vorel_optarg;
             break;
         case 's':
-            p->svc_set_name.set(vorel_optarg);
+            p->svc_set_name = vorel_optarg;
             break;
         case 't':
             debug = 1;
@@ -553,7 +553,7 @@ void apply_row(const selection_row &row, fwnat_params *p) {
 const selection_row *row_of_named_action(const fwnat_params *p) {
     const selection_row *first = nullptr;
     for (const selection_row &row : selection) {
-        if (!p->action.equals(row.action))
+        if (!vorel_text_is(p->action, row.action))
             continue;
         if (row_matches(row, p, row.countonly))
             return &row;
@@ -573,7 +573,7 @@ void fwnat_choose_action(fwnat_params *p) {
         for (const selection_row &row : selection) {
             if (!row_matches(row, p, row.countonly))
                 continue;
-            p->action.set(row.action);
+            p->action = row.action;
             apply_row(row, p);
             break;
         }
@@ -594,13 +594,14 @@ void trace_params(int argc, char **argv, const fwnat_params &p) {
         std::printf("vorel: %s ", vorel_str_or_null(argv[i]));
     std::printf("\n");
     std::printf("vorel: command: %s, subcommand: %s stats_subcmd: %d \n",
-                vorel_str_or_null(p.command.get()), vorel_str_or_null(p.subcommand.get()),
-                p.stats_subcmd);
+                vorel_str_or_null(vorel_text(p.command)),
+                vorel_str_or_null(vorel_text(p.subcommand)), p.stats_subcmd);
     std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(p.svc_set_name.get()), vorel_str_or_null(p.if_name.get()));
+                vorel_str_or_null(vorel_text(p.svc_set_name)),
+                vorel_str_or_null(vorel_text(p.if_name)));
     std::printf("vorel: fwnat action=%s , limit=%d, detail=%s, natpool=%s\n",
-                vorel_str_or_null(p.action.get()), p.limit, p.detail ? "TRUE" : "FALSE",
-                vorel_str_or_null(p.natpool.get()));
+                vorel_str_or_null(vorel_text(p.action)), p.limit, p.detail ? "TRUE" : "FALSE",
+                vorel_str_or_null(vorel_text(p.natpool)));
     std::printf("vorel: fwnat sprefix: addr: %x, mask:%x, sport: %d\n", p.sprefix.words[0],
                 p.smask.words[0], p.sport);
     std::printf("vorel: fwnat dprefix: addr: %x, mask: %x, dport: %d \n", p.dprefix.words[0],
@@ -615,19 +616,6 @@ std::string argument_echo(int argc, char **argv) {
     return s + "\n";
 }
 
-// Runs the first row of the action that has both open and close.
-int run_named_action(vorel_ctx *ctxt, fwnat_params *p) {
-    for (const fwnat_action *row = cmd_handlers_table; row->name; row++) {
-        if (!p->action.equals(row->name))
-            continue;
-        if (row->open && row->close)
-            return fwnat_run_action(ctxt, row, p);
-        vorel_trace("vorel: fwnat action %s is not supported yet\n", row->name);
-    }
-    vorel_user_message("vorel: fwnat handler unknown action: %s \n", p->action.get());
-    return -1;
-}
-
 } // namespace
 
 int vorel_handle_fwnat_command(int argc, char **argv, vorel_ctx *ctxt) {
@@ -640,11 +628,15 @@ int vorel_handle_fwnat_command(int argc, char **argv, vorel_ctx *ctxt) {
     fwnat_choose_action(&p);
     trace_params(argc, argv, p);
     int rc = -1;
-    if (!p.action)
+    if (!p.action) {
         vorel_user_message("vorel: fwnat handler don't know what to do\n%s",
                            argument_echo(argc, argv).c_str());
-    else
-        rc = run_named_action(ctxt, &p);
+    } else {
+        bool ran = false;
+        rc = fwnat_run_named_action(ctxt, &p, &ran);
+        if (!ran)
+            vorel_user_message("vorel: fwnat handler unknown action: %s \n", vorel_text(p.action));
+    }
     fwnat_params_free(&p);
     return rc;
 }

@@ -20,10 +20,13 @@
 #include "vorel/vorel_ctx.h"
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_driver.h"
+#include "vorel/vorel_section.h"
+#include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // ---------------------------------------------------------------------------
@@ -44,29 +47,9 @@ struct fwnat_range {
     uint8_t prefix_len = 0;
 };
 
-// A text the handler copied from the command line; null when not given.
-class fwnat_text {
-  public:
-    void set(const char *s) {
-        if (!s) {
-            reset();
-            return;
-        }
-        text_ = s;
-        given_ = true;
-    }
-    void reset() {
-        text_.clear();
-        given_ = false;
-    }
-    const char *get() const { return given_ ? text_.c_str() : nullptr; }
-    explicit operator bool() const { return given_; }
-    bool equals(const char *s) const { return given_ && s && text_ == s; }
-
-  private:
-    std::string text_;
-    bool given_ = false;
-};
+// A text the handler copied from the command line; empty when not given
+// (vorel_text gives it to C-style calls, null when absent).
+using fwnat_text = std::optional<std::string>;
 
 // stats_subcmd values.
 constexpr int32_t FWNAT_STATS_BRIEF = 0;
@@ -162,6 +145,9 @@ extern const fwnat_action cmd_handlers_table[];
 // service interfaces for "inline-stateful-firewall"), close.  0, or -1
 // when the inline walk was stopped.
 int fwnat_run_action(vorel_ctx *ctxt, const fwnat_action *entry, fwnat_params *params);
+// Looks params->action up in cmd_handlers_table and runs the first row
+// that has open and close (vorel_run_action); *ran false when none did.
+int fwnat_run_named_action(vorel_ctx *ctxt, fwnat_params *params, bool *ran);
 
 // State the driver shares with the queries.  pic_header_pending is set when
 // a PIC's channel opens and cleared after each successful per-service-set
@@ -173,7 +159,13 @@ extern uint32_t pics_visited;
 extern uint32_t summary_info;
 
 // ---------------------------------------------------------------------------
-// Helpers for the queries
+// Helpers for the callbacks and queries
+
+// What every open callback of the family does: summary_info starts afresh,
+// then the action-wide section opens (vorel_open_enclosing).  The close
+// callbacks call vorel_close_enclosing.
+void fwnat_open_enclosing(const vorel_ctx *ctxt, const char *trace, const char *element,
+                          const char *heading, const xml_attrs &attrs = {});
 
 // The callbacks' preconditions.  A per-service-set query reached without a
 // service set (a summary view, -V s, given to a listing) reports once that
@@ -190,11 +182,6 @@ vorel::ByteWriter fwnat_request(uint16_t type, uint16_t version, size_t size,
 // and port big-endian on its own.
 constexpr size_t FWNAT_FLOW_FILTER_SIZE = 88;
 void fwnat_flow_filter_write(vorel::ByteWriter &w, size_t off, const fwnat_params &params);
-
-// The next reply of that type into *out; false at the end of the answer.
-// A reply shorter than min_size is passed over with a debug line.
-bool fwnat_receive(services_ui_conn *c, uint16_t type, uint16_t version, size_t min_size,
-                   const asp_info &asp, vorel::ByteReader *out);
 
 // ---------------------------------------------------------------------------
 // Flow records and their renderer
@@ -229,7 +216,9 @@ struct fwnat_flow_record {
     uint8_t sw_type = 0; // 0 none, 1 DS-Lite, 2 6rd
 };
 
-// Reads one record at off (the caller has checked that it is all there).
+// Decodes one record.
+fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE> &b);
+// Reads the record at off (an empty record when it is not all there).
 fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off);
 // Renders one flow entry: XML when xml is set, else text rows.
 void fwnat_flow_print(const fwnat_flow_record &rec, bool detail, int xml);

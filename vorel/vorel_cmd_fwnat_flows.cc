@@ -5,6 +5,7 @@
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 #include <cstring>
@@ -239,34 +240,27 @@ namespace {
 
 using flow_block = vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE>;
 
-template <size_t Off> fwnat_addr flow_addr(const flow_block &b) {
-    vorel::ByteBlock<FWNAT_ADDR_WIRE_SIZE> a = b.block<Off, FWNAT_ADDR_WIRE_SIZE>();
-    fwnat_addr out;
-    out.words[0] = a.be32<0>();
-    out.words[1] = a.be32<4>();
-    out.words[2] = a.be32<8>();
-    out.words[3] = a.be32<12>();
-    out.is_v6 = a.u8<16>();
-    return out;
-}
-
 } // namespace
 
 // The record's size is checked once; its fields are read at offsets the
 // compiler checks against that size (a table holds millions of records).
 fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
-    fwnat_flow_record f;
     flow_block b;
     if (!r.block(off, b))
-        return f; // not all there: an empty record
-    f.src = flow_addr<0>(b);
-    f.dst = flow_addr<20>(b);
+        return fwnat_flow_record{}; // not all there: an empty record
+    return fwnat_flow_decode(b);
+}
+
+fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE> &b) {
+    fwnat_flow_record f;
+    f.src = vorel_addr_decode<0>(b);
+    f.dst = vorel_addr_decode<20>(b);
     f.src_port = b.be16<40>();
     f.dst_port = b.be16<42>();
     f.snat_valid = b.be16<44>();
     f.dnat_valid = b.be16<46>();
-    f.snat_addr = flow_addr<48>(b);
-    f.dnat_addr = flow_addr<68>(b);
+    f.snat_addr = vorel_addr_decode<48>(b);
+    f.dnat_addr = vorel_addr_decode<68>(b);
     f.snat_port = b.be16<88>();
     f.dnat_port = b.be16<90>();
     f.direction = b.u8<93>();
@@ -281,8 +275,8 @@ fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
     f.role = b.u8<111>();
     f.tcp_window = b.be16<112>();
     f.tcp_ack = b.be32<116>();
-    f.sw_src = flow_addr<124>(b);
-    f.sw_dst = flow_addr<144>(b);
+    f.sw_src = vorel_addr_decode<124>(b);
+    f.sw_dst = vorel_addr_decode<144>(b);
     f.sw_type = b.u8<164>();
     return f;
 }
@@ -332,7 +326,7 @@ void fwnat_flow_table_open(int xml) {
     if (xml)
         xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
     else
-        vorel_printf("%s\n\n", kFlowHeading);
+        std::printf("%s\n\n", kFlowHeading);
 }
 
 void fwnat_flow_table_close(int xml) {
@@ -343,17 +337,14 @@ void fwnat_flow_table_close(int xml) {
 // ---------------------------------------------------------------------------
 // dump_flow
 
-int fwnat_flow_dump_open(vorel_ctx *, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: flow dump start \n");
-    xml_subtree_open("service-sfw-flow-table-information");
+int fwnat_flow_dump_open(vorel_ctx *ctxt, fwnat_params *) {
+    fwnat_open_enclosing(ctxt, "vorel: flow dump start \n", "service-sfw-flow-table-information",
+                         nullptr);
     return 0;
 }
 
-int fwnat_flow_dump_close(vorel_ctx *, fwnat_params *) {
-    vorel_trace("vorel: flow dump done \n");
-    xml_subtree_close();
-    xml_subtree_once();
+int fwnat_flow_dump_close(vorel_ctx *ctxt, fwnat_params *) {
+    vorel_close_enclosing(ctxt, "vorel: flow dump done \n", nullptr);
     return 0;
 }
 
@@ -367,27 +358,18 @@ int fwnat_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, s
     if (vorel_send(c, req) < 0)
         return -1;
 
-    bool opened = false;
-    vorel::ByteReader reply;
-    while (fwnat_receive(c, kDumpReply, kVersion, kDumpReplySize, *asp, &reply)) {
-        if (!opened) {
-            // The heading comes with the first flow: a service set without
-            // flows shows nothing at all.
-            if (ctxt->xml) {
-                xml_send_open("sfw-per-service-set-flow-table");
-                xml_send_all("interface-name", "%s", asp->name);
-                xml_send_all("service-set-name", "%s", ss->name);
-            } else {
-                vorel_printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name);
-            }
-            fwnat_flow_table_open(ctxt->xml);
-            opened = true;
-        }
-        fwnat_flow_print(fwnat_flow_read(reply, kFlowOffset), p->detail, ctxt->xml);
-    }
-    if (opened && ctxt->xml) {
-        fwnat_flow_table_close(ctxt->xml);
-        xml_send_close("sfw-per-service-set-flow-table");
+    // The heading comes with the first flow: a service set without flows
+    // shows nothing at all.
+    vorel_svc_set_section section(ctxt, "sfw-per-service-set-flow-table", asp->name, ss->name,
+                                  "\n");
+    vorel_section table(ctxt, "service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
+    table.on_text_open([] { std::printf("%s\n\n", kFlowHeading); });
+    vorel::ByteBlock<kDumpReplySize> reply;
+    while (vorel_receive_block(c, kDumpReply, kVersion, asp->name, short_reply::skip, &reply)) {
+        if (section.open())
+            table.open();
+        fwnat_flow_print(fwnat_flow_decode(reply.block<kFlowOffset, FWNAT_FLOW_RECORD_SIZE>()),
+                         p->detail, ctxt->xml);
     }
     return 0;
 }
@@ -415,44 +397,25 @@ int tally_query(const tally_kind &k, vorel_ctx *ctxt, services_ui_conn *c, asp_i
         return -1;
     vorel::ByteWriter req = fwnat_request(k.request, kVersion, k.request_size, ss);
     fwnat_flow_filter_write(req, k.filter_offset, *p);
-    if (vorel_send(c, req) < 0)
-        return -1;
-    vorel::ByteReader reply;
-    if (!fwnat_receive(c, k.reply, kVersion, kCountReplySize, *asp, &reply))
-        return 0;
-    uint32_t count = reply.be32(kCountOffset);
-    if (ctxt->xml) {
-        xml_send_open(k.element);
-        xml_send_all("interface-name", "%s", asp->name);
-        xml_send_all("service-set-name", "%s", ss->name);
-        xml_send_all(k.count_element, "%u", count);
-        xml_send_close(k.element);
-    } else {
-        vorel_printf("%-16s%-52s%u\n", asp->name, ss->name, count);
-    }
-    // Exactly one reply is expected.
-    vorel::ByteReader extra;
-    if (fwnat_receive(c, k.reply, kVersion, 0, *asp, &extra))
-        return -1;
-    return 0;
+    return vorel_tally_exchange<kCountReplySize>(
+        c, req, k.reply, kVersion, asp->name, short_reply::skip,
+        [&](const vorel::ByteBlock<kCountReplySize> &b) {
+            vorel_tally_entry(ctxt, asp->name, ss->name, b.be32<kCountOffset>(), k.element,
+                              k.count_element);
+        });
 }
 
 } // namespace
 
 int fwnat_flow_count_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: flow count open \n");
-    xml_subtree_open("service-sfw-flow-count-information");
-    if (!ctxt->xml)
-        vorel_printf("PIC             Service set                                         Flow "
-                     "Count\n\n");
+    fwnat_open_enclosing(
+        ctxt, "vorel: flow count open \n", "service-sfw-flow-count-information",
+        "PIC             Service set                                         Flow Count\n\n");
     return 0;
 }
 
-int fwnat_flow_count_close(vorel_ctx *, fwnat_params *) {
-    vorel_trace("vorel: flow count done \n");
-    xml_subtree_close();
-    xml_subtree_once();
+int fwnat_flow_count_close(vorel_ctx *ctxt, fwnat_params *) {
+    vorel_close_enclosing(ctxt, "vorel: flow count done \n", nullptr);
     return 0;
 }
 
@@ -462,19 +425,14 @@ int fwnat_flow_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, 
 }
 
 int fwnat_flow_drain_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: flow drain start \n");
-    xml_subtree_open("service-sfw-flow-drain-information");
-    if (!ctxt->xml)
-        vorel_printf("PIC             Service set                                        Flow "
-                     "Removed\n\n");
+    fwnat_open_enclosing(
+        ctxt, "vorel: flow drain start \n", "service-sfw-flow-drain-information",
+        "PIC             Service set                                        Flow Removed\n\n");
     return 0;
 }
 
-int fwnat_flow_drain_close(vorel_ctx *, fwnat_params *) {
-    vorel_trace("vorel: flow drain done \n");
-    xml_subtree_close();
-    xml_subtree_once();
+int fwnat_flow_drain_close(vorel_ctx *ctxt, fwnat_params *) {
+    vorel_close_enclosing(ctxt, "vorel: flow drain done \n", nullptr);
     return 0;
 }
 

@@ -9,7 +9,7 @@ namespace {
 
 [[noreturn]] int not_available(const fwnat_params *params) {
     vorel_fatal_error(2, "fwnat action %s is not available in this build",
-                      params && params->action ? params->action.get() : "(none)");
+                      params && params->action ? vorel_text(params->action) : "(none)");
 }
 
 } // namespace

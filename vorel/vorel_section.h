@@ -47,10 +47,31 @@ class vorel_section {
     // Closes it if it was opened; later calls do nothing.
     void close();
 
+  protected:
+    bool xml() const { return ctxt_->xml != 0; }
+
   private:
     const vorel_ctx *ctxt_;
     const char *element_;
     xml_attrs attrs_;
     std::function<void()> text_open_, text_close_;
     bool open_ = false;
+};
+
+// The section of one service set's records on one PIC, as the families
+// name it: in XML `element` leading with the interface-name and
+// service-set-name leaves; in text the line "PIC: NAME, Service set: NAME \n"
+// followed by text_after (a blank line, a column heading).  pic_shown is
+// the PIC's name as the command shows it.
+class vorel_svc_set_section : public vorel_section {
+  public:
+    vorel_svc_set_section(const vorel_ctx *ctxt, const char *element, const char *pic_shown,
+                          const char *svc_set_name, const char *text_after = "",
+                          xml_attrs attrs = {});
+    // Opens it (with its leading leaves) unless it is open.
+    bool open();
+
+  private:
+    const char *pic_shown_;
+    const char *svc_set_name_;
 };

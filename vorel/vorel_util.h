@@ -32,6 +32,18 @@ constexpr size_t VOREL_ADDR_WIRE_SIZE = 20;
 // Reads the four big-endian words at off and the flag byte at off + 16.
 // A short reply reads as zero and leaves the reader failed (r.ok()).
 vorel_addr vorel_addr_read(const vorel::ByteReader &r, size_t off);
+// The same from a fixed record: the address at Off of the block, its end
+// checked against the record's size when the program is compiled.
+template <size_t Off, size_t N> vorel_addr vorel_addr_decode(const vorel::ByteBlock<N> &b) {
+    vorel::ByteBlock<VOREL_ADDR_WIRE_SIZE> a = b.template block<Off, VOREL_ADDR_WIRE_SIZE>();
+    vorel_addr out;
+    out.words[0] = a.template be32<0>();
+    out.words[1] = a.template be32<4>();
+    out.words[2] = a.template be32<8>();
+    out.words[3] = a.template be32<12>();
+    out.is_v6 = a.template u8<16>();
+    return out;
+}
 // The address vorel_parse_prefix leaves in network order, in host order.
 vorel_addr vorel_addr_to_host(const vorel_addr &network_order);
 // Writes the words big-endian at off and the flag byte at off + 16.
