@@ -14,6 +14,7 @@
 #include "platform/xml.h"
 #include "vorel/vorel_ctx.h"
 #include "vorel/vorel_db.h"
+#include "vorel/vorel_driver.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_util.h"
 
@@ -64,10 +65,27 @@ struct msp_cmd_handlers {
                  msp_action_params *params);
 };
 
-// The walk over the multiservices PICs (and the members of a bundle named
-// with -i): open, query per PIC or service set, close.  0, or -1 when a
-// PIC-based query failed (close is then not called).
-int msp_walk_pics(vorel_ctx *ctxt, const msp_cmd_handlers *handlers, msp_action_params *params);
+// An action row of the shared runner made of a callback triple.
+template <const msp_cmd_handlers &H> int msp_action_open(vorel_ctx *ctxt, msp_action_params *) {
+    return H.open ? H.open(ctxt) : 0;
+}
+template <const msp_cmd_handlers &H> int msp_action_close(vorel_ctx *ctxt, msp_action_params *) {
+    return H.close ? H.close(ctxt) : 0;
+}
+template <const msp_cmd_handlers &H>
+constexpr vorel_action<msp_action_params> msp_action(const char *name) {
+    return {name, msp_action_open<H>, msp_action_close<H>, H.query};
+}
+
+// Every action of the command by its name, ended by an all-null row; the
+// selection rows in vorel_cmd_msp.cc name them.
+extern const vorel_action<msp_action_params> msp_cmd_handlers_table[];
+
+// Runs the action of msp_cmd_handlers_table named `action` (vorel_run_action)
+// over the multiservices PICs (and the members of a bundle named with -i):
+// open, query per PIC or service set, close.  0, or -1 when a PIC-based
+// query failed (close is then not called); *ran false when no row ran.
+int msp_run_action(vorel_ctx *ctxt, const char *action, msp_action_params *params, bool *ran);
 
 // ---- Requests ----
 
@@ -94,6 +112,9 @@ vorel::ByteWriter msp_count_request(uint16_t type, const msp_svc_set_ref &set,
 vorel::ByteWriter msp_drain_request(const msp_svc_set_ref &set, const msp_action_params &p,
                                     uint8_t sessions);
 
+// The session engine's names for the shared count exchange and row
+// (vorel_tally.h); the family's own queries read their replies as fixed
+// records through vorel_tally_exchange<N>.
 // Sends a count or drain request and reads its one reply (reply_type,
 // version, at least min_len bytes).  0 with *rendered false when there was
 // no reply; render is called with the reply; -1 when a second reply came
@@ -163,10 +184,18 @@ constexpr size_t MSP_FLOW_RECORD_LEN = 114;
 // Where the records begin in their replies.
 constexpr size_t MSP_RECORD_OFFSET = 24;
 
-// Decoders: false (and the record left zero) when the reply is too short.
+// Decoders of the fixed records.
+msp_sw_info msp_sw_info_decode(const vorel::ByteBlock<MSP_SW_INFO_LEN> &b);
+msp_sess msp_sess_decode(const vorel::ByteBlock<MSP_SESS_RECORD_LEN> &b);
+msp_flow msp_flow_decode(const vorel::ByteBlock<MSP_FLOW_RECORD_LEN> &b);
+// The same at off of a reply: false (and the record left zero) when the
+// reply is too short.
 bool msp_sw_info_read(const vorel::ByteReader &r, size_t off, msp_sw_info *out);
 bool msp_sess_read(const vorel::ByteReader &r, size_t off, msp_sess *out);
 bool msp_flow_read(const vorel::ByteReader &r, size_t off, msp_flow *out);
+// The next flow entry (reply 119) of the answer; false at its end or when
+// the entry is short (which ends the answer, with a debug line).
+bool msp_flow_receive(services_ui_conn *conn, const asp_info &asp, msp_flow *out);
 
 // Renderers (XML when xml is nonzero, else text); nothing for a null record.
 void msp_sess_print(const msp_sess *sess, int xml, const char *svc_set_name);

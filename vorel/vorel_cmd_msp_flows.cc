@@ -5,6 +5,7 @@
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_msp.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 
@@ -17,6 +18,9 @@ constexpr uint16_t kFlowCountReply = 117;
 constexpr uint16_t kDrainReply = 115;
 constexpr size_t kFlowDumpSize = 108;
 constexpr size_t kCountOffset = 16;
+constexpr size_t kCountReplySize = kCountOffset + 4;
+// A flow entry: the reply's head, then the flow record.
+constexpr size_t kFlowEntrySize = MSP_RECORD_OFFSET + MSP_FLOW_RECORD_LEN;
 
 constexpr uint8_t kProtoIcmp = 1;
 constexpr uint8_t kProtoIcmpv6 = 58;
@@ -36,19 +40,6 @@ vorel::ByteWriter flow_dump_request(const msp_svc_set_ref &set, const msp_action
     return w;
 }
 
-void flow_table_heading(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name) {
-    if (!ctxt->xml) {
-        std::printf("PIC: %s, Service set: %s \n\n", asp.name, svc_set_name);
-        std::printf("%s\n\n", kFlowColumns);
-        return;
-    }
-    char concat[AMS_CONCAT_NAME_LEN];
-    xml_send_open("sfw-per-service-set-flow-table");
-    xml_send_all("interface-name", "%s", find_and_concat_pifd_name(asp.name, concat));
-    xml_send_all("service-set-name", "%s", svc_set_name);
-    xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowColumns)});
-}
-
 int msp_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
                         msp_action_params *p) {
     vorel_trace("flow dump query \n");
@@ -59,25 +50,19 @@ int msp_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, 
     msp_svc_set_ref set = msp_svc_set_of(ss);
     if (vorel_send(conn, flow_dump_request(set, *p)) < 0)
         return -1;
-    bool table_open = false;
-    for (;;) {
-        vorel::ByteReader r = vorel_receive(conn, kFlowEntryReply, 2);
-        if (r.empty())
-            break;
-        msp_flow flow;
-        if (!msp_flow_read(r, MSP_RECORD_OFFSET, &flow)) {
-            vorel_trace("vorel: %s: flow entry is %zu bytes, too short; ignored\n", asp->name,
-                        r.size());
-            break;
-        }
-        if (!table_open) {
-            flow_table_heading(ctxt, *asp, set.name);
-            table_open = true;
-        }
+    char shown[AMS_CONCAT_NAME_LEN];
+    vorel_svc_set_section section(
+        ctxt, "sfw-per-service-set-flow-table",
+        ctxt->xml ? find_and_concat_pifd_name(asp->name, shown) : asp->name, set.name, "\n");
+    // The heading comes with the first flow.
+    vorel_section table(ctxt, "service-sfw-flow-table", {xml_attribute("heading", kFlowColumns)});
+    table.on_text_open([] { std::printf("%s\n\n", kFlowColumns); });
+    msp_flow flow;
+    while (msp_flow_receive(conn, *asp, &flow)) {
+        if (section.open())
+            table.open();
         msp_flow_print(&flow, p->extensive, ctxt->xml);
     }
-    if (table_open)
-        xml_send_close("sfw-per-service-set-flow-table");
     return 0;
 }
 
@@ -94,18 +79,25 @@ int msp_flow_dump_close(vorel_ctx *ctxt) {
 
 // ---- Count ----
 
-void render_flow_count(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name,
-                       const vorel::ByteReader &r) {
-    msp_count_entry(ctxt, asp, svc_set_name, r.be32(kCountOffset), "service-sfw-flow-count",
-                    "flow-count");
+// One number per service set, in a reply of kCountReplySize bytes.
+int count_exchange(vorel_ctx *ctxt, services_ui_conn *conn, const asp_info &asp,
+                   const msp_svc_set_ref &set, const vorel::ByteWriter &req, uint16_t reply,
+                   uint16_t version, const char *element, const char *count_leaf) {
+    if (!conn)
+        return -1;
+    return vorel_tally_exchange<kCountReplySize>(
+        conn, req, reply, version, asp.name, short_reply::end_answer,
+        [&](const vorel::ByteBlock<kCountReplySize> &b) {
+            vorel_tally_entry(ctxt, asp.name, set.name, b.be32<kCountOffset>(), element,
+                              count_leaf);
+        });
 }
 
 int msp_flow_count_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
                          msp_action_params *p) {
     msp_svc_set_ref set = msp_svc_set_of(ss);
-    return msp_count_exchange(ctxt, conn, *asp, set.name,
-                              msp_count_request(kFlowCountRequest, set, *p), kFlowCountReply, 2,
-                              kCountOffset + 4, render_flow_count);
+    return count_exchange(ctxt, conn, *asp, set, msp_count_request(kFlowCountRequest, set, *p),
+                          kFlowCountReply, 2, "service-sfw-flow-count", "flow-count");
 }
 
 int msp_flow_count_open(vorel_ctx *ctxt) {
@@ -122,17 +114,11 @@ int msp_flow_count_close(vorel_ctx *ctxt) {
 
 // ---- Drain ----
 
-void render_flow_drain(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name,
-                       const vorel::ByteReader &r) {
-    msp_count_entry(ctxt, asp, svc_set_name, r.be32(kCountOffset), "service-msp-flow-drain",
-                    "flows-removed");
-}
-
 int msp_flow_drain_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
                          msp_action_params *p) {
     msp_svc_set_ref set = msp_svc_set_of(ss);
-    return msp_count_exchange(ctxt, conn, *asp, set.name, msp_drain_request(set, *p, 0),
-                              kDrainReply, 1, kCountOffset + 4, render_flow_drain);
+    return count_exchange(ctxt, conn, *asp, set, msp_drain_request(set, *p, 0), kDrainReply, 1,
+                          "service-msp-flow-drain", "flows-removed");
 }
 
 int msp_flow_drain_open(vorel_ctx *ctxt) {
@@ -231,28 +217,41 @@ const msp_cmd_handlers msp_flow_drain_handlers = {msp_flow_drain_open, msp_flow_
                                                   msp_flow_drain_query};
 
 bool msp_flow_read(const vorel::ByteReader &r, size_t off, msp_flow *out) {
-    *out = msp_flow{};
-    if (!r.has(off, MSP_FLOW_RECORD_LEN))
+    vorel::ByteBlock<MSP_FLOW_RECORD_LEN> b;
+    bool whole = r.block(off, b);
+    *out = whole ? msp_flow_decode(b) : msp_flow{};
+    return whole;
+}
+
+msp_flow msp_flow_decode(const vorel::ByteBlock<MSP_FLOW_RECORD_LEN> &b) {
+    msp_flow f;
+    f.src = vorel_addr_decode<0>(b);
+    f.dst = vorel_addr_decode<20>(b);
+    f.src_port = b.be16<40>();
+    f.dst_port = b.be16<42>();
+    f.direction = b.u8<45>();
+    f.state = b.u8<46>();
+    f.proto = b.u8<47>();
+    f.timeout = b.be32<48>();
+    f.frames = b.be32<52>();
+    f.bytes = b.be32<56>();
+    f.tcp_established = b.u8<60>();
+    f.tcp_tickle = b.u8<61>();
+    f.tcp_tickle_value = b.u8<62>();
+    f.role = b.u8<63>();
+    f.flow_flags = b.be16<64>();
+    f.tcp_window = b.be16<66>();
+    f.tcp_ack = b.be32<68>();
+    f.sw = msp_sw_info_decode(b.block<72, MSP_SW_INFO_LEN>());
+    f.ds_lite = b.u8<113>();
+    return f;
+}
+
+bool msp_flow_receive(services_ui_conn *conn, const asp_info &asp, msp_flow *out) {
+    vorel::ByteBlock<kFlowEntrySize> entry;
+    if (!vorel_receive_block(conn, kFlowEntryReply, 2, asp.name, short_reply::end_answer, &entry))
         return false;
-    out->src = vorel_addr_read(r, off);
-    out->dst = vorel_addr_read(r, off + 20);
-    out->src_port = r.be16(off + 40);
-    out->dst_port = r.be16(off + 42);
-    out->direction = r.u8(off + 45);
-    out->state = r.u8(off + 46);
-    out->proto = r.u8(off + 47);
-    out->timeout = r.be32(off + 48);
-    out->frames = r.be32(off + 52);
-    out->bytes = r.be32(off + 56);
-    out->tcp_established = r.u8(off + 60);
-    out->tcp_tickle = r.u8(off + 61);
-    out->tcp_tickle_value = r.u8(off + 62);
-    out->role = r.u8(off + 63);
-    out->flow_flags = r.be16(off + 64);
-    out->tcp_window = r.be16(off + 66);
-    out->tcp_ack = r.be32(off + 68);
-    msp_sw_info_read(r, off + 72, &out->sw);
-    out->ds_lite = r.u8(off + 113);
+    *out = msp_flow_decode(entry.block<MSP_RECORD_OFFSET, MSP_FLOW_RECORD_LEN>());
     return true;
 }
 
