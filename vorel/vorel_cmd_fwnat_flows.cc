@@ -5,6 +5,7 @@
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_tally.h"
 
 #include <cstdio>
@@ -60,184 +61,6 @@ void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
     }
 }
 
-// The entry's elements, their tags made once (a table may hold millions).
-const xml_tag kEntry("sfw-flow-entry");
-const xml_tag kProtocol("sfw-flow-protocol");
-const xml_tag kSourceIp("sfw-flow-source-ip");
-const xml_tag kSourcePort("sfw-flow-source-port");
-const xml_tag kDestinationIp("sfw-flow-destination-ip");
-const xml_tag kDestinationPort("sfw-flow-destination-port");
-const xml_tag kState("sfw-flow-state");
-const xml_tag kDirection("sfw-flow-direction");
-const xml_tag kFrames("sfw-flow-frame-counter");
-const xml_tag kNat("sfw-flow-nat");
-const xml_tag kNatType("sfw-flow-nat-type");
-const xml_tag kNatIp("sfw-flow-nat-ip");
-const xml_tag kNatPort("sfw-flow-nat-port");
-const xml_tag kTranslatedIp("sfw-flow-translated-ip");
-const xml_tag kTranslatedPort("sfw-flow-translated-port");
-const xml_tag kByteCount("sfw-flow-table-byte-count");
-const xml_tag kTcpWindow("sfw-flow-table-tcp-window-size");
-const xml_tag kTcpAck("sfw-flow-table-tcp-acknowledge");
-const xml_tag kTcpTickle("sfw-flow-table-tcp-tickle");
-const xml_tag kRole("sfw-flow-table-role");
-const xml_tag kTimeout("sfw-flow-table-timeout");
-const xml_tag kProtocolDetail("sfw-flow-table-protocol-detail");
-
-void xml_port(const xml_tag &tag, const char *text) {
-    if (text[0])
-        xml_leaf(tag, text);
-}
-
-// One translation of the flow as an "sfw-flow-nat" element.
-void xml_translation(const char *type, const char *ip, const char *port, const char *to_ip,
-                     const char *to_port) {
-    xml_open(kNat);
-    xml_leaf(kNatType, type);
-    xml_leaf(kNatIp, ip);
-    xml_port(kNatPort, port);
-    xml_leaf(kTranslatedIp, to_ip);
-    xml_port(kTranslatedPort, to_port);
-    xml_close(kNat);
-}
-
-struct flow_texts {
-    char src[kAddrText], dst[kAddrText];
-    char sport[kPortText], dport[kPortText];
-};
-
-// The text of one entry, written in one piece once it is whole.
-vorel::TextBuffer &entry_text() {
-    static vorel::TextBuffer *text = new vorel::TextBuffer;
-    return *text;
-}
-
-void append_column(vorel::TextBuffer &out, const char *text, size_t width) {
-    vorel::append_right(out, text, std::strlen(text), width);
-}
-
-// The flow's line, as "%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n" prints it,
-// column by column: the table's busiest line.
-void append_flow_line(vorel::TextBuffer &out, const fwnat_flow_record &f, const flow_texts &t) {
-    const char *proto = proto2str(f.proto);
-    vorel::append_left(out, proto, std::strlen(proto), 5);
-    append_column(out, t.src, 16);
-    out.append(':');
-    append_column(out, t.sport, 6);
-    out.append(" ->", 3);
-    append_column(out, t.dst, 15);
-    append_column(out, t.dport, 6);
-    append_column(out, flowtype2str(f.state), 7);
-    append_column(out, dir2str(f.direction), 6);
-    vorel::append_unsigned_right(out, f.frames, 11);
-    out.append('\n');
-}
-
-// The entry's first lines; true when the XML protocol already named the
-// softwire (DS-Lite, 6rd), so that no Softwire element follows.
-bool print_flow_line(const fwnat_flow_record &f, const flow_texts &t, int xml) {
-    if (!xml) {
-        append_flow_line(entry_text(), f, t);
-        return false;
-    }
-    bool softwire_shown = false;
-    if ((f.sw_type == kSoftwire6rd && f.proto == kIpv6) ||
-        (f.sw_type == kSoftwireDsLite && f.proto == kIpip)) {
-        xml_leaf(kProtocol, f.sw_type == kSoftwire6rd ? "6RD" : "DS-LITE");
-        xml_leaf(kSourceIp, t.src);
-        xml_leaf(kDestinationIp, t.dst);
-        softwire_shown = true;
-    } else {
-        xml_leaf(kProtocol, proto2str(f.proto));
-        xml_leaf(kSourceIp, t.src);
-        xml_port(kSourcePort, t.sport);
-        xml_leaf(kDestinationIp, t.dst);
-        xml_port(kDestinationPort, t.dport);
-    }
-    xml_leaf(kState, flowtype2str(f.state));
-    xml_leaf(kDirection, dir2str(f.direction));
-    xml_leaf(kFrames, f.frames);
-    return softwire_shown;
-}
-
-void print_source_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) {
-    char to_ip[kAddrText], to_port[kPortText];
-    address_text(f.snat_addr, f.snat_addr.is_v6, to_ip);
-    port_text(f.snat_port ? f.snat_port : f.src_port, f.proto, to_port);
-    if (xml)
-        xml_translation("NAT source", t.src, t.sport, to_ip, to_port);
-    else
-        vorel::format_append(entry_text(), "     NAT source %16s:%6s ->%16s:%6s\n", t.src, t.sport,
-                             to_ip, to_port);
-}
-
-void print_destination_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) {
-    char to_ip[kAddrText], to_port[kPortText];
-    address_text(f.dnat_addr, f.dnat_addr.is_v6, to_ip);
-    // An untranslated port stays the destination port, except for GRE,
-    // which has none.
-    uint16_t port = f.dnat_port ? f.dnat_port : (f.proto == kGre ? 0 : f.dst_port);
-    port_text(port, f.proto, to_port);
-    if (xml)
-        xml_translation("NAT dest", t.dst, t.dport, to_ip, to_port);
-    else
-        vorel::format_append(entry_text(), "     NAT dest %16s%6s ->%16s%6s\n", t.dst, t.dport,
-                             to_ip, to_port);
-}
-
-void print_softwire(const fwnat_flow_record &f, int xml) {
-    bool v6 = f.sw_type == kSoftwireDsLite;
-    char from[kAddrText], to[kAddrText];
-    address_text(f.sw_src, v6, from);
-    address_text(f.sw_dst, v6, to);
-    if (xml) {
-        xml_open(kNat);
-        xml_leaf(kNatType, "Softwire");
-        xml_leaf(kNatIp, from);
-        xml_leaf(kTranslatedIp, to);
-        xml_close(kNat);
-    } else {
-        vorel::format_append(entry_text(), "     Softwire %s -> %s\n", from, to);
-    }
-}
-
-void print_detail(const fwnat_flow_record &f, int xml) {
-    const char *protocol_detail = is_icmp(f.proto) ? icmpproto2str(f.proto, f.dst_port) : "";
-    const bool tcp = f.tcp_established == 1;
-    const bool tickles = tcp && f.tcp_tickle == 1;
-    if (xml) {
-        xml_leaf(kByteCount, f.bytes);
-        if (tcp) {
-            xml_leaf(kTcpWindow, unsigned{f.tcp_window});
-            xml_leaf(kTcpAck, f.tcp_ack);
-        }
-        if (tickles)
-            xml_leaf(kTcpTickle, unsigned{f.tickles_sent});
-        xml_leaf(kRole, role2str(f.role));
-        xml_leaf(kTimeout, f.timeout);
-        if (protocol_detail[0])
-            xml_leaf(kProtocolDetail, protocol_detail);
-        return;
-    }
-    vorel::format_append(entry_text(), "Byte count: %12u\n", f.bytes);
-    if (tcp)
-        vorel::format_append(entry_text(),
-                             "TCP established, TCP window size: %u, TCP acknowledge: %u\n",
-                             unsigned{f.tcp_window}, f.tcp_ack);
-    if (tickles)
-        vorel::format_append(entry_text(), "TCP tickle enabled, TCP tickles sent: %u, \n",
-                             unsigned{f.tickles_sent});
-    vorel::format_append(entry_text(), "Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
-    if (protocol_detail[0])
-        vorel::format_append(entry_text(), ", Protocol detail: %s \n", protocol_detail);
-    else
-        vorel::format_append(entry_text(), "\n");
-}
-
-} // namespace
-
-namespace {
-
 using flow_block = vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE>;
 
 } // namespace
@@ -281,46 +104,68 @@ fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZ
     return f;
 }
 
-namespace {
-void print_flow_entry(const fwnat_flow_record &f, const flow_texts &t, bool detail, int xml);
-} // namespace
-
 void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
-    flow_texts t;
-    port_text(f.src_port, f.proto, t.sport);
-    port_text(f.dst_port, f.proto, t.dport);
+    char src[kAddrText], dst[kAddrText], sport[kPortText], dport[kPortText];
+    port_text(f.src_port, f.proto, sport);
+    port_text(f.dst_port, f.proto, dport);
     // Both ends of the flow are of the source's family.
-    address_text(f.src, f.src.is_v6, t.src);
-    address_text(f.dst, f.src.is_v6, t.dst);
+    address_text(f.src, f.src.is_v6, src);
+    address_text(f.dst, f.src.is_v6, dst);
 
-    if (!xml) {
-        entry_text().clear();
-        print_flow_entry(f, t, detail, false);
-        vorel::write_stdout(entry_text());
-        return;
+    vorel_flow_entry e;
+    e.proto = f.proto;
+    e.src = src;
+    e.sport = sport;
+    e.dst = dst;
+    e.dport = dport;
+    e.state = f.state;
+    e.direction = f.direction;
+    e.frames = f.frames;
+    // The XML protocol names the softwire when the flow is its tunnel, and
+    // then no Softwire element follows.
+    if (f.sw_type == kSoftwire6rd && f.proto == kIpv6)
+        e.tunnel = "6RD";
+    else if (f.sw_type == kSoftwireDsLite && f.proto == kIpip)
+        e.tunnel = "DS-LITE";
+
+    char snat_ip[kAddrText], snat_port[kPortText];
+    vorel_flow_nat snat{snat_ip, snat_port};
+    if (f.snat_valid == 1) {
+        address_text(f.snat_addr, f.snat_addr.is_v6, snat_ip);
+        port_text(f.snat_port ? f.snat_port : f.src_port, f.proto, snat_port);
+        e.source_nat = &snat;
     }
-    // The entry's dozen lines go out in one write.
-    xml_batch batch;
-    xml_open(kEntry);
-    print_flow_entry(f, t, detail, true);
-    xml_close(kEntry);
+    char dnat_ip[kAddrText], dnat_port[kPortText];
+    vorel_flow_nat dnat{dnat_ip, dnat_port};
+    if (f.dnat_valid == 1) {
+        address_text(f.dnat_addr, f.dnat_addr.is_v6, dnat_ip);
+        // An untranslated port stays the destination port, except for GRE,
+        // which has none.
+        port_text(f.dnat_port ? f.dnat_port : (f.proto == kGre ? 0 : f.dst_port), f.proto,
+                  dnat_port);
+        e.destination_nat = &dnat;
+    }
+    char sw_from[kAddrText], sw_to[kAddrText];
+    if (f.sw_type != 0 && !(xml && e.tunnel)) {
+        bool v6 = f.sw_type == kSoftwireDsLite;
+        address_text(f.sw_src, v6, sw_from);
+        address_text(f.sw_dst, v6, sw_to);
+        e.softwire_from = sw_from;
+        e.softwire_to = sw_to;
+    }
+    if (detail) {
+        e.bytes = f.bytes;
+        e.timeout = f.timeout;
+        e.tcp_established = f.tcp_established == 1;
+        e.tcp_window = f.tcp_window;
+        e.tcp_ack = f.tcp_ack;
+        e.tcp_tickle = f.tcp_tickle == 1;
+        e.tickles = f.tickles_sent;
+        e.role = f.role;
+        e.icmp_type_code = f.dst_port;
+    }
+    vorel_flow_entry_print(e, detail, vorel_flow_style_sfw, xml);
 }
-
-namespace {
-
-void print_flow_entry(const fwnat_flow_record &f, const flow_texts &t, bool detail, int xml) {
-    bool softwire_shown = print_flow_line(f, t, xml);
-    if (f.snat_valid == 1)
-        print_source_nat(f, t, xml);
-    if (f.dnat_valid == 1)
-        print_destination_nat(f, t, xml);
-    if (f.sw_type != 0 && !softwire_shown)
-        print_softwire(f, xml);
-    if (detail)
-        print_detail(f, xml);
-}
-
-} // namespace
 
 void fwnat_flow_table_open(int xml) {
     if (xml)

@@ -200,6 +200,8 @@ bool msp_flow_receive(services_ui_conn *conn, const asp_info &asp, msp_flow *out
 // Renderers (XML when xml is nonzero, else text); nothing for a null record.
 void msp_sess_print(const msp_sess *sess, int xml, const char *svc_set_name);
 void msp_session_sw_info_print(const msp_sw_info *sw, int xml);
+// The softwire's two ends as IPv6 texts.
+void msp_sw_info_texts(const msp_sw_info &sw, char (&local)[80], char (&remote)[80]);
 void msp_flow_print(const msp_flow *flow, int extensive, int xml);
 
 // ---- The actions' callbacks (one triple per group of queries) ----

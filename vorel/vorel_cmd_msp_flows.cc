@@ -5,6 +5,7 @@
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_msp.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_tally.h"
 
 #include <cstdio>
@@ -154,59 +155,6 @@ void address_texts(const msp_flow &f, char (&src)[kAddrTextLen], char (&dst)[kAd
     prefix_value_to_string(family, &f.dst, len, dst, sizeof dst);
 }
 
-void flow_row_xml(const msp_flow &f, const char *src, const char *sport, const char *dst,
-                  const char *dport) {
-    if (f.ds_lite == 1) {
-        xml_send_all("sfw-flow-protocol", "%s", "DS-LITE");
-        xml_send_all("sfw-flow-source-ip", "%s", src);
-        xml_send_all("sfw-flow-destination-ip", "%s", dst);
-    } else {
-        xml_send_all("sfw-flow-protocol", "%s", proto2str(f.proto));
-        xml_send_all("sfw-flow-source-ip", "%s", src);
-        if (*sport)
-            xml_send_all("sfw-flow-source-port", "%s", sport);
-        xml_send_all("sfw-flow-destination-ip", "%s", dst);
-        if (*dport)
-            xml_send_all("sfw-flow-destination-port", "%s", dport);
-    }
-    xml_send_all("sfw-flow-state", "%s", flowtype2str(f.state));
-    xml_send_all("sfw-flow-direction", "%s", dir2str(f.direction));
-    xml_send_all("sfw-flow-frame-counter", "%u", f.frames);
-}
-
-void flow_details(const msp_flow &f, int xml) {
-    // No ICMP detail is shown (the converter answers the empty text), so
-    // the detail part is left out.
-    const char *detail = is_icmp(f.proto) ? icmpproto2str(f.proto, f.dst_port) : "";
-    bool has_detail = detail && *detail;
-    if (!xml) {
-        std::printf("Byte count: %12u\n", f.bytes);
-        if (f.tcp_established == 1) {
-            std::printf("TCP established, TCP window size: %u, TCP acknowledge: %u\n", f.tcp_window,
-                        f.tcp_ack);
-            if (f.tcp_tickle == 1)
-                std::printf("TCP tickle enabled, tcp_tickle: %u, \n", f.tcp_tickle_value);
-        }
-        std::printf("Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
-        if (has_detail)
-            std::printf(", Protocol detail: %s \n", detail);
-        else
-            std::printf("\n");
-        return;
-    }
-    xml_send_all("sfw-flow-table-byte-count", "%u", f.bytes);
-    if (f.tcp_established == 1) {
-        xml_send_all("sfw-flow-table-tcp-window-size", "%u", f.tcp_window);
-        xml_send_all("sfw-flow-table-tcp-acknowledge", "%u", f.tcp_ack);
-        if (f.tcp_tickle == 1)
-            xml_send_all("sfw-flow-table-tcp-tickle", "%u", f.tcp_tickle_value);
-    }
-    xml_send_all("sfw-flow-table-role", "%s", role2str(f.role));
-    xml_send_all("sfw-flow-table-timeout", "%u", f.timeout);
-    if (has_detail)
-        xml_send_all("sfw-flow-table-protocol-detail", "%s", detail);
-}
-
 } // namespace
 
 const msp_cmd_handlers msp_flow_dump_handlers = {msp_flow_dump_open, msp_flow_dump_close,
@@ -266,16 +214,32 @@ void msp_flow_print(const msp_flow *flow, int extensive, int xml) {
     }
     char src[kAddrTextLen] = "", dst[kAddrTextLen] = "";
     address_texts(f, src, dst);
-    if (xml) {
-        xml_send_open("sfw-flow-entry");
-        flow_row_xml(f, src, sport, dst, dport);
-    } else {
-        std::printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(f.proto), src, sport, dst,
-                    dport, flowtype2str(f.state), dir2str(f.direction), f.frames);
+
+    vorel_flow_entry e;
+    e.proto = f.proto;
+    e.src = src;
+    e.sport = sport;
+    e.dst = dst;
+    e.dport = dport;
+    e.state = f.state;
+    e.direction = f.direction;
+    e.frames = f.frames;
+    if (f.ds_lite == 1)
+        e.tunnel = "DS-LITE";
+    char sw_from[kAddrTextLen], sw_to[kAddrTextLen];
+    if (f.sw.present) {
+        msp_sw_info_texts(f.sw, sw_from, sw_to);
+        e.softwire_from = sw_from;
+        e.softwire_to = sw_to;
     }
-    msp_session_sw_info_print(&f.sw, xml);
-    if (extensive)
-        flow_details(f, xml);
-    if (xml)
-        xml_send_close("sfw-flow-entry");
+    e.bytes = f.bytes;
+    e.timeout = f.timeout;
+    e.tcp_established = f.tcp_established == 1;
+    e.tcp_window = f.tcp_window;
+    e.tcp_ack = f.tcp_ack;
+    e.tcp_tickle = f.tcp_tickle == 1;
+    e.tickles = f.tcp_tickle_value;
+    e.role = f.role;
+    e.icmp_type_code = f.dst_port;
+    vorel_flow_entry_print(e, extensive != 0, vorel_flow_style_msp, xml != 0);
 }

@@ -7,6 +7,7 @@
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_msp.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_plugins.h"
 #include "vorel/vorel_tally.h"
 
@@ -261,19 +262,15 @@ void msp_sess_print(const msp_sess *sess, int xml, const char *svc_set_name) {
     xml_send_close("msp-sess-entry");
 }
 
+void msp_sw_info_texts(const msp_sw_info &sw, char (&local)[80], char (&remote)[80]) {
+    prefix_value_to_string(VOREL_FAMILY_INET6, &sw.local, 128, local, sizeof local);
+    prefix_value_to_string(VOREL_FAMILY_INET6, &sw.remote, 128, remote, sizeof remote);
+}
+
 void msp_session_sw_info_print(const msp_sw_info *sw, int xml) {
     if (!sw || !sw->present)
         return;
-    char local[kAddrTextLen] = "", remote[kAddrTextLen] = "";
-    prefix_value_to_string(VOREL_FAMILY_INET6, &sw->local, 128, local, sizeof local);
-    prefix_value_to_string(VOREL_FAMILY_INET6, &sw->remote, 128, remote, sizeof remote);
-    if (!xml) {
-        std::printf("     Softwire %s -> %s\n", local, remote);
-        return;
-    }
-    xml_send_open("sfw-flow-nat");
-    xml_send_all("sfw-flow-nat-type", "%s", "Softwire");
-    xml_send_all("sfw-flow-nat-ip", "%s", local);
-    xml_send_all("sfw-flow-translated-ip", "%s", remote);
-    xml_send_close("sfw-flow-nat");
+    char local[kAddrTextLen], remote[kAddrTextLen];
+    msp_sw_info_texts(*sw, local, remote);
+    vorel_flow_softwire_print(local, remote, xml != 0);
 }

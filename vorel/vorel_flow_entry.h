@@ -1,0 +1,52 @@
+// The flow entry that both flow tables show (the firewall/NAT family's
+// flows, conversations and SIP listings; the session engine's flows and
+// sessions): one skeleton, in text and XML.
+//
+// Each family decodes its own record and turns it into texts here; what
+// differs between the families is in those texts (how a port is written,
+// which translations a flow has) and in vorel_flow_style.
+#pragma once
+
+#include <cstdint>
+
+// A translation line of the entry ("NAT source", "NAT dest"): the
+// translated address and port texts.
+struct vorel_flow_nat {
+    const char *to_ip;
+    const char *to_port;
+};
+
+struct vorel_flow_entry {
+    uint8_t proto = 0;
+    const char *src = "", *sport = "", *dst = "", *dport = "";
+    uint8_t state = 0, direction = 0;
+    uint32_t frames = 0;
+    // The XML protocol when the flow is the softwire's own tunnel
+    // ("DS-LITE", "6RD"): the element then shows no ports.  Null otherwise.
+    const char *tunnel = nullptr;
+    const vorel_flow_nat *source_nat = nullptr;
+    const vorel_flow_nat *destination_nat = nullptr;
+    // The softwire line's ends; null when the entry shows none.
+    const char *softwire_from = nullptr, *softwire_to = nullptr;
+    // The detail (-d, extensive).
+    uint32_t bytes = 0, timeout = 0, tcp_ack = 0;
+    uint16_t tcp_window = 0;
+    uint16_t icmp_type_code = 0; // the destination port of an ICMP flow
+    bool tcp_established = false, tcp_tickle = false;
+    uint8_t tickles = 0, role = 0;
+};
+
+// The text differences of the families.
+struct vorel_flow_style {
+    // The detail line of a TCP flow that tickles; its one %u the count.
+    const char *tickle_line;
+};
+extern const vorel_flow_style vorel_flow_style_sfw; // "TCP tickles sent: %u"
+extern const vorel_flow_style vorel_flow_style_msp; // "tcp_tickle: %u"
+
+// Renders one entry: an "sfw-flow-entry" element, or text rows written in
+// one piece.
+void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style,
+                            bool xml);
+// The softwire line alone (a session's softwire is shown like a flow's).
+void vorel_flow_softwire_print(const char *from, const char *to, bool xml);
