@@ -61,17 +61,14 @@ void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
     }
 }
 
-using flow_block = vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE>;
-
 } // namespace
 
 // The record's size is checked once; its fields are read at offsets the
 // compiler checks against that size (a table holds millions of records).
 fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
-    flow_block b;
-    if (!r.block(off, b))
-        return fwnat_flow_record{}; // not all there: an empty record
-    return fwnat_flow_decode(b);
+    fwnat_flow_record f; // not all there: an empty record
+    vorel_record_read(r, off, &f, fwnat_flow_decode);
+    return f;
 }
 
 fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE> &b) {
@@ -113,14 +110,7 @@ void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
     address_text(f.dst, f.src.is_v6, dst);
 
     vorel_flow_entry e;
-    e.proto = f.proto;
-    e.src = src;
-    e.sport = sport;
-    e.dst = dst;
-    e.dport = dport;
-    e.state = f.state;
-    e.direction = f.direction;
-    e.frames = f.frames;
+    e.line = {f.proto, src, sport, dst, dport, f.state, f.direction, f.frames};
     // The XML protocol names the softwire when the flow is its tunnel, and
     // then no Softwire element follows.
     if (f.sw_type == kSoftwire6rd && f.proto == kIpv6)
@@ -153,17 +143,10 @@ void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
         e.softwire_from = sw_from;
         e.softwire_to = sw_to;
     }
-    if (detail) {
-        e.bytes = f.bytes;
-        e.timeout = f.timeout;
-        e.tcp_established = f.tcp_established == 1;
-        e.tcp_window = f.tcp_window;
-        e.tcp_ack = f.tcp_ack;
-        e.tcp_tickle = f.tcp_tickle == 1;
-        e.tickles = f.tickles_sent;
-        e.role = f.role;
-        e.icmp_type_code = f.dst_port;
-    }
+    if (detail)
+        e.detail = {f.bytes,           f.timeout,      f.tcp_ack,
+                    f.tcp_window,      f.dst_port,     f.tcp_established == 1,
+                    f.tcp_tickle == 1, f.tickles_sent, f.role};
     vorel_flow_entry_print(e, detail, vorel_flow_style_sfw, xml);
 }
 

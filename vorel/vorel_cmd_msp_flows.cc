@@ -165,10 +165,7 @@ const msp_cmd_handlers msp_flow_drain_handlers = {msp_flow_drain_open, msp_flow_
                                                   msp_flow_drain_query};
 
 bool msp_flow_read(const vorel::ByteReader &r, size_t off, msp_flow *out) {
-    vorel::ByteBlock<MSP_FLOW_RECORD_LEN> b;
-    bool whole = r.block(off, b);
-    *out = whole ? msp_flow_decode(b) : msp_flow{};
-    return whole;
+    return vorel_record_read(r, off, out, msp_flow_decode);
 }
 
 msp_flow msp_flow_decode(const vorel::ByteBlock<MSP_FLOW_RECORD_LEN> &b) {
@@ -216,14 +213,7 @@ void msp_flow_print(const msp_flow *flow, int extensive, int xml) {
     address_texts(f, src, dst);
 
     vorel_flow_entry e;
-    e.proto = f.proto;
-    e.src = src;
-    e.sport = sport;
-    e.dst = dst;
-    e.dport = dport;
-    e.state = f.state;
-    e.direction = f.direction;
-    e.frames = f.frames;
+    e.line = {f.proto, src, sport, dst, dport, f.state, f.direction, f.frames};
     if (f.ds_lite == 1)
         e.tunnel = "DS-LITE";
     char sw_from[kAddrTextLen], sw_to[kAddrTextLen];
@@ -232,14 +222,8 @@ void msp_flow_print(const msp_flow *flow, int extensive, int xml) {
         e.softwire_from = sw_from;
         e.softwire_to = sw_to;
     }
-    e.bytes = f.bytes;
-    e.timeout = f.timeout;
-    e.tcp_established = f.tcp_established == 1;
-    e.tcp_window = f.tcp_window;
-    e.tcp_ack = f.tcp_ack;
-    e.tcp_tickle = f.tcp_tickle == 1;
-    e.tickles = f.tcp_tickle_value;
-    e.role = f.role;
-    e.icmp_type_code = f.dst_port;
+    e.detail = {f.bytes,           f.timeout,          f.tcp_ack,
+                f.tcp_window,      f.dst_port,         f.tcp_established == 1,
+                f.tcp_tickle == 1, f.tcp_tickle_value, f.role};
     vorel_flow_entry_print(e, extensive != 0, vorel_flow_style_msp, xml != 0);
 }

@@ -196,10 +196,7 @@ const msp_cmd_handlers msp_sess_drain_handlers = {msp_sess_drain_open, msp_sess_
 // ---- Records and renderers ----
 
 bool msp_sw_info_read(const vorel::ByteReader &r, size_t off, msp_sw_info *out) {
-    vorel::ByteBlock<MSP_SW_INFO_LEN> b;
-    bool whole = r.block(off, b);
-    *out = whole ? msp_sw_info_decode(b) : msp_sw_info{};
-    return whole;
+    return vorel_record_read(r, off, out, msp_sw_info_decode);
 }
 
 msp_sw_info msp_sw_info_decode(const vorel::ByteBlock<MSP_SW_INFO_LEN> &b) {
@@ -211,10 +208,7 @@ msp_sw_info msp_sw_info_decode(const vorel::ByteBlock<MSP_SW_INFO_LEN> &b) {
 }
 
 bool msp_sess_read(const vorel::ByteReader &r, size_t off, msp_sess *out) {
-    vorel::ByteBlock<MSP_SESS_RECORD_LEN> b;
-    bool whole = r.block(off, b);
-    *out = whole ? msp_sess_decode(b) : msp_sess{};
-    return whole;
+    return vorel_record_read(r, off, out, msp_sess_decode);
 }
 
 msp_sess msp_sess_decode(const vorel::ByteBlock<MSP_SESS_RECORD_LEN> &b) {

@@ -56,35 +56,35 @@ void append_column(vorel::TextBuffer &out, const char *text, size_t width) {
 // The flow's line, as "%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n" prints it,
 // column by column: the table's busiest line.
 void append_flow_line(vorel::TextBuffer &out, const vorel_flow_entry &e) {
-    const char *proto = proto2str(e.proto);
+    const char *proto = proto2str(e.line.proto);
     vorel::append_left(out, proto, std::strlen(proto), 5);
-    append_column(out, e.src, 16);
+    append_column(out, e.line.src, 16);
     out.append(':');
-    append_column(out, e.sport, 6);
+    append_column(out, e.line.sport, 6);
     out.append(" ->", 3);
-    append_column(out, e.dst, 15);
-    append_column(out, e.dport, 6);
-    append_column(out, flowtype2str(e.state), 7);
-    append_column(out, dir2str(e.direction), 6);
-    vorel::append_unsigned_right(out, e.frames, 11);
+    append_column(out, e.line.dst, 15);
+    append_column(out, e.line.dport, 6);
+    append_column(out, flowtype2str(e.line.state), 7);
+    append_column(out, dir2str(e.line.direction), 6);
+    vorel::append_unsigned_right(out, e.line.frames, 11);
     out.append('\n');
 }
 
 void xml_flow_line(const vorel_flow_entry &e) {
     if (e.tunnel) {
         xml_leaf(kProtocol, e.tunnel);
-        xml_leaf(kSourceIp, e.src);
-        xml_leaf(kDestinationIp, e.dst);
+        xml_leaf(kSourceIp, e.line.src);
+        xml_leaf(kDestinationIp, e.line.dst);
     } else {
-        xml_leaf(kProtocol, proto2str(e.proto));
-        xml_leaf(kSourceIp, e.src);
-        xml_port(kSourcePort, e.sport);
-        xml_leaf(kDestinationIp, e.dst);
-        xml_port(kDestinationPort, e.dport);
+        xml_leaf(kProtocol, proto2str(e.line.proto));
+        xml_leaf(kSourceIp, e.line.src);
+        xml_port(kSourcePort, e.line.sport);
+        xml_leaf(kDestinationIp, e.line.dst);
+        xml_port(kDestinationPort, e.line.dport);
     }
-    xml_leaf(kState, flowtype2str(e.state));
-    xml_leaf(kDirection, dir2str(e.direction));
-    xml_leaf(kFrames, e.frames);
+    xml_leaf(kState, flowtype2str(e.line.state));
+    xml_leaf(kDirection, dir2str(e.line.direction));
+    xml_leaf(kFrames, e.line.frames);
 }
 
 // One translation of the flow as an "sfw-flow-nat" element.
@@ -109,35 +109,36 @@ void xml_softwire(const char *from, const char *to) {
 const char *protocol_detail(const vorel_flow_entry &e) {
     // The converter answers the empty text for every ICMP type: the detail
     // part is then left out.
-    bool icmp = e.proto == kIcmp || e.proto == kIcmpv6;
-    return icmp ? icmpproto2str(e.proto, e.icmp_type_code) : "";
+    bool icmp = e.line.proto == kIcmp || e.line.proto == kIcmpv6;
+    return icmp ? icmpproto2str(e.line.proto, e.detail.icmp_type_code) : "";
 }
 
 void xml_detail(const vorel_flow_entry &e) {
     const char *proto_detail = protocol_detail(e);
-    xml_leaf(kByteCount, e.bytes);
-    if (e.tcp_established) {
-        xml_leaf(kTcpWindow, unsigned{e.tcp_window});
-        xml_leaf(kTcpAck, e.tcp_ack);
-        if (e.tcp_tickle)
-            xml_leaf(kTcpTickle, unsigned{e.tickles});
+    xml_leaf(kByteCount, e.detail.bytes);
+    if (e.detail.tcp_established) {
+        xml_leaf(kTcpWindow, unsigned{e.detail.tcp_window});
+        xml_leaf(kTcpAck, e.detail.tcp_ack);
+        if (e.detail.tcp_tickle)
+            xml_leaf(kTcpTickle, unsigned{e.detail.tickles});
     }
-    xml_leaf(kRole, role2str(e.role));
-    xml_leaf(kTimeout, e.timeout);
+    xml_leaf(kRole, role2str(e.detail.role));
+    xml_leaf(kTimeout, e.detail.timeout);
     if (proto_detail[0])
         xml_leaf(kProtocolDetail, proto_detail);
 }
 
 void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
     const char *proto_detail = protocol_detail(e);
-    vorel::format_append(out, "Byte count: %12u\n", e.bytes);
-    if (e.tcp_established) {
+    vorel::format_append(out, "Byte count: %12u\n", e.detail.bytes);
+    if (e.detail.tcp_established) {
         vorel::format_append(out, "TCP established, TCP window size: %u, TCP acknowledge: %u\n",
-                             unsigned{e.tcp_window}, e.tcp_ack);
-        if (e.tcp_tickle)
-            vorel::format_append(out, style.tickle_line, unsigned{e.tickles});
+                             unsigned{e.detail.tcp_window}, e.detail.tcp_ack);
+        if (e.detail.tcp_tickle)
+            vorel::format_append(out, style.tickle_line, unsigned{e.detail.tickles});
     }
-    vorel::format_append(out, "Flow role: %s, Timeout: %u\n", role2str(e.role), e.timeout);
+    vorel::format_append(out, "Flow role: %s, Timeout: %u\n", role2str(e.detail.role),
+                         e.detail.timeout);
     if (proto_detail[0])
         vorel::format_append(out, ", Protocol detail: %s \n", proto_detail);
     else
@@ -150,9 +151,9 @@ void xml_entry(const vorel_flow_entry &e, bool detail) {
     xml_open(kEntry);
     xml_flow_line(e);
     if (e.source_nat)
-        xml_translation("NAT source", e.src, e.sport, *e.source_nat);
+        xml_translation("NAT source", e.line.src, e.line.sport, *e.source_nat);
     if (e.destination_nat)
-        xml_translation("NAT dest", e.dst, e.dport, *e.destination_nat);
+        xml_translation("NAT dest", e.line.dst, e.line.dport, *e.destination_nat);
     if (e.softwire_from)
         xml_softwire(e.softwire_from, e.softwire_to);
     if (detail)
@@ -165,10 +166,10 @@ void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &
     out.clear();
     append_flow_line(out, e);
     if (e.source_nat)
-        vorel::format_append(out, "     NAT source %16s:%6s ->%16s:%6s\n", e.src, e.sport,
+        vorel::format_append(out, "     NAT source %16s:%6s ->%16s:%6s\n", e.line.src, e.line.sport,
                              e.source_nat->to_ip, e.source_nat->to_port);
     if (e.destination_nat)
-        vorel::format_append(out, "     NAT dest %16s%6s ->%16s%6s\n", e.dst, e.dport,
+        vorel::format_append(out, "     NAT dest %16s%6s ->%16s%6s\n", e.line.dst, e.line.dport,
                              e.destination_nat->to_ip, e.destination_nat->to_port);
     if (e.softwire_from)
         vorel::format_append(out, "     Softwire %s -> %s\n", e.softwire_from, e.softwire_to);

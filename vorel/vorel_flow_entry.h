@@ -16,11 +16,25 @@ struct vorel_flow_nat {
     const char *to_port;
 };
 
-struct vorel_flow_entry {
+// The entry's first line.
+struct vorel_flow_line {
     uint8_t proto = 0;
     const char *src = "", *sport = "", *dst = "", *dport = "";
     uint8_t state = 0, direction = 0;
     uint32_t frames = 0;
+};
+
+// The detail (-d, extensive).
+struct vorel_flow_detail {
+    uint32_t bytes = 0, timeout = 0, tcp_ack = 0;
+    uint16_t tcp_window = 0;
+    uint16_t icmp_type_code = 0; // the destination port of an ICMP flow
+    bool tcp_established = false, tcp_tickle = false;
+    uint8_t tickles = 0, role = 0;
+};
+
+struct vorel_flow_entry {
+    vorel_flow_line line;
     // The XML protocol when the flow is the softwire's own tunnel
     // ("DS-LITE", "6RD"): the element then shows no ports.  Null otherwise.
     const char *tunnel = nullptr;
@@ -28,12 +42,7 @@ struct vorel_flow_entry {
     const vorel_flow_nat *destination_nat = nullptr;
     // The softwire line's ends; null when the entry shows none.
     const char *softwire_from = nullptr, *softwire_to = nullptr;
-    // The detail (-d, extensive).
-    uint32_t bytes = 0, timeout = 0, tcp_ack = 0;
-    uint16_t tcp_window = 0;
-    uint16_t icmp_type_code = 0; // the destination port of an ICMP flow
-    bool tcp_established = false, tcp_tickle = false;
-    uint8_t tickles = 0, role = 0;
+    vorel_flow_detail detail;
 };
 
 // The text differences of the families.

@@ -32,6 +32,17 @@ constexpr size_t VOREL_ADDR_WIRE_SIZE = 20;
 // Reads the four big-endian words at off and the flag byte at off + 16.
 // A short reply reads as zero and leaves the reader failed (r.ok()).
 vorel_addr vorel_addr_read(const vorel::ByteReader &r, size_t off);
+// A fixed record of N bytes at off of a reply, decoded: false (and *out
+// left as a value-initialised record) when it is not all there.
+template <size_t N, typename T>
+bool vorel_record_read(const vorel::ByteReader &r, size_t off, T *out,
+                       T (*decode)(const vorel::ByteBlock<N> &)) {
+    vorel::ByteBlock<N> b;
+    bool whole = r.block(off, b);
+    *out = whole ? decode(b) : T{};
+    return whole;
+}
+
 // The same from a fixed record: the address at Off of the block, its end
 // checked against the record's size when the program is compiled.
 template <size_t Off, size_t N> vorel_addr vorel_addr_decode(const vorel::ByteBlock<N> &b) {
