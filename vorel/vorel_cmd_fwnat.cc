@@ -62,14 +62,15 @@ void report_prefix_error(const char *program, const char *message) {
 // A -F prefix: an address with a length, never a bare address.  The parser
 // reports syntax errors as an XML error element; a bare address, and every
 // refusal in text mode, is reported here with the same text.
-int parse_filter_prefix(const char *value, fwnat_addr *addr, fwnat_addr *mask) {
+int parse_filter_prefix(const vorel_ctx *ctxt, const char *value, fwnat_addr *addr,
+                        fwnat_addr *mask) {
     vorel_addr a{}, m{};
     prefix_error_reported = false;
     vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(report_prefix_error);
     int has_length = vorel_parse_prefix(&a, value, &m);
     vorel_set_prefix_error_reporter(previous);
     if (!has_length) {
-        if (!xml_mode)
+        if (!ctxt->xml)
             vorel_note_failure("%s", kInvalidPrefix);
         else if (!prefix_error_reported)
             xml_error("vorel", kInvalidPrefix);
@@ -96,7 +97,7 @@ uint16_t parse_protocol(const char *value) {
     return proto;
 }
 
-int parse_filter(int argc, char **argv, fwnat_params *p) {
+int parse_filter(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
     const char *keyword = vorel_optarg;
     const char *value = vorel_getopt_next_word(argc, argv);
 
@@ -122,7 +123,7 @@ int parse_filter(int argc, char **argv, fwnat_params *p) {
         p->pgcp = true;
 
     if (prefix)
-        return parse_filter_prefix(value, prefix, mask);
+        return parse_filter_prefix(ctxt, value, prefix, mask);
     if (protocol && !value)
         unknown_protocol(value);
     if (!value)
@@ -367,12 +368,12 @@ bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char
 
 namespace {
 
-void parse_port_text(const char *text, fwnat_params *p) {
+void parse_port_text(const vorel_ctx *ctxt, const char *text, fwnat_params *p) {
     p->nat_port_text = text;
     unsigned long port = std::strtoul(text, nullptr, 10);
     if (port >= kLowestPort && port <= kHighestPort)
         return;
-    if (xml_mode)
+    if (ctxt->xml)
         vorel_xml_error(1, "%s", kBadPort);
     else
         std::printf("vorel: %s", kBadPort);
@@ -422,7 +423,7 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
             p->nat_ip_text = vorel_optarg;
             break;
         case 'F':
-            if (parse_filter(argc, argv, p) < 0)
+            if (parse_filter(argc, argv, ctxt, p) < 0)
                 return -1;
             break;
         case 'H':
@@ -439,7 +440,7 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
             p->natpool = vorel_optarg;
             break;
         case 'P':
-            parse_port_text(vorel_optarg, p);
+            parse_port_text(ctxt, vorel_optarg, p);
             break;
         case 'V':
             parse_view(vorel_optarg, p);

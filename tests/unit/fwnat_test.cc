@@ -5,24 +5,16 @@
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_getopt.h"
 
+#include "tests/support/argv.h"
 #include <cstdio>
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct Argv {
-    explicit Argv(std::vector<std::string> words) : words_(std::move(words)) {
-        for (auto &w : words_)
-            ptrs_.push_back(w.data());
-        ptrs_.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(words_.size()); }
-    char **argv() { return ptrs_.data(); }
-    std::vector<std::string> words_;
-    std::vector<char *> ptrs_;
-};
+using vorel::testing::Argv;
 
 // Parses "vorel WORDS..." as the handler does; the result of the parse.
 int parse(std::vector<std::string> words, fwnat_params &p) {

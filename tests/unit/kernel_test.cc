@@ -23,8 +23,10 @@ using vorel::ByteReader;
 
 namespace {
 
+// The build names the data folder: __FILE__ is relative to the build tree
+// when the compiler cache rewrites paths, and the tests run elsewhere.
 std::string data_file(const char *name) {
-    return (fs::path(__FILE__).parent_path().parent_path() / "data" / name).string();
+    return (fs::path(VOREL_TEST_DATA_DIR) / name).string();
 }
 
 using vorel::test::LabRun;
