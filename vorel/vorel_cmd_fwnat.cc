@@ -250,34 +250,18 @@ void parse_mapping_filter(int argc, char **argv, fwnat_params *p) {
 // ---------------------------------------------------------------------------
 // Range values
 
-// The top n bits (0..32) of a word, without shifting by 32.
-uint32_t top_bits(unsigned n) {
-    if (n == 0)
-        return 0;
-    return n >= 32 ? 0xffffffffu : 0xffffffffu << (32 - n);
-}
-
 // "ADDRESS" or "ADDRESS/LENGTH"; *length is -1 without a length.  The
 // length is read here so that a length beyond the family's width gets its
 // own message rather than the syntax error.
 bool split_range_text(const char *text, ipaddr_t *ip, int *length) {
     *length = -1;
-    if (!text)
+    char address[VOREL_PREFIX_ADDR_TEXT];
+    const char *digits = nullptr;
+    if (!vorel_split_prefix(text, address, &digits) || !parse_ipaddr(address, ip))
         return false;
-    const char *slash = std::strchr(text, '/');
-    char address[64];
-    size_t address_len = slash ? size_t(slash - text) : std::strlen(text);
-    if (address_len >= sizeof address)
-        return false;
-    std::memcpy(address, text, address_len);
-    address[address_len] = '\0';
-    if (!parse_ipaddr(address, ip))
-        return false;
-    if (!slash)
+    if (!digits)
         return true;
-    const char *digits = slash + 1;
-    size_t n = std::strlen(digits);
-    if (n == 0 || n > 3 || std::strspn(digits, "0123456789") != n)
+    if (std::strlen(digits) > 3)
         return false;
     *length = std::atoi(digits);
     return true;
@@ -330,7 +314,7 @@ bool fwnat_parse_range(const char *text, fwnat_range_target target, fwnat_range 
     for (int i = 0; i < used; i++) {
         r.start.words[i] = words.be32(4 * i);
         unsigned covered = 32u * unsigned(i);
-        r.mask.words[i] = top_bits(bits > covered ? bits - covered : 0);
+        r.mask.words[i] = vorel_top_bits(bits > covered ? bits - covered : 0);
         // The last address is the start with every host bit set: it can
         // neither wrap nor fall before the start.
         r.end.words[i] = r.start.words[i] | ~r.mask.words[i];

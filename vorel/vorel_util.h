@@ -120,6 +120,18 @@ int prefix_value_to_string(int family, const vorel_addr *addr, int prefix_len, c
 // 0 for a bare address or a length of 0 (mask zero, no error shown); 0
 // and an error element for text that is not such a prefix.
 int vorel_parse_prefix(vorel_addr *addr, const char *text, vorel_addr *mask);
+
+// The syntax every prefix value shares, "ADDRESS" or "ADDRESS/DIGITS":
+// the address text copied into addr and the length's digits (null without
+// a slash).  False for a null text, an address too long to be one, or a
+// length that is empty or not all digits.  The callers parse the address
+// and bound the length as their command says.
+constexpr size_t VOREL_PREFIX_ADDR_TEXT = 64;
+bool vorel_split_prefix(const char *text, char (&addr)[VOREL_PREFIX_ADDR_TEXT],
+                        const char **digits);
+// The top n bits of a word (n in 0..32; 32 and more give every bit),
+// built without a 32-bit shift.
+uint32_t vorel_top_bits(unsigned n);
 // Parses "IPV4-ADDRESS[/LENGTH]" into addr (network order); returns the
 // length (0 when none is given) or 0 after an error element.
 int vorel_prefix_parse(uint32_t *addr, const char *text);
