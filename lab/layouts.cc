@@ -632,45 +632,43 @@ std::optional<MessageSpec> read_message(const YAML::Node &n, const LayoutSet &la
     return m;
 }
 
-void LayoutSet::add(const YAML::Node &list, ScenarioReader &reader) {
+namespace {
+
+// Adds the named definitions of a list (layouts or structures) to `into`;
+// a name may be defined once.
+template <typename T, typename Parse>
+void add_named(const YAML::Node &list, ScenarioReader &reader, const std::string &what,
+               std::map<std::string, T, std::less<>> &into, Parse parse) {
     if (!list.IsSequence()) {
-        reader.error(list, "layouts is a list of layouts");
+        reader.error(list, what + "s is a list of " + what + "s");
         return;
     }
-    LayoutParser p(reader, *this);
     for (const auto &n : list) {
-        auto l = p.layout(n);
-        if (!l)
+        std::optional<T> def = parse(n);
+        if (!def)
             continue;
-        auto it = layouts_.find(l->name);
-        if (it != layouts_.end()) {
-            reader.error(n, "layout '" + l->name + "' is already defined at " + it->second.origin);
+        auto it = into.find(def->name);
+        if (it != into.end()) {
+            reader.error(n,
+                         what + " '" + def->name + "' is already defined at " + it->second.origin);
             continue;
         }
-        std::string name = l->name;
-        layouts_.emplace(std::move(name), std::move(*l));
+        std::string name = def->name;
+        into.emplace(std::move(name), std::move(*def));
     }
 }
 
-void LayoutSet::add_structures(const YAML::Node &list, ScenarioReader &reader) {
-    if (!list.IsSequence()) {
-        reader.error(list, "structures is a list of structures");
-        return;
-    }
+} // namespace
+
+void LayoutSet::add(const YAML::Node &list, ScenarioReader &reader) {
     LayoutParser p(reader, *this);
-    for (const auto &n : list) {
-        auto st = p.structure(n);
-        if (!st)
-            continue;
-        auto it = structures_.find(st->name);
-        if (it != structures_.end()) {
-            reader.error(n,
-                         "structure '" + st->name + "' is already defined at " + it->second.origin);
-            continue;
-        }
-        std::string name = st->name;
-        structures_.emplace(std::move(name), std::move(*st));
-    }
+    add_named(list, reader, "layout", layouts_, [&](const YAML::Node &n) { return p.layout(n); });
+}
+
+void LayoutSet::add_structures(const YAML::Node &list, ScenarioReader &reader) {
+    LayoutParser p(reader, *this);
+    add_named(list, reader, "structure", structures_,
+              [&](const YAML::Node &n) { return p.structure(n); });
 }
 
 // Every file's structures first, then the layouts, so that a layout may use
