@@ -162,10 +162,17 @@ extern uint32_t summary_info;
 // Helpers for the callbacks and queries
 
 // What every open callback of the family does: summary_info starts afresh,
-// then the action-wide section opens (vorel_open_enclosing).  The close
-// callbacks call vorel_close_enclosing.
-void fwnat_open_enclosing(const vorel_ctx *ctxt, const char *trace, const char *element,
-                          const char *heading, const xml_attrs &attrs = {});
+// then the action-wide section opens (vorel_open_enclosing).  0.
+int fwnat_open_enclosing(const vorel_ctx *ctxt, const vorel_enclosing &enclosing);
+// Defines prefix_open and prefix_close of an action from its enclosing
+// section (a vorel_enclosing with linkage in the file).
+#define FWNAT_ENCLOSING_CALLBACKS(prefix, enclosing)                                               \
+    int prefix##_open(vorel_ctx *ctxt, fwnat_params *) {                                           \
+        return fwnat_open_enclosing(ctxt, enclosing);                                              \
+    }                                                                                              \
+    int prefix##_close(vorel_ctx *ctxt, fwnat_params *) {                                          \
+        return vorel_enclosing_close<enclosing>(ctxt);                                             \
+    }
 
 // The callbacks' preconditions.  A per-service-set query reached without a
 // service set (a summary view, -V s, given to a listing) reports once that

@@ -79,16 +79,10 @@ void print_conversation(const conversation &conv, bool detail, int xml) {
 
 } // namespace
 
-int fwnat_conv_dump_open(vorel_ctx *ctxt, fwnat_params *) {
-    fwnat_open_enclosing(ctxt, "vorel: conv dump start \n", "service-sfw-conversation-information",
-                         nullptr);
-    return 0;
-}
-
-int fwnat_conv_dump_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_close_enclosing(ctxt, "vorel: conv dump done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kConvDumpEnclosing{"vorel: conv dump start \n",
+                                             "service-sfw-conversation-information", nullptr,
+                                             "vorel: conv dump done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_conv_dump, kConvDumpEnclosing)
 
 int fwnat_conv_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                           fwnat_params *p) {

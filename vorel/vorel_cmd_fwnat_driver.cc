@@ -161,10 +161,10 @@ void fwnat_flow_filter_write(vorel::ByteWriter &w, size_t off, const fwnat_param
                              p.alg, static_cast<uint8_t>(p.pgcp ? 1 : 0)});
 }
 
-void fwnat_open_enclosing(const vorel_ctx *ctxt, const char *trace, const char *element,
-                          const char *heading, const xml_attrs &attrs) {
+int fwnat_open_enclosing(const vorel_ctx *ctxt, const vorel_enclosing &e) {
     summary_info = 0;
-    vorel_open_enclosing(ctxt, trace, element, heading, attrs);
+    vorel_open_enclosing(ctxt, e.open_trace, e.element, e.heading);
+    return 0;
 }
 
 bool fwnat_query_args_ok(const vorel_ctx *ctxt, const asp_info *asp, const svc_set_info *svc_set,

@@ -165,16 +165,10 @@ void fwnat_flow_table_close(int xml) {
 // ---------------------------------------------------------------------------
 // dump_flow
 
-int fwnat_flow_dump_open(vorel_ctx *ctxt, fwnat_params *) {
-    fwnat_open_enclosing(ctxt, "vorel: flow dump start \n", "service-sfw-flow-table-information",
-                         nullptr);
-    return 0;
-}
-
-int fwnat_flow_dump_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_close_enclosing(ctxt, "vorel: flow dump done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowDumpEnclosing{"vorel: flow dump start \n",
+                                             "service-sfw-flow-table-information", nullptr,
+                                             "vorel: flow dump done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_flow_dump, kFlowDumpEnclosing)
 
 int fwnat_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                           fwnat_params *p) {
@@ -235,34 +229,22 @@ int tally_query(const tally_kind &k, vorel_ctx *ctxt, services_ui_conn *c, asp_i
 
 } // namespace
 
-int fwnat_flow_count_open(vorel_ctx *ctxt, fwnat_params *) {
-    fwnat_open_enclosing(
-        ctxt, "vorel: flow count open \n", "service-sfw-flow-count-information",
-        "PIC             Service set                                         Flow Count\n\n");
-    return 0;
-}
-
-int fwnat_flow_count_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_close_enclosing(ctxt, "vorel: flow count done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowCountEnclosing{
+    "vorel: flow count open \n", "service-sfw-flow-count-information",
+    "PIC             Service set                                         Flow Count\n\n",
+    "vorel: flow count done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_flow_count, kFlowCountEnclosing)
 
 int fwnat_flow_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                            fwnat_params *p) {
     return tally_query(kCount, ctxt, c, asp, ss, p);
 }
 
-int fwnat_flow_drain_open(vorel_ctx *ctxt, fwnat_params *) {
-    fwnat_open_enclosing(
-        ctxt, "vorel: flow drain start \n", "service-sfw-flow-drain-information",
-        "PIC             Service set                                        Flow Removed\n\n");
-    return 0;
-}
-
-int fwnat_flow_drain_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_close_enclosing(ctxt, "vorel: flow drain done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowDrainEnclosing{
+    "vorel: flow drain start \n", "service-sfw-flow-drain-information",
+    "PIC             Service set                                        Flow Removed\n\n",
+    "vorel: flow drain done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_flow_drain, kFlowDrainEnclosing)
 
 int fwnat_flow_drain_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                            fwnat_params *p) {

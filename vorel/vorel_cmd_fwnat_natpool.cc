@@ -423,16 +423,10 @@ void fwnat_pool_range_bounds(const fwnat_pool_range &range, vorel_addr *first, v
     }
 }
 
-int fwnat_natpool_dump_open(vorel_ctx *ctxt, fwnat_params *) {
-    fwnat_open_enclosing(ctxt, "vorel: natpool query start \n", "service-nat-pool-information",
-                         nullptr);
-    return 0;
-}
-
-int fwnat_natpool_dump_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_close_enclosing(ctxt, "vorel: natpool dump done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kNatpoolDumpEnclosing{"vorel: natpool query start \n",
+                                                "service-nat-pool-information", nullptr,
+                                                "vorel: natpool dump done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_natpool_dump, kNatpoolDumpEnclosing)
 
 int fwnat_natpool_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                              fwnat_params *p) {

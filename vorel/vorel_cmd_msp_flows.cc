@@ -67,16 +67,9 @@ int msp_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, 
     return 0;
 }
 
-int msp_flow_dump_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(ctxt, "vorel: flow dump start \n", "service-sfw-flow-table-information",
-                         nullptr);
-    return 0;
-}
-
-int msp_flow_dump_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: flow dump done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowDumpEnclosing{"vorel: flow dump start \n",
+                                             "service-sfw-flow-table-information", nullptr,
+                                             "vorel: flow dump done \n"};
 
 // ---- Count ----
 
@@ -101,17 +94,10 @@ int msp_flow_count_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,
                           kFlowCountReply, 2, "service-sfw-flow-count", "flow-count");
 }
 
-int msp_flow_count_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(
-        ctxt, "vorel: flow count open \n", "service-sfw-flow-count-information",
-        "PIC             Service set                                         Flow Count\n\n");
-    return 0;
-}
-
-int msp_flow_count_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: flow count done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowCountEnclosing{
+    "vorel: flow count open \n", "service-sfw-flow-count-information",
+    "PIC             Service set                                         Flow Count\n\n",
+    "vorel: flow count done \n"};
 
 // ---- Drain ----
 
@@ -122,17 +108,10 @@ int msp_flow_drain_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,
                           "service-msp-flow-drain", "flows-removed");
 }
 
-int msp_flow_drain_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(
-        ctxt, "vorel: flow drain start \n", "service-msp-flow-drain-information",
-        "PIC             Service set                                        Flow Removed\n\n");
-    return 0;
-}
-
-int msp_flow_drain_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: flow drain done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowDrainEnclosing{
+    "vorel: flow drain start \n", "service-msp-flow-drain-information",
+    "PIC             Service set                                        Flow Removed\n\n",
+    "vorel: flow drain done \n"};
 
 // ---- Rendering ----
 
@@ -157,11 +136,14 @@ void address_texts(const msp_flow &f, char (&src)[kAddrTextLen], char (&dst)[kAd
 
 } // namespace
 
-const msp_cmd_handlers msp_flow_dump_handlers = {msp_flow_dump_open, msp_flow_dump_close,
+const msp_cmd_handlers msp_flow_dump_handlers = {vorel_enclosing_open<kFlowDumpEnclosing>,
+                                                 vorel_enclosing_close<kFlowDumpEnclosing>,
                                                  msp_flow_dump_query};
-const msp_cmd_handlers msp_flow_count_handlers = {msp_flow_count_open, msp_flow_count_close,
+const msp_cmd_handlers msp_flow_count_handlers = {vorel_enclosing_open<kFlowCountEnclosing>,
+                                                  vorel_enclosing_close<kFlowCountEnclosing>,
                                                   msp_flow_count_query};
-const msp_cmd_handlers msp_flow_drain_handlers = {msp_flow_drain_open, msp_flow_drain_close,
+const msp_cmd_handlers msp_flow_drain_handlers = {vorel_enclosing_open<kFlowDrainEnclosing>,
+                                                  vorel_enclosing_close<kFlowDrainEnclosing>,
                                                   msp_flow_drain_query};
 
 bool msp_flow_read(const vorel::ByteReader &r, size_t off, msp_flow *out) {

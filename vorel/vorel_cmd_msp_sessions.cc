@@ -92,16 +92,9 @@ int msp_sess_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, 
     return 0;
 }
 
-int msp_sess_dump_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(ctxt, "vorel: sess dump start \n", "service-msp-sess-table-information",
-                         nullptr);
-    return 0;
-}
-
-int msp_sess_dump_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: sess dump done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kSessDumpEnclosing{"vorel: sess dump start \n",
+                                             "service-msp-sess-table-information", nullptr,
+                                             "vorel: sess dump done \n"};
 
 // ---- Count ----
 
@@ -118,17 +111,10 @@ int msp_sess_count_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,
         });
 }
 
-int msp_sess_count_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(
-        ctxt, "vorel: sess count open \n", "service-msp-sess-count-information",
-        "PIC             Service set                                         Flow Count\n\n");
-    return 0;
-}
-
-int msp_sess_count_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: sess count done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kSessCountEnclosing{
+    "vorel: sess count open \n", "service-msp-sess-count-information",
+    "PIC             Service set                                         Flow Count\n\n",
+    "vorel: sess count done \n"};
 
 // ---- Drain ----
 
@@ -172,25 +158,21 @@ int msp_sess_drain_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,
                                                  });
 }
 
-int msp_sess_drain_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(
-        ctxt, "vorel: sess drain start \n", "service-msp-sess-drain-information",
-        "PIC             Service set                                     Session Removed\n\n");
-    return 0;
-}
-
-int msp_sess_drain_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: sess drain done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kSessDrainEnclosing{
+    "vorel: sess drain start \n", "service-msp-sess-drain-information",
+    "PIC             Service set                                     Session Removed\n\n",
+    "vorel: sess drain done \n"};
 
 } // namespace
 
-const msp_cmd_handlers msp_sess_dump_handlers = {msp_sess_dump_open, msp_sess_dump_close,
+const msp_cmd_handlers msp_sess_dump_handlers = {vorel_enclosing_open<kSessDumpEnclosing>,
+                                                 vorel_enclosing_close<kSessDumpEnclosing>,
                                                  msp_sess_dump_query};
-const msp_cmd_handlers msp_sess_count_handlers = {msp_sess_count_open, msp_sess_count_close,
+const msp_cmd_handlers msp_sess_count_handlers = {vorel_enclosing_open<kSessCountEnclosing>,
+                                                  vorel_enclosing_close<kSessCountEnclosing>,
                                                   msp_sess_count_query};
-const msp_cmd_handlers msp_sess_drain_handlers = {msp_sess_drain_open, msp_sess_drain_close,
+const msp_cmd_handlers msp_sess_drain_handlers = {vorel_enclosing_open<kSessDrainEnclosing>,
+                                                  vorel_enclosing_close<kSessDrainEnclosing>,
                                                   msp_sess_drain_query};
 
 // ---- Records and renderers ----

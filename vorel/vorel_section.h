@@ -20,6 +20,27 @@ void vorel_open_enclosing(const vorel_ctx *ctxt, const char *trace, const char *
                           const char *heading, const xml_attrs &attrs = {});
 void vorel_close_enclosing(const vorel_ctx *ctxt, const char *trace, const char *heading);
 
+// An action's enclosing section as data: the traces of open and close, the
+// root element and the text heading (null: none).
+struct vorel_enclosing {
+    const char *open_trace;
+    const char *element;
+    const char *heading;
+    const char *close_trace;
+};
+// The open and close callbacks of an action made from its descriptor, for
+// the action tables (any parameter block; the callbacks do not read it).
+template <const vorel_enclosing &E, typename... Params>
+int vorel_enclosing_open(vorel_ctx *ctxt, Params *...) {
+    vorel_open_enclosing(ctxt, E.open_trace, E.element, E.heading);
+    return 0;
+}
+template <const vorel_enclosing &E, typename... Params>
+int vorel_enclosing_close(vorel_ctx *ctxt, Params *...) {
+    vorel_close_enclosing(ctxt, E.close_trace, nullptr);
+    return 0;
+}
+
 class vorel_section {
   public:
     // In XML the section is `element` (with attrs); in text what

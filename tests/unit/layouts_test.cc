@@ -55,6 +55,17 @@ struct Fixture {
     }
 };
 
+// Each definition {yaml, complaint} is refused with a message that holds
+// the complaint.
+template <size_t N> void expect_refused(const char *(&cases)[N][2]) {
+    for (const auto &c : cases) {
+        Fixture f;
+        f.layouts.add(YAML::Load(c[0]), f.reader);
+        ASSERT_TRUE(f.reader.failed()) << c[0];
+        EXPECT_NE(f.errors().find(c[1]), std::string::npos) << c[0] << "\n" << f.errors();
+    }
+}
+
 } // namespace
 
 TEST(Layouts, BuiltinAndTestLayoutsLoadCleanly) {
@@ -197,12 +208,7 @@ TEST(Layouts, BadDefinitionsAreRefused) {
          "layout 'tcplog_conn_reply' is already defined at lab/layouts/tcplog.yaml:"},
         {"[{name: a, type: 1, size: 4}]", "at least its 8-byte header"},
     };
-    for (const auto &c : cases) {
-        Fixture f;
-        f.layouts.add(YAML::Load(c[0]), f.reader);
-        ASSERT_TRUE(f.reader.failed()) << c[0];
-        EXPECT_NE(f.errors().find(c[1]), std::string::npos) << c[0] << "\n" << f.errors();
-    }
+    expect_refused(cases);
 }
 
 TEST(Layouts, GeneratorPatchesVaryingFieldsPerCopy) {
@@ -327,12 +333,7 @@ TEST(Layouts, StructureUsesAreChecked) {
         {"[{name: a, type: 1, size: 200, fields: [{name: x, offset: 8, structure: flow_filter}]}]",
          "a structure field needs count"},
     };
-    for (const auto &c : cases) {
-        Fixture f;
-        f.layouts.add(YAML::Load(c[0]), f.reader);
-        ASSERT_TRUE(f.reader.failed()) << c[0];
-        EXPECT_NE(f.errors().find(c[1]), std::string::npos) << c[0] << "\n" << f.errors();
-    }
+    expect_refused(cases);
 }
 
 // The built-in layouts that carry the filter block or the flow record take
