@@ -65,6 +65,14 @@ struct msp_cmd_handlers {
                  msp_action_params *params);
 };
 
+// A callback triple whose open and close are those of an enclosing
+// section (vorel_section.h).
+template <const vorel_enclosing &E>
+constexpr msp_cmd_handlers msp_handlers(int (*query)(vorel_ctx *, services_ui_conn *, asp_info *,
+                                                     svc_set_info *, msp_action_params *)) {
+    return {vorel_enclosing_open<E>, vorel_enclosing_close<E>, query};
+}
+
 // An action row of the shared runner made of a callback triple.
 template <const msp_cmd_handlers &H> int msp_action_open(vorel_ctx *ctxt, msp_action_params *) {
     return H.open ? H.open(ctxt) : 0;

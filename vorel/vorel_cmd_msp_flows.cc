@@ -136,15 +136,12 @@ void address_texts(const msp_flow &f, char (&src)[kAddrTextLen], char (&dst)[kAd
 
 } // namespace
 
-const msp_cmd_handlers msp_flow_dump_handlers = {vorel_enclosing_open<kFlowDumpEnclosing>,
-                                                 vorel_enclosing_close<kFlowDumpEnclosing>,
-                                                 msp_flow_dump_query};
-const msp_cmd_handlers msp_flow_count_handlers = {vorel_enclosing_open<kFlowCountEnclosing>,
-                                                  vorel_enclosing_close<kFlowCountEnclosing>,
-                                                  msp_flow_count_query};
-const msp_cmd_handlers msp_flow_drain_handlers = {vorel_enclosing_open<kFlowDrainEnclosing>,
-                                                  vorel_enclosing_close<kFlowDrainEnclosing>,
-                                                  msp_flow_drain_query};
+const msp_cmd_handlers msp_flow_dump_handlers =
+    msp_handlers<kFlowDumpEnclosing>(msp_flow_dump_query);
+const msp_cmd_handlers msp_flow_count_handlers =
+    msp_handlers<kFlowCountEnclosing>(msp_flow_count_query);
+const msp_cmd_handlers msp_flow_drain_handlers =
+    msp_handlers<kFlowDrainEnclosing>(msp_flow_drain_query);
 
 bool msp_flow_read(const vorel::ByteReader &r, size_t off, msp_flow *out) {
     return vorel_record_read(r, off, out, msp_flow_decode);

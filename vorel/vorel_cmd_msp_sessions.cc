@@ -165,15 +165,12 @@ constexpr vorel_enclosing kSessDrainEnclosing{
 
 } // namespace
 
-const msp_cmd_handlers msp_sess_dump_handlers = {vorel_enclosing_open<kSessDumpEnclosing>,
-                                                 vorel_enclosing_close<kSessDumpEnclosing>,
-                                                 msp_sess_dump_query};
-const msp_cmd_handlers msp_sess_count_handlers = {vorel_enclosing_open<kSessCountEnclosing>,
-                                                  vorel_enclosing_close<kSessCountEnclosing>,
-                                                  msp_sess_count_query};
-const msp_cmd_handlers msp_sess_drain_handlers = {vorel_enclosing_open<kSessDrainEnclosing>,
-                                                  vorel_enclosing_close<kSessDrainEnclosing>,
-                                                  msp_sess_drain_query};
+const msp_cmd_handlers msp_sess_dump_handlers =
+    msp_handlers<kSessDumpEnclosing>(msp_sess_dump_query);
+const msp_cmd_handlers msp_sess_count_handlers =
+    msp_handlers<kSessCountEnclosing>(msp_sess_count_query);
+const msp_cmd_handlers msp_sess_drain_handlers =
+    msp_handlers<kSessDrainEnclosing>(msp_sess_drain_query);
 
 // ---- Records and renderers ----
 
