@@ -229,8 +229,14 @@ fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZ
 fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off);
 // Renders one flow entry: XML when xml is set, else text rows.
 void fwnat_flow_print(const fwnat_flow_record &rec, bool detail, int xml);
-// The flow table's heading (an element with a heading attribute, or the
-// text heading) and its end.
+// The flow table as a section: an element with a heading attribute, or
+// the text heading followed by a blank line; it opens with open() and
+// closes when it goes out of scope.
+class fwnat_flow_table : public vorel_section {
+  public:
+    explicit fwnat_flow_table(const vorel_ctx *ctxt);
+};
+// The same for callers that open and close it themselves.
 void fwnat_flow_table_open(int xml);
 void fwnat_flow_table_close(int xml);
 

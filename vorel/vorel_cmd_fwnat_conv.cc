@@ -53,28 +53,26 @@ bool read_conversation(const services_ui_part &part, const asp_info &asp, conver
     return true;
 }
 
-void print_conversation(const conversation &conv, bool detail, int xml) {
-    if (xml) {
-        xml_send_open("sfw-conversation");
-        xml_send_all("sfw-flow-table-conv-alg", "%s", alg2str(conv.alg));
-        xml_send_all("sfw-flow-table-conv-initiator", "%u", conv.initiators);
-        xml_send_all("sfw-flow-table-conv-responder", "%u", conv.responders);
-    } else {
+// One conversation: its counts, then its flows in a table of their own.
+void print_conversation(const vorel_ctx *ctxt, const conversation &conv, bool detail) {
+    vorel_section section(ctxt, "sfw-conversation");
+    section.on_text_open([&conv] {
         std::printf("Conversation:  ALG protocol: %s, Number of initiators: %u,\n"
                     "               Number of responders: %u \n",
                     alg2str(conv.alg), conv.initiators, conv.responders);
+    });
+    section.on_text_close([] { std::printf("\n"); });
+    if (section.open() && ctxt->xml) {
+        xml_send_all("sfw-flow-table-conv-alg", "%s", alg2str(conv.alg));
+        xml_send_all("sfw-flow-table-conv-initiator", "%u", conv.initiators);
+        xml_send_all("sfw-flow-table-conv-responder", "%u", conv.responders);
     }
-    fwnat_flow_table_open(xml);
+    fwnat_flow_table table(ctxt);
+    table.open();
     uint64_t flows = uint64_t{conv.initiators} + conv.responders;
     for (uint64_t i = 0; i < flows; i++)
         fwnat_flow_print(fwnat_flow_read(conv.r, kFlowsOffset + i * FWNAT_FLOW_RECORD_SIZE), detail,
-                         xml);
-    if (xml) {
-        fwnat_flow_table_close(xml);
-        xml_send_close("sfw-conversation");
-    } else {
-        std::printf("\n");
-    }
+                         ctxt->xml);
 }
 
 } // namespace
@@ -104,7 +102,7 @@ int fwnat_conv_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, s
         if (!read_conversation(*part, *asp, &conv))
             continue;
         section.open();
-        print_conversation(conv, p->detail, ctxt->xml);
+        print_conversation(ctxt, conv, p->detail);
     }
     vorel_trace("vorel: fwnat_dump reply finished\n");
     return 0;

@@ -150,6 +150,11 @@ void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
     vorel_flow_entry_print(e, detail, vorel_flow_style_sfw, xml);
 }
 
+fwnat_flow_table::fwnat_flow_table(const vorel_ctx *ctxt)
+    : vorel_section(ctxt, "service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)}) {
+    on_text_open([] { std::printf("%s\n\n", kFlowHeading); });
+}
+
 void fwnat_flow_table_open(int xml) {
     if (xml)
         xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
@@ -184,8 +189,7 @@ int fwnat_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, s
     // shows nothing at all.
     vorel_svc_set_section section(ctxt, "sfw-per-service-set-flow-table", asp->name, ss->name,
                                   "\n");
-    vorel_section table(ctxt, "service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
-    table.on_text_open([] { std::printf("%s\n\n", kFlowHeading); });
+    fwnat_flow_table table(ctxt);
     vorel::ByteBlock<kDumpReplySize> reply;
     while (vorel_receive_block(c, kDumpReply, kVersion, asp->name, short_reply::skip, &reply)) {
         if (section.open())
