@@ -20,6 +20,7 @@
 #include "vorel/vorel_ctx.h"
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_driver.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
@@ -195,29 +196,14 @@ void fwnat_flow_filter_write(vorel::ByteWriter &w, size_t off, const fwnat_param
 
 constexpr size_t FWNAT_FLOW_RECORD_SIZE = 176;
 
-struct fwnat_flow_record {
-    fwnat_addr src;
-    fwnat_addr dst;
-    uint16_t src_port = 0;
-    uint16_t dst_port = 0; // ICMP: type and code
+struct fwnat_flow_record : vorel_flow_common {
     uint16_t snat_valid = 0;
     uint16_t dnat_valid = 0;
     fwnat_addr snat_addr;
     fwnat_addr dnat_addr;
     uint16_t snat_port = 0;
     uint16_t dnat_port = 0;
-    uint8_t direction = 0;
-    uint8_t state = 0;
-    uint8_t proto = 0;
-    uint32_t timeout = 0;
-    uint32_t frames = 0;
-    uint32_t bytes = 0;
-    uint8_t tcp_established = 0;
-    uint8_t tcp_tickle = 0;
     uint8_t tickles_sent = 0;
-    uint8_t role = 0;
-    uint16_t tcp_window = 0;
-    uint32_t tcp_ack = 0;
     fwnat_addr sw_src;
     fwnat_addr sw_dst;
     uint8_t sw_type = 0; // 0 none, 1 DS-Lite, 2 6rd

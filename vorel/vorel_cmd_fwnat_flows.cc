@@ -110,7 +110,7 @@ void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
     address_text(f.dst, f.src.is_v6, dst);
 
     vorel_flow_entry e;
-    e.line = {f.proto, src, sport, dst, dport, f.state, f.direction, f.frames};
+    vorel_flow_entry_fill(&e, f, src, sport, dst, dport, f.tickles_sent);
     // The XML protocol names the softwire when the flow is its tunnel, and
     // then no Softwire element follows.
     if (f.sw_type == kSoftwire6rd && f.proto == kIpv6)
@@ -143,10 +143,6 @@ void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
         e.softwire_from = sw_from;
         e.softwire_to = sw_to;
     }
-    if (detail)
-        e.detail = {f.bytes,           f.timeout,      f.tcp_ack,
-                    f.tcp_window,      f.dst_port,     f.tcp_established == 1,
-                    f.tcp_tickle == 1, f.tickles_sent, f.role};
     vorel_flow_entry_print(e, detail, vorel_flow_style_sfw, xml);
 }
 

@@ -15,6 +15,7 @@
 #include "vorel/vorel_ctx.h"
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_driver.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_util.h"
 
@@ -166,24 +167,9 @@ struct msp_sess {
 constexpr size_t MSP_SESS_RECORD_LEN = 110;
 
 // The flow record of a flow entry (it begins at offset 24 of the reply).
-struct msp_flow {
-    vorel_addr src{};
-    vorel_addr dst{};
-    uint16_t src_port = 0;
-    uint16_t dst_port = 0;
-    uint8_t direction = 0;
-    uint8_t state = 0;
-    uint8_t proto = 0;
-    uint32_t timeout = 0;
-    uint32_t frames = 0;
-    uint32_t bytes = 0;
-    uint8_t tcp_established = 0;
-    uint8_t tcp_tickle = 0;
+struct msp_flow : vorel_flow_common {
     uint8_t tcp_tickle_value = 0;
-    uint8_t role = 0;
     uint16_t flow_flags = 0; // bit 1: a zero port is a wildcard
-    uint16_t tcp_window = 0;
-    uint32_t tcp_ack = 0;
     msp_sw_info sw;
     uint8_t ds_lite = 0;
 };

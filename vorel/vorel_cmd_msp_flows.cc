@@ -192,7 +192,7 @@ void msp_flow_print(const msp_flow *flow, int extensive, int xml) {
     address_texts(f, src, dst);
 
     vorel_flow_entry e;
-    e.line = {f.proto, src, sport, dst, dport, f.state, f.direction, f.frames};
+    vorel_flow_entry_fill(&e, f, src, sport, dst, dport, f.tcp_tickle_value);
     if (f.ds_lite == 1)
         e.tunnel = "DS-LITE";
     char sw_from[kAddrTextLen], sw_to[kAddrTextLen];
@@ -201,8 +201,5 @@ void msp_flow_print(const msp_flow *flow, int extensive, int xml) {
         e.softwire_from = sw_from;
         e.softwire_to = sw_to;
     }
-    e.detail = {f.bytes,           f.timeout,          f.tcp_ack,
-                f.tcp_window,      f.dst_port,         f.tcp_established == 1,
-                f.tcp_tickle == 1, f.tcp_tickle_value, f.role};
     vorel_flow_entry_print(e, extensive != 0, vorel_flow_style_msp, xml != 0);
 }

@@ -180,6 +180,14 @@ void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &
 
 } // namespace
 
+void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, const char *src,
+                           const char *sport, const char *dst, const char *dport, uint8_t tickles) {
+    e->line = {f.proto, src, sport, dst, dport, f.state, f.direction, f.frames};
+    e->detail = {f.bytes,           f.timeout,  f.tcp_ack,
+                 f.tcp_window,      f.dst_port, f.tcp_established == 1,
+                 f.tcp_tickle == 1, tickles,    f.role};
+}
+
 void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style,
                             bool xml) {
     if (xml)

@@ -7,7 +7,30 @@
 // which translations a flow has) and in vorel_flow_style.
 #pragma once
 
+#include "vorel/vorel_util.h"
+
 #include <cstdint>
+
+// What the flow records of both families hold, decoded to host order and
+// under the same names (each family's record adds its own fields; their
+// places on the wire differ).
+struct vorel_flow_common {
+    vorel_addr src;
+    vorel_addr dst;
+    uint16_t src_port = 0;
+    uint16_t dst_port = 0; // ICMP: type and code
+    uint8_t direction = 0;
+    uint8_t state = 0;
+    uint8_t proto = 0;
+    uint32_t timeout = 0;
+    uint32_t frames = 0;
+    uint32_t bytes = 0;
+    uint8_t tcp_established = 0;
+    uint8_t tcp_tickle = 0;
+    uint8_t role = 0;
+    uint16_t tcp_window = 0;
+    uint32_t tcp_ack = 0;
+};
 
 // A translation line of the entry ("NAT source", "NAT dest"): the
 // translated address and port texts.
@@ -52,6 +75,11 @@ struct vorel_flow_style {
 };
 extern const vorel_flow_style vorel_flow_style_sfw; // "TCP tickles sent: %u"
 extern const vorel_flow_style vorel_flow_style_msp; // "tcp_tickle: %u"
+
+// The line and the detail of an entry from a record: the address and port
+// texts as the family writes them, tickles the count its record keeps.
+void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, const char *src,
+                           const char *sport, const char *dst, const char *dport, uint8_t tickles);
 
 // Renders one entry: an "sfw-flow-entry" element, or text rows written in
 // one piece.
