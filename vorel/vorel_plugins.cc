@@ -210,13 +210,11 @@ bool vorel_nat_translation_render(const vorel::ByteReader &whole, int xml) {
 }
 
 int vorel_nat_translation_print(vorel_ctx *ctxt, services_ui_conn *asp_conn) {
-    vorel::ByteReader reply = vorel_receive(asp_conn, VOREL_NAT_PLUGIN_TYPE, kNatReplyVersion);
-    if (reply.empty())
+    // A short reply is like none: the session's entry goes on without it.
+    vorel::ByteReader reply =
+        vorel_receive_at_least(asp_conn, VOREL_NAT_PLUGIN_TYPE, kNatReplyVersion,
+                               VOREL_NAT_REPLY_LEN, "NAT translation", short_reply::end_answer);
+    if (reply.empty() || !vorel_nat_translation_render(reply, ctxt->xml))
         return 2;
-    if (!vorel_nat_translation_render(reply, ctxt->xml)) {
-        vorel_trace("vorel: NAT translation reply is %zu bytes, shorter than %zu; ignored\n",
-                    reply.size(), VOREL_NAT_REPLY_LEN);
-        return 2;
-    }
     return 0;
 }
