@@ -5,7 +5,7 @@
 // The family is split by concern:
 //   vorel_cmd_fwnat.cc          the handler: options, action selection
 //   vorel_cmd_fwnat_table.cc    cmd_handlers_table, every action's callbacks
-//   vorel_cmd_fwnat_driver.cc   fwnat_run_action: the PIC and line-card walks
+//   vorel_cmd_fwnat_driver.cc   the PIC and line-card walks on vorel_run_action
 //   vorel_cmd_fwnat_flows.cc    flow table, count and drain; the flow renderer
 //   vorel_cmd_fwnat_conv.cc     conversations
 //   vorel_cmd_fwnat_natpool.cc  NAT pools
