@@ -575,9 +575,7 @@ namespace {
 void trace_params(int argc, char **argv, const fwnat_params &p) {
     if (!debug)
         return;
-    for (int i = 0; i < argc; i++)
-        std::printf("vorel: %s ", vorel_str_or_null(argv[i]));
-    std::printf("\n");
+    vorel_trace_arguments(argc, argv);
     std::printf("vorel: command: %s, subcommand: %s stats_subcmd: %d \n",
                 vorel_str_or_null(vorel_text(p.command)),
                 vorel_str_or_null(vorel_text(p.subcommand)), p.stats_subcmd);
@@ -594,13 +592,6 @@ void trace_params(int argc, char **argv, const fwnat_params &p) {
     std::printf("vorel: countonly: %s\n", p.countonly ? "TRUE" : "FALSE");
 }
 
-std::string argument_echo(int argc, char **argv) {
-    std::string s;
-    for (int i = 0; i < argc; i++)
-        s += std::string("vorel: ") + vorel_str_or_null(argv[i]) + " ";
-    return s + "\n";
-}
-
 } // namespace
 
 int vorel_handle_fwnat_command(int argc, char **argv, vorel_ctx *ctxt) {
@@ -615,7 +606,7 @@ int vorel_handle_fwnat_command(int argc, char **argv, vorel_ctx *ctxt) {
     int rc = -1;
     if (!p.action) {
         vorel_user_message("vorel: fwnat handler don't know what to do\n%s",
-                           argument_echo(argc, argv).c_str());
+                           vorel_argument_echo(argc, argv, " ").c_str());
     } else {
         bool ran = false;
         rc = fwnat_run_named_action(ctxt, &p, &ran);

@@ -177,14 +177,6 @@ bool word_is(const std::optional<std::string> &word, const char *expected) {
     return word && std::strncmp(word->c_str(), expected, kCompareLen) == 0;
 }
 
-// The argument vector, each word after "vorel: " (the echo of a refused command line).
-std::string argument_echo(int argc, char **argv) {
-    std::string s;
-    for (int i = 0; i < argc; i++)
-        s += std::string("vorel: ") + vorel_str_or_null(argv[i]);
-    return s + "\n";
-}
-
 } // namespace
 
 int vorel_handle_tcplog_command(int argc, char **argv, vorel_ctx *ctxt) {
@@ -193,16 +185,14 @@ int vorel_handle_tcplog_command(int argc, char **argv, vorel_ctx *ctxt) {
     if (!p.action && word_is(p.command, "tcplog") && word_is(p.subcommand, "connection"))
         p.action = "tcplog_conn_info";
     if (debug) {
-        for (int i = 0; i < argc; i++)
-            std::printf("vorel: %s ", vorel_str_or_null(argv[i]));
-        std::printf("\n");
+        vorel_trace_arguments(argc, argv);
         std::printf("vorel: command: %s, subcommand: %s \n",
                     vorel_str_or_null(vorel_text(p.command)),
                     vorel_str_or_null(vorel_text(p.subcommand)));
     }
     if (!p.action) {
         vorel_user_message("vorel: tcplog handler doesn't know what to do\n%s",
-                           argument_echo(argc, argv).c_str());
+                           vorel_argument_echo(argc, argv, "").c_str());
         return -1;
     }
 

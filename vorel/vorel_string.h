@@ -31,3 +31,9 @@ inline const char *vorel_text(const std::optional<std::string> &s) {
 inline bool vorel_text_is(const std::optional<std::string> &text, const char *s) {
     return text && s && *text == s;
 }
+
+// The argument vector as a handler echoes a command line it does not
+// understand: "vorel: WORD" and `after` for every word, then a newline.
+std::string vorel_argument_echo(int argc, char **argv, const char *after);
+// The same as the debug trace prints it (every word followed by a space).
+void vorel_trace_arguments(int argc, char **argv);
