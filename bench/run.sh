@@ -5,7 +5,8 @@
 #
 # Environment: RUNS (runs per measurement, default 5; the median is kept),
 # TIMEOUT (seconds before a run is killed, default 60), SIZES (flow table
-# sizes, default "10000 100000 1000000"), MICRO=0 to skip the
+# sizes, default "10000 100000 1000000"), SW_SIZES (softwire flow table
+# sizes, default "1000000"), MICRO=0 to skip the
 # micro-benchmarks.  Everything runs against labs started here and stopped
 # on exit; nothing is left behind.  The shell only glues: scenarios come
 # from bench_scenario, measurements from bench_measure, the floors from
@@ -17,6 +18,7 @@ bin=$(cd "${1:-$root/build}" && pwd)/bin
 runs=${RUNS:-5}
 timeout=${TIMEOUT:-60}
 sizes=${SIZES:-"10000 100000 1000000"}
+sw_sizes=${SW_SIZES:-"1000000"}
 micro=${MICRO:-1}
 
 for tool in vorel vorel-lab bench_scenario bench_measure bench_sink wire_reader; do
@@ -124,6 +126,55 @@ awk -v lines="$lines" -v chunked="$(figure lines-chunked wall)" -v per="$(figure
     printf "  64 KiB writes:     %.4f s\n  one write a line:  %.4f s (%.2f us a line)\n",
         chunked, per, (per - chunked) * 1e6 / lines
 }'
+
+# ---- SIP calls: one large-object part per call ----------------------------
+n=$(echo "$sizes" | awk '{ print $NF }')
+"$bin/bench_scenario" sipcalls "$n" >"$work/sipcalls-$n.yaml"
+start_lab "sipcalls-$n" "$work/sipcalls-$n.yaml"
+measure "sip-xml-$n" pipe "$bin/vorel" -X -C sfw -S sip-call
+measure "sip-text-$n" pipe "$bin/vorel" -C sfw -S sip-call
+stop_lab
+echo
+echo "SIP calls of one service set, $n calls, into a pipe"
+printf '%-5s %8s %11s %9s\n' mode "wall s" "calls/s" "peak KiB"
+for mode in text xml; do
+    awk -v n="$n" -v mode="$mode" -v wall="$(figure "sip-$mode-$n" wall)" \
+        -v peak="$(figure "sip-$mode-$n" peak_kib)" \
+        'BEGIN { printf "%-5s %8.3f %11.0f %9d\n", mode, wall, n / wall, peak }'
+done
+
+# ---- softwire flow tables ---------------------------------------------------
+echo
+echo "Softwire flow table, one service set, N flows (6 shapes, half with NAT or softwire lines)"
+printf '%-5s %-4s %8s %8s %11s %7s %9s\n' mode sink N "wall s" "flows/s" "user s" "peak KiB"
+for n in $sw_sizes; do
+    "$bin/bench_scenario" softwires "$n" >"$work/softwires-$n.yaml"
+    start_lab "softwires-$n" "$work/softwires-$n.yaml"
+    for mode in text xml; do
+        x=
+        [ "$mode" = xml ] && x=-X
+        for sink in null pipe; do
+            v=softwire-$mode-$sink-$n
+            measure "$v" "$sink" "$bin/vorel" -C softwire -S flows $x
+            awk -v n="$n" -v mode="$mode" -v sink="$sink" -v wall="$(figure "$v" wall)" \
+                -v user="$(figure "$v" user)" -v peak="$(figure "$v" peak_kib)" 'BEGIN {
+                    printf "%-5s %-4s %8d %8.3f %11.0f %7.3f %9d\n", mode, sink, n, wall, n / wall, user, peak
+                }'
+        done
+    done
+    echo "(the softwires themselves, same N)"
+    for mode in text xml; do
+        x=
+        [ "$mode" = xml ] && x=-X
+        v=softwire-entries-$mode-$n
+        measure "$v" null "$bin/vorel" -C softwire -S entries -d $x
+        awk -v n="$n" -v mode="$mode" -v wall="$(figure "$v" wall)" \
+            -v user="$(figure "$v" user)" -v peak="$(figure "$v" peak_kib)" 'BEGIN {
+                printf "%-5s %-4s %8d %8.3f %11.0f %7.3f %9d\n", mode, "null", n, wall, n / wall, user, peak
+            }'
+    done
+    stop_lab
+done
 
 # ---- 3: the snapshot -------------------------------------------------------
 echo

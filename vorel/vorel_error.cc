@@ -1,5 +1,7 @@
 #include "vorel/vorel_error.h"
 
+#include "vorel/vorel_ctx.h"
+
 #include "platform/xml.h"
 
 #include <cstdio>
@@ -77,6 +79,10 @@ void vorel_set_exit_hook(vorel_exit_fn hook) {
     exit_hook = hook;
 }
 
+void vorel_disable_xml() {
+    xml_set_mode(false);
+}
+
 void vorel_user_message(const char *fmt, ...) {
     char buf[kMessageSize];
     va_list ap;
@@ -103,4 +109,11 @@ void vorel_trace(const char *fmt, ...) {
     va_start(ap, fmt);
     std::vprintf(fmt, ap);
     va_end(ap);
+}
+
+bool vorel_xml_only_view(const vorel_ctx *ctxt, const char *view) {
+    if (ctxt->xml)
+        return true;
+    vorel_note_failure("%s is shown only in XML; run it with -X", view);
+    return false;
 }

@@ -32,6 +32,11 @@ int vorel_xml_error(int level, const char *fmt, ...) __attribute__((format(print
 using vorel_exit_fn = void (*)(int status);
 void vorel_set_exit_hook(vorel_exit_fn hook);
 
+// The rest of the run writes text, errors included (an action that prints
+// text even under -X): the XML writer's mode goes off.  The caller clears
+// its context's xml flag as well.
+void vorel_disable_xml();
+
 // A plain-text message that the command prints on standard output (usage
 // lines, "doesn't know what to do" lines): verbatim in text mode, as an
 // error element with the same text in XML mode.
@@ -40,6 +45,12 @@ void vorel_user_message(const char *fmt, ...) __attribute__((format(printf, 1, 2
 // A failure that would otherwise pass silently: one line "vorel: ..." on
 // standard error (standard output is left as it is).
 void vorel_note_failure(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// A view that exists only in XML, run in text mode: one line on standard
+// error says so ("vorel: VIEW is shown only in XML; run it with -X").  True
+// when the output is XML.  Standard output stays as the view leaves it.
+struct vorel_ctx;
+bool vorel_xml_only_view(const vorel_ctx *ctxt, const char *view);
 
 // A debug trace line on standard output, only when debug is on.
 void vorel_trace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -23,8 +23,8 @@ using vorel::ByteReader;
 
 namespace {
 
-// The build names the data folder: __FILE__ is relative to the build tree
-// when the compiler cache rewrites paths, and the tests run elsewhere.
+// The tests' data folder, named by the build (a compiler cache may rewrite
+// the source paths that __FILE__ would give).
 std::string data_file(const char *name) {
     return (fs::path(VOREL_TEST_DATA_DIR) / name).string();
 }
