@@ -8,6 +8,7 @@
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_section.h"
+#include "vorel/vorel_tally.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -245,26 +246,17 @@ int tally_query(const sip_tally &k, vorel_ctx *ctxt, services_ui_conn *c, asp_in
         return 0;
     vorel::ByteWriter req = fwnat_request(k.request, kVersion, k.request_size, ss);
     fwnat_flow_filter_write(req, k.filter_offset, *p);
-    if (vorel_send(c, req) < 0)
-        return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(c, k.reply, kVersion, kNumberReplySize,
-                                                     asp->name, short_reply::end_answer);
-    if (reply.empty())
-        return 0;
-    uint32_t number = reply.be32(kNumberOffset);
-    if (ctxt->xml) {
-        xml_send_open(k.element);
-        xml_send_all("interface-name", "%s", asp->name);
-        xml_send_all("service-set-name", "%s", ss->name);
-        xml_send_all(k.number_element, "%u", number);
-        xml_send_close(k.element);
-    } else {
-        std::printf(k.text_line, asp->name, ss->name, number);
-    }
-    // Exactly one reply is expected.
-    if (!vorel_receive(c, k.reply, kVersion).empty())
-        return -1;
-    return 0;
+    return vorel_tally_exchange<kNumberReplySize>(
+        c, req, k.reply, kVersion, asp->name, short_reply::end_answer,
+        [&](const vorel::ByteBlock<kNumberReplySize> &reply) {
+            uint32_t number = reply.be32<kNumberOffset>();
+            if (!ctxt->xml) {
+                // The row of the SIP numbers keeps a space before the number.
+                std::printf(k.text_line, asp->name, ss->name, number);
+                return;
+            }
+            vorel_tally_entry(ctxt, asp->name, ss->name, number, k.element, k.number_element);
+        });
 }
 
 // The frames of the six actions.
