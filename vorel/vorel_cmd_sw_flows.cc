@@ -6,6 +6,7 @@
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_sw.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_section.h"
 
 #include <cstdio>
@@ -44,21 +45,8 @@ const xml_tag kSwDestination("softwire-destination-ip");
 const xml_tag kSwDirection("softwire-direction");
 const xml_tag kSwFlowCount("softwire-flow-count");
 const xml_tag kSwTimeout("softwire-table-timeout");
-const xml_tag kFlowEntry("sfw-flow-entry");
-const xml_tag kProtocol("sfw-flow-protocol");
-const xml_tag kSourceIp("sfw-flow-source-ip");
-const xml_tag kSourcePort("sfw-flow-source-port");
-const xml_tag kDestinationIp("sfw-flow-destination-ip");
-const xml_tag kDestinationPort("sfw-flow-destination-port");
-const xml_tag kState("sfw-flow-state");
-const xml_tag kDirection("sfw-flow-direction");
-const xml_tag kFrames("sfw-flow-frame-counter");
 const xml_tag kNatEntry("sw-flow-nat-entry");
 const xml_tag kNatType("sfw-flow-nat-sw-nat-type");
-const xml_tag kNatIp("sfw-flow-nat-ip");
-const xml_tag kNatPort("sfw-flow-nat-port");
-const xml_tag kTranslatedIp("sfw-flow-translated-ip");
-const xml_tag kTranslatedPort("sfw-flow-translated-port");
 
 using record_block = vorel::ByteBlock<SW_FLOW_RECORD_LEN>;
 
@@ -125,12 +113,12 @@ void print_nat_line(const vorel_ctx *ctxt, const nat_line &n) {
     }
     xml_open(kNatEntry);
     xml_leaf(kNatType, n.type);
-    xml_leaf(kNatIp, n.ip);
+    xml_leaf(vorel_flow_xml_tags().nat_ip, n.ip);
     if (n.ports)
-        xml_leaf(kNatPort, n.port);
-    xml_leaf(kTranslatedIp, n.xlat_ip);
+        xml_leaf(vorel_flow_xml_tags().nat_port, n.port);
+    xml_leaf(vorel_flow_xml_tags().translated_ip, n.xlat_ip);
     if (n.ports)
-        xml_leaf(kTranslatedPort, n.xlat_port);
+        xml_leaf(vorel_flow_xml_tags().translated_port, n.xlat_port);
     xml_close(kNatEntry);
 }
 
@@ -207,17 +195,17 @@ void sw_flow_print(const vorel_ctx *ctxt, const sw_flow_record &rec) {
                      dst.s, dport.s, flowtype2str(rec.state), dir2str(rec.direction), rec.count);
     } else {
         ports = ports && !label;
-        xml_open(kFlowEntry);
-        xml_leaf(kProtocol, label ? label : proto2str(rec.proto));
-        xml_leaf(kSourceIp, src.s);
+        xml_open(vorel_flow_xml_tags().entry);
+        xml_leaf(vorel_flow_xml_tags().protocol, label ? label : proto2str(rec.proto));
+        xml_leaf(vorel_flow_xml_tags().source_ip, src.s);
         if (ports)
-            xml_leaf(kSourcePort, sport.s);
-        xml_leaf(kDestinationIp, dst.s);
+            xml_leaf(vorel_flow_xml_tags().source_port, sport.s);
+        xml_leaf(vorel_flow_xml_tags().destination_ip, dst.s);
         if (ports)
-            xml_leaf(kDestinationPort, dport.s);
-        xml_leaf(kState, flowtype2str(rec.state));
-        xml_leaf(kDirection, dir2str(rec.direction));
-        xml_leaf(kFrames, rec.count);
+            xml_leaf(vorel_flow_xml_tags().destination_port, dport.s);
+        xml_leaf(vorel_flow_xml_tags().state, flowtype2str(rec.state));
+        xml_leaf(vorel_flow_xml_tags().direction, dir2str(rec.direction));
+        xml_leaf(vorel_flow_xml_tags().frames, rec.count);
     }
     bool xlat_v6 = rec.xlat_dst.is_v6 != 0;
     if (rec.src_nat == kTranslated) {
@@ -235,7 +223,7 @@ void sw_flow_print(const vorel_ctx *ctxt, const sw_flow_record &rec) {
     if (!label && rec.sw_type != 0)
         print_softwire_line(ctxt, rec);
     if (ctxt->xml)
-        xml_close(kFlowEntry);
+        xml_close(vorel_flow_xml_tags().entry);
 }
 
 int softwire_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,

@@ -11,29 +11,10 @@ const vorel_flow_style vorel_flow_style_msp = {"TCP tickle enabled, tcp_tickle: 
 
 namespace {
 
-// The entry's elements, their tags made once (a table may hold millions).
-const xml_tag kEntry("sfw-flow-entry");
-const xml_tag kProtocol("sfw-flow-protocol");
-const xml_tag kSourceIp("sfw-flow-source-ip");
-const xml_tag kSourcePort("sfw-flow-source-port");
-const xml_tag kDestinationIp("sfw-flow-destination-ip");
-const xml_tag kDestinationPort("sfw-flow-destination-port");
-const xml_tag kState("sfw-flow-state");
-const xml_tag kDirection("sfw-flow-direction");
-const xml_tag kFrames("sfw-flow-frame-counter");
-const xml_tag kNat("sfw-flow-nat");
-const xml_tag kNatType("sfw-flow-nat-type");
-const xml_tag kNatIp("sfw-flow-nat-ip");
-const xml_tag kNatPort("sfw-flow-nat-port");
-const xml_tag kTranslatedIp("sfw-flow-translated-ip");
-const xml_tag kTranslatedPort("sfw-flow-translated-port");
-const xml_tag kByteCount("sfw-flow-table-byte-count");
-const xml_tag kTcpWindow("sfw-flow-table-tcp-window-size");
-const xml_tag kTcpAck("sfw-flow-table-tcp-acknowledge");
-const xml_tag kTcpTickle("sfw-flow-table-tcp-tickle");
-const xml_tag kRole("sfw-flow-table-role");
-const xml_tag kTimeout("sfw-flow-table-timeout");
-const xml_tag kProtocolDetail("sfw-flow-table-protocol-detail");
+const vorel_flow_tags &tags() {
+    static const vorel_flow_tags *t = new vorel_flow_tags;
+    return *t;
+}
 
 constexpr uint8_t kIcmp = 1, kIcmpv6 = 58;
 
@@ -72,38 +53,38 @@ void append_flow_line(vorel::TextBuffer &out, const vorel_flow_entry &e) {
 
 void xml_flow_line(const vorel_flow_entry &e) {
     if (e.tunnel) {
-        xml_leaf(kProtocol, e.tunnel);
-        xml_leaf(kSourceIp, e.line.src);
-        xml_leaf(kDestinationIp, e.line.dst);
+        xml_leaf(tags().protocol, e.tunnel);
+        xml_leaf(tags().source_ip, e.line.src);
+        xml_leaf(tags().destination_ip, e.line.dst);
     } else {
-        xml_leaf(kProtocol, proto2str(e.line.proto));
-        xml_leaf(kSourceIp, e.line.src);
-        xml_port(kSourcePort, e.line.sport);
-        xml_leaf(kDestinationIp, e.line.dst);
-        xml_port(kDestinationPort, e.line.dport);
+        xml_leaf(tags().protocol, proto2str(e.line.proto));
+        xml_leaf(tags().source_ip, e.line.src);
+        xml_port(tags().source_port, e.line.sport);
+        xml_leaf(tags().destination_ip, e.line.dst);
+        xml_port(tags().destination_port, e.line.dport);
     }
-    xml_leaf(kState, flowtype2str(e.line.state));
-    xml_leaf(kDirection, dir2str(e.line.direction));
-    xml_leaf(kFrames, e.line.frames);
+    xml_leaf(tags().state, flowtype2str(e.line.state));
+    xml_leaf(tags().direction, dir2str(e.line.direction));
+    xml_leaf(tags().frames, e.line.frames);
 }
 
 // One translation of the flow as an "sfw-flow-nat" element.
 void xml_translation(const char *type, const char *ip, const char *port, const vorel_flow_nat &to) {
-    xml_open(kNat);
-    xml_leaf(kNatType, type);
-    xml_leaf(kNatIp, ip);
-    xml_port(kNatPort, port);
-    xml_leaf(kTranslatedIp, to.to_ip);
-    xml_port(kTranslatedPort, to.to_port);
-    xml_close(kNat);
+    xml_open(tags().nat);
+    xml_leaf(tags().nat_type, type);
+    xml_leaf(tags().nat_ip, ip);
+    xml_port(tags().nat_port, port);
+    xml_leaf(tags().translated_ip, to.to_ip);
+    xml_port(tags().translated_port, to.to_port);
+    xml_close(tags().nat);
 }
 
 void xml_softwire(const char *from, const char *to) {
-    xml_open(kNat);
-    xml_leaf(kNatType, "Softwire");
-    xml_leaf(kNatIp, from);
-    xml_leaf(kTranslatedIp, to);
-    xml_close(kNat);
+    xml_open(tags().nat);
+    xml_leaf(tags().nat_type, "Softwire");
+    xml_leaf(tags().nat_ip, from);
+    xml_leaf(tags().translated_ip, to);
+    xml_close(tags().nat);
 }
 
 const char *protocol_detail(const vorel_flow_entry &e) {
@@ -115,17 +96,17 @@ const char *protocol_detail(const vorel_flow_entry &e) {
 
 void xml_detail(const vorel_flow_entry &e) {
     const char *proto_detail = protocol_detail(e);
-    xml_leaf(kByteCount, e.detail.bytes);
+    xml_leaf(tags().byte_count, e.detail.bytes);
     if (e.detail.tcp_established) {
-        xml_leaf(kTcpWindow, unsigned{e.detail.tcp_window});
-        xml_leaf(kTcpAck, e.detail.tcp_ack);
+        xml_leaf(tags().tcp_window, unsigned{e.detail.tcp_window});
+        xml_leaf(tags().tcp_ack, e.detail.tcp_ack);
         if (e.detail.tcp_tickle)
-            xml_leaf(kTcpTickle, unsigned{e.detail.tickles});
+            xml_leaf(tags().tcp_tickle, unsigned{e.detail.tickles});
     }
-    xml_leaf(kRole, role2str(e.detail.role));
-    xml_leaf(kTimeout, e.detail.timeout);
+    xml_leaf(tags().role, role2str(e.detail.role));
+    xml_leaf(tags().timeout, e.detail.timeout);
     if (proto_detail[0])
-        xml_leaf(kProtocolDetail, proto_detail);
+        xml_leaf(tags().protocol_detail, proto_detail);
 }
 
 void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
@@ -148,7 +129,7 @@ void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_
 void xml_entry(const vorel_flow_entry &e, bool detail) {
     // The entry's dozen lines go out in one write.
     xml_batch batch;
-    xml_open(kEntry);
+    xml_open(tags().entry);
     xml_flow_line(e);
     if (e.source_nat)
         xml_translation("NAT source", e.line.src, e.line.sport, *e.source_nat);
@@ -158,7 +139,7 @@ void xml_entry(const vorel_flow_entry &e, bool detail) {
         xml_softwire(e.softwire_from, e.softwire_to);
     if (detail)
         xml_detail(e);
-    xml_close(kEntry);
+    xml_close(tags().entry);
 }
 
 void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
@@ -179,6 +160,10 @@ void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &
 }
 
 } // namespace
+
+const vorel_flow_tags &vorel_flow_xml_tags() {
+    return tags();
+}
 
 void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, const char *src,
                            const char *sport, const char *dst, const char *dport, uint8_t tickles) {

@@ -7,6 +7,7 @@
 // which translations a flow has) and in vorel_flow_style.
 #pragma once
 
+#include "platform/xml.h"
 #include "vorel/vorel_util.h"
 
 #include <cstdint>
@@ -75,6 +76,34 @@ struct vorel_flow_style {
 };
 extern const vorel_flow_style vorel_flow_style_sfw; // "TCP tickles sent: %u"
 extern const vorel_flow_style vorel_flow_style_msp; // "tcp_tickle: %u"
+
+// The entry's elements, their tags made once (a table may hold millions);
+// also for a family that renders the same elements around its own lines.
+struct vorel_flow_tags {
+    xml_tag entry{"sfw-flow-entry"};
+    xml_tag protocol{"sfw-flow-protocol"};
+    xml_tag source_ip{"sfw-flow-source-ip"};
+    xml_tag source_port{"sfw-flow-source-port"};
+    xml_tag destination_ip{"sfw-flow-destination-ip"};
+    xml_tag destination_port{"sfw-flow-destination-port"};
+    xml_tag state{"sfw-flow-state"};
+    xml_tag direction{"sfw-flow-direction"};
+    xml_tag frames{"sfw-flow-frame-counter"};
+    xml_tag nat{"sfw-flow-nat"};
+    xml_tag nat_type{"sfw-flow-nat-type"};
+    xml_tag nat_ip{"sfw-flow-nat-ip"};
+    xml_tag nat_port{"sfw-flow-nat-port"};
+    xml_tag translated_ip{"sfw-flow-translated-ip"};
+    xml_tag translated_port{"sfw-flow-translated-port"};
+    xml_tag byte_count{"sfw-flow-table-byte-count"};
+    xml_tag tcp_window{"sfw-flow-table-tcp-window-size"};
+    xml_tag tcp_ack{"sfw-flow-table-tcp-acknowledge"};
+    xml_tag tcp_tickle{"sfw-flow-table-tcp-tickle"};
+    xml_tag role{"sfw-flow-table-role"};
+    xml_tag timeout{"sfw-flow-table-timeout"};
+    xml_tag protocol_detail{"sfw-flow-table-protocol-detail"};
+};
+const vorel_flow_tags &vorel_flow_xml_tags();
 
 // The line and the detail of an entry from a record: the address and port
 // texts as the family writes them, tickles the count its record keeps.
