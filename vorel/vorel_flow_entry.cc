@@ -68,23 +68,34 @@ void xml_flow_line(const vorel_flow_entry &e) {
     xml_leaf(tags().frames, e.line.frames);
 }
 
-// One translation of the flow as an "sfw-flow-nat" element.
-void xml_translation(const char *type, const char *ip, const char *port, const vorel_flow_nat &to) {
-    xml_open(tags().nat);
-    xml_leaf(tags().nat_type, type);
-    xml_leaf(tags().nat_ip, ip);
-    xml_port(tags().nat_port, port);
-    xml_leaf(tags().translated_ip, to.to_ip);
-    xml_port(tags().translated_port, to.to_port);
-    xml_close(tags().nat);
+const xml_tag &nat_tag(const vorel_flow_style &style) {
+    return style.nat ? *style.nat : tags().nat;
+}
+const xml_tag &nat_type_tag(const vorel_flow_style &style) {
+    return style.nat_type ? *style.nat_type : tags().nat_type;
 }
 
-void xml_softwire(const char *from, const char *to) {
-    xml_open(tags().nat);
-    xml_leaf(tags().nat_type, "Softwire");
+// One translation of the flow as a translation element.
+void xml_translation(const vorel_flow_entry &e, const vorel_flow_style &style, const char *type,
+                     const char *ip, const char *port, const vorel_flow_nat &to) {
+    bool ports = !(style.tunnel_hides_nat_ports && e.tunnel);
+    xml_open(nat_tag(style));
+    xml_leaf(nat_type_tag(style), type);
+    xml_leaf(tags().nat_ip, ip);
+    if (ports)
+        xml_port(tags().nat_port, port);
+    xml_leaf(tags().translated_ip, to.to_ip);
+    if (ports)
+        xml_port(tags().translated_port, to.to_port);
+    xml_close(nat_tag(style));
+}
+
+void xml_softwire(const vorel_flow_style &style, const char *from, const char *to) {
+    xml_open(nat_tag(style));
+    xml_leaf(nat_type_tag(style), "Softwire");
     xml_leaf(tags().nat_ip, from);
     xml_leaf(tags().translated_ip, to);
-    xml_close(tags().nat);
+    xml_close(nat_tag(style));
 }
 
 const char *protocol_detail(const vorel_flow_entry &e) {
@@ -126,17 +137,17 @@ void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_
         out.append('\n');
 }
 
-void xml_entry(const vorel_flow_entry &e, bool detail) {
+void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
     // The entry's dozen lines go out in one write.
     xml_batch batch;
     xml_open(tags().entry);
     xml_flow_line(e);
     if (e.source_nat)
-        xml_translation("NAT source", e.line.src, e.line.sport, *e.source_nat);
+        xml_translation(e, style, "NAT source", e.line.src, e.line.sport, *e.source_nat);
     if (e.destination_nat)
-        xml_translation("NAT dest", e.line.dst, e.line.dport, *e.destination_nat);
+        xml_translation(e, style, "NAT dest", e.line.dst, e.line.dport, *e.destination_nat);
     if (e.softwire_from)
-        xml_softwire(e.softwire_from, e.softwire_to);
+        xml_softwire(style, e.softwire_from, e.softwire_to);
     if (detail)
         xml_detail(e);
     xml_close(tags().entry);
@@ -153,7 +164,7 @@ void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &
         vorel::format_append(out, "     NAT dest %16s%6s ->%16s%6s\n", e.line.dst, e.line.dport,
                              e.destination_nat->to_ip, e.destination_nat->to_port);
     if (e.softwire_from)
-        vorel::format_append(out, "     Softwire %s -> %s\n", e.softwire_from, e.softwire_to);
+        vorel::format_append(out, style.softwire_line, e.softwire_from, e.softwire_to);
     if (detail)
         text_detail(out, e, style);
     vorel::write_stdout(out);
@@ -176,18 +187,19 @@ void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, cons
 void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style,
                             bool xml) {
     if (xml)
-        xml_entry(e, detail);
+        xml_entry(e, detail, style);
     else
         text_entry(e, detail, style);
 }
 
-void vorel_flow_softwire_print(const char *from, const char *to, bool xml) {
+void vorel_flow_softwire_print(const char *from, const char *to, bool xml,
+                               const vorel_flow_style &style) {
     if (xml) {
-        xml_softwire(from, to);
+        xml_softwire(style, from, to);
         return;
     }
     vorel::TextBuffer &out = entry_text();
     out.clear();
-    vorel::format_append(out, "     Softwire %s -> %s\n", from, to);
+    vorel::format_append(out, style.softwire_line, from, to);
     vorel::write_stdout(out);
 }

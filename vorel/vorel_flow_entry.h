@@ -69,10 +69,18 @@ struct vorel_flow_entry {
     vorel_flow_detail detail;
 };
 
-// The text differences of the families.
+// The differences of the families.
 struct vorel_flow_style {
     // The detail line of a TCP flow that tickles; its one %u the count.
-    const char *tickle_line;
+    const char *tickle_line = "";
+    // The softwire line; its two %s the ends.
+    const char *softwire_line = "     Softwire %s -> %s\n";
+    // XML: the translations of a softwire's tunnel flow show no ports.
+    bool tunnel_hides_nat_ports = false;
+    // XML: the translation element and its type leaf (null: "sfw-flow-nat"
+    // and "sfw-flow-nat-type").
+    const xml_tag *nat = nullptr;
+    const xml_tag *nat_type = nullptr;
 };
 extern const vorel_flow_style vorel_flow_style_sfw; // "TCP tickles sent: %u"
 extern const vorel_flow_style vorel_flow_style_msp; // "tcp_tickle: %u"
@@ -115,4 +123,5 @@ void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, cons
 void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style,
                             bool xml);
 // The softwire line alone (a session's softwire is shown like a flow's).
-void vorel_flow_softwire_print(const char *from, const char *to, bool xml);
+void vorel_flow_softwire_print(const char *from, const char *to, bool xml,
+                               const vorel_flow_style &style = vorel_flow_style_msp);
