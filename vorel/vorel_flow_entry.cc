@@ -11,9 +11,11 @@ const vorel_flow_style vorel_flow_style_msp = {"TCP tickle enabled, tcp_tickle: 
 
 namespace {
 
-const vorel_flow_tags &tags() {
-    static const vorel_flow_tags *t = new vorel_flow_tags;
-    return *t;
+// Made once, before main (the renderers run only after it).
+const vorel_flow_tags kTags;
+
+inline const vorel_flow_tags &tags() {
+    return kTags;
 }
 
 constexpr uint8_t kIcmp = 1, kIcmpv6 = 58;
