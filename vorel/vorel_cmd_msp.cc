@@ -182,8 +182,8 @@ const char *yes_no(bool b) {
 
 void trace_params(const msp_action_params &p) {
     vorel_trace("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(msp_text(p.srv_set_name)),
-                vorel_str_or_null(msp_text(p.interface_name)));
+                vorel_str_or_null(vorel_text(p.srv_set_name)),
+                vorel_str_or_null(vorel_text(p.interface_name)));
     vorel_trace("vorel: limit=%u, extensive=%s\n", p.limit, yes_no(p.extensive));
     vorel_trace("vorel: msp sprefix: addr: %x, mask:%x, sport: %d\n", p.sprefix.words[0],
                 p.smask.words[0], p.sport);

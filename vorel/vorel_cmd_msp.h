@@ -17,6 +17,7 @@
 #include "vorel/vorel_driver.h"
 #include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_section.h"
+#include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
 
 #include <cstddef>
@@ -51,9 +52,10 @@ struct msp_action_params {
     int32_t id_value = 0;
 };
 
-// The text of an optional parameter, or null.
+// The family's older name of vorel_text (vorel_string.h), kept for code
+// written against it; new code calls vorel_text.
 inline const char *msp_text(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
+    return vorel_text(s);
 }
 
 // One action's callbacks.  open and close run once around the walk; query

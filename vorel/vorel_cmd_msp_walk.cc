@@ -110,7 +110,7 @@ bool admit_record(const asp_info &asp, const msp_action_params &p, const ams_mem
 // moves on to the next service set, and an action that asks one service
 // set per PIC leaves after the first that answered.
 pic_loop msp_svc_set_loop(const msp_action_params &p) {
-    const char *name = msp_text(p.srv_set_name);
+    const char *name = vorel_text(p.srv_set_name);
     bool first_only = p.first_svc_set_only != 0;
     return [=](services_ui_conn *c, asp_info *asp, const pic_query_fn &query) {
         for (svc_set_info *ss = nullptr; (ss = vorel_db_svc_set_find_next(asp, ss));) {

@@ -279,10 +279,11 @@ const char *true_false(bool b) {
 void trace_params(const softwire_params &p, bool with_countonly) {
     if (!debug)
         return;
-    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(sw_text(p.command)),
-                vorel_str_or_null(sw_text(p.subcommand)));
+    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(vorel_text(p.command)),
+                vorel_str_or_null(vorel_text(p.subcommand)));
     std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(sw_text(p.svc_set_name)), vorel_str_or_null(sw_text(p.if_name)));
+                vorel_str_or_null(vorel_text(p.svc_set_name)),
+                vorel_str_or_null(vorel_text(p.if_name)));
     if (with_countonly)
         std::printf("vorel: countonly: %s\n", true_false(p.count_only));
     std::printf("vorel: stats_subcmd: %d\n", static_cast<int>(p.stats_subcmd));
