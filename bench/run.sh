@@ -6,7 +6,8 @@
 # Environment: RUNS (runs per measurement, default 5; the median is kept),
 # TIMEOUT (seconds before a run is killed, default 60), SIZES (flow table
 # sizes, default "10000 100000 1000000"), SW_SIZES (softwire flow table
-# sizes, default "1000000"), MICRO=0 to skip the
+# sizes, default "1000000"), MAPPING_SIZES (NAT mapping listings, default
+# "1000000"), MICRO=0 to skip the
 # micro-benchmarks.  Everything runs against labs started here and stopped
 # on exit; nothing is left behind.  The shell only glues: scenarios come
 # from bench_scenario, measurements from bench_measure, the floors from
@@ -127,6 +128,23 @@ awk -v lines="$lines" -v chunked="$(figure lines-chunked wall)" -v per="$(figure
         chunked, per, (per - chunked) * 1e6 / lines
 }'
 
+# ---- subscriber sessions (XML only) ----------------------------------------
+n=$(echo "$sizes" | awk '{ print $NF }')
+"$bin/bench_scenario" mss "$n" >"$work/mss-$n.yaml"
+start_lab "mss-$n" "$work/mss-$n.yaml"
+for sink in null pipe; do
+    measure "mss-xml-$sink-$n" "$sink" "$bin/vorel" -C mss -S sessions -X
+done
+stop_lab
+echo
+echo "Subscriber sessions (-C mss -S sessions -X), one PIC, N sessions of two flows"
+printf '%-4s %8s %8s %11s %9s\n' sink N "wall s" "sessions/s" "peak KiB"
+for sink in null pipe; do
+    awk -v n="$n" -v sink="$sink" -v wall="$(figure "mss-xml-$sink-$n" wall)" \
+        -v peak="$(figure "mss-xml-$sink-$n" peak_kib)" \
+        'BEGIN { printf "%-4s %8d %8.3f %11.0f %9d\n", sink, n, wall, n / wall, peak }'
+done
+
 # ---- SIP calls: one large-object part per call ----------------------------
 n=$(echo "$sizes" | awk '{ print $NF }')
 "$bin/bench_scenario" sipcalls "$n" >"$work/sipcalls-$n.yaml"
@@ -176,6 +194,24 @@ for n in $sw_sizes; do
     stop_lab
 done
 
+# ---- NAT mappings: one service set, N endpoint-independent mappings -------
+echo
+echo "NAT mappings (-C nat -S mappingsv2-eim), one service set, N mappings (3 shapes)"
+printf '%-5s %8s %8s %11s %9s\n' mode N "wall s" "mappings/s" "peak KiB"
+for n in ${MAPPING_SIZES:-1000000}; do
+    "$bin/bench_scenario" mappings "$n" >"$work/mappings-$n.yaml"
+    start_lab "mappings-$n" "$work/mappings-$n.yaml"
+    for mode in text xml; do
+        x=
+        [ "$mode" = xml ] && x=-X
+        measure "mappings-$mode-$n" null "$bin/vorel" $x -C nat -S mappingsv2-eim
+        awk -v n="$n" -v mode="$mode" -v wall="$(figure "mappings-$mode-$n" wall)" \
+            -v peak="$(figure "mappings-$mode-$n" peak_kib)" \
+            'BEGIN { printf "%-5s %8d %8.3f %11.0f %9d\n", mode, n, wall, n / wall, peak }'
+    done
+    stop_lab
+done
+
 # ---- 3: the snapshot -------------------------------------------------------
 echo
 echo "Snapshot: 64 PICs, S service sets (every second one compressed)"
@@ -188,6 +224,41 @@ for sets in 1000 10000; do
     stop_lab
     printf '%6d %14s %9s %22s\n' "$sets" "$(figure "snapshot-list-$sets" wall)" \
         "$(figure "snapshot-list-$sets" peak_kib)" "$(figure "snapshot-empty-$sets" wall)"
+done
+
+# ---- ALG conversations: 10^6 groups, one reply each --------------------------
+n=1000000
+cat >"$work/conv.yaml" <<EOF
+name: ALG conversations
+chassis: {master: true}
+interfaces:
+  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}
+service_sets:
+  - {name: sset-a, id: 1, pic: ms-1/0/0}
+agents:
+  - pic: ms-1/0/0
+    rules:
+      - match: {type: 136}
+        reply:
+          - layout: msp_alg_conv_group_list
+            fields: {kind: 1, group_id: 1, state: 1, client: sip, resources: [11, 12]}
+            repeat: $n
+            vary: {group_id: {start: 1}}
+EOF
+start_lab conv "$work/conv.yaml"
+for mode in text xml; do
+    x=
+    [ "$mode" = xml ] && x=-X
+    measure "conv-$mode" pipe "$bin/vorel" -C msp $x -S conversations -i ms-1/0/0 -g groups 0
+done
+stop_lab
+echo
+echo "ALG conversations: $n groups of two resources each (-C msp -S conversations -g groups), into a pipe"
+printf '%-5s %8s %11s %9s\n' mode "wall s" "groups/s" "peak KiB"
+for mode in text xml; do
+    awk -v mode="$mode" -v n="$n" -v wall="$(figure "conv-$mode" wall)" \
+        -v peak="$(figure "conv-$mode" peak_kib)" \
+        'BEGIN { printf "%-5s %8.3f %11.0f %9d\n", mode, wall, n / wall, peak }'
 done
 
 # ---- 4: micro-benchmarks ---------------------------------------------------

@@ -433,7 +433,10 @@ int main(int argc, char **argv) {
                          {{"msp_sessions", {0, 1, 9}},
                           {"msp_flows", {4, 5, 7}},
                           {"msp_cmdline", {2, 6}},
-                          {"msp_walk", {3, 8}}},
+                          {"msp_walk", {3, 8}},
+                          {"msp_stats", {10, 11, 12, 22}},
+                          {"msp_utilization", {13, 14, 15}},
+                          {"msp_alg", {16, 17, 18, 19, 20, 21, 23, 24, 25, 26}}},
                          {{8, ams0_members()}}});
     family_seeds("cos", {3, {{"cos_stats", {0, 1, 2, 3, 4}}, {"cos_faults", {1}}}, {}});
     // The routing engine says type 160, so no package is looked for.
@@ -443,6 +446,9 @@ int main(int argc, char **argv) {
         lrf_kernel[v] = re_type_160;
     family_seeds("lrf", {3, {{"lrf_views", {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {"lrf_faults", {0, 2}}},
                          lrf_kernel});
+    family_seeds("hcm", {3, {{"hcm_stats", {0, 1, 2, 3, 4, 5}}}, {}});
+    family_seeds("mss", {4, {{"mss_sessions", {0, 1, 2}}}, {}});
+    family_seeds("match_policy", {6, {{"match_policy_lookup", {0, 1, 2, 3, 4}}}, {}});
     family_seeds("svc_set", {4,
                              {{"svc_set_summary", {2, 3, 4}},
                               {"svc_set_stats", {0, 1, 5, 7, 8, 9}},
@@ -455,6 +461,18 @@ int main(int argc, char **argv) {
                                {"softwire_stats", {6, 7, 9, 10}},
                                {"softwire_demo", {0, 1}}},
                               {}});
+    family_seeds("nat", {6,
+                         {{"nat_mappings", {0, 1, 2, 3, 14}},
+                          {"nat_lookups_clear", {4, 5, 6, 7, 15}},
+                          {"nat_stats", {8, 9, 17}},
+                          {"nat_pcp", {10, 11, 16}},
+                          {"nat_inline", {5, 12, 13}}},
+                         {}});
+    family_seeds("ha", {4, {{"ha_state", {0, 1, 2, 3, 4}}, {"ha_faults", {0, 3}}}, {}});
+    family_seeds("ids", {2, {{"ids_tables", {0, 1, 2, 3, 4}}, {"ids_faults", {1}}}, {}});
+    family_seeds("ipsec",
+                 {3, {{"ipsec_stats", {0, 1, 2, 3, 4, 5, 6}}, {"ipsec_faults", {0, 1}}}, {}});
+    family_seeds("capture", {3, {{"capture_dump", {0, 1, 2}}, {"capture_errors", {0, 1}}}, {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

@@ -456,3 +456,7 @@ int fwnat_natpool_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp
     vorel_trace("vorel: fwnat natpool reply finished\n");
     return 0;
 }
+
+const char *fwnat_xlate_type_name(uint32_t type) {
+    return xlate_type_name(type);
+}
