@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 preset=${1:-default}
 
 packages=(build-essential cmake ninja-build pkg-config libyaml-cpp-dev libbz2-dev
-          libpcap-dev libgtest-dev libgmock-dev libbenchmark-dev tcpdump)
+          libpcap-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev tcpdump)
 # The fuzz targets need clang and its libFuzzer runtime.
 [ "$preset" != fuzz ] || packages+=(clang libclang-rt-14-dev)
 missing=()

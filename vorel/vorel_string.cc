@@ -48,3 +48,19 @@ void vorel_trace_arguments(int argc, char **argv) {
     if (debug)
         std::fputs(vorel_argument_echo(argc, argv, " ").c_str(), stdout);
 }
+
+bool vorel_parse_decimal(const char *s, unsigned long long max, unsigned long long *value) {
+    if (!s || !*s)
+        return false;
+    unsigned long long v = 0;
+    for (const char *p = s; *p; p++) {
+        if (*p < '0' || *p > '9')
+            return false;
+        unsigned digit = static_cast<unsigned>(*p - '0');
+        if (v > max / 10 || digit > max - v * 10)
+            return false;
+        v = v * 10 + digit;
+    }
+    *value = v;
+    return true;
+}

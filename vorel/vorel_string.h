@@ -37,3 +37,6 @@ inline bool vorel_text_is(const std::optional<std::string> &text, const char *s)
 std::string vorel_argument_echo(int argc, char **argv, const char *after);
 // The same as the debug trace prints it (every word followed by a space).
 void vorel_trace_arguments(int argc, char **argv);
+// A whole decimal number from a command line word: digits only (no sign,
+// no blank, not empty), at most max.  False otherwise, *value unchanged.
+bool vorel_parse_decimal(const char *s, unsigned long long max, unsigned long long *value);
