@@ -2,6 +2,7 @@
 
 #include "fuzz/fakes.h"
 #include "platform/xml.h"
+#include "tests/support/argv.h"
 #include "tests/support/xml_balance.h"
 #include "vorel/vorel_cmds.h"
 #include "vorel/vorel_db.h"
@@ -125,7 +126,6 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     vorel_ctx ctx;
     ctx.optstring = vorel_optstring;
     ctx.xml = (mode & kModeXml) ? 1 : 0;
-    xml_mode = ctx.xml;
     xml_set_mode(ctx.xml != 0);
     debug = (mode & kModeDebug) ? 1 : 0;
 
@@ -137,14 +137,12 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     if (cmd.kernel && (mode & kModeKernel))
         in.chunk(kernel_answers);
     Input kernel(kernel_answers.data(), kernel_answers.size());
-    std::vector<char *> argv;
-    for (auto &w : args)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
+    vorel::testing::Argv argv(std::move(args));
+    const std::vector<std::string> &words_given = argv.words();
     vorel_command_name = nullptr;
-    for (size_t i = 1; i + 1 < args.size(); i++)
-        if (args[i] == "-C")
-            vorel_command_name = args[i + 1].c_str();
+    for (size_t i = 1; i + 1 < words_given.size(); i++)
+        if (words_given[i] == "-C")
+            vorel_command_name = words_given[i + 1].c_str();
     vorel_getopt_reset();
     services_ui_feed(&in);
     pconn_feed(&in);
@@ -163,13 +161,12 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
             }
         } scope;
         try {
-            cmd.handler(static_cast<int>(args.size()), argv.data(), &ctx);
+            cmd.handler(argv.argc(), argv.argv(), &ctx);
         } catch (const CommandExited &) {
             // The command ended on purpose (a refused argument, a fatal error).
         }
     }
     xml.finish();
-    xml_mode = 0;
     debug = 0;
     vorel_db_clear();
     if (size_t open = services_ui_open_channels())

@@ -44,13 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     vorel::fuzz::XmlCapture xml;
     vorel_ctx ctx;
     ctx.xml = (mode & kModeXml) ? 1 : 0;
-    xml_mode = ctx.xml;
     xml_set_mode(ctx.xml != 0);
     vorel_db_dump(&ctx);
     vorel_db_dump_svc_set_names();
     vorel_db_dump_svc_plugin_names();
     xml.finish();
-    xml_mode = 0;
     vorel_db_clear();
     return 0;
 }

@@ -197,6 +197,8 @@ void AgentsModule::load(const YAML::Node &root, ScenarioReader &reader) {
 }
 
 void AgentsModule::load_include(const YAML::Node &root, ScenarioReader &reader) {
+    if (root["structures"])
+        layouts_.add_structures(root["structures"], reader);
     if (root["layouts"])
         layouts_.add(root["layouts"], reader);
     YAML::Node list = root["agents"];

@@ -77,7 +77,9 @@ class AgentsModule : public Module {
     void load_include(const YAML::Node &root, ScenarioReader &reader) override;
     int start(Runtime &rt, std::string &err) override;
     void stop() override;
-    std::vector<std::string> sections() const override { return {"agents", "layouts"}; }
+    std::vector<std::string> sections() const override {
+        return {"agents", "structures", "layouts"};
+    }
 
     const LayoutSet &layouts() const { return layouts_; }
 

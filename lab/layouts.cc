@@ -88,7 +88,28 @@ const LayoutField *find_field(const std::vector<LayoutField> &fields, std::strin
 // field must end within `extent` bytes and begin at `first` or later.
 class LayoutParser {
   public:
-    explicit LayoutParser(ScenarioReader &r) : r_(r) {}
+    LayoutParser(ScenarioReader &r, const LayoutSet &set) : r_(r), set_(set) {}
+
+    std::optional<Structure> structure(const YAML::Node &n) {
+        if (!n.IsMap()) {
+            r_.error(n, "a structure is a map (name, size, fields)");
+            return std::nullopt;
+        }
+        r_.only_keys(n, {"name", "size", "fields", "description"});
+        Structure st;
+        st.name = r_.text(n, "name", true).value_or("");
+        st.size = r_.number(n, "size", kMaxLayoutSize, true).value_or(0);
+        st.origin = where(n, r_);
+        if (st.size == 0) {
+            r_.error(n, "a structure has a positive size");
+            return std::nullopt;
+        }
+        if (n["fields"])
+            fields(n["fields"], 0, st.size, st.fields);
+        if (st.name.empty())
+            return std::nullopt;
+        return st;
+    }
 
     std::optional<Layout> layout(const YAML::Node &n) {
         if (!n.IsMap()) {
@@ -121,15 +142,47 @@ class LayoutParser {
             return;
         }
         for (const auto &n : list) {
+            if (n.IsMap() && n["include"]) {
+                include(n, first, extent, out);
+                continue;
+            }
             auto f = field(n, first, extent);
             if (!f)
                 continue;
-            if (find_field(out, f->name))
-                r_.error(n, "field '" + f->name + "' is defined twice");
-            else
-                out.push_back(std::move(*f));
+            add_field(n, std::move(*f), out);
         }
         check_count_of(list, out);
+    }
+
+    void add_field(const YAML::Node &n, LayoutField f, std::vector<LayoutField> &out) {
+        if (find_field(out, f.name))
+            r_.error(n, "field '" + f.name + "' is defined twice");
+        else
+            out.push_back(std::move(f));
+    }
+
+    // {include: NAME, offset: N}: the structure's fields at N more.
+    void include(const YAML::Node &n, size_t first, size_t extent, std::vector<LayoutField> &out) {
+        r_.only_keys(n, {"include", "offset"});
+        auto name = r_.text(n, "include", true);
+        auto offset = r_.number(n, "offset", kMaxLayoutSize, true);
+        if (!name || !offset)
+            return;
+        const Structure *st = set_.find_structure(*name);
+        if (!st) {
+            r_.error(n["include"], "no structure '" + *name + "'");
+            return;
+        }
+        if (*offset < first || *offset + st->size > extent) {
+            r_.error(n, "structure '" + *name + "' at " + std::to_string(*offset) +
+                            " does not fit between " + std::to_string(first) + " and " +
+                            std::to_string(extent));
+            return;
+        }
+        for (LayoutField f : st->fields) {
+            f.offset += *offset;
+            add_field(n, std::move(f), out);
+        }
     }
 
     // A `count_of` must name an array beside the field.
@@ -149,8 +202,8 @@ class LayoutParser {
             r_.error(n, "a field is a map {name, offset, type, ...}");
             return std::nullopt;
         }
-        r_.only_keys(n,
-                     {"name", "offset", "type", "width", "count", "stride", "fields", "count_of"});
+        r_.only_keys(n, {"name", "offset", "type", "width", "count", "stride", "fields",
+                         "structure", "count_of"});
         LayoutField f;
         auto name = r_.text(n, "name", true);
         auto offset = r_.number(n, "offset", kMaxLayoutSize, true);
@@ -184,6 +237,8 @@ class LayoutParser {
 
     // The element's kind, width and stride (and its own fields for structures).
     bool element(const YAML::Node &n, LayoutField &f) {
+        if (n["structure"])
+            return structure_element(n, f);
         if (n["fields"]) {
             if (n["type"])
                 r_.error(n["type"], "an array of structures has fields, not a type");
@@ -230,7 +285,34 @@ class LayoutParser {
         return true;
     }
 
+    // An array whose element is a named structure.
+    bool structure_element(const YAML::Node &n, LayoutField &f) {
+        if (n["fields"] || n["type"])
+            r_.error(n, "an array of a named structure has neither fields nor a type");
+        auto name = r_.text(n, "structure", true);
+        const Structure *st = name ? set_.find_structure(*name) : nullptr;
+        if (!st) {
+            if (name)
+                r_.error(n["structure"], "no structure '" + *name + "'");
+            return false;
+        }
+        if (!f.is_array()) {
+            r_.error(n, "a structure field needs count");
+            return false;
+        }
+        f.kind = FieldKind::Struct;
+        f.stride = r_.number_or(n, "stride", st->size, kMaxLayoutSize);
+        f.width = st->size;
+        if (f.stride < f.width) {
+            r_.error(n["stride"], "stride is smaller than the element");
+            return false;
+        }
+        f.fields = st->fields;
+        return true;
+    }
+
     ScenarioReader &r_;
+    const LayoutSet &set_;
 };
 
 // A number for a field of `width` bytes: 0 .. 2^bits-1, or a negative value
@@ -550,41 +632,78 @@ std::optional<MessageSpec> read_message(const YAML::Node &n, const LayoutSet &la
     return m;
 }
 
-void LayoutSet::add(const YAML::Node &list, ScenarioReader &reader) {
+namespace {
+
+// Adds the named definitions of a list (layouts or structures) to `into`;
+// a name may be defined once.
+template <typename T, typename Parse>
+void add_named(const YAML::Node &list, ScenarioReader &reader, const std::string &what,
+               std::map<std::string, T, std::less<>> &into, Parse parse) {
     if (!list.IsSequence()) {
-        reader.error(list, "layouts is a list of layouts");
+        reader.error(list, what + "s is a list of " + what + "s");
         return;
     }
-    LayoutParser p(reader);
     for (const auto &n : list) {
-        auto l = p.layout(n);
-        if (!l)
+        std::optional<T> def = parse(n);
+        if (!def)
             continue;
-        auto it = layouts_.find(l->name);
-        if (it != layouts_.end()) {
-            reader.error(n, "layout '" + l->name + "' is already defined at " + it->second.origin);
+        auto it = into.find(def->name);
+        if (it != into.end()) {
+            reader.error(n,
+                         what + " '" + def->name + "' is already defined at " + it->second.origin);
             continue;
         }
-        std::string name = l->name;
-        layouts_.emplace(std::move(name), std::move(*l));
+        std::string name = def->name;
+        into.emplace(std::move(name), std::move(*def));
     }
 }
 
+} // namespace
+
+void LayoutSet::add(const YAML::Node &list, ScenarioReader &reader) {
+    LayoutParser p(reader, *this);
+    add_named(list, reader, "layout", layouts_, [&](const YAML::Node &n) { return p.layout(n); });
+}
+
+void LayoutSet::add_structures(const YAML::Node &list, ScenarioReader &reader) {
+    LayoutParser p(reader, *this);
+    add_named(list, reader, "structure", structures_,
+              [&](const YAML::Node &n) { return p.structure(n); });
+}
+
+// Every file's structures first, then the layouts, so that a layout may use
+// a structure of another file.
 void LayoutSet::add_builtin(std::vector<std::string> &errors) {
+    struct File {
+        ScenarioReader reader;
+        YAML::Node root;
+    };
+    std::vector<File> files;
+    files.reserve(kEmbeddedLayoutFileCount);
     for (size_t i = 0; i < kEmbeddedLayoutFileCount; i++) {
         const EmbeddedLayoutFile &f = kEmbeddedLayoutFiles[i];
-        ScenarioReader r(f.name);
+        File &file = files.emplace_back(File{ScenarioReader(f.name), YAML::Node()});
         try {
-            YAML::Node root = YAML::Load(f.text);
-            if (!root.IsMap() || !root["layouts"])
-                r.error(root, "a layout file holds `layouts:`");
-            else
-                add(root["layouts"], r);
+            file.root = YAML::Load(f.text);
+            if (!file.root.IsMap() || !file.root["layouts"])
+                file.reader.error(file.root, "a layout file holds `layouts:`");
+            else if (file.root["structures"])
+                add_structures(file.root["structures"], file.reader);
         } catch (const YAML::Exception &e) {
-            r.error_at(e.mark.is_null() ? -1 : e.mark.line, e.mark.column, e.msg);
+            file.reader.error_at(e.mark.is_null() ? -1 : e.mark.line, e.mark.column, e.msg);
+            file.root = YAML::Node();
         }
-        errors.insert(errors.end(), r.errors().begin(), r.errors().end());
     }
+    for (File &file : files) {
+        if (file.root.IsMap() && file.root["layouts"])
+            add(file.root["layouts"], file.reader);
+        errors.insert(errors.end(), file.reader.errors().begin(), file.reader.errors().end());
+    }
+}
+
+const Structure *LayoutSet::find_structure(std::string_view name) const {
+    auto it = structures_.find(name);
+    return it == structures_.end() ? nullptr : &it->second;
 }
 
 const Layout *LayoutSet::find(std::string_view name) const {

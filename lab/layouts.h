@@ -70,6 +70,26 @@ struct Layout {
     std::string origin; // "FILE:LINE" where it was defined
 };
 
+// A named sub-structure that layouts use by name (a filter block, a record
+// that several replies carry), written once in a file's `structures:`:
+//
+//   structures:
+//     - name: flow_filter
+//       size: 88
+//       fields:
+//         - {name: sprefix, offset: 0, type: addr}
+//
+// A layout's field list takes it in place with {include: NAME, offset: N}
+// (its fields, at N more, become the layout's own, under their names), or
+// as the element of an array with {name, offset, count, structure: NAME}
+// (the stride defaults to the structure's size).
+struct Structure {
+    std::string name;
+    size_t size = 0;
+    std::vector<LayoutField> fields;
+    std::string origin;
+};
+
 // Largest message a layout may describe: msg_len is a 16-bit count of
 // 32-bit words.
 constexpr size_t kMaxLayoutSize = 65535u * 4;
@@ -85,14 +105,18 @@ class LayoutSet {
   public:
     // Adds the layouts of a `layouts:` list; faults go to reader.
     void add(const YAML::Node &list, ScenarioReader &reader);
+    // Adds the sub-structures of a `structures:` list.
+    void add_structures(const YAML::Node &list, ScenarioReader &reader);
     // Adds the layouts compiled into the lab.  Each file is reported under
     // its own name ("lab/layouts/tcplog.yaml:12:5: ...") into errors.
     void add_builtin(std::vector<std::string> &errors);
     const Layout *find(std::string_view name) const;
+    const Structure *find_structure(std::string_view name) const;
     size_t size() const { return layouts_.size(); }
 
   private:
     std::map<std::string, Layout, std::less<>> layouts_;
+    std::map<std::string, Structure, std::less<>> structures_;
 };
 
 // One field of every copy of a generated message that changes from copy to

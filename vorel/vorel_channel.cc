@@ -82,7 +82,10 @@ vorel::ByteReader vorel_receive(services_ui_conn *c, uint16_t type, uint16_t ver
 }
 
 vorel::ByteReader vorel_receive_at_least(services_ui_conn *c, uint16_t type, uint16_t version,
-                                         size_t min_size, const char *who, short_reply on_short) {
+                                         size_t min_size, const char *who, short_reply on_short,
+                                         bool *came_short) {
+    if (came_short)
+        *came_short = false;
     for (;;) {
         services_ui_reply r = services_ui_receive(c, type, version);
         if (!r)
@@ -91,7 +94,10 @@ vorel::ByteReader vorel_receive_at_least(services_ui_conn *c, uint16_t type, uin
             return vorel::ByteReader(r.data, r.size);
         vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n",
                     who ? who : "?", unsigned{type}, r.size, min_size);
-        if (on_short == short_reply::end_answer)
+        if (on_short == short_reply::end_answer) {
+            if (came_short)
+                *came_short = true;
             return vorel::ByteReader();
+        }
     }
 }

@@ -75,8 +75,10 @@ enum class short_reply { skip, end_answer };
 // The next reply of that type holding at least min_size bytes, as a
 // bounded reader; empty at the end of the answer.  `who` names the PIC in
 // the debug line of a short reply.
+// *came_short (when given) says whether a short reply ended the answer.
 vorel::ByteReader vorel_receive_at_least(services_ui_conn *c, uint16_t type, uint16_t version,
-                                         size_t min_size, const char *who, short_reply on_short);
+                                         size_t min_size, const char *who, short_reply on_short,
+                                         bool *came_short = nullptr);
 
 // The same for a fixed-layout reply: its first N bytes as a checked block
 // (and the whole reply in *whole when the caller reads a table after the

@@ -62,14 +62,15 @@ void report_prefix_error(const char *program, const char *message) {
 // A -F prefix: an address with a length, never a bare address.  The parser
 // reports syntax errors as an XML error element; a bare address, and every
 // refusal in text mode, is reported here with the same text.
-int parse_filter_prefix(const char *value, fwnat_addr *addr, fwnat_addr *mask) {
+int parse_filter_prefix(const vorel_ctx *ctxt, const char *value, fwnat_addr *addr,
+                        fwnat_addr *mask) {
     vorel_addr a{}, m{};
     prefix_error_reported = false;
     vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(report_prefix_error);
     int has_length = vorel_parse_prefix(&a, value, &m);
     vorel_set_prefix_error_reporter(previous);
     if (!has_length) {
-        if (!xml_mode)
+        if (!ctxt->xml)
             vorel_note_failure("%s", kInvalidPrefix);
         else if (!prefix_error_reported)
             xml_error("vorel", kInvalidPrefix);
@@ -96,7 +97,7 @@ uint16_t parse_protocol(const char *value) {
     return proto;
 }
 
-int parse_filter(int argc, char **argv, fwnat_params *p) {
+int parse_filter(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
     const char *keyword = vorel_optarg;
     const char *value = vorel_getopt_next_word(argc, argv);
 
@@ -122,7 +123,7 @@ int parse_filter(int argc, char **argv, fwnat_params *p) {
         p->pgcp = true;
 
     if (prefix)
-        return parse_filter_prefix(value, prefix, mask);
+        return parse_filter_prefix(ctxt, value, prefix, mask);
     if (protocol && !value)
         unknown_protocol(value);
     if (!value)
@@ -235,7 +236,7 @@ void parse_mapping_filter(int argc, char **argv, fwnat_params *p) {
         } else if (!value) {
             return;
         } else if (k.kind == x_kind::svc_set) {
-            p->svc_set_name.set(value);
+            p->svc_set_name = value;
         } else {
             p->subs_port = static_cast<uint16_t>(std::atoi(value));
             p->port_given = true;
@@ -249,34 +250,18 @@ void parse_mapping_filter(int argc, char **argv, fwnat_params *p) {
 // ---------------------------------------------------------------------------
 // Range values
 
-// The top n bits (0..32) of a word, without shifting by 32.
-uint32_t top_bits(unsigned n) {
-    if (n == 0)
-        return 0;
-    return n >= 32 ? 0xffffffffu : 0xffffffffu << (32 - n);
-}
-
 // "ADDRESS" or "ADDRESS/LENGTH"; *length is -1 without a length.  The
 // length is read here so that a length beyond the family's width gets its
 // own message rather than the syntax error.
 bool split_range_text(const char *text, ipaddr_t *ip, int *length) {
     *length = -1;
-    if (!text)
+    char address[VOREL_PREFIX_ADDR_TEXT];
+    const char *digits = nullptr;
+    if (!vorel_split_prefix(text, address, &digits) || !parse_ipaddr(address, ip))
         return false;
-    const char *slash = std::strchr(text, '/');
-    char address[64];
-    size_t address_len = slash ? size_t(slash - text) : std::strlen(text);
-    if (address_len >= sizeof address)
-        return false;
-    std::memcpy(address, text, address_len);
-    address[address_len] = '\0';
-    if (!parse_ipaddr(address, ip))
-        return false;
-    if (!slash)
+    if (!digits)
         return true;
-    const char *digits = slash + 1;
-    size_t n = std::strlen(digits);
-    if (n == 0 || n > 3 || std::strspn(digits, "0123456789") != n)
+    if (std::strlen(digits) > 3)
         return false;
     *length = std::atoi(digits);
     return true;
@@ -329,7 +314,7 @@ bool fwnat_parse_range(const char *text, fwnat_range_target target, fwnat_range 
     for (int i = 0; i < used; i++) {
         r.start.words[i] = words.be32(4 * i);
         unsigned covered = 32u * unsigned(i);
-        r.mask.words[i] = top_bits(bits > covered ? bits - covered : 0);
+        r.mask.words[i] = vorel_top_bits(bits > covered ? bits - covered : 0);
         // The last address is the start with every host bit set: it can
         // neither wrap nor fall before the start.
         r.end.words[i] = r.start.words[i] | ~r.mask.words[i];
@@ -361,18 +346,18 @@ void fwnat_params_free(fwnat_params *params) {
 
 bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char *subcommand,
                      bool countonly) {
-    return params->command.equals(command) && params->subcommand.equals(subcommand) &&
-           params->countonly == countonly;
+    return vorel_text_is(params->command, command) &&
+           vorel_text_is(params->subcommand, subcommand) && params->countonly == countonly;
 }
 
 namespace {
 
-void parse_port_text(const char *text, fwnat_params *p) {
-    p->nat_port_text.set(text);
+void parse_port_text(const vorel_ctx *ctxt, const char *text, fwnat_params *p) {
+    p->nat_port_text = text;
     unsigned long port = std::strtoul(text, nullptr, 10);
     if (port >= kLowestPort && port <= kHighestPort)
         return;
-    if (xml_mode)
+    if (ctxt->xml)
         vorel_xml_error(1, "%s", kBadPort);
     else
         std::printf("vorel: %s", kBadPort);
@@ -410,36 +395,36 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
         switch (c) {
         case 'A':
-            p->action.set(vorel_optarg);
+            p->action = vorel_optarg;
             break;
         case 'B':
             p->backup_pic = true;
             break;
         case 'C':
-            p->command.set(vorel_optarg);
+            p->command = vorel_optarg;
             break;
         case 'E':
-            p->nat_ip_text.set(vorel_optarg);
+            p->nat_ip_text = vorel_optarg;
             break;
         case 'F':
-            if (parse_filter(argc, argv, p) < 0)
+            if (parse_filter(argc, argv, ctxt, p) < 0)
                 return -1;
             break;
         case 'H':
         case 'S':
-            p->subcommand.set(vorel_optarg);
+            p->subcommand = vorel_optarg;
             break;
         case 'I':
-            p->internal_host.set(vorel_optarg);
+            p->internal_host = vorel_optarg;
             break;
         case 'L':
             p->limit = std::atoi(vorel_optarg);
             break;
         case 'N':
-            p->natpool.set(vorel_optarg);
+            p->natpool = vorel_optarg;
             break;
         case 'P':
-            parse_port_text(vorel_optarg, p);
+            parse_port_text(ctxt, vorel_optarg, p);
             break;
         case 'V':
             parse_view(vorel_optarg, p);
@@ -451,10 +436,10 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
             p->detail = true;
             break;
         case 'i':
-            p->if_name.set(vorel_optarg);
+            p->if_name = vorel_optarg;
             break;
         case 's':
-            p->svc_set_name.set(vorel_optarg);
+            p->svc_set_name = vorel_optarg;
             break;
         case 't':
             debug = 1;
@@ -555,7 +540,7 @@ void apply_row(const selection_row &row, fwnat_params *p) {
 bool settings_of_named_action(const fwnat_params *p, selection_row *out) {
     bool found = false;
     for (const selection_row &row : selection) {
-        if (!p->action.equals(row.action))
+        if (!vorel_text_is(p->action, row.action))
             continue;
         if (row_matches(row, p, row.countonly)) {
             *out = row;
@@ -585,7 +570,7 @@ void fwnat_choose_action(fwnat_params *p) {
         for (const selection_row &row : selection) {
             if (!row_matches(row, p, row.countonly))
                 continue;
-            p->action.set(row.action);
+            p->action = row.action;
             apply_row(row, p);
             break;
         }
@@ -602,42 +587,21 @@ namespace {
 void trace_params(int argc, char **argv, const fwnat_params &p) {
     if (!debug)
         return;
-    for (int i = 0; i < argc; i++)
-        std::printf("vorel: %s ", vorel_str_or_null(argv[i]));
-    std::printf("\n");
+    vorel_trace_arguments(argc, argv);
     std::printf("vorel: command: %s, subcommand: %s stats_subcmd: %d \n",
-                vorel_str_or_null(p.command.get()), vorel_str_or_null(p.subcommand.get()),
-                p.stats_subcmd);
+                vorel_str_or_null(vorel_text(p.command)),
+                vorel_str_or_null(vorel_text(p.subcommand)), p.stats_subcmd);
     std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(p.svc_set_name.get()), vorel_str_or_null(p.if_name.get()));
+                vorel_str_or_null(vorel_text(p.svc_set_name)),
+                vorel_str_or_null(vorel_text(p.if_name)));
     std::printf("vorel: fwnat action=%s , limit=%d, detail=%s, natpool=%s\n",
-                vorel_str_or_null(p.action.get()), p.limit, p.detail ? "TRUE" : "FALSE",
-                vorel_str_or_null(p.natpool.get()));
+                vorel_str_or_null(vorel_text(p.action)), p.limit, p.detail ? "TRUE" : "FALSE",
+                vorel_str_or_null(vorel_text(p.natpool)));
     std::printf("vorel: fwnat sprefix: addr: %x, mask:%x, sport: %d\n", p.sprefix.words[0],
                 p.smask.words[0], p.sport);
     std::printf("vorel: fwnat dprefix: addr: %x, mask: %x, dport: %d \n", p.dprefix.words[0],
                 p.dmask.words[0], p.dport);
     std::printf("vorel: countonly: %s\n", p.countonly ? "TRUE" : "FALSE");
-}
-
-std::string argument_echo(int argc, char **argv) {
-    std::string s;
-    for (int i = 0; i < argc; i++)
-        s += std::string("vorel: ") + vorel_str_or_null(argv[i]) + " ";
-    return s + "\n";
-}
-
-// Runs the first row of the action that has both open and close.
-int run_named_action(vorel_ctx *ctxt, fwnat_params *p) {
-    for (const fwnat_action *row = cmd_handlers_table; row->name; row++) {
-        if (!p->action.equals(row->name))
-            continue;
-        if (row->open && row->close)
-            return fwnat_run_action(ctxt, row, p);
-        vorel_trace("vorel: fwnat action %s is not supported yet\n", row->name);
-    }
-    vorel_user_message("vorel: fwnat handler unknown action: %s \n", p->action.get());
-    return -1;
 }
 
 } // namespace
@@ -652,11 +616,15 @@ int vorel_handle_fwnat_command(int argc, char **argv, vorel_ctx *ctxt) {
     fwnat_choose_action(&p);
     trace_params(argc, argv, p);
     int rc = -1;
-    if (!p.action)
+    if (!p.action) {
         vorel_user_message("vorel: fwnat handler don't know what to do\n%s",
-                           argument_echo(argc, argv).c_str());
-    else
-        rc = run_named_action(ctxt, &p);
+                           vorel_argument_echo(argc, argv, " ").c_str());
+    } else {
+        bool ran = false;
+        rc = fwnat_run_named_action(ctxt, &p, &ran);
+        if (!ran)
+            vorel_user_message("vorel: fwnat handler unknown action: %s \n", vorel_text(p.action));
+    }
     fwnat_params_free(&p);
     return rc;
 }

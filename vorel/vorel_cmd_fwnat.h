@@ -5,7 +5,7 @@
 // The family is split by concern:
 //   vorel_cmd_fwnat.cc          the handler: options, action selection
 //   vorel_cmd_fwnat_table.cc    cmd_handlers_table, every action's callbacks
-//   vorel_cmd_fwnat_driver.cc   fwnat_run_action: the PIC and line-card walks
+//   vorel_cmd_fwnat_driver.cc   the PIC and line-card walks on vorel_run_action
 //   vorel_cmd_fwnat_flows.cc    flow table, count and drain; the flow renderer
 //   vorel_cmd_fwnat_conv.cc     conversations
 //   vorel_cmd_fwnat_natpool.cc  NAT pools
@@ -25,10 +25,14 @@
 #include "vorel/vorel_ctx.h"
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_driver.h"
+#include "vorel/vorel_flow_entry.h"
+#include "vorel/vorel_section.h"
+#include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // ---------------------------------------------------------------------------
@@ -49,29 +53,9 @@ struct fwnat_range {
     uint8_t prefix_len = 0;
 };
 
-// A text the handler copied from the command line; null when not given.
-class fwnat_text {
-  public:
-    void set(const char *s) {
-        if (!s) {
-            reset();
-            return;
-        }
-        text_ = s;
-        given_ = true;
-    }
-    void reset() {
-        text_.clear();
-        given_ = false;
-    }
-    const char *get() const { return given_ ? text_.c_str() : nullptr; }
-    explicit operator bool() const { return given_; }
-    bool equals(const char *s) const { return given_ && s && text_ == s; }
-
-  private:
-    std::string text_;
-    bool given_ = false;
-};
+// A text the handler copied from the command line; empty when not given
+// (vorel_text gives it to C-style calls, null when absent).
+using fwnat_text = std::optional<std::string>;
 
 // stats_subcmd values.
 constexpr int32_t FWNAT_STATS_BRIEF = 0;
@@ -170,6 +154,9 @@ extern const fwnat_action cmd_handlers_table[];
 // service interfaces for "inline-stateful-firewall"), close.  0, or -1
 // when the inline walk was stopped.
 int fwnat_run_action(vorel_ctx *ctxt, const fwnat_action *entry, fwnat_params *params);
+// Looks params->action up in cmd_handlers_table and runs the first row
+// that has open and close (vorel_run_action); *ran false when none did.
+int fwnat_run_named_action(vorel_ctx *ctxt, fwnat_params *params, bool *ran);
 
 // State the driver shares with the queries.  pic_header_pending is set when
 // a PIC's channel opens and cleared after each successful per-service-set
@@ -181,7 +168,20 @@ extern uint32_t pics_visited;
 extern uint32_t summary_info;
 
 // ---------------------------------------------------------------------------
-// Helpers for the queries
+// Helpers for the callbacks and queries
+
+// What every open callback of the family does: summary_info starts afresh,
+// then the action-wide section opens (vorel_open_enclosing).  0.
+int fwnat_open_enclosing(const vorel_ctx *ctxt, const vorel_enclosing &enclosing);
+// Defines prefix_open and prefix_close of an action from its enclosing
+// section (a vorel_enclosing with linkage in the file).
+#define FWNAT_ENCLOSING_CALLBACKS(prefix, enclosing)                                               \
+    int prefix##_open(vorel_ctx *ctxt, fwnat_params *) {                                           \
+        return fwnat_open_enclosing(ctxt, enclosing);                                              \
+    }                                                                                              \
+    int prefix##_close(vorel_ctx *ctxt, fwnat_params *) {                                          \
+        return vorel_enclosing_close<enclosing>(ctxt);                                             \
+    }
 
 // The callbacks' preconditions.  A per-service-set query reached without a
 // service set (a summary view, -V s, given to a listing) reports once that
@@ -199,11 +199,6 @@ vorel::ByteWriter fwnat_request(uint16_t type, uint16_t version, size_t size,
 constexpr size_t FWNAT_FLOW_FILTER_SIZE = 88;
 void fwnat_flow_filter_write(vorel::ByteWriter &w, size_t off, const fwnat_params &params);
 
-// The next reply of that type into *out; false at the end of the answer.
-// A reply shorter than min_size is passed over with a debug line.
-bool fwnat_receive(services_ui_conn *c, uint16_t type, uint16_t version, size_t min_size,
-                   const asp_info &asp, vorel::ByteReader *out);
-
 // The answer of a query that a multiservices PIC (ASP_F_MSP) does not
 // serve: the line in text; in XML the error inside `element`.  True when
 // the PIC is such a PIC (the query then answers 0).
@@ -218,40 +213,33 @@ void fwnat_note_xml_only(const vorel_ctx *ctxt, const fwnat_params *params);
 
 constexpr size_t FWNAT_FLOW_RECORD_SIZE = 176;
 
-struct fwnat_flow_record {
-    fwnat_addr src;
-    fwnat_addr dst;
-    uint16_t src_port = 0;
-    uint16_t dst_port = 0; // ICMP: type and code
+struct fwnat_flow_record : vorel_flow_common {
     uint16_t snat_valid = 0;
     uint16_t dnat_valid = 0;
     fwnat_addr snat_addr;
     fwnat_addr dnat_addr;
     uint16_t snat_port = 0;
     uint16_t dnat_port = 0;
-    uint8_t direction = 0;
-    uint8_t state = 0;
-    uint8_t proto = 0;
-    uint32_t timeout = 0;
-    uint32_t frames = 0;
-    uint32_t bytes = 0;
-    uint8_t tcp_established = 0;
-    uint8_t tcp_tickle = 0;
     uint8_t tickles_sent = 0;
-    uint8_t role = 0;
-    uint16_t tcp_window = 0;
-    uint32_t tcp_ack = 0;
     fwnat_addr sw_src;
     fwnat_addr sw_dst;
     uint8_t sw_type = 0; // 0 none, 1 DS-Lite, 2 6rd
 };
 
-// Reads one record at off (the caller has checked that it is all there).
+// Decodes one record.
+fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE> &b);
+// Reads the record at off (an empty record when it is not all there).
 fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off);
 // Renders one flow entry: XML when xml is set, else text rows.
 void fwnat_flow_print(const fwnat_flow_record &rec, bool detail, int xml);
-// The flow table's heading (an element with a heading attribute, or the
-// text heading) and its end.
+// The flow table as a section: an element with a heading attribute, or
+// the text heading followed by a blank line; it opens with open() and
+// closes when it goes out of scope.
+class fwnat_flow_table : public vorel_section {
+  public:
+    explicit fwnat_flow_table(const vorel_ctx *ctxt);
+};
+// The same for callers that open and close it themselves.
 void fwnat_flow_table_open(int xml);
 void fwnat_flow_table_close(int xml);
 

@@ -15,10 +15,12 @@ constexpr size_t kRequestSize = 108; // limit at 16, filter at 20
 constexpr size_t kLimitOffset = 16;
 constexpr size_t kFilterOffset = 20;
 
+// The conversation's head; its flow records follow it.
 constexpr size_t kAlgOffset = 16;
 constexpr size_t kInitiatorsOffset = 20;
 constexpr size_t kRespondersOffset = 24;
 constexpr size_t kFlowsOffset = 32;
+using head_block = vorel::ByteBlock<kFlowsOffset>;
 
 struct conversation {
     vorel::ByteReader r;
@@ -31,15 +33,16 @@ struct conversation {
 // there: counts that do not fit the part are refused, never read past.
 bool read_conversation(const services_ui_part &part, const asp_info &asp, conversation *out) {
     vorel::ByteReader r(part.data(), part.size());
-    if (!r.has(0, kFlowsOffset)) {
+    head_block head;
+    if (!r.block(0, head)) {
         vorel_trace("vorel: %s: conversation of %zu bytes, shorter than %zu; ignored\n", asp.name,
                     r.size(), kFlowsOffset);
         return false;
     }
     out->r = r;
-    out->alg = r.u8(kAlgOffset);
-    out->initiators = r.be32(kInitiatorsOffset);
-    out->responders = r.be32(kRespondersOffset);
+    out->alg = head.u8<kAlgOffset>();
+    out->initiators = head.be32<kInitiatorsOffset>();
+    out->responders = head.be32<kRespondersOffset>();
     uint64_t flows = uint64_t{out->initiators} + out->responders;
     if (r.clamp_count(flows, kFlowsOffset, FWNAT_FLOW_RECORD_SIZE, SIZE_MAX) != flows) {
         vorel_trace("vorel: %s: conversation of %zu bytes cannot hold %u initiators and %u "
@@ -50,45 +53,34 @@ bool read_conversation(const services_ui_part &part, const asp_info &asp, conver
     return true;
 }
 
-void print_conversation(const conversation &conv, bool detail, int xml) {
-    if (xml) {
-        xml_send_open("sfw-conversation");
-        xml_send_all("sfw-flow-table-conv-alg", "%s", alg2str(conv.alg));
-        xml_send_all("sfw-flow-table-conv-initiator", "%u", conv.initiators);
-        xml_send_all("sfw-flow-table-conv-responder", "%u", conv.responders);
-    } else {
+// One conversation: its counts, then its flows in a table of their own.
+void print_conversation(const vorel_ctx *ctxt, const conversation &conv, bool detail) {
+    vorel_section section(ctxt, "sfw-conversation");
+    section.on_text_open([&conv] {
         std::printf("Conversation:  ALG protocol: %s, Number of initiators: %u,\n"
                     "               Number of responders: %u \n",
                     alg2str(conv.alg), conv.initiators, conv.responders);
+    });
+    section.on_text_close([] { std::printf("\n"); });
+    if (section.open() && ctxt->xml) {
+        xml_send_all("sfw-flow-table-conv-alg", "%s", alg2str(conv.alg));
+        xml_send_all("sfw-flow-table-conv-initiator", "%u", conv.initiators);
+        xml_send_all("sfw-flow-table-conv-responder", "%u", conv.responders);
     }
-    fwnat_flow_table_open(xml);
+    fwnat_flow_table table(ctxt);
+    table.open();
     uint64_t flows = uint64_t{conv.initiators} + conv.responders;
     for (uint64_t i = 0; i < flows; i++)
         fwnat_flow_print(fwnat_flow_read(conv.r, kFlowsOffset + i * FWNAT_FLOW_RECORD_SIZE), detail,
-                         xml);
-    if (xml) {
-        fwnat_flow_table_close(xml);
-        xml_send_close("sfw-conversation");
-    } else {
-        std::printf("\n");
-    }
+                         ctxt->xml);
 }
 
 } // namespace
 
-int fwnat_conv_dump_open(vorel_ctx *, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: conv dump start \n");
-    xml_subtree_open("service-sfw-conversation-information");
-    return 0;
-}
-
-int fwnat_conv_dump_close(vorel_ctx *, fwnat_params *) {
-    vorel_trace("vorel: conv dump done \n");
-    xml_subtree_close();
-    xml_subtree_once();
-    return 0;
-}
+constexpr vorel_enclosing kConvDumpEnclosing{"vorel: conv dump start \n",
+                                             "service-sfw-conversation-information", nullptr,
+                                             "vorel: conv dump done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_conv_dump, kConvDumpEnclosing)
 
 int fwnat_conv_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                           fwnat_params *p) {
@@ -101,27 +93,17 @@ int fwnat_conv_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, s
         return -1;
 
     vorel_trace("vorel: fwnat_dump start to receive reply \n");
-    bool opened = false;
+    vorel_svc_set_section section(ctxt, "sfw-per-service-set-conversation", asp->name, ss->name,
+                                  "\n");
     // Each part is the caller's and goes when the next one comes.
     while (std::unique_ptr<services_ui_part> part =
                services_ui_receive_large_obj(c, kConvReply, kVersion)) {
         conversation conv;
         if (!read_conversation(*part, *asp, &conv))
             continue;
-        if (!opened) {
-            if (ctxt->xml) {
-                xml_send_open("sfw-per-service-set-conversation");
-                xml_send_all("interface-name", "%s", asp->name);
-                xml_send_all("service-set-name", "%s", ss->name);
-            } else {
-                std::printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name);
-            }
-            opened = true;
-        }
-        print_conversation(conv, p->detail, ctxt->xml);
+        section.open();
+        print_conversation(ctxt, conv, p->detail);
     }
     vorel_trace("vorel: fwnat_dump reply finished\n");
-    if (opened && ctxt->xml)
-        xml_send_close("sfw-per-service-set-conversation");
     return 0;
 }

@@ -43,7 +43,7 @@ bool parse_host(const char *text, vorel_addr *out) {
 bool write_lookup(vorel::ByteWriter &req, const fwnat_params &p) {
     vorel_addr addr;
     if (p.internal_host) {
-        if (!parse_host(p.internal_host.get(), &addr)) {
+        if (!parse_host(vorel_text(p.internal_host), &addr)) {
             vorel_user_message("vorel: Invalid IP.\n");
             return false;
         }
@@ -57,13 +57,14 @@ bool write_lookup(vorel::ByteWriter &req, const fwnat_params &p) {
         vorel_user_message("vorel: invalid arguments\n");
         return false;
     }
-    if (!parse_host(p.nat_ip_text.get(), &addr) || addr.is_v6) {
-        vorel_note_failure("a translated address is an IPv4 address: %s", p.nat_ip_text.get());
+    if (!parse_host(vorel_text(p.nat_ip_text), &addr) || addr.is_v6) {
+        vorel_note_failure("a translated address is an IPv4 address: %s",
+                           vorel_text(p.nat_ip_text));
         return false;
     }
     req.be32(16, kByTranslation);
     vorel_addr_write(req, 104, addr);
-    req.be16(124, static_cast<uint16_t>(std::strtoul(p.nat_port_text.get(), nullptr, 10)));
+    req.be16(124, static_cast<uint16_t>(std::strtoul(vorel_text(p.nat_port_text), nullptr, 10)));
     return true;
 }
 
@@ -103,7 +104,7 @@ int fwnat_detnat_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
     if (!write_lookup(req, *p))
         return -1;
     if (p->natpool)
-        req.text(20, kNameWidth, p->natpool.get());
+        req.text(20, kNameWidth, vorel_text(p->natpool));
     if (vorel_send(c, req) < 0)
         return -1;
     vorel_trace("vorel: fwnat detnat query start to receive reply\n");

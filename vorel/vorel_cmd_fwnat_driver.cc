@@ -38,7 +38,7 @@ bool alg_reachable(const asp_info &asp, const fwnat_params &p) {
 bool bundle_member_has_svc_set(const asp_info &asp, const fwnat_params &p) {
     if (!vorel_starts_with(asp.name, "mams") || !p.svc_set_name)
         return true;
-    return vorel_db_svc_set_find_by_name(&asp, p.svc_set_name.get()) != nullptr;
+    return vorel_db_svc_set_find_by_name(&asp, vorel_text(p.svc_set_name)) != nullptr;
 }
 
 // Whether the record names the backup member of a redundant pair (an
@@ -57,8 +57,6 @@ services_ui_conn *open_service_pic(const asp_info &asp, const fwnat_params &p) {
     else if (backup_known(asp))
         c = vorel_services_ui_open(asp.peer_fpc_slot, asp.peer_pic_slot, SERVICES_UI_PIC_PORT,
                                    vorel_xml_error);
-    if (c)
-        pic_header_pending = true;
     return c;
 }
 
@@ -69,19 +67,16 @@ services_ui_conn *open_service_interface(const asp_info &asp, const fwnat_params
     else if (backup_known(asp))
         c = services_ui_open(asp.peer_fpc_slot, asp.peer_pic_slot, SERVICES_UI_PIC_PORT,
                              vorel_fatal_error);
-    if (!c) {
+    if (!c)
         // The walk stops here without a trace of its own.
         vorel_trace("vorel: failed to open connection\n");
-        return nullptr;
-    }
-    pic_header_pending = true;
     return c;
 }
 
 pic_walk service_pic_walk(const fwnat_params &p) {
     pic_walk walk;
     walk.records = walk_records::asp;
-    walk.pic_name = p.if_name.get();
+    walk.pic_name = vorel_text(p.if_name);
     walk.admit = [&p](const asp_info &asp) {
         return bundle_member_has_svc_set(asp, p) && alg_reachable(asp, p);
     };
@@ -94,7 +89,7 @@ pic_walk service_pic_walk(const fwnat_params &p) {
 pic_walk service_interface_walk(const fwnat_params &p) {
     pic_walk walk;
     walk.records = walk_records::service_interfaces;
-    walk.pic_name = p.if_name.get();
+    walk.pic_name = vorel_text(p.if_name);
     walk.admit = [&p](const asp_info &asp) {
         if (!p.if_name && !vorel_starts_with(asp.name, "si"))
             return false;
@@ -106,35 +101,47 @@ pic_walk service_interface_walk(const fwnat_params &p) {
     return walk;
 }
 
-} // namespace
-
-int fwnat_run_action(vorel_ctx *ctxt, const fwnat_action *entry, fwnat_params *params) {
-    // The walk's shared state starts afresh with every run of an action.
-    pic_header_pending = false;
-    pics_visited = 0;
-    summary_view_refused = false;
-    if (entry->open)
-        entry->open(ctxt, params);
-    bool inline_services = params->command.equals("inline-stateful-firewall");
-    pic_walk walk = inline_services ? service_interface_walk(*params) : service_pic_walk(*params);
-    walk.loop = params->pic_based
-                    ? vorel_loop_pic("calling pic-based handlers->query \n")
-                    : vorel_loop_svc_sets(params->svc_set_name.get(), svc_set_kinds::kind0,
-                                          "calling handlers->query \n");
+// The family's walk for this run, with the shared state's bookkeeping in
+// its hooks: a PIC's heading is pending from the opening of its channel
+// until a service set of it has answered; every closed channel counts.
+pic_walk fwnat_walk(const fwnat_params &p) {
+    pic_walk walk = vorel_text_is(p.command, "inline-stateful-firewall") ? service_interface_walk(p)
+                                                                         : service_pic_walk(p);
+    walk.loop = p.pic_based ? vorel_loop_pic("calling pic-based handlers->query \n")
+                            : vorel_loop_svc_sets(vorel_text(p.svc_set_name), svc_set_kinds::kind0,
+                                                  "calling handlers->query \n");
     walk.after_query = [](const asp_info &, const svc_set_info *ss, int result) {
         if (ss && result >= 0)
             pic_header_pending = false;
     };
+    walk.open_channel = [open = walk.open_channel](const asp_info &asp) {
+        services_ui_conn *c = open(asp);
+        if (c)
+            pic_header_pending = true;
+        return c;
+    };
     walk.after_close = [](const asp_info &) { pics_visited++; };
+    return walk;
+}
 
-    int rc = vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {
-        return entry->query(ctxt, c, asp, ss, params);
-    });
-    if (rc < 0)
-        return -1;
-    if (entry->close)
-        entry->close(ctxt, params);
-    return 0;
+// The walk's shared state starts afresh with every run of an action.
+void reset_run_state() {
+    pic_header_pending = false;
+    pics_visited = 0;
+    summary_view_refused = false;
+}
+
+} // namespace
+
+int fwnat_run_action(vorel_ctx *ctxt, const fwnat_action *entry, fwnat_params *params) {
+    reset_run_state();
+    return vorel_run_driver(fwnat_walk(*params), *entry, ctxt, params);
+}
+
+int fwnat_run_named_action(vorel_ctx *ctxt, fwnat_params *params, bool *ran) {
+    reset_run_state();
+    return vorel_run_action(cmd_handlers_table, vorel_text(params->action), fwnat_walk(*params),
+                            ctxt, params, "vorel: fwnat action %s is not supported yet\n", ran);
 }
 
 // ---------------------------------------------------------------------------
@@ -154,19 +161,10 @@ void fwnat_flow_filter_write(vorel::ByteWriter &w, size_t off, const fwnat_param
                              p.alg, static_cast<uint8_t>(p.pgcp ? 1 : 0)});
 }
 
-bool fwnat_receive(services_ui_conn *c, uint16_t type, uint16_t version, size_t min_size,
-                   const asp_info &asp, vorel::ByteReader *out) {
-    for (;;) {
-        services_ui_reply reply = services_ui_receive(c, type, version);
-        if (!reply)
-            return false;
-        if (reply.size >= min_size) {
-            *out = vorel::ByteReader(reply.data, reply.size);
-            return true;
-        }
-        vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n", asp.name,
-                    unsigned{type}, reply.size, min_size);
-    }
+int fwnat_open_enclosing(const vorel_ctx *ctxt, const vorel_enclosing &e) {
+    summary_info = 0;
+    vorel_open_enclosing(ctxt, e.open_trace, e.element, e.heading);
+    return 0;
 }
 
 bool fwnat_query_args_ok(const vorel_ctx *ctxt, const asp_info *asp, const svc_set_info *svc_set,
@@ -180,7 +178,7 @@ bool fwnat_query_args_ok(const vorel_ctx *ctxt, const asp_info *asp, const svc_s
         vorel_xml_error(1,
                         "vorel: fwnat action %s shows service sets; a summary view does not "
                         "apply to it\n",
-                        vorel_str_or_null(params->action.get()));
+                        vorel_str_or_null(vorel_text(params->action)));
     summary_view_refused = true;
     return false;
 }

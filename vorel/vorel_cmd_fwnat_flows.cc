@@ -5,6 +5,8 @@
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_flow_entry.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 #include <cstring>
@@ -59,214 +61,26 @@ void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
     }
 }
 
-// The entry's elements, their tags made once (a table may hold millions).
-const xml_tag kEntry("sfw-flow-entry");
-const xml_tag kProtocol("sfw-flow-protocol");
-const xml_tag kSourceIp("sfw-flow-source-ip");
-const xml_tag kSourcePort("sfw-flow-source-port");
-const xml_tag kDestinationIp("sfw-flow-destination-ip");
-const xml_tag kDestinationPort("sfw-flow-destination-port");
-const xml_tag kState("sfw-flow-state");
-const xml_tag kDirection("sfw-flow-direction");
-const xml_tag kFrames("sfw-flow-frame-counter");
-const xml_tag kNat("sfw-flow-nat");
-const xml_tag kNatType("sfw-flow-nat-type");
-const xml_tag kNatIp("sfw-flow-nat-ip");
-const xml_tag kNatPort("sfw-flow-nat-port");
-const xml_tag kTranslatedIp("sfw-flow-translated-ip");
-const xml_tag kTranslatedPort("sfw-flow-translated-port");
-const xml_tag kByteCount("sfw-flow-table-byte-count");
-const xml_tag kTcpWindow("sfw-flow-table-tcp-window-size");
-const xml_tag kTcpAck("sfw-flow-table-tcp-acknowledge");
-const xml_tag kTcpTickle("sfw-flow-table-tcp-tickle");
-const xml_tag kRole("sfw-flow-table-role");
-const xml_tag kTimeout("sfw-flow-table-timeout");
-const xml_tag kProtocolDetail("sfw-flow-table-protocol-detail");
-
-void xml_port(const xml_tag &tag, const char *text) {
-    if (text[0])
-        xml_leaf(tag, text);
-}
-
-// One translation of the flow as an "sfw-flow-nat" element.
-void xml_translation(const char *type, const char *ip, const char *port, const char *to_ip,
-                     const char *to_port) {
-    xml_open(kNat);
-    xml_leaf(kNatType, type);
-    xml_leaf(kNatIp, ip);
-    xml_port(kNatPort, port);
-    xml_leaf(kTranslatedIp, to_ip);
-    xml_port(kTranslatedPort, to_port);
-    xml_close(kNat);
-}
-
-struct flow_texts {
-    char src[kAddrText], dst[kAddrText];
-    char sport[kPortText], dport[kPortText];
-};
-
-// The text of one entry, written in one piece once it is whole.
-vorel::TextBuffer &entry_text() {
-    static vorel::TextBuffer *text = new vorel::TextBuffer;
-    return *text;
-}
-
-void append_column(vorel::TextBuffer &out, const char *text, size_t width) {
-    vorel::append_right(out, text, std::strlen(text), width);
-}
-
-// The flow's line, as "%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n" prints it,
-// column by column: the table's busiest line.
-void append_flow_line(vorel::TextBuffer &out, const fwnat_flow_record &f, const flow_texts &t) {
-    const char *proto = proto2str(f.proto);
-    vorel::append_left(out, proto, std::strlen(proto), 5);
-    append_column(out, t.src, 16);
-    out.append(':');
-    append_column(out, t.sport, 6);
-    out.append(" ->", 3);
-    append_column(out, t.dst, 15);
-    append_column(out, t.dport, 6);
-    append_column(out, flowtype2str(f.state), 7);
-    append_column(out, dir2str(f.direction), 6);
-    vorel::append_unsigned_right(out, f.frames, 11);
-    out.append('\n');
-}
-
-// The entry's first lines; true when the XML protocol already named the
-// softwire (DS-Lite, 6rd), so that no Softwire element follows.
-bool print_flow_line(const fwnat_flow_record &f, const flow_texts &t, int xml) {
-    if (!xml) {
-        append_flow_line(entry_text(), f, t);
-        return false;
-    }
-    bool softwire_shown = false;
-    if ((f.sw_type == kSoftwire6rd && f.proto == kIpv6) ||
-        (f.sw_type == kSoftwireDsLite && f.proto == kIpip)) {
-        xml_leaf(kProtocol, f.sw_type == kSoftwire6rd ? "6RD" : "DS-LITE");
-        xml_leaf(kSourceIp, t.src);
-        xml_leaf(kDestinationIp, t.dst);
-        softwire_shown = true;
-    } else {
-        xml_leaf(kProtocol, proto2str(f.proto));
-        xml_leaf(kSourceIp, t.src);
-        xml_port(kSourcePort, t.sport);
-        xml_leaf(kDestinationIp, t.dst);
-        xml_port(kDestinationPort, t.dport);
-    }
-    xml_leaf(kState, flowtype2str(f.state));
-    xml_leaf(kDirection, dir2str(f.direction));
-    xml_leaf(kFrames, f.frames);
-    return softwire_shown;
-}
-
-void print_source_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) {
-    char to_ip[kAddrText], to_port[kPortText];
-    address_text(f.snat_addr, f.snat_addr.is_v6, to_ip);
-    port_text(f.snat_port ? f.snat_port : f.src_port, f.proto, to_port);
-    if (xml)
-        xml_translation("NAT source", t.src, t.sport, to_ip, to_port);
-    else
-        vorel::format_append(entry_text(), "     NAT source %16s:%6s ->%16s:%6s\n", t.src, t.sport,
-                             to_ip, to_port);
-}
-
-void print_destination_nat(const fwnat_flow_record &f, const flow_texts &t, int xml) {
-    char to_ip[kAddrText], to_port[kPortText];
-    address_text(f.dnat_addr, f.dnat_addr.is_v6, to_ip);
-    // An untranslated port stays the destination port, except for GRE,
-    // which has none.
-    uint16_t port = f.dnat_port ? f.dnat_port : (f.proto == kGre ? 0 : f.dst_port);
-    port_text(port, f.proto, to_port);
-    if (xml)
-        xml_translation("NAT dest", t.dst, t.dport, to_ip, to_port);
-    else
-        vorel::format_append(entry_text(), "     NAT dest %16s%6s ->%16s%6s\n", t.dst, t.dport,
-                             to_ip, to_port);
-}
-
-void print_softwire(const fwnat_flow_record &f, int xml) {
-    bool v6 = f.sw_type == kSoftwireDsLite;
-    char from[kAddrText], to[kAddrText];
-    address_text(f.sw_src, v6, from);
-    address_text(f.sw_dst, v6, to);
-    if (xml) {
-        xml_open(kNat);
-        xml_leaf(kNatType, "Softwire");
-        xml_leaf(kNatIp, from);
-        xml_leaf(kTranslatedIp, to);
-        xml_close(kNat);
-    } else {
-        vorel::format_append(entry_text(), "     Softwire %s -> %s\n", from, to);
-    }
-}
-
-void print_detail(const fwnat_flow_record &f, int xml) {
-    const char *protocol_detail = is_icmp(f.proto) ? icmpproto2str(f.proto, f.dst_port) : "";
-    const bool tcp = f.tcp_established == 1;
-    const bool tickles = tcp && f.tcp_tickle == 1;
-    if (xml) {
-        xml_leaf(kByteCount, f.bytes);
-        if (tcp) {
-            xml_leaf(kTcpWindow, unsigned{f.tcp_window});
-            xml_leaf(kTcpAck, f.tcp_ack);
-        }
-        if (tickles)
-            xml_leaf(kTcpTickle, unsigned{f.tickles_sent});
-        xml_leaf(kRole, role2str(f.role));
-        xml_leaf(kTimeout, f.timeout);
-        if (protocol_detail[0])
-            xml_leaf(kProtocolDetail, protocol_detail);
-        return;
-    }
-    vorel::format_append(entry_text(), "Byte count: %12u\n", f.bytes);
-    if (tcp)
-        vorel::format_append(entry_text(),
-                             "TCP established, TCP window size: %u, TCP acknowledge: %u\n",
-                             unsigned{f.tcp_window}, f.tcp_ack);
-    if (tickles)
-        vorel::format_append(entry_text(), "TCP tickle enabled, TCP tickles sent: %u, \n",
-                             unsigned{f.tickles_sent});
-    vorel::format_append(entry_text(), "Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
-    if (protocol_detail[0])
-        vorel::format_append(entry_text(), ", Protocol detail: %s \n", protocol_detail);
-    else
-        vorel::format_append(entry_text(), "\n");
-}
-
-} // namespace
-
-namespace {
-
-using flow_block = vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE>;
-
-template <size_t Off> fwnat_addr flow_addr(const flow_block &b) {
-    vorel::ByteBlock<FWNAT_ADDR_WIRE_SIZE> a = b.block<Off, FWNAT_ADDR_WIRE_SIZE>();
-    fwnat_addr out;
-    out.words[0] = a.be32<0>();
-    out.words[1] = a.be32<4>();
-    out.words[2] = a.be32<8>();
-    out.words[3] = a.be32<12>();
-    out.is_v6 = a.u8<16>();
-    return out;
-}
-
 } // namespace
 
 // The record's size is checked once; its fields are read at offsets the
 // compiler checks against that size (a table holds millions of records).
 fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
+    fwnat_flow_record f; // not all there: an empty record
+    vorel_record_read(r, off, &f, fwnat_flow_decode);
+    return f;
+}
+
+fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE> &b) {
     fwnat_flow_record f;
-    flow_block b;
-    if (!r.block(off, b))
-        return f; // not all there: an empty record
-    f.src = flow_addr<0>(b);
-    f.dst = flow_addr<20>(b);
+    f.src = vorel_addr_decode<0>(b);
+    f.dst = vorel_addr_decode<20>(b);
     f.src_port = b.be16<40>();
     f.dst_port = b.be16<42>();
     f.snat_valid = b.be16<44>();
     f.dnat_valid = b.be16<46>();
-    f.snat_addr = flow_addr<48>(b);
-    f.dnat_addr = flow_addr<68>(b);
+    f.snat_addr = vorel_addr_decode<48>(b);
+    f.dnat_addr = vorel_addr_decode<68>(b);
     f.snat_port = b.be16<88>();
     f.dnat_port = b.be16<90>();
     f.direction = b.u8<93>();
@@ -281,58 +95,67 @@ fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
     f.role = b.u8<111>();
     f.tcp_window = b.be16<112>();
     f.tcp_ack = b.be32<116>();
-    f.sw_src = flow_addr<124>(b);
-    f.sw_dst = flow_addr<144>(b);
+    f.sw_src = vorel_addr_decode<124>(b);
+    f.sw_dst = vorel_addr_decode<144>(b);
     f.sw_type = b.u8<164>();
     return f;
 }
 
-namespace {
-void print_flow_entry(const fwnat_flow_record &f, const flow_texts &t, bool detail, int xml);
-} // namespace
-
 void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
-    flow_texts t;
-    port_text(f.src_port, f.proto, t.sport);
-    port_text(f.dst_port, f.proto, t.dport);
+    char src[kAddrText], dst[kAddrText], sport[kPortText], dport[kPortText];
+    port_text(f.src_port, f.proto, sport);
+    port_text(f.dst_port, f.proto, dport);
     // Both ends of the flow are of the source's family.
-    address_text(f.src, f.src.is_v6, t.src);
-    address_text(f.dst, f.src.is_v6, t.dst);
+    address_text(f.src, f.src.is_v6, src);
+    address_text(f.dst, f.src.is_v6, dst);
 
-    if (!xml) {
-        entry_text().clear();
-        print_flow_entry(f, t, detail, false);
-        vorel::write_stdout(entry_text());
-        return;
+    vorel_flow_entry e;
+    vorel_flow_entry_fill(&e, f, src, sport, dst, dport, f.tickles_sent);
+    // The XML protocol names the softwire when the flow is its tunnel, and
+    // then no Softwire element follows.
+    if (f.sw_type == kSoftwire6rd && f.proto == kIpv6)
+        e.tunnel = "6RD";
+    else if (f.sw_type == kSoftwireDsLite && f.proto == kIpip)
+        e.tunnel = "DS-LITE";
+
+    char snat_ip[kAddrText], snat_port[kPortText];
+    vorel_flow_nat snat{snat_ip, snat_port};
+    if (f.snat_valid == 1) {
+        address_text(f.snat_addr, f.snat_addr.is_v6, snat_ip);
+        port_text(f.snat_port ? f.snat_port : f.src_port, f.proto, snat_port);
+        e.source_nat = &snat;
     }
-    // The entry's dozen lines go out in one write.
-    xml_batch batch;
-    xml_open(kEntry);
-    print_flow_entry(f, t, detail, true);
-    xml_close(kEntry);
+    char dnat_ip[kAddrText], dnat_port[kPortText];
+    vorel_flow_nat dnat{dnat_ip, dnat_port};
+    if (f.dnat_valid == 1) {
+        address_text(f.dnat_addr, f.dnat_addr.is_v6, dnat_ip);
+        // An untranslated port stays the destination port, except for GRE,
+        // which has none.
+        port_text(f.dnat_port ? f.dnat_port : (f.proto == kGre ? 0 : f.dst_port), f.proto,
+                  dnat_port);
+        e.destination_nat = &dnat;
+    }
+    char sw_from[kAddrText], sw_to[kAddrText];
+    if (f.sw_type != 0 && !(xml && e.tunnel)) {
+        bool v6 = f.sw_type == kSoftwireDsLite;
+        address_text(f.sw_src, v6, sw_from);
+        address_text(f.sw_dst, v6, sw_to);
+        e.softwire_from = sw_from;
+        e.softwire_to = sw_to;
+    }
+    vorel_flow_entry_print(e, detail, vorel_flow_style_sfw, xml);
 }
 
-namespace {
-
-void print_flow_entry(const fwnat_flow_record &f, const flow_texts &t, bool detail, int xml) {
-    bool softwire_shown = print_flow_line(f, t, xml);
-    if (f.snat_valid == 1)
-        print_source_nat(f, t, xml);
-    if (f.dnat_valid == 1)
-        print_destination_nat(f, t, xml);
-    if (f.sw_type != 0 && !softwire_shown)
-        print_softwire(f, xml);
-    if (detail)
-        print_detail(f, xml);
+fwnat_flow_table::fwnat_flow_table(const vorel_ctx *ctxt)
+    : vorel_section(ctxt, "service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)}) {
+    on_text_open([] { std::printf("%s\n\n", kFlowHeading); });
 }
-
-} // namespace
 
 void fwnat_flow_table_open(int xml) {
     if (xml)
         xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
     else
-        vorel_printf("%s\n\n", kFlowHeading);
+        std::printf("%s\n\n", kFlowHeading);
 }
 
 void fwnat_flow_table_close(int xml) {
@@ -343,19 +166,10 @@ void fwnat_flow_table_close(int xml) {
 // ---------------------------------------------------------------------------
 // dump_flow
 
-int fwnat_flow_dump_open(vorel_ctx *, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: flow dump start \n");
-    xml_subtree_open("service-sfw-flow-table-information");
-    return 0;
-}
-
-int fwnat_flow_dump_close(vorel_ctx *, fwnat_params *) {
-    vorel_trace("vorel: flow dump done \n");
-    xml_subtree_close();
-    xml_subtree_once();
-    return 0;
-}
+constexpr vorel_enclosing kFlowDumpEnclosing{"vorel: flow dump start \n",
+                                             "service-sfw-flow-table-information", nullptr,
+                                             "vorel: flow dump done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_flow_dump, kFlowDumpEnclosing)
 
 int fwnat_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                           fwnat_params *p) {
@@ -367,27 +181,17 @@ int fwnat_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, s
     if (vorel_send(c, req) < 0)
         return -1;
 
-    bool opened = false;
-    vorel::ByteReader reply;
-    while (fwnat_receive(c, kDumpReply, kVersion, kDumpReplySize, *asp, &reply)) {
-        if (!opened) {
-            // The heading comes with the first flow: a service set without
-            // flows shows nothing at all.
-            if (ctxt->xml) {
-                xml_send_open("sfw-per-service-set-flow-table");
-                xml_send_all("interface-name", "%s", asp->name);
-                xml_send_all("service-set-name", "%s", ss->name);
-            } else {
-                vorel_printf("PIC: %s, Service set: %s \n\n", asp->name, ss->name);
-            }
-            fwnat_flow_table_open(ctxt->xml);
-            opened = true;
-        }
-        fwnat_flow_print(fwnat_flow_read(reply, kFlowOffset), p->detail, ctxt->xml);
-    }
-    if (opened && ctxt->xml) {
-        fwnat_flow_table_close(ctxt->xml);
-        xml_send_close("sfw-per-service-set-flow-table");
+    // The heading comes with the first flow: a service set without flows
+    // shows nothing at all.
+    vorel_svc_set_section section(ctxt, "sfw-per-service-set-flow-table", asp->name, ss->name,
+                                  "\n");
+    fwnat_flow_table table(ctxt);
+    vorel::ByteBlock<kDumpReplySize> reply;
+    while (vorel_receive_block(c, kDumpReply, kVersion, asp->name, short_reply::skip, &reply)) {
+        if (section.open())
+            table.open();
+        fwnat_flow_print(fwnat_flow_decode(reply.block<kFlowOffset, FWNAT_FLOW_RECORD_SIZE>()),
+                         p->detail, ctxt->xml);
     }
     return 0;
 }
@@ -415,68 +219,32 @@ int tally_query(const tally_kind &k, vorel_ctx *ctxt, services_ui_conn *c, asp_i
         return -1;
     vorel::ByteWriter req = fwnat_request(k.request, kVersion, k.request_size, ss);
     fwnat_flow_filter_write(req, k.filter_offset, *p);
-    if (vorel_send(c, req) < 0)
-        return -1;
-    vorel::ByteReader reply;
-    if (!fwnat_receive(c, k.reply, kVersion, kCountReplySize, *asp, &reply))
-        return 0;
-    uint32_t count = reply.be32(kCountOffset);
-    if (ctxt->xml) {
-        xml_send_open(k.element);
-        xml_send_all("interface-name", "%s", asp->name);
-        xml_send_all("service-set-name", "%s", ss->name);
-        xml_send_all(k.count_element, "%u", count);
-        xml_send_close(k.element);
-    } else {
-        vorel_printf("%-16s%-52s%u\n", asp->name, ss->name, count);
-    }
-    // Exactly one reply is expected.
-    vorel::ByteReader extra;
-    if (fwnat_receive(c, k.reply, kVersion, 0, *asp, &extra))
-        return -1;
-    return 0;
+    return vorel_tally_exchange<kCountReplySize>(
+        c, req, k.reply, kVersion, asp->name, short_reply::skip,
+        [&](const vorel::ByteBlock<kCountReplySize> &b) {
+            vorel_tally_entry(ctxt, asp->name, ss->name, b.be32<kCountOffset>(), k.element,
+                              k.count_element);
+        });
 }
 
 } // namespace
 
-int fwnat_flow_count_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: flow count open \n");
-    xml_subtree_open("service-sfw-flow-count-information");
-    if (!ctxt->xml)
-        vorel_printf("PIC             Service set                                         Flow "
-                     "Count\n\n");
-    return 0;
-}
-
-int fwnat_flow_count_close(vorel_ctx *, fwnat_params *) {
-    vorel_trace("vorel: flow count done \n");
-    xml_subtree_close();
-    xml_subtree_once();
-    return 0;
-}
+constexpr vorel_enclosing kFlowCountEnclosing{
+    "vorel: flow count open \n", "service-sfw-flow-count-information",
+    "PIC             Service set                                         Flow Count\n\n",
+    "vorel: flow count done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_flow_count, kFlowCountEnclosing)
 
 int fwnat_flow_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                            fwnat_params *p) {
     return tally_query(kCount, ctxt, c, asp, ss, p);
 }
 
-int fwnat_flow_drain_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: flow drain start \n");
-    xml_subtree_open("service-sfw-flow-drain-information");
-    if (!ctxt->xml)
-        vorel_printf("PIC             Service set                                        Flow "
-                     "Removed\n\n");
-    return 0;
-}
-
-int fwnat_flow_drain_close(vorel_ctx *, fwnat_params *) {
-    vorel_trace("vorel: flow drain done \n");
-    xml_subtree_close();
-    xml_subtree_once();
-    return 0;
-}
+constexpr vorel_enclosing kFlowDrainEnclosing{
+    "vorel: flow drain start \n", "service-sfw-flow-drain-information",
+    "PIC             Service set                                        Flow Removed\n\n",
+    "vorel: flow drain done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_flow_drain, kFlowDrainEnclosing)
 
 int fwnat_flow_drain_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                            fwnat_params *p) {

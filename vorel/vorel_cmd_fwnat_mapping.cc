@@ -86,7 +86,7 @@ int send_request(services_ui_conn *c, const svc_set_info *ss, const fwnat_params
                  uint32_t map_kind) {
     vorel::ByteWriter req = fwnat_request(kMappingRequest, kMappingVersion, kRequestSize, ss);
     if (p.natpool)
-        req.text(16, kPoolNameWidth, p.natpool.get());
+        req.text(16, kPoolNameWidth, vorel_text(p.natpool));
     req.be32(80, map_kind);
     req.be32(84, src_kind(p));
     vorel_addr_write(req, 88, p.sprefix);

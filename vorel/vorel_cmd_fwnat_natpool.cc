@@ -43,59 +43,68 @@ struct nat_pool {
 constexpr uint16_t kSecuredBlocks = 1u << 0;
 constexpr uint16_t kDeterministicBlocks = 1u << 1;
 
-nat_pool read_pool(const vorel::ByteReader &r) {
+using pool_block = vorel::ByteBlock<kReplySize>;
+
+// The pool's fixed part; the range table is read through the reply with
+// its count clamped to the ranges present.
+nat_pool read_pool(const pool_block &b, const vorel::ByteReader &r) {
     nat_pool p;
-    p.name = std::string(r.text(kPoolNameOffset, kPoolNameWidth));
-    p.range_count = r.clamp_count(r.be32(1616), kRangesOffset, kRangeSize, kMaxRanges);
-    p.preserve_range = r.be16(1620);
-    p.preserve_active = r.be16(1622);
-    p.cfg_port_low = r.be16(1624);
-    p.cfg_port_high = r.be16(1626);
-    p.port_low = r.be16(1628);
-    p.port_high = r.be16(1630);
-    p.ports_in_use = r.be32(1632);
-    p.pool_users = r.be32(1636);
-    p.port_xlate = r.be32(1640);
-    p.out_of_port_errors = r.be32(1644);
-    p.app_exceed_port_limit_errors = r.be32(1648);
-    p.parity_port_errors = r.be32(1652);
-    p.preserve_range_errors = r.be32(1656);
-    p.addr_alloc_failures = r.be32(1660);
-    p.max_ports_in_use = r.be32(1664);
-    p.xlate_type = r.be32(1668);
-    p.addrs_in_use = r.be32(1672);
-    p.app_port_errors = r.be32(1676);
-    p.mem_alloc_errors = r.be32(1680);
-    p.avail_addrs = r.be32(1688);
-    p.port_blocks = r.be32(1692);
-    p.pb_flags = r.be16(1696);
-    p.pb_size = r.be16(1698);
-    p.pb_max_per_addr = r.be16(1700);
-    p.pb_active_timeout = r.be32(1704);
-    p.pb_effective_blocks = r.be32(1708);
-    p.pb_effective_ports = r.be32(1712);
-    p.pb_port_low = r.be32(1716);
-    p.pb_port_high = r.be32(1720);
-    p.pb_max_used = r.be32(1724);
-    p.pb_in_use = r.be32(1728);
-    p.pb_alloc_errors = r.be32(1732);
-    p.pb_limit_exceeded = r.be32(1736);
-    p.pb_mem_alloc_errors = r.be32(1740);
-    p.pb_out_of_port_errors = r.be32(1744);
-    p.eif_inbound = r.be32(1748);
-    p.eif_drops = r.be32(1752);
-    p.detnat_port_limit_exceeded = r.be32(1756);
+    p.name = std::string(b.text<kPoolNameOffset, kPoolNameWidth>());
+    p.range_count = r.clamp_count(b.be32<1616>(), kRangesOffset, kRangeSize, kMaxRanges);
+    p.preserve_range = b.be16<1620>();
+    p.preserve_active = b.be16<1622>();
+    p.cfg_port_low = b.be16<1624>();
+    p.cfg_port_high = b.be16<1626>();
+    p.port_low = b.be16<1628>();
+    p.port_high = b.be16<1630>();
+    p.ports_in_use = b.be32<1632>();
+    p.pool_users = b.be32<1636>();
+    p.port_xlate = b.be32<1640>();
+    p.out_of_port_errors = b.be32<1644>();
+    p.app_exceed_port_limit_errors = b.be32<1648>();
+    p.parity_port_errors = b.be32<1652>();
+    p.preserve_range_errors = b.be32<1656>();
+    p.addr_alloc_failures = b.be32<1660>();
+    p.max_ports_in_use = b.be32<1664>();
+    p.xlate_type = b.be32<1668>();
+    p.addrs_in_use = b.be32<1672>();
+    p.app_port_errors = b.be32<1676>();
+    p.mem_alloc_errors = b.be32<1680>();
+    p.avail_addrs = b.be32<1688>();
+    p.port_blocks = b.be32<1692>();
+    p.pb_flags = b.be16<1696>();
+    p.pb_size = b.be16<1698>();
+    p.pb_max_per_addr = b.be16<1700>();
+    p.pb_active_timeout = b.be32<1704>();
+    p.pb_effective_blocks = b.be32<1708>();
+    p.pb_effective_ports = b.be32<1712>();
+    p.pb_port_low = b.be32<1716>();
+    p.pb_port_high = b.be32<1720>();
+    p.pb_max_used = b.be32<1724>();
+    p.pb_in_use = b.be32<1728>();
+    p.pb_alloc_errors = b.be32<1732>();
+    p.pb_limit_exceeded = b.be32<1736>();
+    p.pb_mem_alloc_errors = b.be32<1740>();
+    p.pb_out_of_port_errors = b.be32<1744>();
+    p.eif_inbound = b.be32<1748>();
+    p.eif_drops = b.be32<1752>();
+    p.detnat_port_limit_exceeded = b.be32<1756>();
     return p;
 }
 
+// Entry i of the range table (i below the clamped count).
 fwnat_pool_range read_range(const vorel::ByteReader &r, size_t i) {
-    size_t off = kRangesOffset + i * kRangeSize;
     fwnat_pool_range range;
-    for (size_t w = 0; w < 4; w++)
-        range.addr[w] = r.be32(off + 4 * w);
-    range.count = r.be32(off + 16);
-    range.is_v6 = r.be16(off + 20);
-    range.prefix_len = r.be16(off + 22);
+    vorel::ByteBlock<kRangeSize> b;
+    if (!r.block(kRangesOffset + i * kRangeSize, b))
+        return range;
+    range.addr[0] = b.be32<0>();
+    range.addr[1] = b.be32<4>();
+    range.addr[2] = b.be32<8>();
+    range.addr[3] = b.be32<12>();
+    range.count = b.be32<16>();
+    range.is_v6 = b.be16<20>();
+    range.prefix_len = b.be16<22>();
     return range;
 }
 
@@ -355,20 +364,8 @@ void print_pool(const nat_pool &p, const vorel::ByteReader &r, bool detail, bool
     }
 }
 
-void print_heading(const asp_info &asp, const svc_set_info &ss, bool detail, int xml) {
-    if (xml) {
-        char shown[AMS_CONCAT_NAME_LEN];
-        xml_send_open("sfw-per-service-set-nat-pool",
-                      {xml_attr_style(detail ? "detail" : "brief")});
-        xml_send_all("interface-name", "%s", find_and_concat_pifd_name(asp.name, shown));
-        xml_send_all("service-set-name", "%s", ss.name);
-        return;
-    }
-    std::printf("PIC: %s, Service set: %s \n", asp.name, ss.name);
-    if (!detail)
-        std::printf(
-            "NAT pool                  Address                   Port         Ports in use \n");
-}
+constexpr const char *kBriefColumns =
+    "NAT pool                  Address                   Port         Ports in use \n";
 
 // 128-bit arithmetic over four host-order words, word 0 the most
 // significant.  add_words says whether the sum passed the top.
@@ -426,19 +423,10 @@ void fwnat_pool_range_bounds(const fwnat_pool_range &range, vorel_addr *first, v
     }
 }
 
-int fwnat_natpool_dump_open(vorel_ctx *, fwnat_params *) {
-    summary_info = 0;
-    vorel_trace("vorel: natpool query start \n");
-    xml_subtree_open("service-nat-pool-information");
-    return 0;
-}
-
-int fwnat_natpool_dump_close(vorel_ctx *, fwnat_params *) {
-    vorel_trace("vorel: natpool dump done \n");
-    xml_subtree_close();
-    xml_subtree_once();
-    return 0;
-}
+constexpr vorel_enclosing kNatpoolDumpEnclosing{"vorel: natpool query start \n",
+                                                "service-nat-pool-information", nullptr,
+                                                "vorel: natpool dump done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_natpool_dump, kNatpoolDumpEnclosing)
 
 int fwnat_natpool_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                              fwnat_params *p) {
@@ -446,26 +434,26 @@ int fwnat_natpool_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp
         return -1;
     vorel::ByteWriter req = fwnat_request(kPoolRequest, 2, kRequestSize, ss);
     if (p->natpool)
-        req.text(kPoolNameOffset, kPoolNameWidth, p->natpool.get());
+        req.text(kPoolNameOffset, kPoolNameWidth, vorel_text(p->natpool));
     if (vorel_send(c, req) < 0)
         return -1;
     vorel_trace("vorel: fwnat natpool query start to receive reply \n");
 
     const bool msp = asp->flags & ASP_F_MSP;
-    bool heading = false;
+    // The heading comes with the first pool.
+    char shown[AMS_CONCAT_NAME_LEN];
+    vorel_svc_set_section section(
+        ctxt, "sfw-per-service-set-nat-pool",
+        ctxt->xml ? find_and_concat_pifd_name(asp->name, shown) : asp->name, ss->name,
+        p->detail ? "" : kBriefColumns, {xml_attr_style(p->detail ? "detail" : "brief")});
+    section.on_text_close([] { std::printf("\n"); });
+    pool_block block;
     vorel::ByteReader reply;
-    while (fwnat_receive(c, kPoolReply, 1, kReplySize, *asp, &reply)) {
-        if (!heading) {
-            print_heading(*asp, *ss, p->detail, ctxt->xml);
-            heading = true;
-        }
-        print_pool(read_pool(reply), reply, p->detail, msp, ctxt->xml);
+    while (vorel_receive_block(c, kPoolReply, 1, asp->name, short_reply::skip, &block, &reply)) {
+        section.open();
+        print_pool(read_pool(block, reply), reply, p->detail, msp, ctxt->xml);
     }
     vorel_trace("vorel: fwnat natpool reply finished\n");
-    if (heading && ctxt->xml)
-        xml_send_close("sfw-per-service-set-nat-pool");
-    if (heading && !ctxt->xml)
-        std::printf("\n");
     return 0;
 }
 

@@ -61,11 +61,11 @@ int nat_xml_only_close(const vorel_ctx *ctxt, const char *trace) {
 
 void nat_choose_action(fwnat_params *p, std::span<const nat_selection> rows) {
     for (const nat_selection &row : rows) {
-        bool named =
-            p->action ? p->action.equals(row.action) : p->subcommand.equals(row.subcommand);
+        bool named = p->action ? vorel_text_is(p->action, row.action)
+                               : vorel_text_is(p->subcommand, row.subcommand);
         if (!named)
             continue;
-        p->action.set(row.action);
+        p->action = row.action;
         if (row.stats_subcmd != NAT_KEEP_VIEW)
             p->stats_subcmd = row.stats_subcmd;
         p->pic_based = row.pic_based;
@@ -76,11 +76,13 @@ void nat_choose_action(fwnat_params *p, std::span<const nat_selection> rows) {
 void nat_trace_params(const fwnat_params &p) {
     if (!debug)
         return;
-    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(p.command.get()),
-                vorel_str_or_null(p.subcommand.get()));
+    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(vorel_text(p.command)),
+                vorel_str_or_null(vorel_text(p.subcommand)));
     std::printf("vorel: stats_subcmd: %d\n", p.stats_subcmd);
     std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(p.svc_set_name.get()), vorel_str_or_null(p.if_name.get()));
-    std::printf("vorel: action=%s , detail=%s, natpool=%s\n", vorel_str_or_null(p.action.get()),
-                p.detail ? "TRUE" : "FALSE", vorel_str_or_null(p.natpool.get()));
+                vorel_str_or_null(vorel_text(p.svc_set_name)),
+                vorel_str_or_null(vorel_text(p.if_name)));
+    std::printf("vorel: action=%s , detail=%s, natpool=%s\n",
+                vorel_str_or_null(vorel_text(p.action)), p.detail ? "TRUE" : "FALSE",
+                vorel_str_or_null(vorel_text(p.natpool)));
 }

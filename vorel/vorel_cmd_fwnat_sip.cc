@@ -8,6 +8,7 @@
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_section.h"
+#include "vorel/vorel_tally.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -245,61 +246,41 @@ int tally_query(const sip_tally &k, vorel_ctx *ctxt, services_ui_conn *c, asp_in
         return 0;
     vorel::ByteWriter req = fwnat_request(k.request, kVersion, k.request_size, ss);
     fwnat_flow_filter_write(req, k.filter_offset, *p);
-    if (vorel_send(c, req) < 0)
-        return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(c, k.reply, kVersion, kNumberReplySize,
-                                                     asp->name, short_reply::end_answer);
-    if (reply.empty())
-        return 0;
-    uint32_t number = reply.be32(kNumberOffset);
-    if (ctxt->xml) {
-        xml_send_open(k.element);
-        xml_send_all("interface-name", "%s", asp->name);
-        xml_send_all("service-set-name", "%s", ss->name);
-        xml_send_all(k.number_element, "%u", number);
-        xml_send_close(k.element);
-    } else {
-        std::printf(k.text_line, asp->name, ss->name, number);
-    }
-    // Exactly one reply is expected.
-    if (!vorel_receive(c, k.reply, kVersion).empty())
-        return -1;
-    return 0;
+    return vorel_tally_exchange<kNumberReplySize>(
+        c, req, k.reply, kVersion, asp->name, short_reply::end_answer,
+        [&](const vorel::ByteBlock<kNumberReplySize> &reply) {
+            uint32_t number = reply.be32<kNumberOffset>();
+            if (!ctxt->xml) {
+                // The row of the SIP numbers keeps a space before the number.
+                std::printf(k.text_line, asp->name, ss->name, number);
+                return;
+            }
+            vorel_tally_entry(ctxt, asp->name, ss->name, number, k.element, k.number_element);
+        });
 }
 
-// The frames of the six actions.
-struct sip_frame {
-    const char *open_trace, *close_trace, *root, *heading;
-};
-
-const char *const kRemovedHeading =
+// The enclosing sections of the six actions.
+constexpr const char *kRemovedHeading =
     "PIC             Service set                                        Flow Removed\n\n";
-const sip_frame kCallDumpFrame{"vorel: sip call  dump start \n", "vorel: sip call dump done \n",
-                               "service-sfw-sip-call-information", nullptr};
-const sip_frame kCallCountFrame{"vorel: sip call count start \n", "vorel: sip call count done \n",
-                                "service-sfw-sip-call-count-information", kRemovedHeading};
-const sip_frame kCallDrainFrame{"vorel: sip call drain start \n", "vorel: sip call drain done \n",
-                                "service-sfw-sip-call-drain-information", kRemovedHeading};
-const sip_frame kRegDumpFrame{"vorel: sip registration dump start \n",
-                              "vorel: sip registration dump done \n",
-                              "service-sfw-sip-registration-information", nullptr};
-const sip_frame kRegCountFrame{
-    "vorel: sip reg count start \n", "vorel: sip reg count done \n",
-    "service-sfw-sip-registration-count-information",
-    "PIC             Service set                                   SIP reg Counted \n\n"};
-const sip_frame kRegDrainFrame{"vorel: sip reg drain start \n", "vorel: sip reg drain done \n",
-                               "service-sfw-sip-registration-drain-information", kRemovedHeading};
-
-int open_frame(const sip_frame &f, vorel_ctx *ctxt) {
-    summary_info = 0;
-    vorel_open_enclosing(ctxt, f.open_trace, f.root, f.heading);
-    return 0;
-}
-
-int close_frame(const sip_frame &f, vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, f.close_trace, nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kCallDumpFrame{"vorel: sip call  dump start \n",
+                                         "service-sfw-sip-call-information", nullptr,
+                                         "vorel: sip call dump done \n"};
+constexpr vorel_enclosing kCallCountFrame{"vorel: sip call count start \n",
+                                          "service-sfw-sip-call-count-information", kRemovedHeading,
+                                          "vorel: sip call count done \n"};
+constexpr vorel_enclosing kCallDrainFrame{"vorel: sip call drain start \n",
+                                          "service-sfw-sip-call-drain-information", kRemovedHeading,
+                                          "vorel: sip call drain done \n"};
+constexpr vorel_enclosing kRegDumpFrame{"vorel: sip registration dump start \n",
+                                        "service-sfw-sip-registration-information", nullptr,
+                                        "vorel: sip registration dump done \n"};
+constexpr vorel_enclosing kRegCountFrame{
+    "vorel: sip reg count start \n", "service-sfw-sip-registration-count-information",
+    "PIC             Service set                                   SIP reg Counted \n\n",
+    "vorel: sip reg count done \n"};
+constexpr vorel_enclosing kRegDrainFrame{"vorel: sip reg drain start \n",
+                                         "service-sfw-sip-registration-drain-information",
+                                         kRemovedHeading, "vorel: sip reg drain done \n"};
 
 } // namespace
 
@@ -320,13 +301,13 @@ bool fwnat_refuse_on_msp(const vorel_ctx *ctxt, const asp_info &asp, const char 
 // dump_sip_call
 
 int fwnat_sip_call_dump_open(vorel_ctx *ctxt, fwnat_params *p) {
-    open_frame(kCallDumpFrame, ctxt);
+    fwnat_open_enclosing(ctxt, kCallDumpFrame);
     fwnat_note_xml_only(ctxt, p);
     return 0;
 }
 
 int fwnat_sip_call_dump_close(vorel_ctx *ctxt, fwnat_params *) {
-    return close_frame(kCallDumpFrame, ctxt);
+    return vorel_enclosing_close<kCallDumpFrame>(ctxt);
 }
 
 int fwnat_sip_call_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
@@ -343,13 +324,13 @@ int fwnat_sip_call_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *as
 // dump_sip_reg
 
 int fwnat_sip_reg_dump_open(vorel_ctx *ctxt, fwnat_params *p) {
-    open_frame(kRegDumpFrame, ctxt);
+    fwnat_open_enclosing(ctxt, kRegDumpFrame);
     fwnat_note_xml_only(ctxt, p);
     return 0;
 }
 
 int fwnat_sip_reg_dump_close(vorel_ctx *ctxt, fwnat_params *) {
-    return close_frame(kRegDumpFrame, ctxt);
+    return vorel_enclosing_close<kRegDumpFrame>(ctxt);
 }
 
 int fwnat_sip_reg_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
@@ -368,45 +349,25 @@ int fwnat_sip_reg_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp
 // ---------------------------------------------------------------------------
 // Counts and drains
 
-int fwnat_sip_call_count_open(vorel_ctx *ctxt, fwnat_params *) {
-    return open_frame(kCallCountFrame, ctxt);
-}
-int fwnat_sip_call_count_close(vorel_ctx *ctxt, fwnat_params *) {
-    return close_frame(kCallCountFrame, ctxt);
-}
+FWNAT_ENCLOSING_CALLBACKS(fwnat_sip_call_count, kCallCountFrame)
 int fwnat_sip_call_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
                                svc_set_info *ss, fwnat_params *p) {
     return tally_query(kCallCount, ctxt, c, asp, ss, p);
 }
 
-int fwnat_sip_call_drain_open(vorel_ctx *ctxt, fwnat_params *) {
-    return open_frame(kCallDrainFrame, ctxt);
-}
-int fwnat_sip_call_drain_close(vorel_ctx *ctxt, fwnat_params *) {
-    return close_frame(kCallDrainFrame, ctxt);
-}
+FWNAT_ENCLOSING_CALLBACKS(fwnat_sip_call_drain, kCallDrainFrame)
 int fwnat_sip_call_drain_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
                                svc_set_info *ss, fwnat_params *p) {
     return tally_query(kCallDrain, ctxt, c, asp, ss, p);
 }
 
-int fwnat_sip_reg_count_open(vorel_ctx *ctxt, fwnat_params *) {
-    return open_frame(kRegCountFrame, ctxt);
-}
-int fwnat_sip_reg_count_close(vorel_ctx *ctxt, fwnat_params *) {
-    return close_frame(kRegCountFrame, ctxt);
-}
+FWNAT_ENCLOSING_CALLBACKS(fwnat_sip_reg_count, kRegCountFrame)
 int fwnat_sip_reg_count_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                               fwnat_params *p) {
     return tally_query(kRegCount, ctxt, c, asp, ss, p);
 }
 
-int fwnat_sip_reg_drain_open(vorel_ctx *ctxt, fwnat_params *) {
-    return open_frame(kRegDrainFrame, ctxt);
-}
-int fwnat_sip_reg_drain_close(vorel_ctx *ctxt, fwnat_params *) {
-    return close_frame(kRegDrainFrame, ctxt);
-}
+FWNAT_ENCLOSING_CALLBACKS(fwnat_sip_reg_drain, kRegDrainFrame)
 int fwnat_sip_reg_drain_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                               fwnat_params *p) {
     return tally_query(kRegDrain, ctxt, c, asp, ss, p);

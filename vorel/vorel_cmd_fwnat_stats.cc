@@ -480,7 +480,7 @@ void begin_stats_run() {
 } // namespace
 
 void fwnat_note_xml_only(const vorel_ctx *ctxt, const fwnat_params *params) {
-    std::string view = std::string("action ") + vorel_str_or_null(params->action.get());
+    std::string view = std::string("action ") + vorel_str_or_null(vorel_text(params->action));
     vorel_xml_only_view(ctxt, view.c_str());
 }
 

@@ -11,6 +11,7 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_plugins.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_tally.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -26,13 +27,16 @@ constexpr uint8_t kSystemSvcSetStyle = 2;
 
 constexpr int kAnyCountonly = -1;
 
-// One row of the action table.  Rows are tried in order and compare the
-// action name exactly; countonly, when not kAnyCountonly, must equal the
-// parameter's.
+// One row of the selection table: what the command line names (-S and
+// -c) and the action of msp_cmd_handlers_table that runs for it, with the
+// settings that go with it.  Rows are tried in order and compare the name
+// exactly; countonly, when not kAnyCountonly, must equal the parameter's.
+// action is null for actions whose queries are not built yet: those say so
+// rather than answer with an empty list.
 struct msp_action_row {
     const char *name;
     int countonly;
-    const msp_cmd_handlers *handlers;
+    const char *action;
     uint8_t pic_based;
     uint8_t clear_stats;
     uint8_t first_svc_set_only;
@@ -41,35 +45,63 @@ struct msp_action_row {
 };
 
 const msp_action_row msp_action_table[] = {
-    {"flows", 0, &msp_flow_dump_handlers, 0, 0, 0, 0, false},
-    {"flows", 1, &msp_flow_count_handlers, 0, 0, 0, 0, false},
-    {"clear_flows", kAnyCountonly, &msp_flow_drain_handlers, 0, 0, 0, 0, false},
-    {"clear_flows_ipaction", kAnyCountonly, &msp_flow_drain_handlers, 0, 0, 0, 2, false},
-    {"sessions_analysis", kAnyCountonly, &msp_sess_analysis_handlers, 1, 0, 0, 0, false},
-    {"clear_sessions_analysis", kAnyCountonly, &msp_sess_analysis_handlers, 1, 1, 0, 0, false},
-    {"sessions_count", kAnyCountonly, &msp_sess_count_handlers, 0, 0, 0, 0, false},
-    {"sessions_utilization", kAnyCountonly, &msp_sess_util_handlers, 1, 0, 0, 0, false},
-    {"sessions_tcp_log", kAnyCountonly, &msp_sess_dump_handlers, 1, 0, 0, 0, false},
-    {"sessions", kAnyCountonly, &msp_sess_dump_handlers, 0, 0, 0, 0, true},
-    {"clear_sessions", kAnyCountonly, &msp_sess_drain_handlers, 0, 0, 0, 0, false},
-    {"clear_sessions_ipaction", kAnyCountonly, &msp_sess_drain_handlers, 0, 0, 0, 2, false},
-    {"conversations", kAnyCountonly, &msp_alg_conv_handlers, 1, 0, 1, 0, false},
-    {"sip_globals", kAnyCountonly, &msp_alg_sip_globals_handlers, 1, 0, 1, 0, false},
-    {"stats", kAnyCountonly, &msp_alg_stats_handlers, 1, 0, 1, 0, false},
-    {"clear_alg_stats", kAnyCountonly, &msp_alg_clear_stats_handlers, 1, 0, 1, 0, false},
-    {"show_subs_analysis", kAnyCountonly, &msp_subs_analysis_handlers, 1, 0, 0, 0, false},
-    {"clear_subs_analysis", kAnyCountonly, &msp_subs_analysis_clear_handlers, 1, 1, 0, 0, false},
-    {"show_tcp_stats", kAnyCountonly, &msp_tcp_stats_handlers, 0, 0, 0, 0, false},
-    {"clear_tcp_stats", kAnyCountonly, &msp_tcp_stats_clear_handlers, 0, 1, 0, 0, false},
-    {"show_ids_drops_stats", kAnyCountonly, &msp_ids_drops_stats_handlers, 0, 0, 0, 0, false},
-    {"clear_ids_drops_stats", kAnyCountonly, &msp_ids_drops_stats_clear_handlers, 0, 1, 0, 0,
+    {"flows", 0, "flow_dump", 0, 0, 0, 0, false},
+    {"flows", 1, "flow_count", 0, 0, 0, 0, false},
+    {"clear_flows", kAnyCountonly, "flow_drain", 0, 0, 0, 0, false},
+    {"clear_flows_ipaction", kAnyCountonly, "flow_drain", 0, 0, 0, 2, false},
+    {"sessions_analysis", kAnyCountonly, "sess_analysis", 1, 0, 0, 0, false},
+    {"clear_sessions_analysis", kAnyCountonly, "sess_analysis", 1, 1, 0, 0, false},
+    {"sessions_count", kAnyCountonly, "sess_count", 0, 0, 0, 0, false},
+    {"sessions_utilization", kAnyCountonly, "sess_util", 1, 0, 0, 0, false},
+    {"sessions_tcp_log", kAnyCountonly, "sess_dump", 1, 0, 0, 0, false},
+    {"sessions", kAnyCountonly, "sess_dump", 0, 0, 0, 0, true},
+    {"clear_sessions", kAnyCountonly, "sess_drain", 0, 0, 0, 0, false},
+    {"clear_sessions_ipaction", kAnyCountonly, "sess_drain", 0, 0, 0, 2, false},
+    {"conversations", kAnyCountonly, "alg_conv", 1, 0, 1, 0, false},
+    {"sip_globals", kAnyCountonly, "alg_sip_globals", 1, 0, 1, 0, false},
+    {"stats", kAnyCountonly, "alg_stats", 1, 0, 1, 0, false},
+    {"clear_alg_stats", kAnyCountonly, "alg_clear_stats", 1, 0, 1, 0, false},
+    {"show_subs_analysis", kAnyCountonly, "subs_analysis", 1, 0, 0, 0, false},
+    {"clear_subs_analysis", kAnyCountonly, "subs_analysis_clear", 1, 1, 0, 0, false},
+    {"show_tcp_stats", kAnyCountonly, "tcp_stats", 0, 0, 0, 0, false},
+    {"clear_tcp_stats", kAnyCountonly, "tcp_stats_clear", 0, 1, 0, 0, false},
+    {"show_ids_drops_stats", kAnyCountonly, "ids_drops_stats", 0, 0, 0, 0, false},
+    {"clear_ids_drops_stats", kAnyCountonly, "ids_drops_stats_clear", 0, 1, 0, 0, false},
+    {"show_ids_session_limits_counters_stats", kAnyCountonly, "ids_sess_limits_stats", 0, 0, 0, 0,
      false},
-    {"show_ids_session_limits_counters_stats", kAnyCountonly, &msp_ids_sess_limits_stats_handlers,
-     0, 0, 0, 0, false},
-    {"clear_ids_session_limits_counters_stats", kAnyCountonly,
-     &msp_ids_sess_limits_stats_clear_handlers, 0, 1, 0, 0, false},
+    {"clear_ids_session_limits_counters_stats", kAnyCountonly, "ids_sess_limits_stats_clear", 0, 1,
+     0, 0, false},
     {nullptr, 0, nullptr, 0, 0, 0, 0, false},
 };
+
+} // namespace
+
+// The actions' callbacks, by the names the selection rows give.
+const vorel_action<msp_action_params> msp_cmd_handlers_table[] = {
+    msp_action<msp_flow_dump_handlers>("flow_dump"),
+    msp_action<msp_flow_count_handlers>("flow_count"),
+    msp_action<msp_flow_drain_handlers>("flow_drain"),
+    msp_action<msp_sess_analysis_handlers>("sess_analysis"),
+    msp_action<msp_sess_count_handlers>("sess_count"),
+    msp_action<msp_sess_util_handlers>("sess_util"),
+    msp_action<msp_sess_dump_handlers>("sess_dump"),
+    msp_action<msp_sess_drain_handlers>("sess_drain"),
+    msp_action<msp_alg_conv_handlers>("alg_conv"),
+    msp_action<msp_alg_sip_globals_handlers>("alg_sip_globals"),
+    msp_action<msp_alg_stats_handlers>("alg_stats"),
+    msp_action<msp_alg_clear_stats_handlers>("alg_clear_stats"),
+    msp_action<msp_subs_analysis_handlers>("subs_analysis"),
+    msp_action<msp_subs_analysis_clear_handlers>("subs_analysis_clear"),
+    msp_action<msp_tcp_stats_handlers>("tcp_stats"),
+    msp_action<msp_tcp_stats_clear_handlers>("tcp_stats_clear"),
+    msp_action<msp_ids_drops_stats_handlers>("ids_drops_stats"),
+    msp_action<msp_ids_drops_stats_clear_handlers>("ids_drops_stats_clear"),
+    msp_action<msp_ids_sess_limits_stats_handlers>("ids_sess_limits_stats"),
+    msp_action<msp_ids_sess_limits_stats_clear_handlers>("ids_sess_limits_stats_clear"),
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+namespace {
 
 const msp_action_row *find_action(const msp_action_params &p) {
     if (!p.action)
@@ -166,8 +198,8 @@ const char *yes_no(bool b) {
 
 void trace_params(const msp_action_params &p) {
     vorel_trace("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(msp_text(p.srv_set_name)),
-                vorel_str_or_null(msp_text(p.interface_name)));
+                vorel_str_or_null(vorel_text(p.srv_set_name)),
+                vorel_str_or_null(vorel_text(p.interface_name)));
     vorel_trace("vorel: limit=%u, extensive=%s\n", p.limit, yes_no(p.extensive));
     vorel_trace("vorel: msp sprefix: addr: %x, mask:%x, sport: %d\n", p.sprefix.words[0],
                 p.smask.words[0], p.sport);
@@ -257,10 +289,16 @@ int vorel_handle_msp_command(int argc, char **argv, vorel_ctx *ctxt) {
         vorel_user_message("vorel: msp handler don't know what to do\n");
         return -1;
     }
+    if (!row->action)
+        vorel_fatal_error(2, "msp action %s is not available in this build", row->name);
     apply_row(*row, &p);
     if (row->register_plugins)
         vorel_register_all_session_plugins();
-    return msp_walk_pics(ctxt, row->handlers, &p);
+    bool ran = false;
+    int rc = msp_run_action(ctxt, row->action, &p, &ran);
+    if (!ran)
+        vorel_user_message("vorel: msp handler don't know what to do\n");
+    return rc;
 }
 
 // ---- Shared request pieces ----
@@ -296,20 +334,12 @@ vorel::ByteWriter msp_drain_request(const msp_svc_set_ref &set, const msp_action
 }
 
 void msp_count_row(const asp_info &asp, const char *svc_set_name, uint32_t count) {
-    std::printf("%-16s%-52s%u\n", asp.name, svc_set_name, count);
+    vorel_tally_row(asp.name, svc_set_name, count);
 }
 
 void msp_count_entry(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name, uint32_t count,
                      const char *element, const char *count_leaf) {
-    if (!ctxt->xml) {
-        msp_count_row(asp, svc_set_name, count);
-        return;
-    }
-    xml_send_open(element);
-    xml_send_all("interface-name", "%s", asp.name);
-    xml_send_all("service-set-name", "%s", svc_set_name);
-    xml_send_all(count_leaf, "%u", count);
-    xml_send_close(element);
+    vorel_tally_entry(ctxt, asp.name, svc_set_name, count, element, count_leaf);
 }
 
 int msp_count_exchange(vorel_ctx *ctxt, services_ui_conn *asp_conn, const asp_info &asp,
@@ -317,20 +347,7 @@ int msp_count_exchange(vorel_ctx *ctxt, services_ui_conn *asp_conn, const asp_in
                        uint16_t reply_version, size_t min_len, msp_count_render_fn render) {
     if (!asp_conn)
         return -1;
-    if (vorel_send(asp_conn, req) < 0)
-        return -1;
-    vorel::ByteReader reply = vorel_receive(asp_conn, reply_type, reply_version);
-    if (reply.empty())
-        return 0;
-    if (reply.size() < min_len) {
-        vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n", asp.name,
-                    reply_type, reply.size(), min_len);
-        return 0;
-    }
-    render(ctxt, asp, svc_set_name, reply);
-    // One reply answers a count; a second one means the answer is not what
-    // was asked for.
-    if (!vorel_receive(asp_conn, reply_type, reply_version).empty())
-        return -1;
-    return 0;
+    return vorel_tally_exchange(
+        asp_conn, req, reply_type, reply_version, min_len, asp.name, short_reply::end_answer,
+        [&](const vorel::ByteReader &reply) { render(ctxt, asp, svc_set_name, reply); });
 }

@@ -14,7 +14,10 @@
 #include "platform/xml.h"
 #include "vorel/vorel_ctx.h"
 #include "vorel/vorel_db.h"
+#include "vorel/vorel_driver.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_section.h"
+#include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
 
 #include <cstddef>
@@ -49,9 +52,10 @@ struct msp_action_params {
     int32_t id_value = 0;
 };
 
-// The text of an optional parameter, or null.
+// The family's older name of vorel_text (vorel_string.h), kept for code
+// written against it; new code calls vorel_text.
 inline const char *msp_text(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
+    return vorel_text(s);
 }
 
 // One action's callbacks.  open and close run once around the walk; query
@@ -64,10 +68,35 @@ struct msp_cmd_handlers {
                  msp_action_params *params);
 };
 
-// The walk over the multiservices PICs (and the members of a bundle named
-// with -i): open, query per PIC or service set, close.  0, or -1 when a
-// PIC-based query failed (close is then not called).
-int msp_walk_pics(vorel_ctx *ctxt, const msp_cmd_handlers *handlers, msp_action_params *params);
+// A callback triple whose open and close are those of an enclosing
+// section (vorel_section.h).
+template <const vorel_enclosing &E>
+constexpr msp_cmd_handlers msp_handlers(int (*query)(vorel_ctx *, services_ui_conn *, asp_info *,
+                                                     svc_set_info *, msp_action_params *)) {
+    return {vorel_enclosing_open<E>, vorel_enclosing_close<E>, query};
+}
+
+// An action row of the shared runner made of a callback triple.
+template <const msp_cmd_handlers &H> int msp_action_open(vorel_ctx *ctxt, msp_action_params *) {
+    return H.open ? H.open(ctxt) : 0;
+}
+template <const msp_cmd_handlers &H> int msp_action_close(vorel_ctx *ctxt, msp_action_params *) {
+    return H.close ? H.close(ctxt) : 0;
+}
+template <const msp_cmd_handlers &H>
+constexpr vorel_action<msp_action_params> msp_action(const char *name) {
+    return {name, msp_action_open<H>, msp_action_close<H>, H.query};
+}
+
+// Every action of the command by its name, ended by an all-null row; the
+// selection rows in vorel_cmd_msp.cc name them.
+extern const vorel_action<msp_action_params> msp_cmd_handlers_table[];
+
+// Runs the action of msp_cmd_handlers_table named `action` (vorel_run_action)
+// over the multiservices PICs (and the members of a bundle named with -i):
+// open, query per PIC or service set, close.  0, or -1 when a PIC-based
+// query failed (close is then not called); *ran false when no row ran.
+int msp_run_action(vorel_ctx *ctxt, const char *action, msp_action_params *params, bool *ran);
 
 // ---- Requests ----
 
@@ -94,6 +123,9 @@ vorel::ByteWriter msp_count_request(uint16_t type, const msp_svc_set_ref &set,
 vorel::ByteWriter msp_drain_request(const msp_svc_set_ref &set, const msp_action_params &p,
                                     uint8_t sessions);
 
+// The session engine's names for the shared count exchange and row
+// (vorel_tally.h); the family's own queries read their replies as fixed
+// records through vorel_tally_exchange<N>.
 // Sends a count or drain request and reads its one reply (reply_type,
 // version, at least min_len bytes).  0 with *rendered false when there was
 // no reply; render is called with the reply; -1 when a second reply came
@@ -137,24 +169,9 @@ struct msp_sess {
 constexpr size_t MSP_SESS_RECORD_LEN = 110;
 
 // The flow record of a flow entry (it begins at offset 24 of the reply).
-struct msp_flow {
-    vorel_addr src{};
-    vorel_addr dst{};
-    uint16_t src_port = 0;
-    uint16_t dst_port = 0;
-    uint8_t direction = 0;
-    uint8_t state = 0;
-    uint8_t proto = 0;
-    uint32_t timeout = 0;
-    uint32_t frames = 0;
-    uint32_t bytes = 0;
-    uint8_t tcp_established = 0;
-    uint8_t tcp_tickle = 0;
+struct msp_flow : vorel_flow_common {
     uint8_t tcp_tickle_value = 0;
-    uint8_t role = 0;
     uint16_t flow_flags = 0; // bit 1: a zero port is a wildcard
-    uint16_t tcp_window = 0;
-    uint32_t tcp_ack = 0;
     msp_sw_info sw;
     uint8_t ds_lite = 0;
 };
@@ -163,14 +180,24 @@ constexpr size_t MSP_FLOW_RECORD_LEN = 114;
 // Where the records begin in their replies.
 constexpr size_t MSP_RECORD_OFFSET = 24;
 
-// Decoders: false (and the record left zero) when the reply is too short.
+// Decoders of the fixed records.
+msp_sw_info msp_sw_info_decode(const vorel::ByteBlock<MSP_SW_INFO_LEN> &b);
+msp_sess msp_sess_decode(const vorel::ByteBlock<MSP_SESS_RECORD_LEN> &b);
+msp_flow msp_flow_decode(const vorel::ByteBlock<MSP_FLOW_RECORD_LEN> &b);
+// The same at off of a reply: false (and the record left zero) when the
+// reply is too short.
 bool msp_sw_info_read(const vorel::ByteReader &r, size_t off, msp_sw_info *out);
 bool msp_sess_read(const vorel::ByteReader &r, size_t off, msp_sess *out);
 bool msp_flow_read(const vorel::ByteReader &r, size_t off, msp_flow *out);
+// The next flow entry (reply 119) of the answer; false at its end or when
+// the entry is short (which ends the answer, with a debug line).
+bool msp_flow_receive(services_ui_conn *conn, const asp_info &asp, msp_flow *out);
 
 // Renderers (XML when xml is nonzero, else text); nothing for a null record.
 void msp_sess_print(const msp_sess *sess, int xml, const char *svc_set_name);
 void msp_session_sw_info_print(const msp_sw_info *sw, int xml);
+// The softwire's two ends as IPv6 texts.
+void msp_sw_info_texts(const msp_sw_info &sw, char (&local)[80], char (&remote)[80]);
 void msp_flow_print(const msp_flow *flow, int extensive, int xml);
 
 // ---- The actions' callbacks (one triple per group of queries) ----

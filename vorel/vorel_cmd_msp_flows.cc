@@ -5,6 +5,8 @@
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_msp.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_flow_entry.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 
@@ -17,6 +19,9 @@ constexpr uint16_t kFlowCountReply = 117;
 constexpr uint16_t kDrainReply = 115;
 constexpr size_t kFlowDumpSize = 108;
 constexpr size_t kCountOffset = 16;
+constexpr size_t kCountReplySize = kCountOffset + 4;
+// A flow entry: the reply's head, then the flow record.
+constexpr size_t kFlowEntrySize = MSP_RECORD_OFFSET + MSP_FLOW_RECORD_LEN;
 
 constexpr uint8_t kProtoIcmp = 1;
 constexpr uint8_t kProtoIcmpv6 = 58;
@@ -36,19 +41,6 @@ vorel::ByteWriter flow_dump_request(const msp_svc_set_ref &set, const msp_action
     return w;
 }
 
-void flow_table_heading(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name) {
-    if (!ctxt->xml) {
-        std::printf("PIC: %s, Service set: %s \n\n", asp.name, svc_set_name);
-        std::printf("%s\n\n", kFlowColumns);
-        return;
-    }
-    char concat[AMS_CONCAT_NAME_LEN];
-    xml_send_open("sfw-per-service-set-flow-table");
-    xml_send_all("interface-name", "%s", find_and_concat_pifd_name(asp.name, concat));
-    xml_send_all("service-set-name", "%s", svc_set_name);
-    xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowColumns)});
-}
-
 int msp_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
                         msp_action_params *p) {
     vorel_trace("flow dump query \n");
@@ -59,93 +51,67 @@ int msp_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, 
     msp_svc_set_ref set = msp_svc_set_of(ss);
     if (vorel_send(conn, flow_dump_request(set, *p)) < 0)
         return -1;
-    bool table_open = false;
-    for (;;) {
-        vorel::ByteReader r = vorel_receive(conn, kFlowEntryReply, 2);
-        if (r.empty())
-            break;
-        msp_flow flow;
-        if (!msp_flow_read(r, MSP_RECORD_OFFSET, &flow)) {
-            vorel_trace("vorel: %s: flow entry is %zu bytes, too short; ignored\n", asp->name,
-                        r.size());
-            break;
-        }
-        if (!table_open) {
-            flow_table_heading(ctxt, *asp, set.name);
-            table_open = true;
-        }
+    char shown[AMS_CONCAT_NAME_LEN];
+    vorel_svc_set_section section(
+        ctxt, "sfw-per-service-set-flow-table",
+        ctxt->xml ? find_and_concat_pifd_name(asp->name, shown) : asp->name, set.name, "\n");
+    // The heading comes with the first flow.
+    vorel_section table(ctxt, "service-sfw-flow-table", {xml_attribute("heading", kFlowColumns)});
+    table.on_text_open([] { std::printf("%s\n\n", kFlowColumns); });
+    msp_flow flow;
+    while (msp_flow_receive(conn, *asp, &flow)) {
+        if (section.open())
+            table.open();
         msp_flow_print(&flow, p->extensive, ctxt->xml);
     }
-    if (table_open)
-        xml_send_close("sfw-per-service-set-flow-table");
     return 0;
 }
 
-int msp_flow_dump_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(ctxt, "vorel: flow dump start \n", "service-sfw-flow-table-information",
-                         nullptr);
-    return 0;
-}
-
-int msp_flow_dump_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: flow dump done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowDumpEnclosing{"vorel: flow dump start \n",
+                                             "service-sfw-flow-table-information", nullptr,
+                                             "vorel: flow dump done \n"};
 
 // ---- Count ----
 
-void render_flow_count(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name,
-                       const vorel::ByteReader &r) {
-    msp_count_entry(ctxt, asp, svc_set_name, r.be32(kCountOffset), "service-sfw-flow-count",
-                    "flow-count");
+// One number per service set, in a reply of kCountReplySize bytes.
+int count_exchange(vorel_ctx *ctxt, services_ui_conn *conn, const asp_info &asp,
+                   const msp_svc_set_ref &set, const vorel::ByteWriter &req, uint16_t reply,
+                   uint16_t version, const char *element, const char *count_leaf) {
+    if (!conn)
+        return -1;
+    return vorel_tally_exchange<kCountReplySize>(
+        conn, req, reply, version, asp.name, short_reply::end_answer,
+        [&](const vorel::ByteBlock<kCountReplySize> &b) {
+            vorel_tally_entry(ctxt, asp.name, set.name, b.be32<kCountOffset>(), element,
+                              count_leaf);
+        });
 }
 
 int msp_flow_count_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
                          msp_action_params *p) {
     msp_svc_set_ref set = msp_svc_set_of(ss);
-    return msp_count_exchange(ctxt, conn, *asp, set.name,
-                              msp_count_request(kFlowCountRequest, set, *p), kFlowCountReply, 2,
-                              kCountOffset + 4, render_flow_count);
+    return count_exchange(ctxt, conn, *asp, set, msp_count_request(kFlowCountRequest, set, *p),
+                          kFlowCountReply, 2, "service-sfw-flow-count", "flow-count");
 }
 
-int msp_flow_count_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(
-        ctxt, "vorel: flow count open \n", "service-sfw-flow-count-information",
-        "PIC             Service set                                         Flow Count\n\n");
-    return 0;
-}
-
-int msp_flow_count_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: flow count done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowCountEnclosing{
+    "vorel: flow count open \n", "service-sfw-flow-count-information",
+    "PIC             Service set                                         Flow Count\n\n",
+    "vorel: flow count done \n"};
 
 // ---- Drain ----
-
-void render_flow_drain(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name,
-                       const vorel::ByteReader &r) {
-    msp_count_entry(ctxt, asp, svc_set_name, r.be32(kCountOffset), "service-msp-flow-drain",
-                    "flows-removed");
-}
 
 int msp_flow_drain_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
                          msp_action_params *p) {
     msp_svc_set_ref set = msp_svc_set_of(ss);
-    return msp_count_exchange(ctxt, conn, *asp, set.name, msp_drain_request(set, *p, 0),
-                              kDrainReply, 1, kCountOffset + 4, render_flow_drain);
+    return count_exchange(ctxt, conn, *asp, set, msp_drain_request(set, *p, 0), kDrainReply, 1,
+                          "service-msp-flow-drain", "flows-removed");
 }
 
-int msp_flow_drain_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(
-        ctxt, "vorel: flow drain start \n", "service-msp-flow-drain-information",
-        "PIC             Service set                                        Flow Removed\n\n");
-    return 0;
-}
-
-int msp_flow_drain_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: flow drain done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowDrainEnclosing{
+    "vorel: flow drain start \n", "service-msp-flow-drain-information",
+    "PIC             Service set                                        Flow Removed\n\n",
+    "vorel: flow drain done \n"};
 
 // ---- Rendering ----
 
@@ -168,91 +134,48 @@ void address_texts(const msp_flow &f, char (&src)[kAddrTextLen], char (&dst)[kAd
     prefix_value_to_string(family, &f.dst, len, dst, sizeof dst);
 }
 
-void flow_row_xml(const msp_flow &f, const char *src, const char *sport, const char *dst,
-                  const char *dport) {
-    if (f.ds_lite == 1) {
-        xml_send_all("sfw-flow-protocol", "%s", "DS-LITE");
-        xml_send_all("sfw-flow-source-ip", "%s", src);
-        xml_send_all("sfw-flow-destination-ip", "%s", dst);
-    } else {
-        xml_send_all("sfw-flow-protocol", "%s", proto2str(f.proto));
-        xml_send_all("sfw-flow-source-ip", "%s", src);
-        if (*sport)
-            xml_send_all("sfw-flow-source-port", "%s", sport);
-        xml_send_all("sfw-flow-destination-ip", "%s", dst);
-        if (*dport)
-            xml_send_all("sfw-flow-destination-port", "%s", dport);
-    }
-    xml_send_all("sfw-flow-state", "%s", flowtype2str(f.state));
-    xml_send_all("sfw-flow-direction", "%s", dir2str(f.direction));
-    xml_send_all("sfw-flow-frame-counter", "%u", f.frames);
-}
-
-void flow_details(const msp_flow &f, int xml) {
-    // No ICMP detail is shown (the converter answers the empty text), so
-    // the detail part is left out.
-    const char *detail = is_icmp(f.proto) ? icmpproto2str(f.proto, f.dst_port) : "";
-    bool has_detail = detail && *detail;
-    if (!xml) {
-        std::printf("Byte count: %12u\n", f.bytes);
-        if (f.tcp_established == 1) {
-            std::printf("TCP established, TCP window size: %u, TCP acknowledge: %u\n", f.tcp_window,
-                        f.tcp_ack);
-            if (f.tcp_tickle == 1)
-                std::printf("TCP tickle enabled, tcp_tickle: %u, \n", f.tcp_tickle_value);
-        }
-        std::printf("Flow role: %s, Timeout: %u\n", role2str(f.role), f.timeout);
-        if (has_detail)
-            std::printf(", Protocol detail: %s \n", detail);
-        else
-            std::printf("\n");
-        return;
-    }
-    xml_send_all("sfw-flow-table-byte-count", "%u", f.bytes);
-    if (f.tcp_established == 1) {
-        xml_send_all("sfw-flow-table-tcp-window-size", "%u", f.tcp_window);
-        xml_send_all("sfw-flow-table-tcp-acknowledge", "%u", f.tcp_ack);
-        if (f.tcp_tickle == 1)
-            xml_send_all("sfw-flow-table-tcp-tickle", "%u", f.tcp_tickle_value);
-    }
-    xml_send_all("sfw-flow-table-role", "%s", role2str(f.role));
-    xml_send_all("sfw-flow-table-timeout", "%u", f.timeout);
-    if (has_detail)
-        xml_send_all("sfw-flow-table-protocol-detail", "%s", detail);
-}
-
 } // namespace
 
-const msp_cmd_handlers msp_flow_dump_handlers = {msp_flow_dump_open, msp_flow_dump_close,
-                                                 msp_flow_dump_query};
-const msp_cmd_handlers msp_flow_count_handlers = {msp_flow_count_open, msp_flow_count_close,
-                                                  msp_flow_count_query};
-const msp_cmd_handlers msp_flow_drain_handlers = {msp_flow_drain_open, msp_flow_drain_close,
-                                                  msp_flow_drain_query};
+const msp_cmd_handlers msp_flow_dump_handlers =
+    msp_handlers<kFlowDumpEnclosing>(msp_flow_dump_query);
+const msp_cmd_handlers msp_flow_count_handlers =
+    msp_handlers<kFlowCountEnclosing>(msp_flow_count_query);
+const msp_cmd_handlers msp_flow_drain_handlers =
+    msp_handlers<kFlowDrainEnclosing>(msp_flow_drain_query);
 
 bool msp_flow_read(const vorel::ByteReader &r, size_t off, msp_flow *out) {
-    *out = msp_flow{};
-    if (!r.has(off, MSP_FLOW_RECORD_LEN))
+    return vorel_record_read(r, off, out, msp_flow_decode);
+}
+
+msp_flow msp_flow_decode(const vorel::ByteBlock<MSP_FLOW_RECORD_LEN> &b) {
+    msp_flow f;
+    f.src = vorel_addr_decode<0>(b);
+    f.dst = vorel_addr_decode<20>(b);
+    f.src_port = b.be16<40>();
+    f.dst_port = b.be16<42>();
+    f.direction = b.u8<45>();
+    f.state = b.u8<46>();
+    f.proto = b.u8<47>();
+    f.timeout = b.be32<48>();
+    f.frames = b.be32<52>();
+    f.bytes = b.be32<56>();
+    f.tcp_established = b.u8<60>();
+    f.tcp_tickle = b.u8<61>();
+    f.tcp_tickle_value = b.u8<62>();
+    f.role = b.u8<63>();
+    f.flow_flags = b.be16<64>();
+    f.tcp_window = b.be16<66>();
+    f.tcp_ack = b.be32<68>();
+    f.sw = msp_sw_info_decode(b.block<72, MSP_SW_INFO_LEN>());
+    f.ds_lite = b.u8<113>();
+    return f;
+}
+
+bool msp_flow_receive(services_ui_conn *conn, const asp_info &asp, msp_flow *out) {
+    vorel::ByteBlock<kFlowEntrySize> entry;
+    if (!vorel_receive_block(conn, kFlowEntryReply, 2, asp.name, short_reply::end_answer, &entry))
         return false;
-    out->src = vorel_addr_read(r, off);
-    out->dst = vorel_addr_read(r, off + 20);
-    out->src_port = r.be16(off + 40);
-    out->dst_port = r.be16(off + 42);
-    out->direction = r.u8(off + 45);
-    out->state = r.u8(off + 46);
-    out->proto = r.u8(off + 47);
-    out->timeout = r.be32(off + 48);
-    out->frames = r.be32(off + 52);
-    out->bytes = r.be32(off + 56);
-    out->tcp_established = r.u8(off + 60);
-    out->tcp_tickle = r.u8(off + 61);
-    out->tcp_tickle_value = r.u8(off + 62);
-    out->role = r.u8(off + 63);
-    out->flow_flags = r.be16(off + 64);
-    out->tcp_window = r.be16(off + 66);
-    out->tcp_ack = r.be32(off + 68);
-    msp_sw_info_read(r, off + 72, &out->sw);
-    out->ds_lite = r.u8(off + 113);
+    *out = msp_flow_decode(entry.block<MSP_RECORD_OFFSET, MSP_FLOW_RECORD_LEN>());
     return true;
 }
 
@@ -267,16 +190,16 @@ void msp_flow_print(const msp_flow *flow, int extensive, int xml) {
     }
     char src[kAddrTextLen] = "", dst[kAddrTextLen] = "";
     address_texts(f, src, dst);
-    if (xml) {
-        xml_send_open("sfw-flow-entry");
-        flow_row_xml(f, src, sport, dst, dport);
-    } else {
-        std::printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(f.proto), src, sport, dst,
-                    dport, flowtype2str(f.state), dir2str(f.direction), f.frames);
+
+    vorel_flow_entry e;
+    vorel_flow_entry_fill(&e, f, src, sport, dst, dport, f.tcp_tickle_value);
+    if (f.ds_lite == 1)
+        e.tunnel = "DS-LITE";
+    char sw_from[kAddrTextLen], sw_to[kAddrTextLen];
+    if (f.sw.present) {
+        msp_sw_info_texts(f.sw, sw_from, sw_to);
+        e.softwire_from = sw_from;
+        e.softwire_to = sw_to;
     }
-    msp_session_sw_info_print(&f.sw, xml);
-    if (extensive)
-        flow_details(f, xml);
-    if (xml)
-        xml_send_close("sfw-flow-entry");
+    vorel_flow_entry_print(e, extensive != 0, vorel_flow_style_msp, xml != 0);
 }

@@ -7,7 +7,9 @@
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_msp.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_plugins.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 
@@ -15,13 +17,14 @@ namespace {
 
 constexpr uint16_t kSessDumpRequest = 134;
 constexpr uint16_t kSessEntryReply = 135;
-constexpr uint16_t kFlowEntryReply = 119;
 constexpr uint16_t kSessCountRequest = 122;
 constexpr uint16_t kSessCountReply = 123;
 constexpr uint16_t kDrainReply = 115;
 constexpr size_t kSessDumpSize = 112;
 constexpr size_t kCountOffset = 16;
+constexpr size_t kCountReplySize = kCountOffset + 4;
 constexpr size_t kDrainStatusOffset = 20;
+constexpr size_t kDrainReplySize = kDrainStatusOffset + 1;
 
 constexpr uint64_t kFlagOffloaded = 1u << 3;
 constexpr uint64_t kFlagIpAction = 1u << 4;
@@ -44,29 +47,17 @@ vorel::ByteWriter sess_dump_request(const msp_svc_set_ref &set, const msp_action
     return w;
 }
 
-void sess_table_heading(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name) {
-    if (!ctxt->xml) {
-        std::printf("PIC: %s, Service set: %s \n", asp.name, svc_set_name);
-        return;
-    }
-    char concat[AMS_CONCAT_NAME_LEN];
-    xml_send_open("msp-per-service-set-sess-table");
-    xml_send_all("interface-name", "%s", find_and_concat_pifd_name(asp.name, concat));
-    xml_send_all("service-set-name", "%s", svc_set_name);
-}
+// An entry of the list: the reply's head, then the session record.
+constexpr size_t kSessEntrySize = MSP_RECORD_OFFSET + MSP_SESS_RECORD_LEN;
 
 // Receives the flows a session announced.  False when one is missing (or
 // short): the rest of the answer is not read.
-bool print_session_flows(services_ui_conn *conn, unsigned count, int extensive, int xml) {
+bool print_session_flows(services_ui_conn *conn, const asp_info &asp, unsigned count, int extensive,
+                         int xml) {
     for (unsigned i = 0; i < count; i++) {
-        vorel::ByteReader r = vorel_receive(conn, kFlowEntryReply, 2);
         msp_flow flow;
-        if (r.empty())
+        if (!msp_flow_receive(conn, asp, &flow))
             return false;
-        if (!msp_flow_read(r, MSP_RECORD_OFFSET, &flow)) {
-            vorel_trace("vorel: flow entry is %zu bytes, too short; ignored\n", r.size());
-            return false;
-        }
         msp_flow_print(&flow, extensive, xml);
     }
     return true;
@@ -82,78 +73,55 @@ int msp_sess_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, 
     msp_svc_set_ref set = msp_svc_set_of(ss);
     if (vorel_send(conn, sess_dump_request(set, *p)) < 0)
         return -1;
-    bool table_open = false;
-    for (;;) {
-        vorel::ByteReader r = vorel_receive(conn, kSessEntryReply, 2);
-        if (r.empty())
-            break;
-        msp_sess sess;
-        if (!msp_sess_read(r, MSP_RECORD_OFFSET, &sess)) {
-            vorel_trace("vorel: %s: session entry is %zu bytes, too short; ignored\n", asp->name,
-                        r.size());
-            break;
-        }
-        if (!table_open) {
-            sess_table_heading(ctxt, *asp, set.name);
-            table_open = true;
-        }
+    char shown[AMS_CONCAT_NAME_LEN];
+    vorel_svc_set_section section(
+        ctxt, "msp-per-service-set-sess-table",
+        ctxt->xml ? find_and_concat_pifd_name(asp->name, shown) : asp->name, set.name);
+    vorel::ByteBlock<kSessEntrySize> entry;
+    while (
+        vorel_receive_block(conn, kSessEntryReply, 2, asp->name, short_reply::end_answer, &entry)) {
+        msp_sess sess = msp_sess_decode(entry.block<MSP_RECORD_OFFSET, MSP_SESS_RECORD_LEN>());
+        section.open();
         msp_sess_print(&sess, ctxt->xml, set.name);
         msp_session_sw_info_print(&sess.sw, ctxt->xml);
         if (p->extensive)
             vorel_dump_session_plugins(ctxt, conn, sess.plugin_data, MSP_PLUGIN_TYPES);
-        if (!print_session_flows(conn, sess.flow_count, p->extensive, ctxt->xml))
+        if (!print_session_flows(conn, *asp, sess.flow_count, p->extensive, ctxt->xml))
             break;
     }
-    if (table_open)
-        xml_send_close("msp-per-service-set-sess-table");
     return 0;
 }
 
-int msp_sess_dump_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(ctxt, "vorel: sess dump start \n", "service-msp-sess-table-information",
-                         nullptr);
-    return 0;
-}
-
-int msp_sess_dump_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: sess dump done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kSessDumpEnclosing{"vorel: sess dump start \n",
+                                             "service-msp-sess-table-information", nullptr,
+                                             "vorel: sess dump done \n"};
 
 // ---- Count ----
 
-void render_sess_count(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name,
-                       const vorel::ByteReader &r) {
-    msp_count_entry(ctxt, asp, svc_set_name, r.be32(kCountOffset), "service-msp-sess-count",
-                    "sess-count");
-}
-
 int msp_sess_count_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
                          msp_action_params *p) {
+    if (!conn)
+        return -1;
     msp_svc_set_ref set = msp_svc_set_of(ss);
-    return msp_count_exchange(ctxt, conn, *asp, set.name,
-                              msp_count_request(kSessCountRequest, set, *p), kSessCountReply, 2,
-                              kCountOffset + 4, render_sess_count);
+    return vorel_tally_exchange<kCountReplySize>(
+        conn, msp_count_request(kSessCountRequest, set, *p), kSessCountReply, 2, asp->name,
+        short_reply::end_answer, [&](const vorel::ByteBlock<kCountReplySize> &b) {
+            vorel_tally_entry(ctxt, asp->name, set.name, b.be32<kCountOffset>(),
+                              "service-msp-sess-count", "sess-count");
+        });
 }
 
-int msp_sess_count_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(
-        ctxt, "vorel: sess count open \n", "service-msp-sess-count-information",
-        "PIC             Service set                                         Flow Count\n\n");
-    return 0;
-}
-
-int msp_sess_count_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: sess count done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kSessCountEnclosing{
+    "vorel: sess count open \n", "service-msp-sess-count-information",
+    "PIC             Service set                                         Flow Count\n\n",
+    "vorel: sess count done \n"};
 
 // ---- Drain ----
 
 void render_sess_drain(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set_name,
-                       const vorel::ByteReader &r) {
-    uint32_t count = r.be32(kCountOffset);
-    uint8_t status = r.u8(kDrainStatusOffset);
+                       const vorel::ByteBlock<kDrainReplySize> &r) {
+    uint32_t count = r.be32<kCountOffset>();
+    uint8_t status = r.u8<kDrainStatusOffset>();
     if (status > kDrainOnBackup)
         return;
     if (!ctxt->xml) {
@@ -162,7 +130,7 @@ void render_sess_drain(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set
                         "not be cleared "
                         "from the PIC, please execute the command on active KVT to clear the "
                         "synced sessions\n");
-        msp_count_row(asp, svc_set_name, count);
+        vorel_tally_row(asp.name, svc_set_name, count);
         return;
     }
     if (status == kDrainOnBackup) {
@@ -174,64 +142,68 @@ void render_sess_drain(vorel_ctx *ctxt, const asp_info &asp, const char *svc_set
             "the PIC, please execute the command on active PIC to clear the synced sessions\n");
         xml_send_close("service-msp-sess-drain-status");
     }
-    msp_count_entry(ctxt, asp, svc_set_name, count, "service-msp-sess-drain",
-                    "sess-marked-for-deletion");
+    vorel_tally_entry(ctxt, asp.name, svc_set_name, count, "service-msp-sess-drain",
+                      "sess-marked-for-deletion");
 }
 
 int msp_sess_drain_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *ss,
                          msp_action_params *p) {
+    if (!conn)
+        return -1;
     msp_svc_set_ref set = msp_svc_set_of(ss);
-    return msp_count_exchange(ctxt, conn, *asp, set.name, msp_drain_request(set, *p, 1),
-                              kDrainReply, 1, kDrainStatusOffset + 1, render_sess_drain);
+    return vorel_tally_exchange<kDrainReplySize>(conn, msp_drain_request(set, *p, 1), kDrainReply,
+                                                 1, asp->name, short_reply::end_answer,
+                                                 [&](const vorel::ByteBlock<kDrainReplySize> &b) {
+                                                     render_sess_drain(ctxt, *asp, set.name, b);
+                                                 });
 }
 
-int msp_sess_drain_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(
-        ctxt, "vorel: sess drain start \n", "service-msp-sess-drain-information",
-        "PIC             Service set                                     Session Removed\n\n");
-    return 0;
-}
-
-int msp_sess_drain_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: sess drain done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kSessDrainEnclosing{
+    "vorel: sess drain start \n", "service-msp-sess-drain-information",
+    "PIC             Service set                                     Session Removed\n\n",
+    "vorel: sess drain done \n"};
 
 } // namespace
 
-const msp_cmd_handlers msp_sess_dump_handlers = {msp_sess_dump_open, msp_sess_dump_close,
-                                                 msp_sess_dump_query};
-const msp_cmd_handlers msp_sess_count_handlers = {msp_sess_count_open, msp_sess_count_close,
-                                                  msp_sess_count_query};
-const msp_cmd_handlers msp_sess_drain_handlers = {msp_sess_drain_open, msp_sess_drain_close,
-                                                  msp_sess_drain_query};
+const msp_cmd_handlers msp_sess_dump_handlers =
+    msp_handlers<kSessDumpEnclosing>(msp_sess_dump_query);
+const msp_cmd_handlers msp_sess_count_handlers =
+    msp_handlers<kSessCountEnclosing>(msp_sess_count_query);
+const msp_cmd_handlers msp_sess_drain_handlers =
+    msp_handlers<kSessDrainEnclosing>(msp_sess_drain_query);
 
 // ---- Records and renderers ----
 
 bool msp_sw_info_read(const vorel::ByteReader &r, size_t off, msp_sw_info *out) {
-    *out = msp_sw_info{};
-    if (!r.has(off, MSP_SW_INFO_LEN))
-        return false;
-    out->local = vorel_addr_read(r, off);
-    out->remote = vorel_addr_read(r, off + 20);
-    out->present = r.u8(off + 40);
-    return true;
+    return vorel_record_read(r, off, out, msp_sw_info_decode);
+}
+
+msp_sw_info msp_sw_info_decode(const vorel::ByteBlock<MSP_SW_INFO_LEN> &b) {
+    msp_sw_info sw;
+    sw.local = vorel_addr_decode<0>(b);
+    sw.remote = vorel_addr_decode<20>(b);
+    sw.present = b.u8<40>();
+    return sw;
 }
 
 bool msp_sess_read(const vorel::ByteReader &r, size_t off, msp_sess *out) {
-    *out = msp_sess{};
-    if (!r.has(off, MSP_SESS_RECORD_LEN))
-        return false;
-    out->sess_id = r.be64(off);
-    out->sess_flags = r.be64(off + 8);
-    out->alg = r.be16(off + 16);
-    out->flow_count = r.u8(off + 18);
-    out->asymmetric = r.u8(off + 19);
-    out->sess_timeout = r.be32(off + 20);
-    msp_sw_info_read(r, off + 24, &out->sw);
+    return vorel_record_read(r, off, out, msp_sess_decode);
+}
+
+msp_sess msp_sess_decode(const vorel::ByteBlock<MSP_SESS_RECORD_LEN> &b) {
+    msp_sess s;
+    s.sess_id = b.be64<0>();
+    s.sess_flags = b.be64<8>();
+    s.alg = b.be16<16>();
+    s.flow_count = b.u8<18>();
+    s.asymmetric = b.u8<19>();
+    s.sess_timeout = b.be32<20>();
+    s.sw = msp_sw_info_decode(b.block<24, MSP_SW_INFO_LEN>());
+    // The plug-in words: a table of fixed size, read as one block.
+    vorel::ByteReader plugins = b.block<68, 2 * MSP_PLUGIN_TYPES>().reader();
     for (size_t i = 0; i < MSP_PLUGIN_TYPES; i++)
-        out->plugin_data[i] = r.be16(off + 68 + 2 * i);
-    return true;
+        s.plugin_data[i] = plugins.be16(2 * i);
+    return s;
 }
 
 void msp_sess_print(const msp_sess *sess, int xml, const char *svc_set_name) {
@@ -263,19 +235,15 @@ void msp_sess_print(const msp_sess *sess, int xml, const char *svc_set_name) {
     xml_send_close("msp-sess-entry");
 }
 
+void msp_sw_info_texts(const msp_sw_info &sw, char (&local)[80], char (&remote)[80]) {
+    prefix_value_to_string(VOREL_FAMILY_INET6, &sw.local, 128, local, sizeof local);
+    prefix_value_to_string(VOREL_FAMILY_INET6, &sw.remote, 128, remote, sizeof remote);
+}
+
 void msp_session_sw_info_print(const msp_sw_info *sw, int xml) {
     if (!sw || !sw->present)
         return;
-    char local[kAddrTextLen] = "", remote[kAddrTextLen] = "";
-    prefix_value_to_string(VOREL_FAMILY_INET6, &sw->local, 128, local, sizeof local);
-    prefix_value_to_string(VOREL_FAMILY_INET6, &sw->remote, 128, remote, sizeof remote);
-    if (!xml) {
-        std::printf("     Softwire %s -> %s\n", local, remote);
-        return;
-    }
-    xml_send_open("sfw-flow-nat");
-    xml_send_all("sfw-flow-nat-type", "%s", "Softwire");
-    xml_send_all("sfw-flow-nat-ip", "%s", local);
-    xml_send_all("sfw-flow-translated-ip", "%s", remote);
-    xml_send_close("sfw-flow-nat");
+    char local[kAddrTextLen], remote[kAddrTextLen];
+    msp_sw_info_texts(*sw, local, remote);
+    vorel_flow_softwire_print(local, remote, xml != 0);
 }

@@ -110,7 +110,7 @@ bool admit_record(const asp_info &asp, const msp_action_params &p, const ams_mem
 // moves on to the next service set, and an action that asks one service
 // set per PIC leaves after the first that answered.
 pic_loop msp_svc_set_loop(const msp_action_params &p) {
-    const char *name = msp_text(p.srv_set_name);
+    const char *name = vorel_text(p.srv_set_name);
     bool first_only = p.first_svc_set_only != 0;
     return [=](services_ui_conn *c, asp_info *asp, const pic_query_fn &query) {
         for (svc_set_info *ss = nullptr; (ss = vorel_db_svc_set_find_next(asp, ss));) {
@@ -126,35 +126,30 @@ pic_loop msp_svc_set_loop(const msp_action_params &p) {
     };
 }
 
+// The walk of this run.  members names the bundle's members when -i names
+// a bundle; an unreadable bundle admits no record.
+pic_walk msp_walk(const msp_action_params &params, const ams_members &members, bool walk_anything) {
+    pic_walk walk;
+    walk.records = walk_records::asp;
+    walk.admit = [&params, &members, walk_anything](const asp_info &asp) {
+        return walk_anything && admit_record(asp, params, members);
+    };
+    walk.open_channel = vorel_open_pic_xml_error;
+    walk.on_open_failure = open_failure::skip_pic;
+    // A failed PIC-based query ends the run; its channel is closed all the
+    // same.  Service-set queries fail one service set at a time.
+    if (!params.pic_based)
+        walk.loop = msp_svc_set_loop(params);
+    return walk;
+}
+
 } // namespace
 
-int msp_walk_pics(vorel_ctx *ctxt, const msp_cmd_handlers *handlers, msp_action_params *params) {
-    if (handlers->open)
-        handlers->open(ctxt);
-
+int msp_run_action(vorel_ctx *ctxt, const char *action, msp_action_params *params, bool *ran) {
     ams_members members;
     bool walk_anything = true;
     if (params->interface_name && is_ams_ifd_name(nullptr, params->interface_name->c_str()))
         walk_anything = read_ams_members(params->interface_name->c_str(), &members);
-
-    if (walk_anything) {
-        pic_walk walk;
-        walk.records = walk_records::asp;
-        walk.admit = [&](const asp_info &asp) { return admit_record(asp, *params, members); };
-        walk.open_channel = vorel_open_pic_xml_error;
-        walk.on_open_failure = open_failure::skip_pic;
-        if (!params->pic_based)
-            walk.loop = msp_svc_set_loop(*params);
-        int rc = vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {
-            return handlers->query(ctxt, c, asp, ss, params);
-        });
-        // A failed PIC-based query ends the run; its channel was closed all
-        // the same.
-        if (rc < 0)
-            return -1;
-    }
-
-    if (handlers->close)
-        handlers->close(ctxt);
-    return 0;
+    return vorel_run_action(msp_cmd_handlers_table, action,
+                            msp_walk(*params, members, walk_anything), ctxt, params, nullptr, ran);
 }

@@ -161,7 +161,7 @@ int pcp_epoch_clear_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, s
         return -1;
     vorel::ByteWriter req = fwnat_request(kEpochClearRequest, 1, kEpochClearRequestSize, ss);
     if (p->pcp_name)
-        req.text(16, kNameWidth, p->pcp_name.get());
+        req.text(16, kNameWidth, vorel_text(p->pcp_name));
     if (vorel_send(c, req) < 0)
         return -1;
     vorel_trace("vorel: pcp epoch clear query start to receive reply\n");
@@ -199,16 +199,16 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
         switch (c) {
         case 'A':
-            p->action.set(vorel_optarg);
+            p->action = vorel_optarg;
             break;
         case 'C':
-            p->command.set(vorel_optarg);
+            p->command = vorel_optarg;
             break;
         case 'S':
-            p->subcommand.set(vorel_optarg);
+            p->subcommand = vorel_optarg;
             break;
         case 'P':
-            p->pcp_name.set(vorel_optarg);
+            p->pcp_name = vorel_optarg;
             break;
         case 'V':
             if (vorel_optarg[0] == 'p')
@@ -217,7 +217,7 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p
                 p->stats_subcmd = kDebugCounters;
             break;
         case 'i':
-            p->if_name.set(vorel_optarg);
+            p->if_name = vorel_optarg;
             break;
         case 't':
             debug = 1;
@@ -245,7 +245,7 @@ int vorel_handle_pcp_command(int argc, char **argv, vorel_ctx *ctxt) {
     }
     bool ran = false;
     for (const fwnat_action *row = pcp_cmd_handlers_table; row->name && !ran; row++) {
-        if (!p.action.equals(row->name))
+        if (!vorel_text_is(p.action, row->name))
             continue;
         if (!row->open || !row->close) {
             vorel_trace("vorel: pcp action %s is not supported \n", row->name);
@@ -256,7 +256,7 @@ int vorel_handle_pcp_command(int argc, char **argv, vorel_ctx *ctxt) {
     }
     if (!ran)
         vorel_user_message("vorel: pcp handler cannot process unknown action: %s \n",
-                           p.action.get());
+                           vorel_text(p.action));
     fwnat_params_free(&p);
     return rc;
 }

@@ -166,7 +166,7 @@ int si_natpool_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, sv
     vorel::ByteWriter req = fwnat_request(kPoolRequest, 1, kPoolRequestSize, ss);
     req.be16(16, static_cast<uint16_t>(p->stats_subcmd));
     if (p->natpool)
-        req.text(18, kPoolNameWidth, p->natpool.get());
+        req.text(18, kPoolNameWidth, vorel_text(p->natpool));
     if (vorel_send(c, req) < 0)
         return -1;
     vorel_section per_svc_set(ctxt, "si-per-service-set-nat-pool", {xml_attr_style("detail")});
@@ -212,22 +212,22 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
         switch (c) {
         case 'A':
-            p->action.set(vorel_optarg);
+            p->action = vorel_optarg;
             break;
         case 'C':
-            p->command.set(vorel_optarg);
+            p->command = vorel_optarg;
             break;
         case 'N':
-            p->natpool.set(vorel_optarg);
+            p->natpool = vorel_optarg;
             break;
         case 'S':
-            p->subcommand.set(vorel_optarg);
+            p->subcommand = vorel_optarg;
             break;
         case 'd':
             p->detail = true;
             break;
         case 'i':
-            p->if_name.set(vorel_optarg);
+            p->if_name = vorel_optarg;
             break;
         case 't':
             debug = 1;
@@ -250,10 +250,10 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p
 // The walk over the service interfaces.  An -i that names no service
 // interface walks nothing (the run then answers -1).
 pic_walk service_interface_walk(const fwnat_params &p, bool *bad_name) {
-    *bad_name = p.if_name && !vorel_starts_with(p.if_name.get(), "si");
+    *bad_name = p.if_name && !vorel_starts_with(vorel_text(p.if_name), "si");
     pic_walk walk;
     walk.records = walk_records::service_interfaces;
-    walk.pic_name = p.if_name.get();
+    walk.pic_name = vorel_text(p.if_name);
     const bool none = *bad_name;
     walk.admit = [&p, none](const asp_info &si) {
         return !none && (p.if_name || vorel_starts_with(si.name, "si"));
@@ -261,7 +261,7 @@ pic_walk service_interface_walk(const fwnat_params &p, bool *bad_name) {
     walk.open_channel = vorel_open_inline_fatal;
     walk.on_open_failure = open_failure::stop_walk;
     walk.loop = p.pic_based ? vorel_loop_pic("calling pic-based handlers->query \n")
-                            : vorel_loop_svc_sets(p.svc_set_name.get(), svc_set_kinds::kind0,
+                            : vorel_loop_svc_sets(vorel_text(p.svc_set_name), svc_set_kinds::kind0,
                                                   "calling handlers->query \n");
     walk.on_query_failure = query_failure::stop_walk;
     walk.after_close = [](const asp_info &) { pics_visited++; };
@@ -272,7 +272,7 @@ pic_walk service_interface_walk(const fwnat_params &p, bool *bad_name) {
 // action still closes what its open opened, so the output stays whole.
 void close_after_stop(vorel_ctx *ctxt, fwnat_params *p) {
     for (const fwnat_action *row = si_cmd_handlers_table; row->name; row++)
-        if (p->action.equals(row->name) && row->close) {
+        if (vorel_text_is(p->action, row->name) && row->close) {
             row->close(ctxt, p);
             return;
         }
@@ -285,7 +285,7 @@ int si_run_action(vorel_ctx *ctxt, fwnat_params *p, bool *ran) {
     pics_visited = 0;
     bool bad_name = false;
     pic_walk walk = service_interface_walk(*p, &bad_name);
-    int rc = vorel_run_action(si_cmd_handlers_table, p->action.get(), walk, ctxt, p,
+    int rc = vorel_run_action(si_cmd_handlers_table, vorel_text(p->action), walk, ctxt, p,
                               "vorel: nat action %s is not supported \n", ran);
     if (*ran && rc < 0)
         close_after_stop(ctxt, p);
@@ -309,7 +309,7 @@ int vorel_handle_si_nat_command(int argc, char **argv, vorel_ctx *ctxt) {
     int rc = si_run_action(ctxt, &p, &ran);
     if (!ran)
         vorel_user_message("vorel: nat handler cannot process unknown action: %s \n",
-                           p.action.get());
+                           vorel_text(p.action));
     fwnat_params_free(&p);
     return rc;
 }

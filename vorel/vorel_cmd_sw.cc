@@ -132,7 +132,8 @@ void note_prefix_error(const char *program, const char *message) {
     xml_error(program, message);
 }
 
-int parse_prefix(const char *value, softwire_addr *prefix, softwire_addr *mask) {
+int parse_prefix(const vorel_ctx *ctxt, const char *value, softwire_addr *prefix,
+                 softwire_addr *mask) {
     uint32_t addr = 0;
     prefix_error_reported = false;
     vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_prefix_error);
@@ -140,7 +141,7 @@ int parse_prefix(const char *value, softwire_addr *prefix, softwire_addr *mask) 
     vorel_set_prefix_error_reporter(previous);
     if (prefix_error_reported) {
         // The parser's error element says it in XML; text mode says it here.
-        if (!xml_mode)
+        if (!ctxt->xml)
             vorel_note_failure("%s", kInvalidPrefix);
         return -1;
     }
@@ -151,11 +152,12 @@ int parse_prefix(const char *value, softwire_addr *prefix, softwire_addr *mask) 
     return 0;
 }
 
-int parse_prefix_option(const char *keyword, const char *value, softwire_params *p) {
+int parse_prefix_option(const vorel_ctx *ctxt, const char *keyword, const char *value,
+                        softwire_params *p) {
     if (keyword && std::strncmp(keyword, "sprefix", 7) == 0)
-        return parse_prefix(value, &p->sprefix, &p->smask);
+        return parse_prefix(ctxt, value, &p->sprefix, &p->smask);
     if (keyword && std::strncmp(keyword, "dprefix", 7) == 0)
-        return parse_prefix(value, &p->dprefix, &p->dmask);
+        return parse_prefix(ctxt, value, &p->dprefix, &p->dmask);
     return 0; // another keyword: its word is passed over
 }
 
@@ -277,10 +279,11 @@ const char *true_false(bool b) {
 void trace_params(const softwire_params &p, bool with_countonly) {
     if (!debug)
         return;
-    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(sw_text(p.command)),
-                vorel_str_or_null(sw_text(p.subcommand)));
+    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(vorel_text(p.command)),
+                vorel_str_or_null(vorel_text(p.subcommand)));
     std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(sw_text(p.svc_set_name)), vorel_str_or_null(sw_text(p.if_name)));
+                vorel_str_or_null(vorel_text(p.svc_set_name)),
+                vorel_str_or_null(vorel_text(p.if_name)));
     if (with_countonly)
         std::printf("vorel: countonly: %s\n", true_false(p.count_only));
     std::printf("vorel: stats_subcmd: %d\n", static_cast<int>(p.stats_subcmd));
@@ -312,7 +315,7 @@ int softwire_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwir
             p->svc_set_name = vorel_optarg;
             break;
         case 'F':
-            if (parse_prefix_option(vorel_optarg, vorel_getopt_next_word(argc, argv), p) < 0)
+            if (parse_prefix_option(ctxt, vorel_optarg, vorel_getopt_next_word(argc, argv), p) < 0)
                 return -1;
             break;
         case 'K':

@@ -13,6 +13,7 @@
 #include "vorel/vorel_ctx.h"
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_driver.h"
+#include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
 
 #include <cstddef>
@@ -60,8 +61,10 @@ struct softwire_params {
     softwire_addr g_addr, b_addr;
 };
 
+// The family's older name of vorel_text (vorel_string.h), kept for code
+// written against it; new code calls vorel_text.
 inline const char *sw_text(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
+    return vorel_text(s);
 }
 
 using softwire_action = vorel_action<softwire_params>;

@@ -1,11 +1,11 @@
 // Softwire counts per service set: flows through softwires, softwire
 // tunnels by kind (DS-Lite and 6rd), and sessions of the softwire plug-in.
-#include "platform/format.h"
 #include "platform/xml.h"
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_sw.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_section.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 
@@ -37,16 +37,9 @@ int count_exchange(const vorel_ctx *ctxt, services_ui_conn *c, const asp_info &a
         vorel_trace("asp_conn is null\n");
         return -1;
     }
-    if (vorel_send(c, req) < 0)
-        return -1;
-    count_reply reply;
-    if (!vorel_receive_block(c, reply_type, 1, asp.name, short_reply::end_answer, &reply))
-        return 0;
-    render(ctxt, asp, ss, reply);
-    // One reply answers a count; a second means the answer is not the one asked for.
-    if (!vorel_receive(c, reply_type, 1).empty())
-        return -1;
-    return 0;
+    return vorel_tally_exchange<kCountReplyLen>(
+        c, req, reply_type, 1, asp.name, short_reply::end_answer,
+        [&](const count_reply &reply) { render(ctxt, asp, ss, reply); });
 }
 
 void count_leading_leaves(const asp_info &asp, const svc_set_info &ss) {
@@ -58,14 +51,7 @@ void count_leading_leaves(const asp_info &asp, const svc_set_info &ss) {
 // the service set and the count.
 void one_count(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_info &ss,
                const char *element, const char *leaf, uint32_t count) {
-    if (!ctxt->xml) {
-        vorel_printf("%-16s%-52s%u\n", asp.name, ss.name, count);
-        return;
-    }
-    xml_send_open(element);
-    count_leading_leaves(asp, ss);
-    xml_send_all(leaf, "%u", count);
-    xml_send_close(element);
+    vorel_tally_entry(ctxt, asp.name, ss.name, count, element, leaf);
 }
 
 vorel::ByteWriter prefix_count_request(uint16_t type, const svc_set_info &ss,
@@ -85,7 +71,7 @@ void render_tunnel_count(const vorel_ctx *ctxt, const asp_info &asp, const svc_s
     uint32_t dslite = r.be32<20>(), v6rd = r.be32<24>();
     if (!ctxt->xml) {
         // The two counts are columns of their own.
-        vorel_printf("%-16s%-52s%u %u\n", asp.name, ss.name, dslite, v6rd);
+        std::printf("%-16s%-52s%u %u\n", asp.name, ss.name, dslite, v6rd);
         return;
     }
     xml_send_open("service-current-softwire-count");

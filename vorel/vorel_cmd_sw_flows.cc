@@ -6,6 +6,7 @@
 #include "vorel/vorel_channel.h"
 #include "vorel/vorel_cmd_sw.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_section.h"
 
 #include <cstdio>
@@ -44,21 +45,8 @@ const xml_tag kSwDestination("softwire-destination-ip");
 const xml_tag kSwDirection("softwire-direction");
 const xml_tag kSwFlowCount("softwire-flow-count");
 const xml_tag kSwTimeout("softwire-table-timeout");
-const xml_tag kFlowEntry("sfw-flow-entry");
-const xml_tag kProtocol("sfw-flow-protocol");
-const xml_tag kSourceIp("sfw-flow-source-ip");
-const xml_tag kSourcePort("sfw-flow-source-port");
-const xml_tag kDestinationIp("sfw-flow-destination-ip");
-const xml_tag kDestinationPort("sfw-flow-destination-port");
-const xml_tag kState("sfw-flow-state");
-const xml_tag kDirection("sfw-flow-direction");
-const xml_tag kFrames("sfw-flow-frame-counter");
 const xml_tag kNatEntry("sw-flow-nat-entry");
 const xml_tag kNatType("sfw-flow-nat-sw-nat-type");
-const xml_tag kNatIp("sfw-flow-nat-ip");
-const xml_tag kNatPort("sfw-flow-nat-port");
-const xml_tag kTranslatedIp("sfw-flow-translated-ip");
-const xml_tag kTranslatedPort("sfw-flow-translated-port");
 
 using record_block = vorel::ByteBlock<SW_FLOW_RECORD_LEN>;
 
@@ -110,37 +98,10 @@ const char *tunnel_label(const sw_flow_record &rec) {
     return nullptr;
 }
 
-// One translation line of a flow: "NAT source", "NAT dest" or "Softwire".
-struct nat_line {
-    const char *type;
-    const char *text_fmt;
-    const char *ip, *port, *xlat_ip, *xlat_port;
-    bool ports; // XML port leaves
-};
-
-void print_nat_line(const vorel_ctx *ctxt, const nat_line &n) {
-    if (!ctxt->xml) {
-        vorel_printf(n.text_fmt, n.ip, n.port, n.xlat_ip, n.xlat_port);
-        return;
-    }
-    xml_open(kNatEntry);
-    xml_leaf(kNatType, n.type);
-    xml_leaf(kNatIp, n.ip);
-    if (n.ports)
-        xml_leaf(kNatPort, n.port);
-    xml_leaf(kTranslatedIp, n.xlat_ip);
-    if (n.ports)
-        xml_leaf(kTranslatedPort, n.xlat_port);
-    xml_close(kNatEntry);
-}
-
-void print_softwire_line(const vorel_ctx *ctxt, const sw_flow_record &rec) {
-    bool v6 = rec.sw_type == SW_TYPE_DSLITE || (rec.sw_type != SW_TYPE_6RD && rec.ep1.is_v6 != 0);
-    bool reverse = rec.direction == kDirOutput;
-    addr_text from(reverse ? rec.ep2 : rec.ep1, v6), to(reverse ? rec.ep1 : rec.ep2, v6);
-    print_nat_line(ctxt,
-                   {"Softwire", "     Softwire %16s%6s ->%16s%6s\n", from.s, "", to.s, "", false});
-}
+// The softwire family's flow entries: its own translation element, the
+// softwire line in columns, and no ports in a tunnel flow's translations.
+const vorel_flow_style kSwFlowStyle{"", "     Softwire %16s       ->%16s      \n", true, &kNatEntry,
+                                    &kNatType};
 
 } // namespace
 
@@ -192,9 +153,6 @@ void sw_entry_print(const vorel_ctx *ctxt, const sw_flow_record &rec, bool detai
 }
 
 void sw_flow_print(const vorel_ctx *ctxt, const sw_flow_record &rec) {
-    std::optional<xml_batch> batch; // XML: one write per entry
-    if (ctxt->xml)
-        batch.emplace();
     // XML labels a tunnel flow (and shows no ports for it); the text row
     // shows the protocol, with ports unless it is ICMP.
     const char *label = tunnel_label(rec);
@@ -202,40 +160,38 @@ void sw_flow_print(const vorel_ctx *ctxt, const sw_flow_record &rec) {
     bool v6 = rec.a.is_v6 != 0;
     addr_text src(rec.a, v6), dst(rec.b, v6);
     port_text sport(rec.sport, ports), dport(rec.dport, ports);
-    if (!ctxt->xml) {
-        vorel_printf("%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n", proto2str(rec.proto), src.s, sport.s,
-                     dst.s, dport.s, flowtype2str(rec.state), dir2str(rec.direction), rec.count);
-    } else {
-        ports = ports && !label;
-        xml_open(kFlowEntry);
-        xml_leaf(kProtocol, label ? label : proto2str(rec.proto));
-        xml_leaf(kSourceIp, src.s);
-        if (ports)
-            xml_leaf(kSourcePort, sport.s);
-        xml_leaf(kDestinationIp, dst.s);
-        if (ports)
-            xml_leaf(kDestinationPort, dport.s);
-        xml_leaf(kState, flowtype2str(rec.state));
-        xml_leaf(kDirection, dir2str(rec.direction));
-        xml_leaf(kFrames, rec.count);
-    }
+    vorel_flow_entry e;
+    e.line = {rec.proto, src.s, sport.s, dst.s, dport.s, rec.state, rec.direction, rec.count};
+    e.tunnel = label;
+
     bool xlat_v6 = rec.xlat_dst.is_v6 != 0;
+    std::optional<addr_text> sxlat, dxlat;
+    std::optional<port_text> sxport, dxport;
+    vorel_flow_nat snat{}, dnat{};
     if (rec.src_nat == kTranslated) {
-        addr_text xlat(rec.xlat_src, xlat_v6);
-        port_text xport(rec.xlat_sport ? rec.xlat_sport : rec.sport, ports);
-        print_nat_line(ctxt, {"NAT source", "     NAT source %16s:%6s ->%16s:%6s\n", src.s, sport.s,
-                              xlat.s, xport.s, ports});
+        sxlat.emplace(rec.xlat_src, xlat_v6);
+        sxport.emplace(rec.xlat_sport ? rec.xlat_sport : rec.sport, ports);
+        snat = {sxlat->s, sxport->s};
+        e.source_nat = &snat;
     }
     if (rec.dst_nat == kTranslated) {
-        addr_text xlat(rec.xlat_dst, xlat_v6);
-        port_text xport(rec.xlat_dport ? rec.xlat_dport : rec.dport, ports);
-        print_nat_line(ctxt, {"NAT dest", "     NAT dest %16s%6s ->%16s%6s\n", dst.s, dport.s,
-                              xlat.s, xport.s, ports});
+        dxlat.emplace(rec.xlat_dst, xlat_v6);
+        dxport.emplace(rec.xlat_dport ? rec.xlat_dport : rec.dport, ports);
+        dnat = {dxlat->s, dxport->s};
+        e.destination_nat = &dnat;
     }
-    if (!label && rec.sw_type != 0)
-        print_softwire_line(ctxt, rec);
-    if (ctxt->xml)
-        xml_close(kFlowEntry);
+    // The softwire's ends, in the direction of the flow.
+    std::optional<addr_text> from, to;
+    if (!label && rec.sw_type != 0) {
+        bool sw_v6 =
+            rec.sw_type == SW_TYPE_DSLITE || (rec.sw_type != SW_TYPE_6RD && rec.ep1.is_v6 != 0);
+        bool reverse = rec.direction == kDirOutput;
+        from.emplace(reverse ? rec.ep2 : rec.ep1, sw_v6);
+        to.emplace(reverse ? rec.ep1 : rec.ep2, sw_v6);
+        e.softwire_from = from->s;
+        e.softwire_to = to->s;
+    }
+    vorel_flow_entry_print(e, false, kSwFlowStyle, ctxt->xml != 0);
 }
 
 int softwire_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,

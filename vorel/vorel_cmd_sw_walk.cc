@@ -28,7 +28,7 @@ std::function<bool(const asp_info &)> softwire_admit(const softwire_params &p) {
 pic_loop softwire_loop(const softwire_params &p) {
     if (p.pic_based)
         return vorel_loop_pic("calling pic-based handlers->query \n");
-    return vorel_loop_svc_sets(sw_text(p.svc_set_name), svc_set_kinds::kind0_and_1,
+    return vorel_loop_svc_sets(vorel_text(p.svc_set_name), svc_set_kinds::kind0_and_1,
                                "calling handlers->query \n");
 }
 
@@ -41,13 +41,13 @@ bool sw_name_begins(const char *name, const char *prefix) {
 int softwire_run_action(vorel_ctx *ctxt, softwire_params *p, bool *ran) {
     pic_walk walk;
     walk.records = walk_records::asp;
-    walk.pic_name = sw_text(p->if_name);
+    walk.pic_name = vorel_text(p->if_name);
     walk.admit = softwire_admit(*p);
     walk.open_channel = vorel_open_pic_fatal;
     walk.on_open_failure = open_failure::stop_walk;
     walk.loop = softwire_loop(*p);
     walk.on_query_failure = query_failure::stop_walk;
-    return vorel_run_action(softwire_cmd_handlers_table, sw_text(p->action), walk, ctxt, p,
+    return vorel_run_action(softwire_cmd_handlers_table, vorel_text(p->action), walk, ctxt, p,
                             "vorel: softwire action %s is not supported yet\n", ran);
 }
 
@@ -56,14 +56,14 @@ int si_sw_run_action(vorel_ctx *ctxt, softwire_params *p, bool *ran) {
     walk.records = walk_records::service_interfaces;
     // With -i only that record (a name that is not a service interface's
     // never gets here); without it every "si" record.
-    walk.pic_name = sw_text(p->if_name);
+    walk.pic_name = vorel_text(p->if_name);
     if (!p->if_name)
         walk.admit = [](const asp_info &si) { return sw_name_begins(si.name, "si"); };
     walk.open_channel = vorel_open_inline_fatal;
     walk.on_open_failure = open_failure::stop_walk;
     walk.loop = vorel_loop_pic();
     walk.on_query_failure = query_failure::stop_walk;
-    return vorel_run_action(si_sw_cmd_handlers_table, sw_text(p->action), walk, ctxt, p,
+    return vorel_run_action(si_sw_cmd_handlers_table, vorel_text(p->action), walk, ctxt, p,
                             "vorel: softwire action %s is not supported \n", ran);
 }
 
@@ -108,6 +108,6 @@ bool sw_query_args_ok(const vorel_ctx *ctxt, const asp_info *asp, const svc_set_
     vorel_xml_error(1,
                     "vorel: softwire action %s shows service sets; a per-PIC view does not "
                     "apply to it\n",
-                    vorel_str_or_null(sw_text(p->action)));
+                    vorel_str_or_null(vorel_text(p->action)));
     return false;
 }

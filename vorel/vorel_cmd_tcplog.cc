@@ -11,35 +11,34 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
+
+// ---- Constants: the messages and their layouts ----
 
 constexpr size_t kCompareLen = 128;
 
 constexpr uint16_t kConnInfoRequest = 317;
 constexpr uint16_t kConnInfoReply = 318;
 constexpr size_t kRequestSize = 16;
-constexpr size_t kReplySize = 14360;
+constexpr size_t kReplySize = 14360; // the head and a full table
+constexpr size_t kCountOffset = 16;
 constexpr size_t kEntriesOffset = 24;
 constexpr size_t kEntrySize = 56;
 constexpr size_t kMaxEntries = 256;
 
 struct tcplog_params {
-    std::string action;
-    std::string pic_name;
-    std::string command;
-    std::string subcommand;
-    bool has_action = false, has_pic = false, has_command = false, has_subcommand = false;
-    uint8_t done = 0;
+    std::optional<std::string> action;
+    std::optional<std::string> pic_name;
+    std::optional<std::string> command;
+    std::optional<std::string> subcommand;
 };
 
-const char *state_name(uint8_t state) {
-    static const char *const names[] = {"Init", "Connection-In-Progress", "Reconnect-In-Progress",
-                                        "Established"};
-    return state < 4 ? names[state] : "Invalid";
-}
+// ---- Record and decode ----
 
+// One connection to a log collector.
 struct conn_entry {
     uint8_t state;
     vorel_addr local, remote;
@@ -47,21 +46,36 @@ struct conn_entry {
     uint64_t session_id;
 };
 
-conn_entry read_entry(const vorel::ByteReader &r, size_t off) {
+conn_entry decode_entry(const vorel::ByteBlock<kEntrySize> &b) {
     conn_entry e;
-    e.state = r.u8(off);
-    e.local = vorel_addr_read(r, off + 4);
-    e.remote = vorel_addr_read(r, off + 24);
-    e.remote_port = r.be16(off + 44);
-    e.session_id = r.be64(off + 48);
+    e.state = b.u8<0>();
+    e.local = vorel_addr_decode<4>(b);
+    e.remote = vorel_addr_decode<24>(b);
+    e.remote_port = b.be16<44>();
+    e.session_id = b.be64<48>();
     return e;
 }
+
+// Entry i of the table (i below the clamped count).
+conn_entry read_entry(const vorel::ByteReader &r, size_t i) {
+    conn_entry e{};
+    vorel_record_read(r, kEntriesOffset + i * kEntrySize, &e, decode_entry);
+    return e;
+}
+
+const char *state_name(uint8_t state) {
+    static const char *const names[] = {"Init", "Connection-In-Progress", "Reconnect-In-Progress",
+                                        "Established"};
+    return state < 4 ? names[state] : "Invalid";
+}
+
+// ---- Renderers: XML and text ----
 
 void render_xml(const asp_info &asp, const vorel::ByteReader &r, size_t n) {
     xml_subtree_open("tcp-log-connection-status-summary");
     xml_send_all("tcp-log-interface-name", "%s", asp.name);
     for (size_t i = 0; i < n; i++) {
-        conn_entry e = read_entry(r, kEntriesOffset + i * kEntrySize);
+        conn_entry e = read_entry(r, i);
         char local[INET6_ADDRSTRLEN + 8], remote[INET6_ADDRSTRLEN + 8];
         xml_send_open("tcp-log-connection-status-entry");
         xml_send_all("tcp-log-session-id", "%llu", static_cast<unsigned long long>(e.session_id));
@@ -77,7 +91,7 @@ void render_xml(const asp_info &asp, const vorel::ByteReader &r, size_t n) {
 
 void render_text(const vorel::ByteReader &r, size_t n) {
     for (size_t i = 0; i < n; i++) {
-        conn_entry e = read_entry(r, kEntriesOffset + i * kEntrySize);
+        conn_entry e = read_entry(r, i);
         char local[INET6_ADDRSTRLEN + 8], remote[INET6_ADDRSTRLEN + 8];
         std::printf("Entry num : %d\n", static_cast<int>(i));
         std::printf("Id %d Status : %d sn_id %llu\n remote-port %u local IP %s peer IP %s\n",
@@ -86,6 +100,8 @@ void render_text(const vorel::ByteReader &r, size_t n) {
                     ipaddr_tostring(&e.remote, remote, sizeof remote));
     }
 }
+
+// ---- Query ----
 
 int tcplog_conn_info_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info *asp,
                            svc_set_info *, tcplog_params *) {
@@ -96,17 +112,17 @@ int tcplog_conn_info_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info
     vorel::ByteWriter req = vorel_request(kConnInfoRequest, 1, kRequestSize);
     if (vorel_send(asp_conn, req) < 0)
         return -1;
-    vorel::ByteReader reply = vorel_receive(asp_conn, kConnInfoReply, 1);
-    if (reply.empty()) {
-        vorel_trace("%s:%d No replies from SPIC \n", "tcplog_conn_info_query", 208);
+    bool came_short = false;
+    vorel::ByteBlock<kEntriesOffset> head;
+    vorel::ByteReader reply = vorel_receive_at_least(
+        asp_conn, kConnInfoReply, 1, kReplySize, asp->name, short_reply::end_answer, &came_short);
+    if (!reply.block(0, head)) {
+        if (!came_short)
+            vorel_trace("%s:%d No replies from SPIC \n", "tcplog_conn_info_query", 208);
         return 0;
     }
-    if (reply.size() < kReplySize) {
-        vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n", asp->name,
-                    kConnInfoReply, reply.size(), kReplySize);
-        return 0;
-    }
-    size_t n = reply.clamp_count(reply.be16(16), kEntriesOffset, kEntrySize, kMaxEntries);
+    size_t n =
+        reply.clamp_count(head.be16<kCountOffset>(), kEntriesOffset, kEntrySize, kMaxEntries);
     if (n == 0)
         return 0;
     if (ctxt->xml)
@@ -115,6 +131,8 @@ int tcplog_conn_info_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info
         render_text(reply, n);
     return 0;
 }
+
+// ---- Open and close ----
 
 int tcplog_open(vorel_ctx *, tcplog_params *) {
     vorel_trace("vorel: TCPLOG info dump start.\n");
@@ -126,10 +144,14 @@ int tcplog_close(vorel_ctx *, tcplog_params *) {
     return 0;
 }
 
+// ---- Table row ----
+
 const vorel_action<tcplog_params> tcplog_cmd_handlers_table[] = {
     {"tcplog_conn_info", tcplog_open, tcplog_close, tcplog_conn_info_query},
     {nullptr, nullptr, nullptr, nullptr},
 };
+
+// ---- The command line ----
 
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, tcplog_params &p) {
     int c;
@@ -137,33 +159,22 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, tcplog_params &
         switch (c) {
         case 'S':
             p.subcommand = vorel_optarg;
-            p.has_subcommand = true;
             break;
         case 'i':
             p.pic_name = vorel_optarg;
-            p.has_pic = true;
             break;
         case 'C':
             p.command = vorel_optarg;
-            p.has_command = true;
             break;
         default:
             break;
         }
     }
-    p.done = 1;
 }
 
-const char *text_or_null(bool has, const std::string &s) {
-    return has ? s.c_str() : nullptr;
-}
-
-// The argument vector, each word after "vorel: " (the echo of a refused command line).
-std::string argument_echo(int argc, char **argv) {
-    std::string s;
-    for (int i = 0; i < argc; i++)
-        s += std::string("vorel: ") + vorel_str_or_null(argv[i]);
-    return s + "\n";
+// The words compare on their first 128 characters.
+bool word_is(const std::optional<std::string> &word, const char *expected) {
+    return word && std::strncmp(word->c_str(), expected, kCompareLen) == 0;
 }
 
 } // namespace
@@ -171,30 +182,24 @@ std::string argument_echo(int argc, char **argv) {
 int vorel_handle_tcplog_command(int argc, char **argv, vorel_ctx *ctxt) {
     tcplog_params p;
     parse_options(argc, argv, ctxt, p);
-    if (!p.has_action && p.has_command && p.has_subcommand &&
-        std::strncmp(p.command.c_str(), "tcplog", kCompareLen) == 0 &&
-        std::strncmp(p.subcommand.c_str(), "connection", kCompareLen) == 0) {
+    if (!p.action && word_is(p.command, "tcplog") && word_is(p.subcommand, "connection"))
         p.action = "tcplog_conn_info";
-        p.has_action = true;
-    }
     if (debug) {
-        for (int i = 0; i < argc; i++)
-            std::printf("vorel: %s ", vorel_str_or_null(argv[i]));
-        std::printf("\n");
+        vorel_trace_arguments(argc, argv);
         std::printf("vorel: command: %s, subcommand: %s \n",
-                    vorel_str_or_null(text_or_null(p.has_command, p.command)),
-                    vorel_str_or_null(text_or_null(p.has_subcommand, p.subcommand)));
+                    vorel_str_or_null(vorel_text(p.command)),
+                    vorel_str_or_null(vorel_text(p.subcommand)));
     }
-    if (!p.has_action) {
+    if (!p.action) {
         vorel_user_message("vorel: tcplog handler doesn't know what to do\n%s",
-                           argument_echo(argc, argv).c_str());
+                           vorel_argument_echo(argc, argv, "").c_str());
         return -1;
     }
 
     pic_walk walk;
     walk.records = walk_records::asp;
-    if (p.has_pic) {
-        walk.pic_name = p.pic_name.c_str();
+    if (p.pic_name) {
+        walk.pic_name = p.pic_name->c_str();
         walk.pic_name_len = kCompareLen;
     } else {
         walk.admit = [](const asp_info &asp) { return std::strstr(asp.name, "mams") == nullptr; };
@@ -203,9 +208,9 @@ int vorel_handle_tcplog_command(int argc, char **argv, vorel_ctx *ctxt) {
     walk.on_open_failure = open_failure::skip_pic;
 
     bool ran = false;
-    int rc = vorel_run_action(tcplog_cmd_handlers_table, p.action.c_str(), walk, ctxt, &p,
+    int rc = vorel_run_action(tcplog_cmd_handlers_table, p.action->c_str(), walk, ctxt, &p,
                               "vorel: TCPLOG action %s is not supported yet\n", &ran);
     if (!ran)
-        vorel_user_message("vorel: tcplog handler unknown action: %s \n", p.action.c_str());
+        vorel_user_message("vorel: tcplog handler unknown action: %s \n", p.action->c_str());
     return rc;
 }

@@ -262,11 +262,19 @@ int loader::pass_pic_modes() {
     return 0;
 }
 
+// The service-set records of the three forms, as far as the loader reads
+// them.
+constexpr size_t kServiceSetRecordSize = 192;
+constexpr size_t kUnifiedNameOffset = 204;
+constexpr size_t kUnifiedRecordSize = kUnifiedNameOffset + SVC_SET_NAME_LEN;
+constexpr size_t kServiceSetV4RecordSize = 160;
+using service_set_record = vorel::ByteBlock<kServiceSetRecordSize>;
+
 // kind of a service set from its rule groups.
-uint32_t service_set_kind(const vorel::ByteReader &p) {
-    if (p.be32(132) || p.be32(140) || p.be32(152))
+uint32_t service_set_kind(const service_set_record &p) {
+    if (p.be32<132>() || p.be32<140>() || p.be32<152>())
         return 0;
-    if (p.be32(168) || p.be32(188) || p.u8(87))
+    if (p.be32<168>() || p.be32<188>() || p.u8<87>())
         return 2;
     return 0;
 }
@@ -332,24 +340,22 @@ int loader::pass_service_sets(bool unified) {
             return 0;
         vorel::ByteReader p(rec.payload);
         svc_set_info ss;
+        vorel::ByteBlock<kUnifiedRecordSize> unified_rec;
+        service_set_record plain_rec;
+        if (unified ? !p.block(0, unified_rec) : !p.block(0, plain_rec)) {
+            vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key,
+                        p.size());
+            return 0;
+        }
         if (unified) {
-            if (!p.has(204, SVC_SET_NAME_LEN)) {
-                vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key,
-                            p.size());
-                return 0;
-            }
-            copy_name(ss.name, SVC_SET_NAME_LEN, p.text(204, SVC_SET_NAME_LEN));
-            ss.id = p.be16(196);
+            copy_name(ss.name, SVC_SET_NAME_LEN,
+                      unified_rec.text<kUnifiedNameOffset, SVC_SET_NAME_LEN>());
+            ss.id = unified_rec.be16<196>();
             ss.kind = 0; // the payload built in unified mode holds only the name and id
         } else {
-            if (!p.has(0, 192)) {
-                vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key,
-                            p.size());
-                return 0;
-            }
-            copy_name(ss.name, SVC_SET_NAME_LEN, p.text(12, SVC_SET_NAME_LEN));
-            ss.id = p.be16(76);
-            ss.kind = service_set_kind(p);
+            copy_name(ss.name, SVC_SET_NAME_LEN, plain_rec.text<12, SVC_SET_NAME_LEN>());
+            ss.id = plain_rec.be16<76>();
+            ss.kind = service_set_kind(plain_rec);
         }
         ss.style = 'B';
         ss.cfg_len = static_cast<uint32_t>(rec.payload.size());
@@ -382,17 +388,18 @@ int loader::pass_service_sets_v4() {
     walk_gencfg(h, kMajorServiceSetV4, kMinorServiceSetV4, [&](const rtslib_gencfg_record &rec) {
         if (rec.minor != kMinorServiceSetV4 || rec.payload.empty())
             return 0;
-        vorel::ByteReader p(rec.payload);
-        if (!p.has(0, 160)) {
+        vorel::ByteReader whole(rec.payload);
+        vorel::ByteBlock<kServiceSetV4RecordSize> p;
+        if (!whole.block(0, p)) {
             vorel_trace("vorel: service-set record %u is %zu bytes, too short\n", rec.key,
-                        p.size());
+                        whole.size());
             return 0;
         }
-        if (p.be16(2) != 4 || p.be32(156) != 0)
+        if (p.be16<2>() != 4 || p.be32<156>() != 0)
             return 0;
         svc_set_info ss;
-        copy_name(ss.name, SVC_SET_NAME_LEN, p.text(12, SVC_SET_NAME_LEN));
-        ss.id = uint16_t(p.be32(140));
+        copy_name(ss.name, SVC_SET_NAME_LEN, p.text<12, SVC_SET_NAME_LEN>());
+        ss.id = uint16_t(p.be32<140>());
         ss.style = '@';
         ss.cfg_len = static_cast<uint32_t>(rec.payload.size());
         ss.compressed = (rec.flags & RTSLIB_GENCFG_F_COMPRESSED) ? 1 : 0;

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-int xml_mode = 0;
 int debug = 0;
 const char *prog_name = "vorel";
 
@@ -27,7 +26,7 @@ void format_message(char (&buf)[kMessageSize], const char *fmt, va_list ap) {
 // Writes the message as formatted: it is never used as a format again, so
 // "%" characters in it are printed as they are.
 void emit(const char *msg) {
-    if (xml_mode)
+    if (xml_mode_on())
         xml_error(vorel_prog_basename(), msg);
     else
         std::fputs(msg, stdout);
@@ -57,7 +56,7 @@ int vorel_fatal_error(int status, const char *fmt, ...) {
     va_start(ap, fmt);
     format_message(buf, fmt, ap);
     va_end(ap);
-    if (xml_mode) {
+    if (xml_mode_on()) {
         xml_error(vorel_prog_basename(), buf);
         xml_subtree_unwind();
     } else {
@@ -81,7 +80,7 @@ void vorel_set_exit_hook(vorel_exit_fn hook) {
 }
 
 void vorel_disable_xml() {
-    xml_mode = 0;
+    xml_set_mode(false);
 }
 
 void vorel_user_message(const char *fmt, ...) {

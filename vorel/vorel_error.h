@@ -3,9 +3,10 @@
 
 #include <cstdarg>
 
-// Process-wide state: xml_mode is read only by the error routines (the
-// renderers read the command context's xml); debug switches trace lines on.
-extern int xml_mode;
+// Process-wide state: debug switches trace lines on.  The output mode is
+// the command context's xml (set with -X, together with the XML writer's
+// mode, which the error routines below follow: they are called where no
+// context is at hand).
 extern int debug;
 extern const char *prog_name;
 
@@ -31,7 +32,9 @@ int vorel_xml_error(int level, const char *fmt, ...) __attribute__((format(print
 using vorel_exit_fn = void (*)(int status);
 void vorel_set_exit_hook(vorel_exit_fn hook);
 
-// Later errors go to standard output as text.
+// The rest of the run writes text, errors included (an action that prints
+// text even under -X): the XML writer's mode goes off.  The caller clears
+// its context's xml flag as well.
 void vorel_disable_xml();
 
 // A plain-text message that the command prints on standard output (usage

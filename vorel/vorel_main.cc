@@ -43,7 +43,6 @@ void parse_global_options(int argc, char **argv, vorel_ctx &ctx, main_options &o
             o.dump = true;
             break;
         case 'X':
-            xml_mode = 1;
             ctx.xml = 1;
             xml_set_mode(true);
             break;

@@ -58,14 +58,16 @@ struct nat_texts {
     char xlat_src[kAddrTextLen], xlat_dst[kAddrTextLen];
 };
 
-void format_addresses(const vorel::ByteReader &r, nat_texts *t) {
-    vorel_addr a = vorel_addr_read(r, kOriginalSrc);
+using nat_reply = vorel::ByteBlock<VOREL_NAT_REPLY_LEN>;
+
+void format_addresses(const nat_reply &r, nat_texts *t) {
+    vorel_addr a = vorel_addr_decode<kOriginalSrc>(r);
     ipaddr_tostring(&a, t->orig_src, kAddrTextLen);
-    a = vorel_addr_read(r, kOriginalDst);
+    a = vorel_addr_decode<kOriginalDst>(r);
     ipaddr_tostring(&a, t->orig_dst, kAddrTextLen);
-    a = vorel_addr_read(r, kTranslatedSrc);
+    a = vorel_addr_decode<kTranslatedSrc>(r);
     ipaddr_tostring(&a, t->xlat_src, kAddrTextLen);
-    a = vorel_addr_read(r, kTranslatedDst);
+    a = vorel_addr_decode<kTranslatedDst>(r);
     ipaddr_tostring(&a, t->xlat_dst, kAddrTextLen);
 }
 
@@ -188,13 +190,14 @@ const char *vorel_nat_translation_type2str(uint32_t type) {
     return names[type - first];
 }
 
-bool vorel_nat_translation_render(const vorel::ByteReader &reply, int xml) {
-    if (reply.size() < VOREL_NAT_REPLY_LEN)
+bool vorel_nat_translation_render(const vorel::ByteReader &whole, int xml) {
+    nat_reply reply;
+    if (!whole.block(0, reply))
         return false;
-    uint32_t type = reply.be32(kTypeOffset);
-    uint16_t first_port = reply.be16(kPortFirst);
-    uint16_t second_port = reply.be16(kPortSecond);
-    bool eif = reply.u8(kEifOffset) != 0;
+    uint32_t type = reply.be32<kTypeOffset>();
+    uint16_t first_port = reply.be16<kPortFirst>();
+    uint16_t second_port = reply.be16<kPortSecond>();
+    bool eif = reply.u8<kEifOffset>() != 0;
     nat_directions d = directions_of(type);
     nat_texts t{};
     if (d.source || d.destination)
@@ -207,13 +210,11 @@ bool vorel_nat_translation_render(const vorel::ByteReader &reply, int xml) {
 }
 
 int vorel_nat_translation_print(vorel_ctx *ctxt, services_ui_conn *asp_conn) {
-    vorel::ByteReader reply = vorel_receive(asp_conn, VOREL_NAT_PLUGIN_TYPE, kNatReplyVersion);
-    if (reply.empty())
+    // A short reply is like none: the session's entry goes on without it.
+    vorel::ByteReader reply =
+        vorel_receive_at_least(asp_conn, VOREL_NAT_PLUGIN_TYPE, kNatReplyVersion,
+                               VOREL_NAT_REPLY_LEN, "NAT translation", short_reply::end_answer);
+    if (reply.empty() || !vorel_nat_translation_render(reply, ctxt->xml))
         return 2;
-    if (!vorel_nat_translation_render(reply, ctxt->xml)) {
-        vorel_trace("vorel: NAT translation reply is %zu bytes, shorter than %zu; ignored\n",
-                    reply.size(), VOREL_NAT_REPLY_LEN);
-        return 2;
-    }
     return 0;
 }

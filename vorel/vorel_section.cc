@@ -45,3 +45,23 @@ void vorel_section::close() {
     else if (text_close_)
         text_close_();
 }
+
+vorel_svc_set_section::vorel_svc_set_section(const vorel_ctx *ctxt, const char *element,
+                                             const char *pic_shown, const char *svc_set_name,
+                                             const char *text_after, xml_attrs attrs)
+    : vorel_section(ctxt, element, std::move(attrs)), pic_shown_(pic_shown),
+      svc_set_name_(svc_set_name) {
+    on_text_open([this, text_after] {
+        std::printf("PIC: %s, Service set: %s \n%s", pic_shown_, svc_set_name_, text_after);
+    });
+}
+
+bool vorel_svc_set_section::open() {
+    if (!vorel_section::open())
+        return false;
+    if (!xml())
+        return true;
+    xml_send_all("interface-name", "%s", pic_shown_);
+    xml_send_all("service-set-name", "%s", svc_set_name_);
+    return true;
+}

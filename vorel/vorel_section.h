@@ -20,6 +20,27 @@ void vorel_open_enclosing(const vorel_ctx *ctxt, const char *trace, const char *
                           const char *heading, const xml_attrs &attrs = {});
 void vorel_close_enclosing(const vorel_ctx *ctxt, const char *trace, const char *heading);
 
+// An action's enclosing section as data: the traces of open and close, the
+// root element and the text heading (null: none).
+struct vorel_enclosing {
+    const char *open_trace;
+    const char *element;
+    const char *heading;
+    const char *close_trace;
+};
+// The open and close callbacks of an action made from its descriptor, for
+// the action tables (any parameter block; the callbacks do not read it).
+template <const vorel_enclosing &E, typename... Params>
+int vorel_enclosing_open(vorel_ctx *ctxt, Params *...) {
+    vorel_open_enclosing(ctxt, E.open_trace, E.element, E.heading);
+    return 0;
+}
+template <const vorel_enclosing &E, typename... Params>
+int vorel_enclosing_close(vorel_ctx *ctxt, Params *...) {
+    vorel_close_enclosing(ctxt, E.close_trace, nullptr);
+    return 0;
+}
+
 class vorel_section {
   public:
     // In XML the section is `element` (with attrs); in text what
@@ -47,10 +68,31 @@ class vorel_section {
     // Closes it if it was opened; later calls do nothing.
     void close();
 
+  protected:
+    bool xml() const { return ctxt_->xml != 0; }
+
   private:
     const vorel_ctx *ctxt_;
     const char *element_;
     xml_attrs attrs_;
     std::function<void()> text_open_, text_close_;
     bool open_ = false;
+};
+
+// The section of one service set's records on one PIC, as the families
+// name it: in XML `element` leading with the interface-name and
+// service-set-name leaves; in text the line "PIC: NAME, Service set: NAME \n"
+// followed by text_after (a blank line, a column heading).  pic_shown is
+// the PIC's name as the command shows it.
+class vorel_svc_set_section : public vorel_section {
+  public:
+    vorel_svc_set_section(const vorel_ctx *ctxt, const char *element, const char *pic_shown,
+                          const char *svc_set_name, const char *text_after = "",
+                          xml_attrs attrs = {});
+    // Opens it (with its leading leaves) unless it is open.
+    bool open();
+
+  private:
+    const char *pic_shown_;
+    const char *svc_set_name_;
 };

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
 
 // Copies at most size - 1 bytes of src into dst and always terminates it
 // (when size > 0). Returns the length of src, so a result >= size means
@@ -19,6 +21,22 @@ inline const char *vorel_str_or_null(const char *s) {
 }
 // True when s begins with prefix.
 bool vorel_starts_with(const char *s, const char *prefix);
+
+// An optional text (a value from the command line that may be absent) as
+// the C-style calls take it: its characters, or null when absent.
+inline const char *vorel_text(const std::optional<std::string> &s) {
+    return s ? s->c_str() : nullptr;
+}
+// True when the text is given and equals s (a null s equals nothing).
+inline bool vorel_text_is(const std::optional<std::string> &text, const char *s) {
+    return text && s && *text == s;
+}
+
+// The argument vector as a handler echoes a command line it does not
+// understand: "vorel: WORD" and `after` for every word, then a newline.
+std::string vorel_argument_echo(int argc, char **argv, const char *after);
+// The same as the debug trace prints it (every word followed by a space).
+void vorel_trace_arguments(int argc, char **argv);
 // A whole decimal number from a command line word: digits only (no sign,
 // no blank, not empty), at most max.  False otherwise, *value unchanged.
 bool vorel_parse_decimal(const char *s, unsigned long long max, unsigned long long *value);

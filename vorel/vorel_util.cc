@@ -265,40 +265,20 @@ void report_invalid_prefix() {
     report("vorel", "Error parsing source prefix filter, invalid prefix");
 }
 
-// The top n bits of a word (n in 0..32), built without a 32-bit shift.
-uint32_t top_bits(unsigned n) {
-    if (n == 0)
-        return 0;
-    return n >= 32 ? 0xffffffffu : 0xffffffffu << (32 - n);
-}
-
 // Splits "ADDRESS[/LENGTH]" and parses both halves.  *length is 0 when no
 // length is given.  False for a bad address, a length that is not a plain
 // decimal number, or a length beyond the family's width.
 bool parse_prefix_text(const char *text, vorel_addr *addr, unsigned *length) {
     *length = 0;
-    if (!text)
+    char addr_text[VOREL_PREFIX_ADDR_TEXT];
+    const char *digits = nullptr;
+    if (!vorel_split_prefix(text, addr_text, &digits) || !parse_address(addr_text, addr))
         return false;
-    const char *slash = std::strchr(text, '/');
-    size_t addr_len = slash ? size_t(slash - text) : std::strlen(text);
-    char addr_text[INET6_ADDRSTRLEN];
-    if (addr_len >= sizeof addr_text)
-        return false;
-    std::memcpy(addr_text, text, addr_len);
-    addr_text[addr_len] = '\0';
-    if (!parse_address(addr_text, addr))
-        return false;
-    if (!slash)
+    if (!digits)
         return true;
-
     const unsigned max_length = addr->is_v6 ? 128 : 32;
-    const char *p = slash + 1;
-    if (*p == '\0')
-        return false;
     unsigned value = 0;
-    for (; *p; p++) {
-        if (*p < '0' || *p > '9')
-            return false;
+    for (const char *p = digits; *p; p++) {
         value = value * 10 + unsigned(*p - '0');
         if (value > max_length)
             return false;
@@ -312,13 +292,13 @@ bool parse_prefix_text(const char *text, vorel_addr *addr, unsigned *length) {
 // next word.
 void build_mask(unsigned length, bool ipv6, vorel_addr *mask) {
     if (!ipv6) {
-        mask->words[0] = top_bits(length);
+        mask->words[0] = vorel_top_bits(length);
         return;
     }
     for (unsigned i = 0; i < 4; i++) {
         unsigned covered = i * 32;
         unsigned bits = length > covered ? length - covered : 0;
-        mask->words[i] = top_bits(bits > 32 ? 32 : bits);
+        mask->words[i] = vorel_top_bits(bits > 32 ? 32 : bits);
     }
 }
 
@@ -510,7 +490,8 @@ bool vorel_option_prefix4(const char *value, uint32_t *addr, uint32_t *length) {
     vorel_set_prefix_error_reporter(previous);
     if (option_prefix_failed) {
         constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
-        if (!xml_mode)
+        // An error routine: it follows the XML writer's mode, as the others do.
+        if (!xml_mode_on())
             vorel_note_failure("%s", kInvalidPrefix);
         else if (!value)
             xml_error("vorel", kInvalidPrefix);
@@ -554,4 +535,31 @@ const char *vorel_time_convert(unsigned seconds) {
     else
         std::snprintf(slot, kRingSlotSize, "%us", seconds);
     return skip_blanks(slot);
+}
+
+uint32_t vorel_top_bits(unsigned n) {
+    if (n == 0)
+        return 0;
+    return n >= 32 ? 0xffffffffu : 0xffffffffu << (32 - n);
+}
+
+bool vorel_split_prefix(const char *text, char (&addr)[VOREL_PREFIX_ADDR_TEXT],
+                        const char **digits) {
+    *digits = nullptr;
+    if (!text)
+        return false;
+    const char *slash = std::strchr(text, '/');
+    size_t addr_len = slash ? size_t(slash - text) : std::strlen(text);
+    if (addr_len >= sizeof addr)
+        return false;
+    std::memcpy(addr, text, addr_len);
+    addr[addr_len] = '\0';
+    if (!slash)
+        return true;
+    const char *length = slash + 1;
+    size_t n = std::strlen(length);
+    if (n == 0 || std::strspn(length, "0123456789") != n)
+        return false;
+    *digits = length;
+    return true;
 }

@@ -32,6 +32,29 @@ constexpr size_t VOREL_ADDR_WIRE_SIZE = 20;
 // Reads the four big-endian words at off and the flag byte at off + 16.
 // A short reply reads as zero and leaves the reader failed (r.ok()).
 vorel_addr vorel_addr_read(const vorel::ByteReader &r, size_t off);
+// A fixed record of N bytes at off of a reply, decoded: false (and *out
+// left as a value-initialised record) when it is not all there.
+template <size_t N, typename T>
+bool vorel_record_read(const vorel::ByteReader &r, size_t off, T *out,
+                       T (*decode)(const vorel::ByteBlock<N> &)) {
+    vorel::ByteBlock<N> b;
+    bool whole = r.block(off, b);
+    *out = whole ? decode(b) : T{};
+    return whole;
+}
+
+// The same from a fixed record: the address at Off of the block, its end
+// checked against the record's size when the program is compiled.
+template <size_t Off, size_t N> vorel_addr vorel_addr_decode(const vorel::ByteBlock<N> &b) {
+    vorel::ByteBlock<VOREL_ADDR_WIRE_SIZE> a = b.template block<Off, VOREL_ADDR_WIRE_SIZE>();
+    vorel_addr out;
+    out.words[0] = a.template be32<0>();
+    out.words[1] = a.template be32<4>();
+    out.words[2] = a.template be32<8>();
+    out.words[3] = a.template be32<12>();
+    out.is_v6 = a.template u8<16>();
+    return out;
+}
 // The address vorel_parse_prefix leaves in network order, in host order.
 vorel_addr vorel_addr_to_host(const vorel_addr &network_order);
 // Writes the words big-endian at off and the flag byte at off + 16.
@@ -97,6 +120,18 @@ int prefix_value_to_string(int family, const vorel_addr *addr, int prefix_len, c
 // 0 for a bare address or a length of 0 (mask zero, no error shown); 0
 // and an error element for text that is not such a prefix.
 int vorel_parse_prefix(vorel_addr *addr, const char *text, vorel_addr *mask);
+
+// The syntax every prefix value shares, "ADDRESS" or "ADDRESS/DIGITS":
+// the address text copied into addr and the length's digits (null without
+// a slash).  False for a null text, an address too long to be one, or a
+// length that is empty or not all digits.  The callers parse the address
+// and bound the length as their command says.
+constexpr size_t VOREL_PREFIX_ADDR_TEXT = 64;
+bool vorel_split_prefix(const char *text, char (&addr)[VOREL_PREFIX_ADDR_TEXT],
+                        const char **digits);
+// The top n bits of a word (n in 0..32; 32 and more give every bit),
+// built without a 32-bit shift.
+uint32_t vorel_top_bits(unsigned n);
 // Parses "IPV4-ADDRESS[/LENGTH]" into addr (network order); returns the
 // length (0 when none is given) or 0 after an error element.
 int vorel_prefix_parse(uint32_t *addr, const char *text);

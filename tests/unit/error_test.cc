@@ -34,14 +34,14 @@ template <typename F> std::string stdout_of(F f) {
 } // namespace
 
 TEST(ErrorRouting, TextMessagesAreCutTo1023Characters) {
-    xml_mode = 0;
+    xml_set_mode(false);
     std::string big(2000, 'x');
     std::string out = stdout_of([&] { vorel_xml_error(1, "%s", big.c_str()); });
     EXPECT_EQ(out, std::string(1023, 'x'));
 }
 
 TEST(ErrorRouting, PercentSignsAfterFormattingArePrintedAsTheyAre) {
-    xml_mode = 0;
+    xml_set_mode(false);
     std::string out = stdout_of([] { vorel_xml_error(0, "%s\n", "100%s %d %n"); });
     EXPECT_EQ(out, "100%s %d %n\n");
     out = stdout_of([] { vorel_user_message("%s", "50%"); });
@@ -50,11 +50,9 @@ TEST(ErrorRouting, PercentSignsAfterFormattingArePrintedAsTheyAre) {
 
 TEST(ErrorRouting, XmlModeMakesAnErrorElementNamingTheProgram) {
     prog_name = "/usr/sbin/vorel";
-    xml_mode = 1;
     xml_set_mode(true);
     xml_set_output(stdout);
     std::string out = stdout_of([] { vorel_xml_error(1, "bad <%s> & more\n", "x"); });
-    xml_mode = 0;
     xml_set_mode(false);
     EXPECT_EQ(out, "<error>\n  <source-daemon>vorel</source-daemon>\n  <message>bad &lt;x&gt; "
                    "&amp; more</message>\n</error>\n");
@@ -66,7 +64,6 @@ TEST(ErrorRoutingDeath, FatalErrorInXmlClosesEveryOpenElement) {
         {
             FILE *f = std::fopen(path.c_str(), "w");
             xml_set_output(f);
-            xml_mode = 1;
             xml_set_mode(true);
             xml_subtree_open("service-sfw-statistics-information");
             xml_send_open("service-sfw-statistics-entry");
@@ -93,7 +90,7 @@ TEST(ErrorRoutingDeath, FatalErrorInXmlClosesEveryOpenElement) {
 
 TEST(ErrorRoutingDeath, FatalErrorInTextGoesToStandardErrorWithTheBaseName) {
     prog_name = "/usr/sbin/vorel";
-    xml_mode = 0;
+    xml_set_mode(false);
     EXPECT_EXIT(vorel_fatal_error(1, "cannot reach %s", "ms-1/0/0"), testing::ExitedWithCode(1),
                 "^vorel: cannot reach ms-1/0/0\n$");
 }
@@ -105,7 +102,7 @@ TEST(ErrorRouting, TheExitHookSeesTheStatusAfterTheMessage) {
         int status;
     };
     prog_name = "vorel";
-    xml_mode = 0;
+    xml_set_mode(false);
     vorel_set_exit_hook([](int status) { throw Exited{status}; });
     testing::internal::CaptureStderr();
     int seen = -1;

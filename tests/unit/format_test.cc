@@ -108,7 +108,12 @@ TEST(Format, AFormatRewrittenInPlaceIsReadAgain) {
 
 // The column writers print what the conversions they stand for print.
 TEST(Format, ColumnsAsPrintfPrintsThem) {
-    const char *texts[] = {"", "I", "TCP", "Forward", "10.0.0.1", "2001:db8:ffff:ffff::1",
+    const char *texts[] = {"",
+                           "I",
+                           "TCP",
+                           "Forward",
+                           "10.0.0.1",
+                           "2001:db8:ffff:ffff::1",
                            "a text longer than every width here"};
     unsigned long long numbers[] = {0, 7, 42, 99999, 4294967295ull, 18446744073709551615ull};
     for (size_t width : {0, 1, 5, 6, 11, 16, 17, 40}) {

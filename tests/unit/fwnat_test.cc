@@ -5,24 +5,16 @@
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_getopt.h"
 
+#include "tests/support/argv.h"
 #include <cstdio>
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct Argv {
-    explicit Argv(std::vector<std::string> words) : words_(std::move(words)) {
-        for (auto &w : words_)
-            ptrs_.push_back(w.data());
-        ptrs_.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(words_.size()); }
-    char **argv() { return ptrs_.data(); }
-    std::vector<std::string> words_;
-    std::vector<char *> ptrs_;
-};
+using vorel::testing::Argv;
 
 // Parses "vorel WORDS..." as the handler does; the result of the parse.
 int parse(std::vector<std::string> words, fwnat_params &p) {
@@ -50,7 +42,7 @@ fwnat_params chosen(std::vector<std::string> words) {
 
 std::string action_of(std::vector<std::string> words) {
     fwnat_params p = chosen(std::move(words));
-    return p.action ? p.action.get() : "(none)";
+    return p.action ? vorel_text(p.action) : "(none)";
 }
 
 } // namespace
@@ -66,18 +58,18 @@ TEST(FwnatOptions, DefaultsAndPlainOptions) {
     p = parsed({"-C", "sfw", "-H", "flows",    "-L", "25",       "-N", "pool-a",
                 "-c", "-d",  "-i", "ms-1/0/0", "-s", "sset-a",   "-A", "dump_flow",
                 "-B", "x",   "-I", "10.0.0.1", "-E", "192.0.2.1"});
-    EXPECT_STREQ(p.command.get(), "sfw");
-    EXPECT_STREQ(p.subcommand.get(), "flows");
+    EXPECT_STREQ(vorel_text(p.command), "sfw");
+    EXPECT_STREQ(vorel_text(p.subcommand), "flows");
     EXPECT_EQ(p.limit, 25);
-    EXPECT_STREQ(p.natpool.get(), "pool-a");
+    EXPECT_STREQ(vorel_text(p.natpool), "pool-a");
     EXPECT_TRUE(p.countonly);
     EXPECT_TRUE(p.detail);
-    EXPECT_STREQ(p.if_name.get(), "ms-1/0/0");
-    EXPECT_STREQ(p.svc_set_name.get(), "sset-a");
-    EXPECT_STREQ(p.action.get(), "dump_flow");
+    EXPECT_STREQ(vorel_text(p.if_name), "ms-1/0/0");
+    EXPECT_STREQ(vorel_text(p.svc_set_name), "sset-a");
+    EXPECT_STREQ(vorel_text(p.action), "dump_flow");
     EXPECT_TRUE(p.backup_pic);
-    EXPECT_STREQ(p.internal_host.get(), "10.0.0.1");
-    EXPECT_STREQ(p.nat_ip_text.get(), "192.0.2.1");
+    EXPECT_STREQ(vorel_text(p.internal_host), "10.0.0.1");
+    EXPECT_STREQ(vorel_text(p.nat_ip_text), "192.0.2.1");
 
     fwnat_params_free(&p);
     EXPECT_FALSE(p.command);
@@ -177,7 +169,7 @@ TEST(FwnatOptions, MappingKeywords) {
     EXPECT_EQ(p.subs_range.end.is_v6, 0);
 
     p = parsed({"-x", "eim_svc_set", "sset-x", "-x", "eim_subs_port", "5000"});
-    EXPECT_STREQ(p.svc_set_name.get(), "sset-x");
+    EXPECT_STREQ(vorel_text(p.svc_set_name), "sset-x");
     EXPECT_EQ(p.mapping_kind, 2);
     EXPECT_EQ(p.subs_port, 5000);
     EXPECT_TRUE(p.port_given);
@@ -266,11 +258,11 @@ TEST(FwnatSelection, FromCommandWords) {
 
 TEST(FwnatSelection, SettingsThatGoWithTheAction) {
     fwnat_params p = chosen({"-C", "sfw", "-S", "stats", "-V", "s"});
-    EXPECT_STREQ(p.action.get(), "dump_stats");
+    EXPECT_STREQ(vorel_text(p.action), "dump_stats");
     EXPECT_TRUE(p.pic_based);
 
     p = chosen({"-C", "inline-stateful-firewall", "-S", "clear_stats", "-V", "d"});
-    EXPECT_STREQ(p.action.get(), "clear_stats");
+    EXPECT_STREQ(vorel_text(p.action), "clear_stats");
     EXPECT_EQ(p.stats_subcmd, FWNAT_STATS_CLEAR);
     EXPECT_FALSE(p.pic_based);
 
@@ -303,7 +295,7 @@ TEST(FwnatSelection, NamedActionTakesTheSameSettings) {
     p = chosen({"-A", "dump_flow", "-V", "s"});
     EXPECT_TRUE(p.pic_based);
     p = chosen({"-A", "no_such_action"});
-    EXPECT_STREQ(p.action.get(), "no_such_action");
+    EXPECT_STREQ(vorel_text(p.action), "no_such_action");
     EXPECT_FALSE(p.pic_based);
 }
 

@@ -1,5 +1,7 @@
 #include "vorel/vorel_getopt.h"
 
+#include "tests/support/argv.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -9,17 +11,7 @@ namespace {
 // The program's global option string.
 const char *kOpts = "r:C:Di:ns:XS:p:zZaA:l:bdtfV:L:O:F:T:cN:g:H:B:ieaw:x:K:I:P:Q:R:U:Y:Z:O:H:E:G:";
 
-struct Argv {
-    explicit Argv(std::vector<std::string> words) : words_(std::move(words)) {
-        for (auto &w : words_)
-            ptrs_.push_back(w.data());
-        ptrs_.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(words_.size()); }
-    char **argv() { return ptrs_.data(); }
-    std::vector<std::string> words_;
-    std::vector<char *> ptrs_;
-};
+using vorel::testing::Argv;
 
 // Parses the whole vector: "letter[=arg]" per option, then "|rest" words.
 std::string parse(Argv &a, const char *opts = kOpts) {

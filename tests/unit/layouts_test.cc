@@ -55,6 +55,17 @@ struct Fixture {
     }
 };
 
+// Each definition {yaml, complaint} is refused with a message that holds
+// the complaint.
+template <size_t N> void expect_refused(const char *(&cases)[N][2]) {
+    for (const auto &c : cases) {
+        Fixture f;
+        f.layouts.add(YAML::Load(c[0]), f.reader);
+        ASSERT_TRUE(f.reader.failed()) << c[0];
+        EXPECT_NE(f.errors().find(c[1]), std::string::npos) << c[0] << "\n" << f.errors();
+    }
+}
+
 } // namespace
 
 TEST(Layouts, BuiltinAndTestLayoutsLoadCleanly) {
@@ -208,12 +219,7 @@ TEST(Layouts, BadDefinitionsAreRefused) {
          "layout 'tcplog_conn_reply' is already defined at lab/layouts/tcplog.yaml:"},
         {"[{name: a, type: 1, size: 4}]", "at least its 8-byte header"},
     };
-    for (const auto &c : cases) {
-        Fixture f;
-        f.layouts.add(YAML::Load(c[0]), f.reader);
-        ASSERT_TRUE(f.reader.failed()) << c[0];
-        EXPECT_NE(f.errors().find(c[1]), std::string::npos) << c[0] << "\n" << f.errors();
-    }
+    expect_refused(cases);
 }
 
 TEST(Layouts, GeneratorPatchesVaryingFieldsPerCopy) {
@@ -292,4 +298,73 @@ TEST(AgentScenario, FaultsInRulesAreReportedWithTheirLine) {
             all += e + "\n";
         EXPECT_NE(all.find(c[1]), std::string::npos) << c[0] << "\n" << all;
     }
+}
+
+// A structure is written once and used by name: in place (its fields under
+// their own names at the offset given) and as an array's element.
+TEST(Layouts, NamedStructuresInPlaceAndAsArrayElements) {
+    Fixture f;
+    f.layouts.add_structures(YAML::Load(R"(
+- name: pair
+  size: 6
+  fields:
+    - {name: id, offset: 0, type: be16}
+    - {name: value, offset: 2, type: be32}
+)"),
+                             f.reader);
+    f.layouts.add(YAML::Load(R"(
+- name: with_pairs
+  type: 600
+  size: 32
+  fields:
+    - {include: pair, offset: 8}
+    - {name: more, offset: 16, count: 2, structure: pair}
+)"),
+                  f.reader);
+    ASSERT_FALSE(f.reader.failed()) << f.errors();
+    auto m = f.message("{layout: with_pairs, fields: {id: 0x0102, value: 0x03040506, more: "
+                       "[{id: 7}, {value: 8}]}}");
+    ASSERT_TRUE(m) << f.errors();
+    ByteReader r(m->bytes);
+    EXPECT_EQ(r.be16(8), 0x0102);
+    EXPECT_EQ(r.be32(10), 0x03040506u);
+    EXPECT_EQ(r.be16(16), 7); // the array's stride is the structure's size
+    EXPECT_EQ(r.be32(24), 8u);
+}
+
+TEST(Layouts, StructureUsesAreChecked) {
+    const char *cases[][2] = {
+        {"[{name: a, type: 1, size: 16, fields: [{include: nothing, offset: 8}]}]",
+         "no structure 'nothing'"},
+        {"[{name: a, type: 1, size: 96, fields: [{include: flow_filter, offset: 16}]}]",
+         "structure 'flow_filter' at 16 does not fit between 8 and 96"},
+        {"[{name: a, type: 1, size: 200, fields: [{include: flow_filter, offset: 8}, "
+         "{include: flow_filter, offset: 100}]}]",
+         "field 'sprefix' is defined twice"},
+        {"[{name: a, type: 1, size: 200, fields: [{name: x, offset: 8, structure: flow_filter}]}]",
+         "a structure field needs count"},
+    };
+    expect_refused(cases);
+}
+
+// The built-in layouts that carry the filter block or the flow record take
+// them from one definition: the same fields at the same places.
+TEST(Layouts, BuiltinFilterAndFlowRecordAreShared) {
+    Fixture f;
+    const Layout *count = f.layouts.find("fwnat_flow_count_request");
+    const Layout *drain = f.layouts.find("msp_drain_request");
+    const Layout *dump = f.layouts.find("fwnat_flow_dump_reply");
+    const Layout *conv = f.layouts.find("fwnat_conv_part");
+    ASSERT_TRUE(count && drain && dump && conv);
+    auto offset_of = [](const Layout *l, const char *name) {
+        for (const auto &fld : l->fields)
+            if (fld.name == name)
+                return fld.offset;
+        return size_t{0};
+    };
+    EXPECT_EQ(offset_of(count, "proto"), 20u + 84);
+    EXPECT_EQ(offset_of(drain, "proto"), 16u + 84);
+    EXPECT_EQ(offset_of(dump, "sw_type"), 24u + 164);
+    EXPECT_EQ(offset_of(conv, "flows"), 32u);
+    EXPECT_EQ(conv->fields.back().stride, 176u);
 }

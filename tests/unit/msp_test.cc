@@ -6,11 +6,13 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_plugins.h"
 
+#include "tests/support/argv.h"
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -299,17 +301,7 @@ TEST(NatTranslation, AShortReplyPrintsNothing) {
 
 // ---- Command line ----
 
-struct Argv {
-    explicit Argv(std::vector<std::string> words) : words_(std::move(words)) {
-        for (auto &w : words_)
-            ptrs_.push_back(w.data());
-        ptrs_.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(words_.size()); }
-    char **argv() { return ptrs_.data(); }
-    std::vector<std::string> words_;
-    std::vector<char *> ptrs_;
-};
+using vorel::testing::Argv;
 
 int parse(std::vector<std::string> words, msp_action_params *p, std::string *out = nullptr) {
     words.insert(words.begin(), "vorel");

@@ -19,8 +19,10 @@ fwnat_params chosen(const char *subcommand, const char *action, int32_t view = 5
     fwnat_params p;
     fwnat_params_init(&p);
     p.stats_subcmd = view;
-    p.subcommand.set(subcommand);
-    p.action.set(action);
+    if (subcommand)
+        p.subcommand = subcommand;
+    if (action)
+        p.action = action;
     nat_choose_action(&p, kRows);
     return p;
 }
@@ -37,12 +39,12 @@ void add_pic(const char *name, uint16_t fpc, uint16_t ifd_index) {
 
 TEST(NatSelection, SubcommandOrActionBringTheSameSettings) {
     fwnat_params p = chosen("stats", nullptr);
-    EXPECT_STREQ(p.action.get(), "dump_nat_stats");
+    EXPECT_STREQ(vorel_text(p.action), "dump_nat_stats");
     EXPECT_EQ(p.stats_subcmd, 0);
     EXPECT_TRUE(p.pic_based);
     // -A names the action whatever the sub-command says.
     p = chosen("stats", "clear_natpool");
-    EXPECT_STREQ(p.action.get(), "clear_natpool");
+    EXPECT_STREQ(vorel_text(p.action), "clear_natpool");
     EXPECT_EQ(p.stats_subcmd, 1);
     EXPECT_FALSE(p.pic_based);
     // A row that keeps the view leaves -V's choice.
@@ -57,7 +59,7 @@ TEST(NatSelection, NothingKnownChoosesNothing) {
     EXPECT_EQ(p.stats_subcmd, 5);
     // An action no row names stays as given, without settings.
     p = chosen(nullptr, "dump_flow");
-    EXPECT_STREQ(p.action.get(), "dump_flow");
+    EXPECT_STREQ(vorel_text(p.action), "dump_flow");
     EXPECT_FALSE(p.pic_based);
     // Sub-commands are compared whole.
     p = chosen("stat", nullptr);

@@ -4,12 +4,15 @@
 #include "platform/xml.h"
 #include "vorel/vorel_counters.h"
 #include "vorel/vorel_section.h"
+#include "vorel/vorel_tally.h"
+#include "vorel/vorel_util.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -147,3 +150,71 @@ TEST(ByteBlock, WideSignedLittleEndianAndTextReads) {
 }
 
 } // namespace
+
+// A service set's section names the PIC and the service set as it opens;
+// a table section nested in it closes first, also on an early way out.
+TEST_F(Output, AServiceSetSectionLeadsWithItsNamesAndClosesAfterItsTable) {
+    xml(true);
+    {
+        vorel_svc_set_section section(&ctx_, "per-set", "ms-1/0/0", "sset-a", "\n");
+        vorel_section table(&ctx_, "table");
+        for (int i = 0; i < 2; i++) {
+            if (section.open())
+                table.open();
+            xml_send_all("row", "%d", i);
+        }
+    }
+    EXPECT_EQ(xml_text(), "<per-set>\n  <interface-name>ms-1/0/0</interface-name>\n"
+                          "  <service-set-name>sset-a</service-set-name>\n  <table>\n"
+                          "    <row>0</row>\n    <row>1</row>\n  </table>\n</per-set>\n");
+    EXPECT_EQ(xml_depth(), 0u);
+
+    xml(false);
+    testing::internal::CaptureStdout();
+    {
+        vorel_svc_set_section never(&ctx_, "per-set", "ms-1/0/0", "sset-b", "\n");
+        vorel_svc_set_section section(&ctx_, "per-set", "ms-1/0/0", "sset-a", "columns\n");
+        section.open();
+        section.open();
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "PIC: ms-1/0/0, Service set: sset-a \ncolumns\n");
+}
+
+TEST_F(Output, ACountRowInTextAndAsAnElement) {
+    xml(false);
+    testing::internal::CaptureStdout();
+    vorel_tally_entry(&ctx_, "ms-1/0/0", "sset-a", 4294967295u, "count-element", "flow-count");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ms-1/0/0        sset-a                                              4294967295\n");
+    xml(true);
+    vorel_tally_entry(&ctx_, "ms-1/0/0", "sset-a", 7, "count-element", "flow-count");
+    EXPECT_EQ(xml_text(), "<count-element>\n  <interface-name>ms-1/0/0</interface-name>\n"
+                          "  <service-set-name>sset-a</service-set-name>\n"
+                          "  <flow-count>7</flow-count>\n</count-element>\n");
+}
+
+// A record read at an offset of a reply is decoded only when it is all
+// there; otherwise the caller gets an empty record and false.
+TEST(RecordRead, WholeRecordsOnly) {
+    struct rec {
+        uint32_t word = 0;
+        vorel_addr addr;
+    };
+    auto decode = [](const vorel::ByteBlock<24> &b) {
+        return rec{b.be32<0>(), vorel_addr_decode<4>(b)};
+    };
+    std::vector<uint8_t> bytes(30, 0);
+    bytes[6] = 0x12;
+    bytes[10] = 10;
+    bytes[26] = 1; // the IPv6 flag of the address at 10
+    vorel::ByteReader r(bytes);
+    rec out;
+    ASSERT_TRUE((vorel_record_read<24, rec>(r, 6, &out, +decode)));
+    EXPECT_EQ(out.word, 0x12000000u);
+    EXPECT_EQ(out.addr.words[0], 0x0a000000u);
+    EXPECT_EQ(out.addr.is_v6, 1);
+    out.word = 5;
+    EXPECT_FALSE((vorel_record_read<24, rec>(r, 7, &out, +decode)));
+    EXPECT_EQ(out.word, 0u);
+}

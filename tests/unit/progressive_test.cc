@@ -3,6 +3,7 @@
 // PIC.  The real vorel runs against a lab whose second PIC stalls; the
 // first PIC's table must be readable while the second is still silent.
 #include "lab_fixture.h"
+#include "tests/support/argv.h"
 
 #include <cerrno>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
@@ -68,14 +70,13 @@ pid_t start_vorel(int &out, const std::vector<std::string> &args) {
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return -1;
     std::string path = vorel_path();
+    std::vector<std::string> words{path};
+    words.insert(words.end(), args.begin(), args.end());
+    vorel::testing::Argv argv(std::move(words)); // built before the fork
     pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(fds[1], STDOUT_FILENO);
-        std::vector<char *> argv{const_cast<char *>(path.c_str())};
-        for (const auto &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(path.c_str(), argv.data());
+        ::execv(path.c_str(), argv.argv());
         ::_exit(127);
     }
     ::close(fds[1]);

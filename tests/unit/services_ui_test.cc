@@ -27,7 +27,7 @@ layouts:
     fields:
       - {name: seq, offset: 8, type: be32}
       - {name: tag, offset: 192, type: text, width: 8}
-  - name: capture_part
+  - name: test_large_part
     type: 1
     size: 24
     fields:
@@ -52,9 +52,9 @@ agents:
         large_object:
           type: 104
           parts:
-            - {layout: capture_part, fields: {length: 4, data: "01 02 03 04"}}
+            - {layout: test_large_part, fields: {length: 4, data: "01 02 03 04"}}
             - {bytes: "00 69 00 01 00 02 00 00"}
-            - {layout: capture_part, fields: {length: 2, data: "05 06"}}
+            - {layout: test_large_part, fields: {length: 2, data: "05 06"}}
       - match: {type: 120}
         times: 1
         reply:

@@ -1,0 +1,207 @@
+#include "vorel/vorel_flow_entry.h"
+
+#include "platform/format.h"
+#include "platform/xml.h"
+#include "vorel/vorel_util.h"
+
+#include <cstring>
+
+const vorel_flow_style vorel_flow_style_sfw = {"TCP tickle enabled, TCP tickles sent: %u, \n"};
+const vorel_flow_style vorel_flow_style_msp = {"TCP tickle enabled, tcp_tickle: %u, \n"};
+
+namespace {
+
+// Made once, before main (the renderers run only after it).
+const vorel_flow_tags kTags;
+
+inline const vorel_flow_tags &tags() {
+    return kTags;
+}
+
+constexpr uint8_t kIcmp = 1, kIcmpv6 = 58;
+
+// A port leaf only when the entry shows a port (ICMP shows none).
+void xml_port(const xml_tag &tag, const char *text) {
+    if (text[0])
+        xml_leaf(tag, text);
+}
+
+// The text of one entry, written in one piece once it is whole.
+vorel::TextBuffer &entry_text() {
+    static vorel::TextBuffer *text = new vorel::TextBuffer;
+    return *text;
+}
+
+void append_column(vorel::TextBuffer &out, const char *text, size_t width) {
+    vorel::append_right(out, text, std::strlen(text), width);
+}
+
+// The flow's line, as "%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n" prints it,
+// column by column: the table's busiest line.
+void append_flow_line(vorel::TextBuffer &out, const vorel_flow_entry &e) {
+    const char *proto = proto2str(e.line.proto);
+    vorel::append_left(out, proto, std::strlen(proto), 5);
+    append_column(out, e.line.src, 16);
+    out.append(':');
+    append_column(out, e.line.sport, 6);
+    out.append(" ->", 3);
+    append_column(out, e.line.dst, 15);
+    append_column(out, e.line.dport, 6);
+    append_column(out, flowtype2str(e.line.state), 7);
+    append_column(out, dir2str(e.line.direction), 6);
+    vorel::append_unsigned_right(out, e.line.frames, 11);
+    out.append('\n');
+}
+
+void xml_flow_line(const vorel_flow_entry &e) {
+    if (e.tunnel) {
+        xml_leaf(tags().protocol, e.tunnel);
+        xml_leaf(tags().source_ip, e.line.src);
+        xml_leaf(tags().destination_ip, e.line.dst);
+    } else {
+        xml_leaf(tags().protocol, proto2str(e.line.proto));
+        xml_leaf(tags().source_ip, e.line.src);
+        xml_port(tags().source_port, e.line.sport);
+        xml_leaf(tags().destination_ip, e.line.dst);
+        xml_port(tags().destination_port, e.line.dport);
+    }
+    xml_leaf(tags().state, flowtype2str(e.line.state));
+    xml_leaf(tags().direction, dir2str(e.line.direction));
+    xml_leaf(tags().frames, e.line.frames);
+}
+
+const xml_tag &nat_tag(const vorel_flow_style &style) {
+    return style.nat ? *style.nat : tags().nat;
+}
+const xml_tag &nat_type_tag(const vorel_flow_style &style) {
+    return style.nat_type ? *style.nat_type : tags().nat_type;
+}
+
+// One translation of the flow as a translation element.
+void xml_translation(const vorel_flow_entry &e, const vorel_flow_style &style, const char *type,
+                     const char *ip, const char *port, const vorel_flow_nat &to) {
+    bool ports = !(style.tunnel_hides_nat_ports && e.tunnel);
+    xml_open(nat_tag(style));
+    xml_leaf(nat_type_tag(style), type);
+    xml_leaf(tags().nat_ip, ip);
+    if (ports)
+        xml_port(tags().nat_port, port);
+    xml_leaf(tags().translated_ip, to.to_ip);
+    if (ports)
+        xml_port(tags().translated_port, to.to_port);
+    xml_close(nat_tag(style));
+}
+
+void xml_softwire(const vorel_flow_style &style, const char *from, const char *to) {
+    xml_open(nat_tag(style));
+    xml_leaf(nat_type_tag(style), "Softwire");
+    xml_leaf(tags().nat_ip, from);
+    xml_leaf(tags().translated_ip, to);
+    xml_close(nat_tag(style));
+}
+
+const char *protocol_detail(const vorel_flow_entry &e) {
+    // The converter answers the empty text for every ICMP type: the detail
+    // part is then left out.
+    bool icmp = e.line.proto == kIcmp || e.line.proto == kIcmpv6;
+    return icmp ? icmpproto2str(e.line.proto, e.detail.icmp_type_code) : "";
+}
+
+void xml_detail(const vorel_flow_entry &e) {
+    const char *proto_detail = protocol_detail(e);
+    xml_leaf(tags().byte_count, e.detail.bytes);
+    if (e.detail.tcp_established) {
+        xml_leaf(tags().tcp_window, unsigned{e.detail.tcp_window});
+        xml_leaf(tags().tcp_ack, e.detail.tcp_ack);
+        if (e.detail.tcp_tickle)
+            xml_leaf(tags().tcp_tickle, unsigned{e.detail.tickles});
+    }
+    xml_leaf(tags().role, role2str(e.detail.role));
+    xml_leaf(tags().timeout, e.detail.timeout);
+    if (proto_detail[0])
+        xml_leaf(tags().protocol_detail, proto_detail);
+}
+
+void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
+    const char *proto_detail = protocol_detail(e);
+    vorel::format_append(out, "Byte count: %12u\n", e.detail.bytes);
+    if (e.detail.tcp_established) {
+        vorel::format_append(out, "TCP established, TCP window size: %u, TCP acknowledge: %u\n",
+                             unsigned{e.detail.tcp_window}, e.detail.tcp_ack);
+        if (e.detail.tcp_tickle)
+            vorel::format_append(out, style.tickle_line, unsigned{e.detail.tickles});
+    }
+    vorel::format_append(out, "Flow role: %s, Timeout: %u\n", role2str(e.detail.role),
+                         e.detail.timeout);
+    if (proto_detail[0])
+        vorel::format_append(out, ", Protocol detail: %s \n", proto_detail);
+    else
+        out.append('\n');
+}
+
+void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
+    // The entry's dozen lines go out in one write.
+    xml_batch batch;
+    xml_open(tags().entry);
+    xml_flow_line(e);
+    if (e.source_nat)
+        xml_translation(e, style, "NAT source", e.line.src, e.line.sport, *e.source_nat);
+    if (e.destination_nat)
+        xml_translation(e, style, "NAT dest", e.line.dst, e.line.dport, *e.destination_nat);
+    if (e.softwire_from)
+        xml_softwire(style, e.softwire_from, e.softwire_to);
+    if (detail)
+        xml_detail(e);
+    xml_close(tags().entry);
+}
+
+void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
+    vorel::TextBuffer &out = entry_text();
+    out.clear();
+    append_flow_line(out, e);
+    if (e.source_nat)
+        vorel::format_append(out, "     NAT source %16s:%6s ->%16s:%6s\n", e.line.src, e.line.sport,
+                             e.source_nat->to_ip, e.source_nat->to_port);
+    if (e.destination_nat)
+        vorel::format_append(out, "     NAT dest %16s%6s ->%16s%6s\n", e.line.dst, e.line.dport,
+                             e.destination_nat->to_ip, e.destination_nat->to_port);
+    if (e.softwire_from)
+        vorel::format_append(out, style.softwire_line, e.softwire_from, e.softwire_to);
+    if (detail)
+        text_detail(out, e, style);
+    vorel::write_stdout(out);
+}
+
+} // namespace
+
+const vorel_flow_tags &vorel_flow_xml_tags() {
+    return tags();
+}
+
+void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, const char *src,
+                           const char *sport, const char *dst, const char *dport, uint8_t tickles) {
+    e->line = {f.proto, src, sport, dst, dport, f.state, f.direction, f.frames};
+    e->detail = {f.bytes,           f.timeout,  f.tcp_ack,
+                 f.tcp_window,      f.dst_port, f.tcp_established == 1,
+                 f.tcp_tickle == 1, tickles,    f.role};
+}
+
+void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style,
+                            bool xml) {
+    if (xml)
+        xml_entry(e, detail, style);
+    else
+        text_entry(e, detail, style);
+}
+
+void vorel_flow_softwire_print(const char *from, const char *to, bool xml,
+                               const vorel_flow_style &style) {
+    if (xml) {
+        xml_softwire(style, from, to);
+        return;
+    }
+    vorel::TextBuffer &out = entry_text();
+    out.clear();
+    vorel::format_append(out, style.softwire_line, from, to);
+    vorel::write_stdout(out);
+}
