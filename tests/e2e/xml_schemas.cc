@@ -21,6 +21,13 @@ void collect(void *ctx, const char *fmt, ...) {
     static_cast<std::string *>(ctx)->append(line);
 }
 
+// A validation complaint with the line of the output it is about (libxml2
+// passes the error as const from 2.12 on, as non-const before).
+template <class Error> void collect_structured(void *ctx, Error *e) {
+    std::string &why = *static_cast<std::string *>(ctx);
+    why += "line " + std::to_string(e->line) + ": " + (e->message ? e->message : "?\n");
+}
+
 } // namespace
 
 struct XmlSchemas::Compiled {
@@ -97,7 +104,7 @@ bool XmlSchemas::validate(const std::string &command, const std::string &output,
         return false;
     }
     xmlRelaxNGValidCtxtPtr vc = xmlRelaxNGNewValidCtxt(c->schema);
-    xmlRelaxNGSetValidErrors(vc, collect, collect, &why);
+    xmlRelaxNGSetValidStructuredErrors(vc, collect_structured, &why);
     int rc = xmlRelaxNGValidateDoc(vc, doc);
     xmlRelaxNGFreeValidCtxt(vc);
     xmlFreeDoc(doc);
