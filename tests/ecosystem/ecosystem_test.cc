@@ -2,6 +2,7 @@
 // functions in a real bash), the manual pages (every command of the Command
 // table has its place, groff finds nothing to warn about), and that both
 // name exactly the commands the program knows.
+#include "tests/support/shell.h"
 #include "vorel/vorel_cmds.h"
 
 #include <array>
@@ -18,32 +19,9 @@ namespace {
 
 const std::string kSource = VOREL_SOURCE_DIR;
 
-struct Output {
-    int status = -1;
-    std::string text;
-};
-
-// Runs a shell command line, collecting standard output and error together.
-Output run_shell(const std::string &line) {
-    Output o;
-    FILE *p = popen((line + " 2>&1").c_str(), "r");
-    if (!p)
-        return o;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-        o.text.append(buf.data(), n);
-    int st = pclose(p);
-    o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return o;
-}
-
-std::string shell_quoted(const std::string &s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using vorel::testing::run_shell;
+using vorel::testing::shell_quoted;
+using Output = vorel::testing::ShellOutput;
 
 // What the completion function of script offers for the words typed so
 // far (the last one being completed), run in the folder cwd.
