@@ -9,6 +9,8 @@
 //   vorel-lab exec SCENARIO [options] -- COMMAND [ARG...]
 //                                            start, run COMMAND against the lab, stop,
 //                                            exit with COMMAND's status
+//   vorel-lab draw SCENARIO                  a Graphviz picture of the router
+#include "lab/draw.h"
 #include "lab/lab.h"
 #include "platform/bytes.h"
 #include "platform/lab_link.h"
@@ -42,6 +44,7 @@ const char *kUsage =
     "       vorel-lab log [--dir DIR]\n"
     "       vorel-lab exec SCENARIO [--net N] [--request-log FILE] [--kernel-log FILE]\n"
     "                  -- COMMAND [ARG...]\n"
+    "       vorel-lab draw SCENARIO\n"
     "The state of a background lab lives in --dir (default $VOREL_LAB_DIR or /tmp/vorel-lab).\n";
 
 struct Options {
@@ -324,6 +327,16 @@ int cmd_log(const Options &o) {
     return 0;
 }
 
+int cmd_draw(const Options &o) {
+    if (o.scenario.empty())
+        usage_error("draw needs a scenario file");
+    lab::Lab l;
+    if (!load_lab(l, o.scenario))
+        return 1;
+    std::fputs(lab::draw_router(l.documents(), l.runtime().name).c_str(), stdout);
+    return 0;
+}
+
 int cmd_exec(const Options &o) {
     if (o.scenario.empty() || o.exec_argv.empty())
         usage_error("exec needs a scenario file and, after --, a command");
@@ -390,6 +403,8 @@ int main(int argc, char **argv) {
         return cmd_log(o);
     if (o.command == "exec")
         return cmd_exec(o);
+    if (o.command == "draw")
+        return cmd_draw(o);
     if (o.command == "-h" || o.command == "--help") {
         std::fputs(kUsage, stdout);
         return 0;

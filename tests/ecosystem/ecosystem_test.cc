@@ -2,17 +2,21 @@
 // functions in a real bash), the manual pages (every command of the Command
 // table has its place, groff finds nothing to warn about), and that both
 // name exactly the commands the program knows.
+#include "lab/draw.h"
+#include "lab/lab.h"
 #include "tests/support/shell.h"
 #include "vorel/vorel_cmds.h"
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -161,6 +165,69 @@ TEST(ManualPages, GroffFindsNothingToWarnAbout) {
         Output o = run_shell("groff -ww -z -man " + shell_quoted(kSource + "/dist/man/" + page));
         EXPECT_EQ(o.status, 0) << page;
         EXPECT_EQ(o.text, "") << page;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A router of two FPCs: a redundant pair whose secondary is active, one
+// PIC without an agent, a line card with an inline service interface.
+const char *kSmallRouter = R"(name: small router
+interfaces:
+  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}
+  - {index: 131, name: ms-1/1/0, type: 102, fpc: 1, pic: 1}
+  - index: 150
+    name: rsp0
+    type: 129
+    redundancy: {primary: ms-1/0/0, secondary: ms-1/1/0, active: ms-1/1/0}
+  - {index: 180, name: si-4/0/0, type: 146, fpc: 4, pic: 0}
+pics:
+  - {fpc: 1, pic: 0, id: 2650, flags: 1}
+service_sets:
+  - {name: sset-ha, id: 3, interface: rsp0}
+  - {name: sset-inline, id: 4, pic: si-4/0/0}
+agents:
+  - pic: ms-1/0/0
+  - linecard: 4
+)";
+
+TEST(Draw, TheRouterOfAScenario) {
+    char path[] = "/tmp/vorel-draw-XXXXXX.yaml";
+    int fd = mkstemps(path, 5);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, kSmallRouter, strlen(kSmallRouter)), ssize_t(strlen(kSmallRouter)));
+    close(fd);
+    vorel::lab::Lab lab;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(lab.load(path, errors)) << (errors.empty() ? "" : errors[0]);
+    std::string dot = vorel::lab::draw_router(lab.documents(), lab.runtime().name);
+    unlink(path);
+
+    for (const char *line : {
+             "  graph [label=\"small router\", labelloc=t, rankdir=LR, fontname=Helvetica];\n",
+             "  subgraph \"cluster_fpc1\" {\n",
+             "    \"pic 1/0\" [label=\"ms-1/0/0\\lPIC id 2650\\l\"];\n",
+             // No agent answers for 1/1: dashed, and said so.
+             "    \"pic 1/1\" [label=\"ms-1/1/0  (no agent)\\l\", style=dashed];\n",
+             "  subgraph \"cluster_fpc4\" {\n",
+             "    \"linecard 4\" [shape=box3d, label=\"line card 4\\linline services\\l\"];\n",
+             "    \"pic 4/0\" [label=\"si-4/0/0\\lset sset-inline (4)\\l\"];\n",
+             "    \"linecard 4\" -> \"pic 4/0\" [style=dotted, arrowhead=none];\n",
+             "  \"rsp0\" [shape=ellipse, label=\"rsp0 (redundant pair)\\lset sset-ha (3)\\l\"];\n",
+             "  \"rsp0\" -> \"pic 1/0\" [label=\"primary\", style=dashed];\n",
+             "  \"rsp0\" -> \"pic 1/1\" [label=\"secondary, active\"];\n",
+         })
+        EXPECT_NE(dot.find(line), std::string::npos) << "no line " << line << "in\n" << dot;
+
+    // Graphviz, where installed, reads it.
+    if (run_shell("command -v dot").status == 0) {
+        std::string file = std::string(path) + ".dot";
+        std::ofstream(file) << dot;
+        Output svg = run_shell("dot -Tsvg " + shell_quoted(file) + " >/dev/null");
+        unlink(file.c_str());
+        EXPECT_EQ(svg.status, 0) << svg.text;
     }
 }
 
