@@ -232,3 +232,28 @@ TEST(Draw, TheRouterOfAScenario) {
 }
 
 } // namespace
+
+namespace {
+
+// The scenario vorel-lab(8) shows is one the lab accepts.
+TEST(ManualPages, TheLabPagesScenarioLoads) {
+    std::string page = read_file(kSource + "/dist/man/vorel-lab.8");
+    size_t section = page.find(".SH \"SCENARIO FORMAT\"");
+    ASSERT_NE(section, std::string::npos);
+    size_t from = page.find(".EX\n", section), to = page.find(".EE\n", section);
+    ASSERT_LT(from, to);
+    std::string scenario = page.substr(from + 4, to - from - 4);
+    for (size_t at; (at = scenario.find("\\-")) != std::string::npos;)
+        scenario.replace(at, 2, "-");
+    char path[] = "/tmp/vorel-man-XXXXXX.yaml";
+    int fd = mkstemps(path, 5);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, scenario.data(), scenario.size()), ssize_t(scenario.size()));
+    close(fd);
+    vorel::lab::Lab lab;
+    std::vector<std::string> errors;
+    EXPECT_TRUE(lab.load(path, errors)) << (errors.empty() ? "" : errors[0]) << "\n" << scenario;
+    unlink(path);
+}
+
+} // namespace

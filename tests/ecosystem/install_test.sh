@@ -29,7 +29,7 @@ package)
 esac
 
 for f in usr/sbin/vorel usr/sbin/mvorel usr/bin/vorel-lab \
-         usr/share/man/man8/vorel.8 usr/share/man/man8/vorel-lab.8 \
+         usr/share/man/man8/vorel.8.gz usr/share/man/man8/vorel-lab.8.gz \
          usr/share/bash-completion/completions/vorel usr/share/bash-completion/completions/vorel-lab \
          usr/share/vorel/layouts/tcplog.yaml usr/share/vorel/scenarios/demo.yaml \
          usr/share/vorel/scenarios/demo/tcplog.yaml usr/share/vorel/schemas/commands.txt; do
