@@ -6,11 +6,15 @@
 // stands for any number of lines the example leaves out.
 //
 //   docs_examples --bin DIR --scenario FILE [--coverage] PAGE.md...
+//   docs_examples --bin DIR --scenario FILE --completion dist/completion/vorel
 //
 // With --coverage it checks instead that every command of the Command table
 // that this build runs has a checked example in text and one in XML; a
 // command without them is listed and the run ends with status 77 (CTest
 // shows it as skipped: the examples grow as command families land).
+//
+// With --completion it checks that every -S word the completion script
+// offers is one its command knows.
 #include "tests/support/shell.h"
 #include "vorel/vorel_cmds.h"
 
@@ -213,12 +217,35 @@ int check_coverage(const Lab &lab, const std::vector<Example> &examples) {
     return missing ? 77 : 0;
 }
 
+// Every -S word the completion offers is one its command knows: the
+// handler does not answer that it does not know what to do.
+int check_completion(const Lab &lab, const std::string &script) {
+    auto listing = run_shell("bash --norc --noprofile -c " +
+                             shell_quoted("source " + shell_quoted(script) +
+                                          " && for c in \"${!_vorel_subcommands[@]}\"; do "
+                                          "echo \"$c ${_vorel_subcommands[$c]}\"; done"));
+    int unknown = 0, words = 0;
+    for (const std::string &line : split_lines(listing.text)) {
+        std::istringstream in(line);
+        std::string command;
+        in >> command;
+        for (std::string word; in >> word; words++)
+            if (lab.run({"-C", command, "-S", word}).find("know what to do") != std::string::npos) {
+                std::printf("FAIL -C %s does not know -S %s\n", command.c_str(), word.c_str());
+                unknown++;
+            }
+    }
+    std::printf("%d sub-commands, %d unknown\n", words, unknown);
+    return listing.status == 0 && words > 0 && unknown == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     Lab lab;
     std::string scenario;
     bool coverage = false;
+    std::string completion;
     std::vector<std::string> pages;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--bin") == 0 && i + 1 < argc)
@@ -227,12 +254,16 @@ int main(int argc, char **argv) {
             scenario = argv[++i];
         else if (std::strcmp(argv[i], "--coverage") == 0)
             coverage = true;
+        else if (std::strcmp(argv[i], "--completion") == 0 && i + 1 < argc)
+            completion = argv[++i];
         else
             pages.push_back(argv[i]);
     }
-    if (lab.bin.empty() || scenario.empty() || pages.empty()) {
-        std::fprintf(stderr,
-                     "usage: docs_examples --bin DIR --scenario FILE [--coverage] PAGE.md...\n");
+    if (lab.bin.empty() || scenario.empty() || (pages.empty() && completion.empty())) {
+        std::fprintf(
+            stderr,
+            "usage: docs_examples --bin DIR --scenario FILE [--coverage | --completion FILE] "
+            "[PAGE.md...]\n");
         return 2;
     }
     std::vector<std::string> faults;
@@ -245,6 +276,8 @@ int main(int argc, char **argv) {
         std::printf("FAIL %s\n", f.c_str());
     if (!lab.start(scenario))
         return 1;
-    int rc = coverage ? check_coverage(lab, examples) : check_examples(lab, examples);
+    int rc = !completion.empty() ? check_completion(lab, completion)
+             : coverage          ? check_coverage(lab, examples)
+                                 : check_examples(lab, examples);
     return faults.empty() ? rc : 1;
 }
