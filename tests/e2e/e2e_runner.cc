@@ -26,8 +26,8 @@
 //
 // Every case runs "vorel-lab exec SCENARIO -- vorel ARGS" and compares.
 // Every XML output of vorel is validated against the RELAX NG schema of its
-// command's family (docs/schemas/commands.txt says which; commands without
-// a schema yet are not validated).
+// command's family (docs/schemas/commands.txt says which; commands and
+// sub-commands without a schema yet are not validated).
 #include "tests/e2e/xml_schemas.h"
 #include "tests/support/xml_balance.h"
 #include <cerrno>
@@ -226,11 +226,12 @@ struct Runner {
             }
         }
         if (program == "vorel" && vorel::testing::looks_like_xml(r.out)) {
-            std::string why, command = vorel::testing::XmlSchemas::command_of(args);
-            if (!schemas.validate(command, r.out, why)) {
+            std::string why, command = vorel::testing::XmlSchemas::command_of(args),
+                             subcommand = vorel::testing::XmlSchemas::subcommand_of(args);
+            if (!schemas.validate(command, subcommand, r.out, why)) {
                 ok = false;
-                std::printf("  output does not match the schema of -C %s:\n%s", command.c_str(),
-                            why.c_str());
+                std::printf("  output does not match the schema of -C %s -S %s:\n%s",
+                            command.c_str(), subcommand.c_str(), why.c_str());
             }
         }
         if (!ok && !r.err.empty() && !c["stderr"])
@@ -312,6 +313,7 @@ int main(int argc, char **argv) {
     }
     for (const auto &f : files)
         r.run_file(f);
-    std::printf("%d passed, %d failed\n", r.passed, r.failed);
+    std::printf("%d passed, %d failed; XML outputs: %d validated, %d without a schema yet\n",
+                r.passed, r.failed, r.schemas.validated(), r.schemas.unchecked());
     return r.failed ? 1 : 0;
 }

@@ -49,14 +49,14 @@ bool XmlSchemas::load(const std::string &dir, std::string &why) {
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line);
-        std::string command, schema;
+        std::string command, subcommand, schema;
         if (!(words >> command) || command[0] == '#')
             continue;
-        if (!(words >> schema)) {
-            why = dir + "/commands.txt: no schema for " + command;
+        if (!(words >> subcommand >> schema)) {
+            why = dir + "/commands.txt: a line is COMMAND SUBCOMMAND SCHEMA: " + line;
             return false;
         }
-        schema_of_[command] = schema;
+        schema_of_[{command, subcommand}] = schema;
     }
     return true;
 }
@@ -74,10 +74,26 @@ std::string XmlSchemas::command_of(const std::vector<std::string> &args) {
     return "-";
 }
 
-bool XmlSchemas::validate(const std::string &command, const std::string &output, std::string &why) {
-    auto at = schema_of_.find(command);
+std::string XmlSchemas::subcommand_of(const std::vector<std::string> &args) {
+    for (size_t i = 0; i < args.size(); i++) {
+        if (args[i] == "-S")
+            return i + 1 < args.size() ? args[i + 1] : "-";
+        if (args[i].compare(0, 2, "-S") == 0)
+            return args[i].substr(2);
+    }
+    return "-";
+}
+
+bool XmlSchemas::validate(const std::string &command, const std::string &subcommand,
+                          const std::string &output, std::string &why) {
+    auto at = schema_of_.find({command, subcommand});
     if (at == schema_of_.end())
+        at = schema_of_.find({command, "*"});
+    if (at == schema_of_.end()) {
+        unchecked_++;
         return true;
+    }
+    validated_++;
     std::shared_ptr<Compiled> &c = compiled_[at->second];
     if (!c) {
         c = std::make_shared<Compiled>();
