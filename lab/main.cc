@@ -24,6 +24,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -236,7 +237,9 @@ int cmd_start(const Options &o) {
                      o.dir.c_str(), o.dir.c_str());
         return 1;
     }
-    lab::Lab *l = new lab::Lab;
+    // The child serves this lab until it ends with _exit; the parent only
+    // loaded it to report faults, and frees it when it returns.
+    auto l = std::make_unique<lab::Lab>();
     if (!load_lab(*l, o.scenario))
         return 1;
     std::string logfile = o.dir + "/lab.log";
@@ -260,7 +263,7 @@ int cmd_start(const Options &o) {
             std::fprintf(stderr, "vorel-lab: %s\n", err.c_str());
             _exit(1);
         }
-        g_lab = l;
+        g_lab = l.get();
         std::signal(SIGINT, on_signal);
         std::signal(SIGTERM, on_signal);
         watch_signals();
