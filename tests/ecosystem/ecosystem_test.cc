@@ -4,6 +4,7 @@
 // name exactly the commands the program knows.
 #include "lab/draw.h"
 #include "lab/lab.h"
+#include "tests/e2e/xml_schemas.h"
 #include "tests/support/shell.h"
 #include "vorel/vorel_cmds.h"
 
@@ -254,6 +255,94 @@ TEST(ManualPages, TheLabPagesScenarioLoads) {
     std::vector<std::string> errors;
     EXPECT_TRUE(lab.load(path, errors)) << (errors.empty() ? "" : errors[0]) << "\n" << scenario;
     unlink(path);
+}
+
+} // namespace
+
+namespace {
+
+using vorel::testing::XmlSchemas;
+
+// A schema folder of the real shared pieces and one family whose root
+// carries the adaptive-services namespace.
+struct NamespacedFamily {
+    std::string dir;
+    NamespacedFamily() {
+        char tmpl[] = "/tmp/vorel-schemas-XXXXXX";
+        dir = mkdtemp(tmpl);
+        std::ofstream(dir + "/common.rng") << read_file(kSource + "/docs/schemas/common.rng");
+        std::ofstream(dir + "/ns.rng")
+            << "<grammar xmlns=\"http://relaxng.org/ns/structure/1.0\">\n"
+               "  <include href=\"common.rng\"/>\n"
+               "  <define name=\"roots\">\n"
+               "    <element name=\"summary\" ns=\"urn:vorel:xml:adaptive-services\">\n"
+               "      <zeroOrMore><choice>\n"
+               "        <ref name=\"error\"/>\n"
+               "        <element name=\"count\"><text/></element>\n"
+               "      </choice></zeroOrMore>\n"
+               "    </element>\n"
+               "  </define>\n"
+               "</grammar>\n";
+        std::ofstream(dir + "/commands.txt") << "svc_set * ns.rng\n";
+    }
+    ~NamespacedFamily() { run_shell("rm -rf " + shell_quoted(dir)); }
+};
+
+TEST(Schemas, EveryFamilyCompilesAndAcceptsErrorsAlone) {
+    XmlSchemas schemas;
+    std::string why;
+    ASSERT_TRUE(schemas.load(kSource + "/docs/schemas", why)) << why;
+    const std::string error = "<error>\n  <source-daemon>vorel</source-daemon>\n"
+                              "  <message>Error! This command must be executed from the Master "
+                              "RE</message>\n</error>\n";
+    for (const char *command : {"-", "tcplog", "sfw", "nat", "msp"}) {
+        why.clear();
+        EXPECT_TRUE(
+            schemas.validate(command, command == std::string("nat") ? "pool" : "flows", error, why))
+            << command << ": " << why;
+    }
+}
+
+TEST(Schemas, ErrorsInsideNamespacedRootsAndUnknownElements) {
+    NamespacedFamily family;
+    XmlSchemas schemas;
+    std::string why;
+    ASSERT_TRUE(schemas.load(family.dir, why)) << why;
+    EXPECT_TRUE(schemas.validate("svc_set", "summary",
+                                 "<summary xmlns=\"urn:vorel:xml:adaptive-services\">\n"
+                                 "  <count>3</count>\n"
+                                 "  <error>\n    <message>PIC 1/0 did not answer</message>\n"
+                                 "  </error>\n</summary>\n",
+                                 why))
+        << why;
+    // The same root without its namespace is not the family's root.
+    why.clear();
+    EXPECT_FALSE(
+        schemas.validate("svc_set", "summary", "<summary><count>3</count></summary>", why));
+    // An element the schema does not know.
+    why.clear();
+    EXPECT_FALSE(schemas.validate("svc_set", "summary",
+                                  "<summary xmlns=\"urn:vorel:xml:adaptive-services\">"
+                                  "<counts>3</counts></summary>",
+                                  why));
+    EXPECT_NE(why.find("counts"), std::string::npos) << why;
+    // Output that is not well formed.
+    why.clear();
+    EXPECT_FALSE(schemas.validate("svc_set", "summary", "<summary>", why));
+    // A command without a schema is passed unchecked, and counted so.
+    EXPECT_TRUE(schemas.validate("cos", "stats", "<anything/>", why));
+    EXPECT_EQ(schemas.unchecked(), 1);
+}
+
+TEST(Schemas, CommandAndSubcommandAsTheProgramReadsThem) {
+    EXPECT_EQ(XmlSchemas::command_of({"-X", "-C", "msp", "-S", "flows"}), "msp");
+    EXPECT_EQ(XmlSchemas::command_of({"-Ctcplog"}), "tcplog");
+    // main stops at the first word that is not an option.
+    EXPECT_EQ(XmlSchemas::command_of({"-F", "count", "10", "-C", "msp"}), "-");
+    EXPECT_EQ(XmlSchemas::command_of({"-n"}), "-");
+    EXPECT_EQ(XmlSchemas::subcommand_of({"-C", "msp", "-F", "count", "10", "-S", "flows"}),
+              "flows");
+    EXPECT_EQ(XmlSchemas::subcommand_of({"-C", "msp"}), "-");
 }
 
 } // namespace
