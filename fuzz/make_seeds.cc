@@ -103,7 +103,7 @@ void family_seeds(const std::string &family, const FamilySeeding &how) {
     fs::path cases = fs::path(g_root) / "tests" / "e2e" / "cases";
     for (const auto &e : fs::directory_iterator(cases)) {
         std::string name = e.path().stem().string();
-        if (name.rfind(family + "_", 0) != 0)
+        if (!e.is_regular_file() || name.rfind(family + "_", 0) != 0)
             continue;
         auto agents = agent_replies(e.path().string());
         if (agents.empty())
@@ -382,6 +382,9 @@ Bytes file_bytes(const fs::path &path) {
 void scenario_seeds() {
     fs::path cases = fs::path(g_root) / "tests" / "e2e" / "cases";
     for (const auto &e : fs::directory_iterator(cases)) {
+        // Case files only (a folder there holds a case file's expected outputs).
+        if (!e.is_regular_file() || e.path().extension() != ".yaml")
+            continue;
         YAML::Node doc = YAML::LoadFile(e.path().string());
         if (!doc["scenario"].IsMap())
             continue;
@@ -427,6 +430,14 @@ int main(int argc, char **argv) {
                           {"msp_cmdline", {2, 6}},
                           {"msp_walk", {3, 8}}},
                          {{8, ams0_members()}}});
+    family_seeds("cos", {3, {{"cos_stats", {0, 1, 2, 3, 4}}, {"cos_faults", {1}}}, {}});
+    // The routing engine says type 160, so no package is looked for.
+    const Bytes re_type_160 = {0, 0, 5, 0, 3, '1', '6', '0'};
+    std::map<uint8_t, Bytes> lrf_kernel;
+    for (uint8_t v = 0; v < 9; v++)
+        lrf_kernel[v] = re_type_160;
+    family_seeds("lrf", {3, {{"lrf_views", {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {"lrf_faults", {0, 2}}},
+                         lrf_kernel});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

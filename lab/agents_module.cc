@@ -91,7 +91,9 @@ class AnswerStream {
             len = std::min<uint64_t>(len, fault_.after_bytes);
         for (uint64_t i = 0; i < m.repeat && ok_; i++) {
             uint8_t *msg = append_frame(kind, len);
-            std::memcpy(msg, tmpl.data(), len);
+            // An empty message has nothing to copy, and its vector no storage.
+            if (len)
+                std::memcpy(msg, tmpl.data(), len);
             m.patch(msg, len, i);
             if (out_.size() >= kFlushAt)
                 flush();

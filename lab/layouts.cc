@@ -341,7 +341,7 @@ class Encoder {
                 if (b->size() > f.width)
                     r_.error(v, std::to_string(b->size()) + " bytes do not fit field '" + f.name +
                                     "' (" + std::to_string(f.width) + " bytes)");
-                else
+                else if (!b->empty()) // empty bytes have no storage to copy from
                     std::memcpy(dst, b->data(), b->size());
             }
             break;

@@ -15,7 +15,9 @@
 #include "platform/bytes.h"
 #include "platform/lab_link.h"
 #include "platform/sockio.h"
+#include "platform/tools.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -25,7 +27,9 @@
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
+#include <spawn.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -128,6 +132,17 @@ bool load_lab(lab::Lab &l, const std::string &file) {
 
 std::string env_text(const std::string &socket, unsigned net) {
     return "VOREL_LAB_SOCKET=" + socket + "\nVOREL_LAB_NET=" + std::to_string(net) + "\n";
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        lines.push_back(text.substr(pos, nl - pos));
+        pos = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    return lines;
 }
 
 bool write_file(const std::string &path, const std::string &text) {
@@ -309,14 +324,8 @@ int cmd_env(const Options &o) {
         std::fprintf(stderr, "vorel-lab: no lab runs in %s\n", o.dir.c_str());
         return 1;
     }
-    std::string out;
-    size_t pos = 0;
-    while (pos < env.size()) {
-        size_t nl = env.find('\n', pos);
-        out += "export " + env.substr(pos, nl - pos) + "\n";
-        pos = nl == std::string::npos ? env.size() : nl + 1;
-    }
-    std::fputs(out.c_str(), stdout);
+    for (const auto &line : lines_of(env))
+        std::printf("export %s\n", line.c_str());
     return 0;
 }
 
@@ -340,6 +349,46 @@ int cmd_draw(const Options &o) {
     return 0;
 }
 
+// Our environment with the lab's variables in place of any of the same
+// names.
+std::vector<std::string> command_environment(const std::string &lab_env_text) {
+    std::vector<std::string> lab_vars = lines_of(lab_env_text);
+    auto name_of = [](std::string_view entry) { return entry.substr(0, entry.find('=') + 1); };
+    auto set_by_lab = [&](std::string_view entry) {
+        return std::any_of(lab_vars.begin(), lab_vars.end(),
+                           [&](const std::string &v) { return name_of(v) == name_of(entry); });
+    };
+    std::vector<std::string> env;
+    for (char **e = environ; *e; e++)
+        if (!set_by_lab(*e))
+            env.emplace_back(*e);
+    env.insert(env.end(), lab_vars.begin(), lab_vars.end());
+    return env;
+}
+
+// Runs argv[0] (searched for in PATH) with the environment env and waits
+// for it: its exit status, 128 + the signal that ended it, or 127 when it
+// could not be started.  The lab's threads run meanwhile, so the command
+// is started with posix_spawn: a forked child of a threaded process may do
+// no more than exec (it could hang on a lock another thread held at the
+// fork).
+int run_command(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
+    std::vector<char *> args, envp;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    for (const auto &e : env)
+        envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
+    pid_t pid;
+    if (int e = posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), envp.data())) {
+        std::fprintf(stderr, "vorel-lab: cannot run %s: %s\n", args[0], std::strerror(e));
+        return 127;
+    }
+    int status = wait_program(pid);
+    return status < 0 ? 127 : status;
+}
+
 int cmd_exec(const Options &o) {
     if (o.scenario.empty() || o.exec_argv.empty())
         usage_error("exec needs a scenario file and, after --, a command");
@@ -361,29 +410,11 @@ int cmd_exec(const Options &o) {
         return 1;
     }
     std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("VOREL_LAB_SOCKET", socket.c_str(), 1);
-        setenv("VOREL_LAB_NET", std::to_string(l.net()).c_str(), 1);
-        std::vector<char *> args;
-        for (const auto &s : o.exec_argv)
-            args.push_back(const_cast<char *>(s.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        std::fprintf(stderr, "vorel-lab: cannot run %s: %s\n", args[0], std::strerror(errno));
-        _exit(127);
-    }
-    int status = 0;
-    while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    int status = run_command(o.exec_argv, command_environment(env_text(socket, l.net())));
     l.stop();
     save_logs(l, o);
     rmdir(dir.c_str());
-    if (pid < 0)
-        return 1;
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return WEXITSTATUS(status);
+    return status;
 }
 
 } // namespace

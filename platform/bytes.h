@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -126,6 +127,41 @@ template <size_t N> class ByteBlock {
         return uint32_t(p_[Off]) << 24 | uint32_t(p_[Off + 1]) << 16 | uint32_t(p_[Off + 2]) << 8 |
                uint32_t(p_[Off + 3]);
     }
+    template <size_t Off> uint64_t be64() const {
+        static_assert(Off + 8 <= N, "field past the end of the block");
+        return uint64_t(be32<Off>()) << 32 | be32<Off + 4>();
+    }
+    template <size_t Off> int16_t sbe16() const { return static_cast<int16_t>(be16<Off>()); }
+    template <size_t Off> int32_t sbe32() const { return static_cast<int32_t>(be32<Off>()); }
+    // The few fields stored in the sender's host order.
+    template <size_t Off> uint16_t le16() const {
+        static_assert(Off + 2 <= N, "field past the end of the block");
+        return static_cast<uint16_t>(p_[Off] | p_[Off + 1] << 8);
+    }
+    template <size_t Off> uint32_t le32() const {
+        static_assert(Off + 4 <= N, "field past the end of the block");
+        return uint32_t(p_[Off]) | uint32_t(p_[Off + 1]) << 8 | uint32_t(p_[Off + 2]) << 16 |
+               uint32_t(p_[Off + 3]) << 24;
+    }
+    // A fixed-width text field: the bytes up to the first NUL, never more
+    // than Width (a name that fills its field has no NUL).
+    template <size_t Off, size_t Width> std::string_view text() const {
+        static_assert(Off + Width <= N, "field past the end of the block");
+        const char *s = reinterpret_cast<const char *>(p_ + Off);
+        size_t len = 0;
+        while (len < Width && s[len])
+            len++;
+        return {s, len};
+    }
+    // Copies the M bytes at Off (addresses, keys kept as they arrived).
+    template <size_t Off, size_t M> void copy(void *out) const {
+        static_assert(Off + M <= N, "field past the end of the block");
+        std::memcpy(out, p_ + Off, M);
+    }
+    // The whole block as a reader (for helpers that take one, such as the
+    // address decoder); its fetches are still checked at run time.
+    ByteReader reader() const { return ByteReader(p_, N); }
+
     // The M bytes at Off, a block of their own.
     template <size_t Off, size_t M> ByteBlock<M> block() const {
         static_assert(Off + M <= N, "block past the end of the block");

@@ -1,6 +1,7 @@
 #include "vorel/vorel_channel.h"
 
 #include "platform/rtslib.h"
+#include "vorel/vorel_error.h"
 
 #include <cstdlib>
 
@@ -78,4 +79,19 @@ int vorel_send(services_ui_conn *c, const vorel::ByteWriter &req) {
 vorel::ByteReader vorel_receive(services_ui_conn *c, uint16_t type, uint16_t version) {
     services_ui_reply r = services_ui_receive(c, type, version);
     return r ? vorel::ByteReader(r.data, r.size) : vorel::ByteReader();
+}
+
+vorel::ByteReader vorel_receive_at_least(services_ui_conn *c, uint16_t type, uint16_t version,
+                                         size_t min_size, const char *who, short_reply on_short) {
+    for (;;) {
+        services_ui_reply r = services_ui_receive(c, type, version);
+        if (!r)
+            return vorel::ByteReader();
+        if (r.size >= min_size && r.size > 0)
+            return vorel::ByteReader(r.data, r.size);
+        vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n",
+                    who ? who : "?", unsigned{type}, r.size, min_size);
+        if (on_short == short_reply::end_answer)
+            return vorel::ByteReader();
+    }
 }

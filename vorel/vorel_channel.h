@@ -66,3 +66,29 @@ class pic_channel {
 int vorel_send(services_ui_conn *c, const vorel::ByteWriter &req);
 // The next reply of that type as a bounded reader (empty when none).
 vorel::ByteReader vorel_receive(services_ui_conn *c, uint16_t type, uint16_t version);
+
+// What a reply shorter than its record does: it is passed over and the
+// next one of the type is read (skip), or it ends the answer as if nothing
+// had come (end_answer).  Either way a debug line says so.
+enum class short_reply { skip, end_answer };
+
+// The next reply of that type holding at least min_size bytes, as a
+// bounded reader; empty at the end of the answer.  `who` names the PIC in
+// the debug line of a short reply.
+vorel::ByteReader vorel_receive_at_least(services_ui_conn *c, uint16_t type, uint16_t version,
+                                         size_t min_size, const char *who, short_reply on_short);
+
+// The same for a fixed-layout reply: its first N bytes as a checked block
+// (and the whole reply in *whole when the caller reads a table after the
+// fixed part).  False at the end of the answer.
+template <size_t N>
+bool vorel_receive_block(services_ui_conn *c, uint16_t type, uint16_t version, const char *who,
+                         short_reply on_short, vorel::ByteBlock<N> *out,
+                         vorel::ByteReader *whole = nullptr) {
+    vorel::ByteReader r = vorel_receive_at_least(c, type, version, N, who, on_short);
+    if (r.empty() || !r.block(0, *out))
+        return false;
+    if (whole)
+        *whole = r;
+    return true;
+}

@@ -117,16 +117,18 @@ int fwnat_run_action(vorel_ctx *ctxt, const fwnat_action *entry, fwnat_params *p
         entry->open(ctxt, params);
     bool inline_services = params->command.equals("inline-stateful-firewall");
     pic_walk walk = inline_services ? service_interface_walk(*params) : service_pic_walk(*params);
-    walk.per_service_set = !params->pic_based;
-    walk.svc_set_name = params->svc_set_name.get();
-    walk.trace_calls = true;
+    walk.loop = params->pic_based
+                    ? vorel_loop_pic("calling pic-based handlers->query \n")
+                    : vorel_loop_svc_sets(params->svc_set_name.get(), svc_set_kinds::kind0,
+                                          "calling handlers->query \n");
+    walk.after_query = [](const asp_info &, const svc_set_info *ss, int result) {
+        if (ss && result >= 0)
+            pic_header_pending = false;
+    };
     walk.after_close = [](const asp_info &) { pics_visited++; };
 
     int rc = vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {
-        int result = entry->query(ctxt, c, asp, ss, params);
-        if (ss && result >= 0)
-            pic_header_pending = false;
-        return result;
+        return entry->query(ctxt, c, asp, ss, params);
     });
     if (rc < 0)
         return -1;

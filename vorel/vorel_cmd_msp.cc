@@ -295,25 +295,6 @@ vorel::ByteWriter msp_drain_request(const msp_svc_set_ref &set, const msp_action
     return w;
 }
 
-void msp_open_enclosing(vorel_ctx *ctxt, const char *trace, const char *element,
-                        const char *heading, const xml_attrs &attrs) {
-    vorel_trace("%s", trace);
-    if (ctxt->xml)
-        xml_subtree_open(element, attrs);
-    else if (heading)
-        std::printf("%s", heading);
-}
-
-void msp_close_enclosing(vorel_ctx *ctxt, const char *trace, const char *heading) {
-    vorel_trace("%s", trace);
-    if (ctxt->xml) {
-        xml_subtree_close();
-        xml_subtree_once();
-    } else if (heading) {
-        std::printf("%s", heading);
-    }
-}
-
 void msp_count_row(const asp_info &asp, const char *svc_set_name, uint32_t count) {
     std::printf("%-16s%-52s%u\n", asp.name, svc_set_name, count);
 }

@@ -14,6 +14,7 @@
 #include "platform/xml.h"
 #include "vorel/vorel_ctx.h"
 #include "vorel/vorel_db.h"
+#include "vorel/vorel_section.h"
 #include "vorel/vorel_util.h"
 
 #include <cstddef>
@@ -92,13 +93,6 @@ vorel::ByteWriter msp_count_request(uint16_t type, const msp_svc_set_ref &set,
                                     const msp_action_params &p);
 vorel::ByteWriter msp_drain_request(const msp_svc_set_ref &set, const msp_action_params &p,
                                     uint8_t sessions);
-
-// What the open and close callbacks do: the trace line; in XML the
-// enclosing element (opened with attrs; closed and flushed); in text the
-// heading, when there is one.
-void msp_open_enclosing(vorel_ctx *ctxt, const char *trace, const char *element,
-                        const char *heading, const xml_attrs &attrs = {});
-void msp_close_enclosing(vorel_ctx *ctxt, const char *trace, const char *heading);
 
 // Sends a count or drain request and reads its one reply (reply_type,
 // version, at least min_len bytes).  0 with *rendered false when there was

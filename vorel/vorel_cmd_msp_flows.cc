@@ -82,13 +82,13 @@ int msp_flow_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, 
 }
 
 int msp_flow_dump_open(vorel_ctx *ctxt) {
-    msp_open_enclosing(ctxt, "vorel: flow dump start \n", "service-sfw-flow-table-information",
-                       nullptr);
+    vorel_open_enclosing(ctxt, "vorel: flow dump start \n", "service-sfw-flow-table-information",
+                         nullptr);
     return 0;
 }
 
 int msp_flow_dump_close(vorel_ctx *ctxt) {
-    msp_close_enclosing(ctxt, "vorel: flow dump done \n", nullptr);
+    vorel_close_enclosing(ctxt, "vorel: flow dump done \n", nullptr);
     return 0;
 }
 
@@ -109,14 +109,14 @@ int msp_flow_count_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,
 }
 
 int msp_flow_count_open(vorel_ctx *ctxt) {
-    msp_open_enclosing(
+    vorel_open_enclosing(
         ctxt, "vorel: flow count open \n", "service-sfw-flow-count-information",
         "PIC             Service set                                         Flow Count\n\n");
     return 0;
 }
 
 int msp_flow_count_close(vorel_ctx *ctxt) {
-    msp_close_enclosing(ctxt, "vorel: flow count done \n", nullptr);
+    vorel_close_enclosing(ctxt, "vorel: flow count done \n", nullptr);
     return 0;
 }
 
@@ -136,14 +136,14 @@ int msp_flow_drain_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,
 }
 
 int msp_flow_drain_open(vorel_ctx *ctxt) {
-    msp_open_enclosing(
+    vorel_open_enclosing(
         ctxt, "vorel: flow drain start \n", "service-msp-flow-drain-information",
         "PIC             Service set                                        Flow Removed\n\n");
     return 0;
 }
 
 int msp_flow_drain_close(vorel_ctx *ctxt) {
-    msp_close_enclosing(ctxt, "vorel: flow drain done \n", nullptr);
+    vorel_close_enclosing(ctxt, "vorel: flow drain done \n", nullptr);
     return 0;
 }
 

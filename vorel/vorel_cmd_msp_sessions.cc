@@ -110,13 +110,13 @@ int msp_sess_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, 
 }
 
 int msp_sess_dump_open(vorel_ctx *ctxt) {
-    msp_open_enclosing(ctxt, "vorel: sess dump start \n", "service-msp-sess-table-information",
-                       nullptr);
+    vorel_open_enclosing(ctxt, "vorel: sess dump start \n", "service-msp-sess-table-information",
+                         nullptr);
     return 0;
 }
 
 int msp_sess_dump_close(vorel_ctx *ctxt) {
-    msp_close_enclosing(ctxt, "vorel: sess dump done \n", nullptr);
+    vorel_close_enclosing(ctxt, "vorel: sess dump done \n", nullptr);
     return 0;
 }
 
@@ -137,14 +137,14 @@ int msp_sess_count_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,
 }
 
 int msp_sess_count_open(vorel_ctx *ctxt) {
-    msp_open_enclosing(
+    vorel_open_enclosing(
         ctxt, "vorel: sess count open \n", "service-msp-sess-count-information",
         "PIC             Service set                                         Flow Count\n\n");
     return 0;
 }
 
 int msp_sess_count_close(vorel_ctx *ctxt) {
-    msp_close_enclosing(ctxt, "vorel: sess count done \n", nullptr);
+    vorel_close_enclosing(ctxt, "vorel: sess count done \n", nullptr);
     return 0;
 }
 
@@ -186,14 +186,14 @@ int msp_sess_drain_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,
 }
 
 int msp_sess_drain_open(vorel_ctx *ctxt) {
-    msp_open_enclosing(
+    vorel_open_enclosing(
         ctxt, "vorel: sess drain start \n", "service-msp-sess-drain-information",
         "PIC             Service set                                     Session Removed\n\n");
     return 0;
 }
 
 int msp_sess_drain_close(vorel_ctx *ctxt) {
-    msp_close_enclosing(ctxt, "vorel: sess drain done \n", nullptr);
+    vorel_close_enclosing(ctxt, "vorel: sess drain done \n", nullptr);
     return 0;
 }
 

@@ -105,6 +105,27 @@ bool admit_record(const asp_info &asp, const msp_action_params &p, const ams_mem
     return true;
 }
 
+// The session engine's service-set loop: every service set of the PIC
+// (any style and kind), the one named with -s when given; a failed query
+// moves on to the next service set, and an action that asks one service
+// set per PIC leaves after the first that answered.
+pic_loop msp_svc_set_loop(const msp_action_params &p) {
+    const char *name = msp_text(p.srv_set_name);
+    bool first_only = p.first_svc_set_only != 0;
+    return [=](services_ui_conn *c, asp_info *asp, const pic_query_fn &query) {
+        for (svc_set_info *ss = nullptr; (ss = vorel_db_svc_set_find_next(asp, ss));) {
+            if (name && std::strncmp(ss->name, name, SVC_SET_NAME_LEN) != 0)
+                continue;
+            vorel_trace("calling msp_cmd_handlers->query \n");
+            if (query(c, asp, ss) < 0)
+                continue;
+            if (first_only)
+                break;
+        }
+        return 0;
+    };
+}
+
 } // namespace
 
 int msp_walk_pics(vorel_ctx *ctxt, const msp_cmd_handlers *handlers, msp_action_params *params) {
@@ -122,13 +143,8 @@ int msp_walk_pics(vorel_ctx *ctxt, const msp_cmd_handlers *handlers, msp_action_
         walk.admit = [&](const asp_info &asp) { return admit_record(asp, *params, members); };
         walk.open_channel = vorel_open_pic_xml_error;
         walk.on_open_failure = open_failure::skip_pic;
-        walk.per_service_set = !params->pic_based;
-        walk.every_svc_set = true;
-        walk.svc_set_failure_continues = true;
-        walk.first_svc_set_only = params->first_svc_set_only != 0;
-        walk.svc_set_name = msp_text(params->srv_set_name);
-        walk.trace_calls = !params->pic_based;
-        walk.svc_set_call_trace = "calling msp_cmd_handlers->query \n";
+        if (!params->pic_based)
+            walk.loop = msp_svc_set_loop(*params);
         int rc = vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {
             return handlers->query(ctxt, c, asp, ss, params);
         });

@@ -17,38 +17,33 @@ asp_info *next_record(const pic_walk &walk, const asp_info *prev) {
                                              : vorel_db_si_find_next(prev);
 }
 
-bool service_set_chosen(const pic_walk &walk, const svc_set_info &ss) {
-    if (!walk.every_svc_set && ss.style != 'B')
-        return false;
-    if (!walk.every_svc_set && ss.kind != 0 && !(walk.admit_kind1 && ss.kind == 1))
-        return false;
-    return !walk.svc_set_name || std::strncmp(ss.name, walk.svc_set_name, SVC_SET_NAME_LEN) == 0;
-}
-
-// Queries one PIC over its open channel; negative stops the walk.
-int query_pic(const pic_walk &walk, const pic_query_fn &query, services_ui_conn *c, asp_info *asp) {
-    if (!walk.per_service_set) {
-        if (walk.trace_calls)
-            vorel_trace("calling pic-based handlers->query \n");
-        return query(c, asp, nullptr);
-    }
-    for (svc_set_info *ss = nullptr; (ss = vorel_db_svc_set_find_next(asp, ss));) {
-        if (!service_set_chosen(walk, *ss))
-            continue;
-        if (walk.trace_calls)
-            vorel_trace("%s", walk.svc_set_call_trace);
-        if (query(c, asp, ss) < 0) {
-            if (walk.svc_set_failure_continues)
-                continue;
-            return -1;
-        }
-        if (walk.first_svc_set_only)
-            break;
-    }
-    return 0;
-}
-
 } // namespace
+
+pic_loop vorel_loop_pic(const char *trace) {
+    return [trace](services_ui_conn *c, asp_info *asp, const pic_query_fn &query) {
+        if (trace)
+            vorel_trace("%s", trace);
+        return query(c, asp, nullptr);
+    };
+}
+
+pic_loop vorel_loop_svc_sets(const char *name, svc_set_kinds kinds, const char *trace) {
+    return [=](services_ui_conn *c, asp_info *asp, const pic_query_fn &query) {
+        for (svc_set_info *ss = nullptr; (ss = vorel_db_svc_set_find_next(asp, ss));) {
+            if (ss->style != 'B')
+                continue;
+            if (ss->kind != 0 && !(kinds == svc_set_kinds::kind0_and_1 && ss->kind == 1))
+                continue;
+            if (name && std::strncmp(ss->name, name, SVC_SET_NAME_LEN) != 0)
+                continue;
+            if (trace)
+                vorel_trace("%s", trace);
+            if (query(c, asp, ss) < 0)
+                return -1;
+        }
+        return 0;
+    };
+}
 
 void vorel_trace_action(const char *fmt, const char *name) {
     if (debug)
@@ -74,7 +69,15 @@ int vorel_walk_pics(const pic_walk &walk, const pic_query_fn &query) {
             return -1;
         }
         // The channel is closed exactly once, whatever the query answered.
-        int rc = query_pic(walk, query, channel.get(), asp);
+        pic_query_fn call = query;
+        if (walk.after_query)
+            call = [&](services_ui_conn *c, asp_info *a, svc_set_info *ss) {
+                int result = query(c, a, ss);
+                walk.after_query(*a, ss, result);
+                return result;
+            };
+        int rc =
+            walk.loop ? walk.loop(channel.get(), asp, call) : call(channel.get(), asp, nullptr);
         channel.close();
         if (walk.after_close)
             walk.after_close(*asp);

@@ -32,6 +32,28 @@ enum class open_failure { skip_pic, stop_walk, log_and_stop_walk };
 // visit of that PIC (its channel is closed and the walk goes on).
 enum class query_failure { stop_walk, next_pic };
 
+// One query call: a PIC's channel, the PIC, and the service set (null for
+// a PIC-based call).  Negative = failure.
+using pic_query_fn = std::function<int(services_ui_conn *c, asp_info *asp, svc_set_info *ss)>;
+
+// A loop function: which calls one visited PIC gets.  It calls query once
+// for the PIC, or once per chosen service set, and answers negative when
+// the visit failed.  The shared loops are below; a family whose service
+// sets are chosen otherwise writes its own loop (the session engine's
+// lives with that family) instead of adding a switch to the walk.
+using pic_loop = std::function<int(services_ui_conn *c, asp_info *asp, const pic_query_fn &query)>;
+
+// Once per PIC, with a null service set; trace (debug mode) before the call.
+pic_loop vorel_loop_pic(const char *trace = nullptr);
+
+// Which kinds of service set the standard loop admits.
+enum class svc_set_kinds { kind0, kind0_and_1 };
+// Once per service set of style 'B' and an admitted kind, only the one
+// named `name` when it is set (compared exactly); trace before each call.
+// The first failed call ends the visit.
+pic_loop vorel_loop_svc_sets(const char *name, svc_set_kinds kinds = svc_set_kinds::kind0,
+                             const char *trace = nullptr);
+
 struct pic_walk {
     walk_records records = walk_records::asp;
     // Only the record with exactly this name (compared on pic_name_len
@@ -43,31 +65,19 @@ struct pic_walk {
     // Opens the channel to a record; null when it cannot be reached.
     std::function<services_ui_conn *(const asp_info &asp)> open_channel;
     open_failure on_open_failure = open_failure::skip_pic;
-    // Service-set mode: query once per service set of style "B" and kind 0
-    // (and kind 1 when admit_kind1), named svc_set_name when set.
-    bool per_service_set = false;
-    bool admit_kind1 = false;
-    const char *svc_set_name = nullptr;
-    // Families with both modes trace each call.
-    bool trace_calls = false;
-    // The session engine's service-set loop differs from the default: it
-    // queries every service set of the PIC (any style and kind), a failed
-    // query moves on to the next service set instead of stopping the walk,
-    // it may leave a PIC's loop after the first successful query, and it
-    // traces its calls with its own text.
-    bool every_svc_set = false;
-    bool svc_set_failure_continues = false;
-    bool first_svc_set_only = false;
-    const char *svc_set_call_trace = "calling handlers->query \n";
+    // The calls each visited PIC gets (default: once per PIC).
+    pic_loop loop;
     query_failure on_query_failure = query_failure::stop_walk;
+    // Called after each query call with its result (families that keep
+    // per-PIC state across the service sets of a PIC).
+    std::function<void(const asp_info &asp, const svc_set_info *ss, int result)> after_query;
     // Called after the channel to a record has been closed, whatever its
     // queries answered (families that count the PICs they visited).
     std::function<void(const asp_info &asp)> after_close;
 };
 
-// The walk itself: calls query per chosen PIC or service set.  0, or -1
-// when a query or an open stopped it.
-using pic_query_fn = std::function<int(services_ui_conn *c, asp_info *asp, svc_set_info *ss)>;
+// The walk itself: calls query as the walk's loop says for every chosen
+// PIC.  0, or -1 when a query or an open stopped it.
 int vorel_walk_pics(const pic_walk &walk, const pic_query_fn &query);
 
 // Debug trace of an action that is not supported yet.

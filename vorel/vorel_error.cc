@@ -1,5 +1,7 @@
 #include "vorel/vorel_error.h"
 
+#include "vorel/vorel_ctx.h"
+
 #include "platform/xml.h"
 
 #include <cstdio>
@@ -108,4 +110,11 @@ void vorel_trace(const char *fmt, ...) {
     va_start(ap, fmt);
     std::vprintf(fmt, ap);
     va_end(ap);
+}
+
+bool vorel_xml_only_view(const vorel_ctx *ctxt, const char *view) {
+    if (ctxt->xml)
+        return true;
+    vorel_note_failure("%s is shown only in XML; run it with -X", view);
+    return false;
 }

@@ -43,6 +43,12 @@ void vorel_user_message(const char *fmt, ...) __attribute__((format(printf, 1, 2
 // standard error (standard output is left as it is).
 void vorel_note_failure(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// A view that exists only in XML, run in text mode: one line on standard
+// error says so ("vorel: VIEW is shown only in XML; run it with -X").  True
+// when the output is XML.  Standard output stays as the view leaves it.
+struct vorel_ctx;
+bool vorel_xml_only_view(const vorel_ctx *ctxt, const char *view);
+
 // A debug trace line on standard output, only when debug is on.
 void vorel_trace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 

@@ -104,14 +104,14 @@ TEST_F(Driver, AFailedQueryOnTheSecondPicStopsTheWalkBeforeClose) {
 TEST_F(Driver, ServiceSetModePassesOnlyStyleBKindZeroAndTheNamedSet) {
     calls c;
     pic_walk w = per_pic_walk();
-    w.per_service_set = true;
+    w.loop = vorel_loop_svc_sets(nullptr);
     bool ran = false;
     vorel_run_action(table, "walk", w, &ctx, &c, nullptr, &ran);
     // b-second has kind 2 and the tunnel group style "D": neither is asked.
     EXPECT_EQ(c.log, (std::vector<std::string>{"open", "ms-1/0/0:a-first", "ms-1/0/0:c-third",
                                                "ms-1/1/0:d-other", "ms-2/0/0:e-last", "close"}));
     calls named;
-    w.svc_set_name = "c-third";
+    w.loop = vorel_loop_svc_sets("c-third");
     vorel_run_action(table, "walk", w, &ctx, &named, nullptr, &ran);
     EXPECT_EQ(named.log, (std::vector<std::string>{"open", "ms-1/0/0:c-third", "close"}));
 }

@@ -1,6 +1,7 @@
 // The program's error routing: message bounds, verbatim text, and XML that
 // stays well formed on a fatal exit.
 #include "platform/xml.h"
+#include "vorel/vorel_ctx.h"
 #include "vorel/vorel_error.h"
 
 #include <cstdio>
@@ -123,4 +124,20 @@ TEST(ErrorRouting, TheExitHookSeesTheStatusAfterTheMessage) {
     EXPECT_EQ(seen, 2);
     EXPECT_EQ(err, "vorel: command x is not available in this build\n");
     EXPECT_EXIT(vorel_exit(4), testing::ExitedWithCode(4), "");
+}
+
+TEST(XmlOnlyView, TextModeSaysSoOnStandardErrorOnly) {
+    vorel_ctx text_ctx;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(vorel_xml_only_view(&text_ctx, "the NAT statistics"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string(vorel_prog_basename()) +
+                  ": the NAT statistics is shown only in XML; run it with -X\n");
+    vorel_ctx xml_ctx;
+    xml_ctx.xml = 1;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(vorel_xml_only_view(&xml_ctx, "x"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }

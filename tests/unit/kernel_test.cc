@@ -23,8 +23,10 @@ using vorel::ByteReader;
 
 namespace {
 
+// The tests' data folder, named by the build (a compiler cache may rewrite
+// the source paths that __FILE__ would give).
 std::string data_file(const char *name) {
-    return (fs::path(__FILE__).parent_path().parent_path() / "data" / name).string();
+    return (fs::path(VOREL_TEST_DATA_DIR) / name).string();
 }
 
 using vorel::test::LabRun;

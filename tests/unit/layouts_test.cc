@@ -139,6 +139,17 @@ TEST(Layouts, EveryFieldTypeAndHeaderOverride) {
     EXPECT_TRUE(m->type_fixed == false);
 }
 
+// An empty value leaves a bytes field zero, as leaving it out does.
+TEST(Layouts, EmptyBytesValueLeavesTheFieldZero) {
+    Fixture f;
+    for (const char *blob : {"\"\"", "[]"}) {
+        auto m = f.message(std::string("{layout: sample, fields: {blob: ") + blob + "}}");
+        ASSERT_TRUE(m) << f.errors();
+        EXPECT_EQ(to_hex(m->bytes.data() + 32, 4), "00 00 00 00") << blob;
+    }
+    EXPECT_FALSE(f.reader.failed()) << f.errors();
+}
+
 TEST(Layouts, MsgLenRoundsUpToWholeWords) {
     Fixture f;
     f.layouts.add(YAML::Load("[{name: odd, type: 1, size: 14}]"), f.reader);

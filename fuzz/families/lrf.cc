@@ -1,0 +1,25 @@
+// fuzz-options: -max_len=65536 -dict=fuzz/lrf.dict
+// -C lrf: statistics, collectors, rules (a counted table of records),
+// templates and the clears, from fuzzed replies.  The routing engine's
+// type comes from the input's kernel chunk (type 160: no package check).
+#include "fuzz/fuzz_command.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const vorel::fuzz::Command lrf{
+        vorel_handle_lrf_command,
+        {
+            {"-C", "lrf", "-S", "statistics"},
+            {"-C", "lrf", "-S", "collector", "-O", "collector-east"},
+            {"-C", "lrf", "-S", "rule", "-R", "rule-web"},
+            {"-C", "lrf", "-S", "template", "-P", "http"},
+            {"-C", "lrf", "-S", "clear_stats"},
+            {"-C", "lrf", "-S", "clear_collector", "-O", "c"},
+            {"-C", "lrf", "-S", "clear_rule", "-R", "r"},
+            {"-C", "lrf", "-S", "template", "-P", "status"},
+            {"-C", "lrf", "-S", "template"},
+        },
+        nullptr,
+        true,
+    };
+    return vorel::fuzz::run_command(lrf, data, size);
+}
