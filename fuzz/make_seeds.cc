@@ -438,6 +438,13 @@ int main(int argc, char **argv) {
         lrf_kernel[v] = re_type_160;
     family_seeds("lrf", {3, {{"lrf_views", {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {"lrf_faults", {0, 2}}},
                          lrf_kernel});
+    family_seeds("svc_set", {4,
+                             {{"svc_set_summary", {2, 3, 4}},
+                              {"svc_set_stats", {0, 1, 5, 7, 8, 9}},
+                              {"svc_set_plugins", {16, 17}},
+                              {"svc_set_syslog", {10, 11, 12, 18}},
+                              {"svc_set_flows", {6, 13, 14, 15}}},
+                             {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

@@ -109,6 +109,10 @@ struct Interface {
     int line = 0;
     std::optional<ParentRef> parent;
     int32_t switchover_result = 0;
+    // The last change of a bundle given as seconds before now: the time is
+    // worked out each time the record is read, so that a reader sees that
+    // many seconds whenever it asks.
+    std::optional<uint32_t> last_change_ago;
 };
 
 using GencfgOrder = std::pair<uint16_t, uint16_t>; // (key, minor)
@@ -327,7 +331,7 @@ void KernelModule::read_load_balancing(const YAML::Node &n, Interface &i) {
     lb.ha_type = static_cast<uint8_t>(r_->number_or(n, "ha_type", 0, 255));
     lb.last_change = static_cast<uint32_t>(r_->number_or(n, "last_change", 0, 0xffffffff));
     if (auto ago = r_->number(n, "last_change_ago", 0xffffffff))
-        lb.last_change = static_cast<uint32_t>(std::time(nullptr) - static_cast<time_t>(*ago));
+        i.last_change_ago = static_cast<uint32_t>(*ago);
     i.switchover_result = static_cast<int32_t>(
         r_->signed_number(n, "switchover_result", INT32_MIN, INT32_MAX).value_or(0));
     YAML::Node members = n["members"];
@@ -794,7 +798,19 @@ bool get_op(uint8_t op) {
 }
 
 Answer KernelModule::ifd_answer(const Interface &i) const {
-    return body(wire::encode_ifd(i.rec));
+    if (!i.last_change_ago)
+        return body(wire::encode_ifd(i.rec));
+    rtslib_ifd_record rec = i.rec;
+    for (rtslib_attr &a : rec.attrs) {
+        constexpr size_t kLastChange = 4;
+        if (a.type != RTSLIB_ATTR_LOAD_BALANCING || a.value.size() < kLastChange + 4)
+            continue;
+        auto t =
+            static_cast<uint32_t>(std::time(nullptr) - static_cast<time_t>(*i.last_change_ago));
+        for (int b = 0; b < 4; b++)
+            a.value[kLastChange + b] = static_cast<uint8_t>(t >> (24 - 8 * b));
+    }
+    return body(wire::encode_ifd(rec));
 }
 
 Answer KernelModule::ifd_by_index(ByteCursor &c) {

@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <sstream>
 
 namespace {
@@ -297,4 +299,26 @@ int chassis_pic_packages(const char *pic_name, std::vector<std::string> &names) 
         return rc;
     names = split_lines(text);
     return 0;
+}
+
+int64_t chassis_time_now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+std::string time_diff_format(int64_t seconds) {
+    constexpr int64_t kDay = 86400, kWeek = 7 * kDay;
+    if (seconds < 0)
+        seconds = 0;
+    int64_t weeks = seconds / kWeek, days = seconds % kWeek / kDay, rest = seconds % kDay;
+    char buf[64];
+    int n = 0;
+    if (weeks)
+        n = std::snprintf(buf, sizeof buf, "%lldw%lldd ", static_cast<long long>(weeks),
+                          static_cast<long long>(days));
+    else if (days)
+        n = std::snprintf(buf, sizeof buf, "%lldd ", static_cast<long long>(days));
+    std::snprintf(buf + n, sizeof buf - n, "%02lld:%02lld:%02lld",
+                  static_cast<long long>(rest / 3600), static_cast<long long>(rest % 3600 / 60),
+                  static_cast<long long>(rest % 60));
+    return buf;
 }

@@ -59,6 +59,15 @@ int get_re_type();
 // errno (ENOENT: no such variable; ERANGE: not an int).
 int sysctl_get_int(const char *name, int *value);
 
+// ---- Time ----
+
+// The current time in seconds since the epoch.
+int64_t chassis_time_now();
+// A time difference as the platform shows it: "HH:MM:SS" under a day,
+// "Nd HH:MM:SS" under a week, "NwNd HH:MM:SS" beyond; a negative
+// difference (a time in the future) shows as "00:00:00".
+std::string time_diff_format(int64_t seconds);
+
 // ---- Product ----
 
 // Line-card slots of the chassis; 0 when unknown.

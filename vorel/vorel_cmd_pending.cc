@@ -17,14 +17,12 @@ namespace {
         not_built();                                                                               \
     }
 
-VOREL_PENDING(vorel_handle_svc_set_command)
 VOREL_PENDING(vorel_handle_softwire_command)
 VOREL_PENDING(vorel_handle_si_sw_command)
 VOREL_PENDING(vorel_handle_si_nat_command)
 VOREL_PENDING(vorel_handle_ids_command)
 VOREL_PENDING(vorel_handle_ipsec_command)
 VOREL_PENDING(vorel_handle_fips_command)
-VOREL_PENDING(vorel_handle_lb_command)
 VOREL_PENDING(vorel_handle_hcm_command)
 VOREL_PENDING(vorel_handle_si_ip_reass_command)
 VOREL_PENDING(vorel_handle_si_ipv6_reass_command)

@@ -18,6 +18,7 @@
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_files.h"
+#include "vorel/vorel_ifd.h"
 #include "vorel/vorel_string.h"
 
 #include <algorithm>
@@ -67,20 +68,6 @@ bool is_redundant_pair(uint16_t t) {
     return t == 129 || t == 132;
 }
 
-// A kernel record released however the caller leaves.
-template <typename Rec> struct owned_record {
-    explicit owned_record(rtslib_handle *h) : h(h) {}
-    ~owned_record() { reset(); }
-    void reset() {
-        if (rec)
-            rtslib_msg_idl_release(h, rec);
-        rec = nullptr;
-    }
-    Rec *operator->() const { return rec; }
-    rtslib_handle *h;
-    Rec *rec = nullptr;
-};
-
 struct loader {
     rtslib_handle *h = nullptr;
     const char *only_svc_set = nullptr;
@@ -110,30 +97,6 @@ void copy_name(char *dst, size_t width, std::string_view src) {
     vorel_strlcpy(dst, s.c_str(), width);
 }
 
-// Fetches an interface by name into r; the error number of the query.
-int fetch_by_name(rtslib_handle *h, const std::string &name, owned_record<rtslib_ifd_record> &r) {
-    size_t len = 0;
-    r.reset();
-    int rc = rtslib_ifdm_get_by_name(h, name.c_str(), RTSLIB_OP_GET, &r.rec, &len);
-    if (rc == 0 && !r.rec)
-        rc = ENOENT;
-    return rc;
-}
-
-int fetch_by_index(rtslib_handle *h, uint16_t index, owned_record<rtslib_ifd_record> &r) {
-    size_t len = 0;
-    r.reset();
-    int rc = rtslib_ifdm_get_by_index(h, index, RTSLIB_OP_GET, &r.rec, &len);
-    if (rc == 0 && !r.rec)
-        rc = ENOENT;
-    return rc;
-}
-
-bool decode_lb(const rtslib_ifd_record &ifd, rtslib_lb_options &lb) {
-    const rtslib_attr *a = ams_get_load_balancing_options_from_ifdm(&ifd);
-    return a && rtslib_lb_decode(vorel::ByteReader(a->value), lb);
-}
-
 // Redundant pair: the active member first, the other member second.  0 with
 // the slots; an error number when a member cannot be read; -1 when a member
 // is itself a redundant pair (the interface is then passed over).
@@ -149,10 +112,10 @@ int loader::resolve_redundant_pair(const rtslib_ifd_record &ifd, uint16_t &fpc, 
         return -1;
     }
     const std::string &second = red.active == red.primary ? red.secondary : red.primary;
-    owned_record<rtslib_ifd_record> active(h), other(h);
-    if (int rc = fetch_by_name(h, red.active, active))
+    owned_ifd active(h), other(h);
+    if (int rc = vorel_ifd_fetch_by_name(h, red.active, active))
         return rc;
-    if (int rc = fetch_by_name(h, second, other))
+    if (int rc = vorel_ifd_fetch_by_name(h, second, other))
         return rc;
     if (is_redundant_pair(active->devtype) || is_redundant_pair(other->devtype)) {
         vorel_trace("vorel: %s: a member of a redundant pair is itself a pair\n", ifd.name.c_str());
@@ -198,7 +161,7 @@ int loader::pass_interfaces() {
     uint16_t index = 0;
     bool first = true;
     for (;;) {
-        owned_record<rtslib_ifd_record> ifd(h);
+        owned_ifd ifd(h);
         size_t len = 0;
         if (rtslib_ifdm_get_by_index(h, index, RTSLIB_OP_GET_NEXT, &ifd.rec, &len) != 0 || !ifd.rec)
             return 0;
@@ -217,11 +180,11 @@ int loader::pass_interfaces() {
             continue;
         }
         rtslib_lb_options lb;
-        if (!decode_lb(*ifd.rec, lb) || lb.mode != kLbModeMembersListed)
+        if (!vorel_ifd_lb_options(*ifd.rec, lb) || lb.mode != kLbModeMembersListed)
             continue;
         for (const auto &m : lb.members) {
-            owned_record<rtslib_ifd_record> member(h);
-            if (fetch_by_name(h, m.name, member))
+            owned_ifd member(h);
+            if (vorel_ifd_fetch_by_name(h, m.name, member))
                 return -1;
             if (add_interface(*member.rec, member->index))
                 return -1;
@@ -326,17 +289,18 @@ int loader::service_set_pics(const rtslib_gencfg_record &rec, std::vector<asp_ke
         targets.push_back(vorel_db_asp_key(uint16_t(peer >> 3), uint16_t(peer & 7), 0));
         return 0;
     }
-    owned_record<rtslib_ifd_record> ifd(h);
-    if (fetch_by_index(h, uint16_t(peer), ifd))
+    owned_ifd ifd(h);
+    if (vorel_ifd_fetch_by_index(h, uint16_t(peer), ifd))
         return -1;
     rtslib_lb_options lb;
-    if (ifd->devtype == IFD_DEVTYPE_AMS_BUNDLE && decode_lb(*ifd.rec, lb) &&
+    if (ifd->devtype == IFD_DEVTYPE_AMS_BUNDLE && vorel_ifd_lb_options(*ifd.rec, lb) &&
         lb.mode == kLbModeMembersListed) {
         for (const auto &m : lb.members) {
             if (m.type != kLbServiceMember)
                 continue;
-            owned_record<rtslib_ifd_record> member(h);
-            if (fetch_by_name(h, m.name, member) || member->devtype != IFD_DEVTYPE_AMS_MEMBER)
+            owned_ifd member(h);
+            if (vorel_ifd_fetch_by_name(h, m.name, member) ||
+                member->devtype != IFD_DEVTYPE_AMS_MEMBER)
                 return -1;
             if (asp_info *plain = vorel_db_asp_find(member->fpc_slot, member->pic_slot, 0))
                 plain->ams_member_type = kLbServiceMember;

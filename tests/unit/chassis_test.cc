@@ -387,3 +387,16 @@ TEST(ChassisModule, ScenarioFaultsNameTheirLine) {
 }
 
 } // namespace
+
+TEST(TimeDifference, HoursDaysAndWeeks) {
+    EXPECT_EQ(time_diff_format(0), "00:00:00");
+    EXPECT_EQ(time_diff_format(59), "00:00:59");
+    EXPECT_EQ(time_diff_format(86399), "23:59:59");
+    EXPECT_EQ(time_diff_format(86400), "1d 00:00:00");
+    EXPECT_EQ(time_diff_format(93784), "1d 02:03:04");
+    EXPECT_EQ(time_diff_format(604800), "1w0d 00:00:00");
+    EXPECT_EQ(time_diff_format(2 * 604800 + 3 * 86400 + 45296), "2w3d 12:34:56");
+    // A time in the future is no time ago.
+    EXPECT_EQ(time_diff_format(-5), "00:00:00");
+    EXPECT_EQ(time_diff_format(INT64_MAX), "15250284452471w3d 15:30:07");
+}
