@@ -217,8 +217,17 @@ int check_coverage(const Lab &lab, const std::vector<Example> &examples) {
     return missing ? 77 : 0;
 }
 
-// Every -S word the completion offers is one its command knows: the
-// handler does not answer that it does not know what to do.
+// What the handlers answer to a sub-command they do not know.
+bool refuses_subcommand(const std::string &output) {
+    for (const char *phrase : {"know what to do", "unknown subcommand", "no action for command",
+                               "Unknown load-balancing command"})
+        if (output.find(phrase) != std::string::npos)
+            return true;
+    return false;
+}
+
+// Every -S word the completion offers is one its command knows, in text
+// and in XML mode (some handlers say so in one mode only).
 int check_completion(const Lab &lab, const std::string &script) {
     auto listing = run_shell("bash --norc --noprofile -c " +
                              shell_quoted("source " + shell_quoted(script) +
@@ -230,7 +239,8 @@ int check_completion(const Lab &lab, const std::string &script) {
         std::string command;
         in >> command;
         for (std::string word; in >> word; words++)
-            if (lab.run({"-C", command, "-S", word}).find("know what to do") != std::string::npos) {
+            if (refuses_subcommand(lab.run({"-C", command, "-S", word})) ||
+                refuses_subcommand(lab.run({"-X", "-C", command, "-S", word}))) {
                 std::printf("FAIL -C %s does not know -S %s\n", command.c_str(), word.c_str());
                 unknown++;
             }
