@@ -6,6 +6,10 @@
 //       agent (repeat/vary): TCP, UDP with source NAT, TCP over IPv6, TCP
 //       with destination NAT, ICMP and a DS-Lite softwire.  Half of the
 //       shapes print a second line (the NAT or softwire line).
+//   bench_scenario sipcalls N
+//       one service PIC without the session engine (sp-1/0/0) with one
+//       service set (sset-bench, id 1) whose SIP gateway tracks N calls,
+//       each one large-object part (repeat/vary).
 //   bench_scenario snapshot PICS SETS
 //       PICS multiservices PICs (ms-F/P/0, F = i / 8, P = i % 8) and SETS
 //       service sets spread over them in turn, every second one stored
@@ -82,6 +86,25 @@ void write_flows(unsigned long n) {
     }
 }
 
+void write_sip_calls(unsigned long n) {
+    std::printf("name: bench SIP calls %lu\n", n);
+    std::printf("chassis: {master: true}\n");
+    std::printf("interfaces:\n  - {index: 140, name: sp-1/0/0, type: 65, fpc: 1, pic: 0}\n");
+    std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
+    std::printf(
+        "service_sets:\n  - {name: sset-bench, id: 1, pic: sp-1/0/0, rules: {count_a: 1}}\n");
+    std::printf("agents:\n  - pic: sp-1/0/0\n    rules:\n      - match: {type: 73}\n");
+    if (n == 0)
+        return;
+    std::printf("        large_object:\n          type: 74\n          parts:\n");
+    std::printf("            - layout: fwnat_sip_call_bare\n");
+    std::printf("              repeat: %lu\n", n);
+    std::printf("              vary: {reserved_224: {start: 1}}\n");
+    std::printf("              fields: {from: \"sip:+14085550101@voice.example.com\",\n"
+                "                       to: \"sip:+14085550199@voice.example.com\",\n"
+                "                       call_id: \"6a9c1e0f-4d2b@10.40.1.21\"}\n");
+}
+
 void write_snapshot(unsigned long pics, unsigned long sets) {
     std::printf("name: bench snapshot %lu PICs %lu service sets\n", pics, sets);
     std::printf("chassis: {master: true}\n");
@@ -105,6 +128,7 @@ void write_snapshot(unsigned long pics, unsigned long sets) {
 
 int usage() {
     std::fprintf(stderr, "usage: bench_scenario flows N\n"
+                         "       bench_scenario sipcalls N\n"
                          "       bench_scenario snapshot PICS SETS\n"
                          "(N up to 100000000, PICS 1..64, SETS 1..65535)\n");
     return 2;
@@ -116,6 +140,9 @@ int main(int argc, char **argv) {
     unsigned long n = 0, pics = 0, sets = 0;
     if (argc == 3 && std::strcmp(argv[1], "flows") == 0 && parse_count(argv[2], 100000000, n)) {
         write_flows(n);
+    } else if (argc == 3 && std::strcmp(argv[1], "sipcalls") == 0 &&
+               parse_count(argv[2], 100000000, n)) {
+        write_sip_calls(n);
     } else if (argc == 4 && std::strcmp(argv[1], "snapshot") == 0 &&
                parse_count(argv[2], 64, pics) && pics > 0 && parse_count(argv[3], 65535, sets) &&
                sets > 0) {

@@ -125,6 +125,22 @@ awk -v lines="$lines" -v chunked="$(figure lines-chunked wall)" -v per="$(figure
         chunked, per, (per - chunked) * 1e6 / lines
 }'
 
+# ---- SIP calls: one large-object part per call ----------------------------
+n=$(echo "$sizes" | awk '{ print $NF }')
+"$bin/bench_scenario" sipcalls "$n" >"$work/sipcalls-$n.yaml"
+start_lab "sipcalls-$n" "$work/sipcalls-$n.yaml"
+measure "sip-xml-$n" pipe "$bin/vorel" -X -C sfw -S sip-call
+measure "sip-text-$n" pipe "$bin/vorel" -C sfw -S sip-call
+stop_lab
+echo
+echo "SIP calls of one service set, $n calls, into a pipe"
+printf '%-5s %8s %11s %9s\n' mode "wall s" "calls/s" "peak KiB"
+for mode in text xml; do
+    awk -v n="$n" -v mode="$mode" -v wall="$(figure "sip-$mode-$n" wall)" \
+        -v peak="$(figure "sip-$mode-$n" peak_kib)" \
+        'BEGIN { printf "%-5s %8.3f %11.0f %9d\n", mode, wall, n / wall, peak }'
+done
+
 # ---- 3: the snapshot -------------------------------------------------------
 echo
 echo "Snapshot: 64 PICs, S service sets (every second one compressed)"

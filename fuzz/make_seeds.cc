@@ -424,6 +424,11 @@ int main(int argc, char **argv) {
                             {"fwnat_conv", {4}},
                             {"fwnat_natpool", {5, 6, 9}}},
                            {}});
+    family_seeds("fwnat_sfw", {2,
+                               {{"fwnat_sfw_sip", {0, 1, 2, 3}},
+                                {"fwnat_sfw_analysis", {4, 5, 13}},
+                                {"fwnat_sfw_stats", {6, 7, 8, 9, 10, 11, 12}}},
+                               {}});
     family_seeds("msp", {4,
                          {{"msp_sessions", {0, 1, 9}},
                           {"msp_flows", {4, 5, 7}},

@@ -15,6 +15,7 @@ files_of() {
     channel) echo platform/services_ui.cc ;;
     snapshot) echo vorel/vorel_db_load.cc vorel/vorel_db.cc platform/rtslib.cc platform/rtslib_wire.cc platform/chassis.cc ;;
     scenario) echo lab/scenario.cc lab/layouts.cc lab/kernel_module.cc lab/agents_module.cc lab/chassis_module.cc lab/lab.cc ;;
+    fwnat_sfw) echo vorel/vorel_cmd_fwnat_sip.cc vorel/vorel_cmd_fwnat_analysis.cc vorel/vorel_cmd_fwnat_stats.cc ;;
     msp) ls vorel/vorel_cmd_msp*.cc; echo vorel/vorel_plugins.cc vorel/vorel_driver.cc ;;
     *) ls vorel/vorel_cmd_"$1"*.cc; echo vorel/vorel_driver.cc ;;
   esac

@@ -9,6 +9,10 @@
 //   vorel_cmd_fwnat_flows.cc    flow table, count and drain; the flow renderer
 //   vorel_cmd_fwnat_conv.cc     conversations
 //   vorel_cmd_fwnat_natpool.cc  NAT pools
+//   vorel_cmd_fwnat_sip.cc      SIP calls and registrations
+//   vorel_cmd_fwnat_analysis.cc flow and subscriber analysis
+//   vorel_cmd_fwnat_stats.cc    firewall statistics, integrity drops,
+//                               redundancy statistics
 //   vorel_cmd_fwnat_pending.cc  actions whose queries are not built yet
 // A further group of queries adds one file, declares its callbacks here
 // and drops its placeholders from the pending file; the driver and the
@@ -195,6 +199,15 @@ void fwnat_flow_filter_write(vorel::ByteWriter &w, size_t off, const fwnat_param
 // A reply shorter than min_size is passed over with a debug line.
 bool fwnat_receive(services_ui_conn *c, uint16_t type, uint16_t version, size_t min_size,
                    const asp_info &asp, vorel::ByteReader *out);
+
+// The answer of a query that a multiservices PIC (ASP_F_MSP) does not
+// serve: the line in text; in XML the error inside `element`.  True when
+// the PIC is such a PIC (the query then answers 0).
+bool fwnat_refuse_on_msp(const vorel_ctx *ctxt, const asp_info &asp, const char *element);
+
+// A view shown only in XML, run without -X: one line on standard error
+// (standard output keeps what the view prints in text, usually nothing).
+void fwnat_note_xml_only(const vorel_ctx *ctxt, const fwnat_params *params);
 
 // ---------------------------------------------------------------------------
 // Flow records and their renderer

@@ -31,21 +31,6 @@ namespace {
     FWNAT_PENDING_OPEN_CLOSE(prefix)                                                               \
     FWNAT_PENDING_QUERY(prefix##_query)
 
-// SIP calls and registrations.
-FWNAT_PENDING_ACTION(fwnat_sip_call_drain)
-FWNAT_PENDING_ACTION(fwnat_sip_reg_drain)
-FWNAT_PENDING_ACTION(fwnat_sip_call_dump)
-FWNAT_PENDING_ACTION(fwnat_sip_call_count)
-FWNAT_PENDING_ACTION(fwnat_sip_reg_dump)
-FWNAT_PENDING_ACTION(fwnat_sip_reg_count)
-// Flow and subscriber analysis.
-FWNAT_PENDING_ACTION(fwnat_flow_analysis)
-FWNAT_PENDING_ACTION(fwnat_subs_analysis)
-// Statistics, integrity drops, redundancy statistics.
-FWNAT_PENDING_ACTION(fwnat_stats_dump)
-FWNAT_PENDING_ACTION(fwnat_hdr_err_dump)
-FWNAT_PENDING_QUERY(fwnat_clear_stats_hdr_err_query)
-FWNAT_PENDING_ACTION(fwnat_ha_stats_dump)
 // NAT mappings, deterministic NAT, NPTv6, clearing.
 FWNAT_PENDING_ACTION(fwnat_nat_mapping_v2_dump)
 FWNAT_PENDING_ACTION(fwnat_detnat_dump)
