@@ -10,6 +10,18 @@
 //       one service PIC without the session engine (sp-1/0/0) with one
 //       service set (sset-bench, id 1) whose SIP gateway tracks N calls,
 //       each one large-object part (repeat/vary).
+//   bench_scenario softwires N
+//       one service PIC (sp-1/0/0) with one service set (sset-bench, id 1)
+//       whose softwire flow table holds N flows of six shapes: DS-Lite and
+//       6rd tunnel flows, TCP through a DS-Lite softwire with source NAT,
+//       UDP over 6rd, ICMP with destination NAT and plain TCP.  Half of the
+//       shapes print one or two more lines (NAT, softwire endpoints); and
+//       N softwires (DS-Lite and 6rd) for the softwire listing.
+//   bench_scenario mappings N
+//       the same PIC and service set, whose agent answers a listing of
+//       endpoint-independent NAT mappings with N mappings of three shapes:
+//       plain NAPT-44, DS-Lite (a B4 address) and PCP (a client and a
+//       lifetime).
 //   bench_scenario snapshot PICS SETS
 //       PICS multiservices PICs (ms-F/P/0, F = i / 8, P = i % 8) and SETS
 //       service sets spread over them in turn, every second one stored
@@ -55,6 +67,34 @@ const FlowShape kShapes[] = {
 
 constexpr unsigned long kShapeCount = sizeof kShapes / sizeof kShapes[0];
 
+const FlowShape kSoftwireEntryShapes[] = {
+    {"DS-Lite softwires",
+     "{a: {start: \"2001:db8:b4::1\"}, count: {start: 1, step: 3}, flow_count: {start: 1}}",
+     "{kind: 1, b: \"2001:db8:ffff::1\", direction: 1, timeout: 1800}"},
+    {"6rd softwires", "{a: {start: 198.18.0.2}, count: {start: 5}, flow_count: {start: 5}}",
+     "{kind: 1, b: 198.18.255.1, direction: 1, timeout: 600}"},
+};
+
+const FlowShape kSoftwireShapes[] = {
+    {"DS-Lite tunnel", "{a: {start: \"2001:db8:b4::1\"}, count: {start: 1, step: 3}}",
+     "{b: \"2001:db8:ffff::1\", proto: 4, sw_type: 1, state: 2, direction: 1}"},
+    {"TCP through a DS-Lite softwire, source NAT",
+     "{a: {start: 192.168.0.1}, sport: {start: 1024}, xlat_sport: {start: 2048}, "
+     "ep1: {start: \"2001:db8:b4::1\"}}",
+     "{b: 203.0.113.80, dport: 443, proto: 6, state: 2, direction: 1, count: 40, sw_type: 1, "
+     "ep2: \"2001:db8:ffff::1\", src_nat: 2, xlat_src: 198.51.100.21, xlat_dst: 203.0.113.80}"},
+    {"6rd tunnel", "{a: {start: 198.18.0.2}, count: {start: 5}}",
+     "{b: 198.18.255.1, proto: 41, sw_type: 2, state: 2, direction: 1}"},
+    {"UDP over 6rd",
+     "{a: {start: \"2001:db8:c612::1\"}, sport: {start: 3000}, ep1: {start: 198.18.0.2}}",
+     "{b: \"2001:db8:5::53\", dport: 53, proto: 17, state: 1, direction: 1, count: 2, sw_type: 2, "
+     "ep2: 198.18.255.1}"},
+    {"ICMP with destination NAT", "{a: {start: 203.0.113.1}, count: {start: 1}}",
+     "{b: 198.51.100.21, proto: 1, state: 2, direction: 2, dst_nat: 2, xlat_dst: 192.168.0.1}"},
+    {"plain TCP", "{a: {start: 10.0.0.1}, sport: {start: 1024}, count: {start: 7, step: 7}}",
+     "{b: 192.0.2.1, dport: 80, proto: 6, state: 2, direction: 1}"},
+};
+
 bool parse_count(const char *text, unsigned long max, unsigned long &out) {
     char *end = nullptr;
     unsigned long v = std::strtoul(text, &end, 10);
@@ -64,25 +104,28 @@ bool parse_count(const char *text, unsigned long max, unsigned long &out) {
     return true;
 }
 
-void write_flows(unsigned long n) {
-    std::printf("name: bench flows %lu\n", n);
+// One PIC (ms-1/0/0) with one service set (sset-bench) whose agent answers
+// requests of `request` type with N replies of `layout`, spread over the
+// shapes (the first shapes take the remainder).
+void write_one_table(const char *what, unsigned long n, unsigned request, const char *layout,
+                     const FlowShape *shapes, unsigned long shape_count) {
+    std::printf("name: bench %s %lu\n", what, n);
     std::printf("chassis: {master: true}\n");
     std::printf("interfaces:\n  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n");
     std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
     std::printf(
         "service_sets:\n  - {name: sset-bench, id: 1, pic: ms-1/0/0, rules: {count_a: 1}}\n");
-    std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: 18}\n");
+    std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: %u}\n", request);
     std::printf("        reply:\n");
-    for (unsigned long i = 0; i < kShapeCount; i++) {
-        // The first shapes take the remainder.
-        unsigned long copies = n / kShapeCount + (i < n % kShapeCount ? 1 : 0);
+    for (unsigned long i = 0; i < shape_count; i++) {
+        unsigned long copies = n / shape_count + (i < n % shape_count ? 1 : 0);
         if (copies == 0)
             continue;
-        std::printf("          # %s\n", kShapes[i].comment);
-        std::printf("          - layout: fwnat_flow_dump_reply\n");
+        std::printf("          # %s\n", shapes[i].comment);
+        std::printf("          - layout: %s\n", layout);
         std::printf("            repeat: %lu\n", copies);
-        std::printf("            vary: %s\n", kShapes[i].vary);
-        std::printf("            fields: %s\n", kShapes[i].fields);
+        std::printf("            vary: %s\n", shapes[i].vary);
+        std::printf("            fields: %s\n", shapes[i].fields);
     }
 }
 
@@ -103,6 +146,60 @@ void write_sip_calls(unsigned long n) {
     std::printf("              fields: {from: \"sip:+14085550101@voice.example.com\",\n"
                 "                       to: \"sip:+14085550199@voice.example.com\",\n"
                 "                       call_id: \"6a9c1e0f-4d2b@10.40.1.21\"}\n");
+}
+
+// One rule's replies: N copies spread over the shapes (the first shapes
+// take the remainder).
+template <size_t K> void write_shapes(const FlowShape (&shapes)[K], unsigned long n) {
+    std::printf("        reply:\n");
+    for (unsigned long i = 0; i < K; i++) {
+        unsigned long copies = n / K + (i < n % K ? 1 : 0);
+        if (copies == 0)
+            continue;
+        std::printf("          # %s\n", shapes[i].comment);
+        std::printf("          - layout: sw_dump_reply\n");
+        std::printf("            repeat: %lu\n", copies);
+        std::printf("            vary: %s\n", shapes[i].vary);
+        std::printf("            fields: %s\n", shapes[i].fields);
+    }
+}
+
+void write_softwires(unsigned long n) {
+    std::printf("name: bench softwires %lu\n", n);
+    std::printf("chassis: {master: true}\n");
+    std::printf("interfaces:\n  - {index: 130, name: sp-1/0/0, type: 65, fpc: 1, pic: 0}\n");
+    std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
+    std::printf(
+        "service_sets:\n  - {name: sset-bench, id: 1, pic: sp-1/0/0, rules: {count_a: 1}}\n");
+    std::printf("agents:\n  - pic: sp-1/0/0\n    rules:\n");
+    // The softwires themselves (entries 1 at 144), then the flows.
+    std::printf("      - match: {type: 44, bytes: {144: \"01\"}}\n");
+    write_shapes(kSoftwireEntryShapes, n);
+    std::printf("      - match: {type: 44}\n");
+    write_shapes(kSoftwireShapes, n);
+}
+
+void write_flows(unsigned long n) {
+    write_one_table("flows", n, 18, "fwnat_flow_dump_reply", kShapes, kShapeCount);
+}
+
+const FlowShape kMappingShapes[] = {
+    {"NAPT-44",
+     "{internal: {start: 10.0.0.1}, internal_port: {start: 1024}, external_port: {start: 1024}}",
+     "{pool_name: pool-bench, external: 203.0.113.1, session_count: 1, pcp_lifetime: 0xffffffff}"},
+    {"DS-Lite",
+     "{internal: {start: 192.168.0.1}, b4: {start: \"2001:db8:b4::1\"}, "
+     "external_port: {start: 2048}}",
+     "{pool_name: pool-bench, external: 203.0.113.2, internal_port: 5060, session_count: 2, "
+     "pcp_lifetime: 0xffffffff, timeout: 30}"},
+    {"PCP", "{internal: {start: 100.64.0.1}, pcp_client: {start: 100.64.0.1}}",
+     "{pool_name: pool-bench-pcp, external: 203.0.113.3, internal_port: 8080, "
+     "external_port: 18080, pcp_lifetime: 7200000}"},
+};
+
+void write_mappings(unsigned long n) {
+    write_one_table("mappings", n, 26, "nat_mapping_reply", kMappingShapes,
+                    sizeof kMappingShapes / sizeof kMappingShapes[0]);
 }
 
 void write_snapshot(unsigned long pics, unsigned long sets) {
@@ -129,6 +226,8 @@ void write_snapshot(unsigned long pics, unsigned long sets) {
 int usage() {
     std::fprintf(stderr, "usage: bench_scenario flows N\n"
                          "       bench_scenario sipcalls N\n"
+                         "       bench_scenario softwires N\n"
+                         "       bench_scenario mappings N\n"
                          "       bench_scenario snapshot PICS SETS\n"
                          "(N up to 100000000, PICS 1..64, SETS 1..65535)\n");
     return 2;
@@ -143,6 +242,12 @@ int main(int argc, char **argv) {
     } else if (argc == 3 && std::strcmp(argv[1], "sipcalls") == 0 &&
                parse_count(argv[2], 100000000, n)) {
         write_sip_calls(n);
+    } else if (argc == 3 && std::strcmp(argv[1], "softwires") == 0 &&
+               parse_count(argv[2], 100000000, n)) {
+        write_softwires(n);
+    } else if (argc == 3 && std::strcmp(argv[1], "mappings") == 0 &&
+               parse_count(argv[2], 100000000, n)) {
+        write_mappings(n);
     } else if (argc == 4 && std::strcmp(argv[1], "snapshot") == 0 &&
                parse_count(argv[2], 64, pics) && pics > 0 && parse_count(argv[3], 65535, sets) &&
                sets > 0) {

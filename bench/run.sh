@@ -5,7 +5,9 @@
 #
 # Environment: RUNS (runs per measurement, default 5; the median is kept),
 # TIMEOUT (seconds before a run is killed, default 60), SIZES (flow table
-# sizes, default "10000 100000 1000000"), MICRO=0 to skip the
+# sizes, default "10000 100000 1000000"), SW_SIZES (softwire flow table
+# sizes, default "1000000"), MAPPING_SIZES (NAT mapping listings, default
+# "1000000"), MICRO=0 to skip the
 # micro-benchmarks.  Everything runs against labs started here and stopped
 # on exit; nothing is left behind.  The shell only glues: scenarios come
 # from bench_scenario, measurements from bench_measure, the floors from
@@ -17,6 +19,7 @@ bin=$(cd "${1:-$root/build}" && pwd)/bin
 runs=${RUNS:-5}
 timeout=${TIMEOUT:-60}
 sizes=${SIZES:-"10000 100000 1000000"}
+sw_sizes=${SW_SIZES:-"1000000"}
 micro=${MICRO:-1}
 
 for tool in vorel vorel-lab bench_scenario bench_measure bench_sink wire_reader; do
@@ -139,6 +142,57 @@ for mode in text xml; do
     awk -v n="$n" -v mode="$mode" -v wall="$(figure "sip-$mode-$n" wall)" \
         -v peak="$(figure "sip-$mode-$n" peak_kib)" \
         'BEGIN { printf "%-5s %8.3f %11.0f %9d\n", mode, wall, n / wall, peak }'
+done
+
+# ---- softwire flow tables ---------------------------------------------------
+echo
+echo "Softwire flow table, one service set, N flows (6 shapes, half with NAT or softwire lines)"
+printf '%-5s %-4s %8s %8s %11s %7s %9s\n' mode sink N "wall s" "flows/s" "user s" "peak KiB"
+for n in $sw_sizes; do
+    "$bin/bench_scenario" softwires "$n" >"$work/softwires-$n.yaml"
+    start_lab "softwires-$n" "$work/softwires-$n.yaml"
+    for mode in text xml; do
+        x=
+        [ "$mode" = xml ] && x=-X
+        for sink in null pipe; do
+            v=softwire-$mode-$sink-$n
+            measure "$v" "$sink" "$bin/vorel" -C softwire -S flows $x
+            awk -v n="$n" -v mode="$mode" -v sink="$sink" -v wall="$(figure "$v" wall)" \
+                -v user="$(figure "$v" user)" -v peak="$(figure "$v" peak_kib)" 'BEGIN {
+                    printf "%-5s %-4s %8d %8.3f %11.0f %7.3f %9d\n", mode, sink, n, wall, n / wall, user, peak
+                }'
+        done
+    done
+    echo "(the softwires themselves, same N)"
+    for mode in text xml; do
+        x=
+        [ "$mode" = xml ] && x=-X
+        v=softwire-entries-$mode-$n
+        measure "$v" null "$bin/vorel" -C softwire -S entries -d $x
+        awk -v n="$n" -v mode="$mode" -v wall="$(figure "$v" wall)" \
+            -v user="$(figure "$v" user)" -v peak="$(figure "$v" peak_kib)" 'BEGIN {
+                printf "%-5s %-4s %8d %8.3f %11.0f %7.3f %9d\n", mode, "null", n, wall, n / wall, user, peak
+            }'
+    done
+    stop_lab
+done
+
+# ---- NAT mappings: one service set, N endpoint-independent mappings -------
+echo
+echo "NAT mappings (-C nat -S mappingsv2-eim), one service set, N mappings (3 shapes)"
+printf '%-5s %8s %8s %11s %9s\n' mode N "wall s" "mappings/s" "peak KiB"
+for n in ${MAPPING_SIZES:-1000000}; do
+    "$bin/bench_scenario" mappings "$n" >"$work/mappings-$n.yaml"
+    start_lab "mappings-$n" "$work/mappings-$n.yaml"
+    for mode in text xml; do
+        x=
+        [ "$mode" = xml ] && x=-X
+        measure "mappings-$mode-$n" null "$bin/vorel" $x -C nat -S mappingsv2-eim
+        awk -v n="$n" -v mode="$mode" -v wall="$(figure "mappings-$mode-$n" wall)" \
+            -v peak="$(figure "mappings-$mode-$n" peak_kib)" \
+            'BEGIN { printf "%-5s %8d %8.3f %11.0f %9d\n", mode, n, wall, n / wall, peak }'
+    done
+    stop_lab
 done
 
 # ---- 3: the snapshot -------------------------------------------------------

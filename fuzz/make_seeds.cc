@@ -450,6 +450,18 @@ int main(int argc, char **argv) {
                               {"svc_set_syslog", {10, 11, 12, 18}},
                               {"svc_set_flows", {6, 13, 14, 15}}},
                              {}});
+    family_seeds("softwire", {4,
+                              {{"softwire_tables", {0, 1, 2, 3, 4, 5, 8}},
+                               {"softwire_stats", {6, 7, 9, 10}},
+                               {"softwire_demo", {0, 1}}},
+                              {}});
+    family_seeds("nat", {6,
+                         {{"nat_mappings", {0, 1, 2, 3, 14}},
+                          {"nat_lookups_clear", {4, 5, 6, 7, 15}},
+                          {"nat_stats", {8, 9, 17}},
+                          {"nat_pcp", {10, 11, 16}},
+                          {"nat_inline", {5, 12, 13}}},
+                         {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

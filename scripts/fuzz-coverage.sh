@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(channel scenario snapshot tcplog fwnat msp)
+[ ${#targets[@]} -gt 0 ] || targets=(channel scenario snapshot tcplog fwnat msp softwire)
 
 # The files each target drives; a family target reaches its own files.
 files_of() {
@@ -17,6 +17,7 @@ files_of() {
     scenario) echo lab/scenario.cc lab/layouts.cc lab/kernel_module.cc lab/agents_module.cc lab/chassis_module.cc lab/lab.cc ;;
     fwnat_sfw) echo vorel/vorel_cmd_fwnat_sip.cc vorel/vorel_cmd_fwnat_analysis.cc vorel/vorel_cmd_fwnat_stats.cc ;;
     msp) ls vorel/vorel_cmd_msp*.cc; echo vorel/vorel_plugins.cc vorel/vorel_driver.cc ;;
+    softwire) ls vorel/vorel_cmd_sw*.cc; echo vorel/vorel_driver.cc ;;
     *) ls vorel/vorel_cmd_"$1"*.cc; echo vorel/vorel_driver.cc ;;
   esac
 }

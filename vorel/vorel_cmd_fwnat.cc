@@ -548,27 +548,39 @@ void apply_row(const selection_row &row, fwnat_params *p) {
         refuse(kInternalHostNeeded);
 }
 
-// The row whose settings go with an action that -A named: the one the
-// command line would have chosen, else the first row of that action.
-const selection_row *row_of_named_action(const fwnat_params *p) {
-    const selection_row *first = nullptr;
+// The settings that go with an action that -A named: those of the row the
+// command words would have chosen; without such a row, only the settings
+// every row of the action shares (the view of an action that several
+// sub-commands name is then left to -V and the other options).
+bool settings_of_named_action(const fwnat_params *p, selection_row *out) {
+    bool found = false;
     for (const selection_row &row : selection) {
         if (!p->action.equals(row.action))
             continue;
-        if (row_matches(row, p, row.countonly))
-            return &row;
-        if (!first)
-            first = &row;
+        if (row_matches(row, p, row.countonly)) {
+            *out = row;
+            return true;
+        }
+        if (!found) {
+            *out = row;
+            found = true;
+            continue;
+        }
+        if (out->stats_subcmd != row.stats_subcmd)
+            out->stats_subcmd = kKeep;
+        out->pic_based = out->pic_based && row.pic_based;
+        out->needs_internal_host = out->needs_internal_host && row.needs_internal_host;
     }
-    return first;
+    return found;
 }
 
 } // namespace
 
 void fwnat_choose_action(fwnat_params *p) {
     if (p->action) {
-        if (const selection_row *row = row_of_named_action(p))
-            apply_row(*row, p);
+        selection_row shared{};
+        if (settings_of_named_action(p, &shared))
+            apply_row(shared, p);
     } else {
         for (const selection_row &row : selection) {
             if (!row_matches(row, p, row.countonly))
@@ -647,4 +659,8 @@ int vorel_handle_fwnat_command(int argc, char **argv, vorel_ctx *ctxt) {
         rc = run_named_action(ctxt, &p);
     fwnat_params_free(&p);
     return rc;
+}
+
+void fwnat_parse_b4_address(const char *value, fwnat_params *params) {
+    parse_b4_address(value, params);
 }

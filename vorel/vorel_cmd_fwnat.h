@@ -13,10 +13,11 @@
 //   vorel_cmd_fwnat_analysis.cc flow and subscriber analysis
 //   vorel_cmd_fwnat_stats.cc    firewall statistics, integrity drops,
 //                               redundancy statistics
-//   vorel_cmd_fwnat_pending.cc  actions whose queries are not built yet
-// A further group of queries adds one file, declares its callbacks here
-// and drops its placeholders from the pending file; the driver and the
-// table's shape stay as they are.
+//   vorel_cmd_fwnat_mapping.cc, _detnat.cc, _nptv6.cc, _clear.cc,
+//   _natstats.cc, _natshared.cc   NAT mappings, deterministic NAT, NPTv6,
+//                               clearing, NAT statistics (vorel_cmd_nat.h)
+// A further group of queries adds one file and declares its callbacks
+// here; the driver and the table's shape stay as they are.
 #pragma once
 
 #include "platform/bytes.h"
@@ -142,6 +143,9 @@ bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char
 // protocols) end the process with status 1 after their message.
 int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *params);
 
+// -w a: the IPv6 address into b4_addr ("address is invalid" when it is not one).
+void fwnat_parse_b4_address(const char *value, fwnat_params *params);
+
 // What a -x address range is for.
 enum class fwnat_range_target { subscriber, softwire, nat };
 // Parses a -x range value.  false with *refusal set to the line the command
@@ -262,6 +266,8 @@ struct fwnat_pool_range {
 };
 // The first and last address that a range shows.
 void fwnat_pool_range_bounds(const fwnat_pool_range &range, vorel_addr *first, vorel_addr *last);
+// The name of a pool's translation type ("NAPT-44", ...; "dynamic" when unknown).
+const char *fwnat_xlate_type_name(uint32_t type);
 
 // ---------------------------------------------------------------------------
 // Callbacks of cmd_handlers_table

@@ -468,3 +468,7 @@ int fwnat_natpool_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp
         std::printf("\n");
     return 0;
 }
+
+const char *fwnat_xlate_type_name(uint32_t type) {
+    return xlate_type_name(type);
+}

@@ -17,9 +17,6 @@ namespace {
         not_built();                                                                               \
     }
 
-VOREL_PENDING(vorel_handle_softwire_command)
-VOREL_PENDING(vorel_handle_si_sw_command)
-VOREL_PENDING(vorel_handle_si_nat_command)
 VOREL_PENDING(vorel_handle_ids_command)
 VOREL_PENDING(vorel_handle_ipsec_command)
 VOREL_PENDING(vorel_handle_fips_command)
@@ -27,7 +24,6 @@ VOREL_PENDING(vorel_handle_hcm_command)
 VOREL_PENDING(vorel_handle_si_ip_reass_command)
 VOREL_PENDING(vorel_handle_si_ipv6_reass_command)
 VOREL_PENDING(vorel_handle_mss_command)
-VOREL_PENDING(vorel_handle_pcp_command)
 VOREL_PENDING(vorel_handle_redundancy_command)
 VOREL_PENDING(vorel_handle_capture_command)
 VOREL_PENDING(vorel_handle_match_policy_command)

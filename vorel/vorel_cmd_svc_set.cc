@@ -112,10 +112,9 @@ int vorel_handle_svc_set_command(int argc, char **argv, vorel_ctx *ctxt) {
                                p.subcommand ? p.subcommand->c_str() : "(none)");
         return -1;
     }
-    if (op->view == svc_set_view::xml_only && !ctxt->xml) {
-        vorel_note_failure("svc_set: %s is shown only in XML (-X)", op->name);
+    if (op->view == svc_set_view::xml_only &&
+        !vorel_xml_only_view(ctxt, (std::string("svc_set: ") + op->name).c_str()))
         return 0;
-    }
     pic_walk walk;
     svc_set_walk(walk, p);
     if (op->walk)

@@ -292,11 +292,14 @@ TEST(FwnatSelection, NamedActionTakesTheSameSettings) {
     p = chosen({"-A", "clear_stats", "-V", "b"});
     EXPECT_EQ(p.stats_subcmd, FWNAT_STATS_CLEAR);
     // The row the command words would have chosen decides among rows of
-    // the same action; without words the first row does.
+    // the same action; without words only what all its rows share applies.
     p = chosen({"-C", "nat", "-S", "mappingsv2-eim", "-A", "dump_natmappingv2"});
     EXPECT_EQ(p.stats_subcmd, FWNAT_MAPPINGS_EIM);
     p = chosen({"-A", "dump_natmappingv2"});
-    EXPECT_EQ(p.stats_subcmd, FWNAT_MAPPINGS_APP);
+    EXPECT_EQ(p.stats_subcmd, FWNAT_STATS_BRIEF);
+    EXPECT_FALSE(p.pic_based);
+    p = chosen({"-A", "dump_natmappingv2", "-V", "d"});
+    EXPECT_EQ(p.stats_subcmd, FWNAT_STATS_DETAIL);
     p = chosen({"-A", "dump_flow", "-V", "s"});
     EXPECT_TRUE(p.pic_based);
     p = chosen({"-A", "no_such_action"});

@@ -1,0 +1,86 @@
+// Helpers the NAT actions share (vorel_cmd_nat.h).
+#include "platform/xml.h"
+#include "vorel/vorel_cmd_nat.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_string.h"
+
+#include <cstdio>
+
+nat_pic_name nat_shown_pic_name(const asp_info &asp) {
+    nat_pic_name n;
+    uint8_t is_member = 0;
+    vorel_ms_name_of_mams(asp.name, &is_member, n.text);
+    if (!is_member) {
+        vorel_strlcpy(n.text, asp.name, sizeof n.text);
+        return n;
+    }
+    n.twin_known = vorel_db_asp_find_by_name(n.text) != nullptr;
+    return n;
+}
+
+bool nat_text_mode_refused(const vorel_ctx *ctxt, const char *line) {
+    static bool noted = false;
+    if (ctxt->xml)
+        return false;
+    std::fputs(line, stdout);
+    if (!noted)
+        vorel_xml_only_view(ctxt, "this view");
+    noted = true;
+    return true;
+}
+
+std::string nat_addr_text(const vorel_addr &a) {
+    char buf[80];
+    return ipaddr_tostring(&a, buf, sizeof buf);
+}
+
+bool nat_addr_given(const vorel_addr &a) {
+    return a.words[0] || a.words[1] || a.words[2] || a.words[3];
+}
+
+void nat_not_supported_on(const vorel_ctx *ctxt, const char *pic_name) {
+    if (ctxt->xml)
+        vorel_xml_error(1, "This command is not supported on %s interface\n\n", pic_name);
+    else
+        std::printf("This command is not supported on %s interface\n", pic_name);
+}
+
+int nat_xml_only_open(const vorel_ctx *ctxt, const char *trace) {
+    summary_info = 0;
+    vorel_trace("%s", trace);
+    return nat_text_mode_refused(ctxt, "vorel: only xml is supported\n") ? -1 : 0;
+}
+
+int nat_xml_only_close(const vorel_ctx *ctxt, const char *trace) {
+    vorel_trace("%s", trace);
+    if (nat_text_mode_refused(ctxt, "vorel: only xml output is supported\n"))
+        return -1;
+    xml_subtree_once();
+    return 0;
+}
+
+void nat_choose_action(fwnat_params *p, std::span<const nat_selection> rows) {
+    for (const nat_selection &row : rows) {
+        bool named =
+            p->action ? p->action.equals(row.action) : p->subcommand.equals(row.subcommand);
+        if (!named)
+            continue;
+        p->action.set(row.action);
+        if (row.stats_subcmd != NAT_KEEP_VIEW)
+            p->stats_subcmd = row.stats_subcmd;
+        p->pic_based = row.pic_based;
+        return;
+    }
+}
+
+void nat_trace_params(const fwnat_params &p) {
+    if (!debug)
+        return;
+    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(p.command.get()),
+                vorel_str_or_null(p.subcommand.get()));
+    std::printf("vorel: stats_subcmd: %d\n", p.stats_subcmd);
+    std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
+                vorel_str_or_null(p.svc_set_name.get()), vorel_str_or_null(p.if_name.get()));
+    std::printf("vorel: action=%s , detail=%s, natpool=%s\n", vorel_str_or_null(p.action.get()),
+                p.detail ? "TRUE" : "FALSE", vorel_str_or_null(p.natpool.get()));
+}

@@ -1,0 +1,406 @@
+// The softwire commands' command lines, the actions their words select and
+// the action tables.
+#include "vorel/vorel_cmd_sw.h"
+
+#include "platform/addr.h"
+#include "platform/xml.h"
+#include "vorel/vorel_cmds.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_getopt.h"
+#include "vorel/vorel_string.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+const softwire_action softwire_cmd_handlers_table[] = {
+    {"count_softwire", softwire_count_open, softwire_count_close, softwire_count_query},
+    {"count_softwire_tunnel", softwire_tunnel_count_open, softwire_tunnel_count_close,
+     softwire_tunnel_count_query},
+    {"dump_softwire", softwire_dump_open, softwire_dump_close, softwire_dump_query},
+    {"dump_softwire_flows", softwire_dump_open, softwire_dump_close, softwire_dump_query},
+    {"dump_stats", softwire_stats_dump_open, softwire_stats_dump_close, softwire_stats_dump_query},
+    {"clear_stats", softwire_stats_dump_open, softwire_stats_dump_close, softwire_stats_dump_query},
+    {"count_softwire_sessions", softwire_sessions_count_open, softwire_sessions_count_close,
+     softwire_sessions_count_query},
+    {"dump_softwire_sessions", softwire_session_dump_open, softwire_session_dump_close,
+     softwire_session_dump_query},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+const softwire_action si_sw_cmd_handlers_table[] = {
+    {"dump_stats", si_sw_stats_dump_open, si_sw_stats_dump_close, si_sw_stats_dump_query},
+    {"clear_stats", si_sw_stats_dump_open, si_sw_stats_dump_close, si_sw_stats_dump_query},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+namespace {
+
+constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
+constexpr uint32_t kAllOnes = 0xffffffffu;
+
+// What a subcommand word sets besides the action; unset fields are left
+// as the options made them.
+struct sw_settings {
+    std::optional<uint8_t> entries = {};
+    std::optional<uint8_t> addr_flags = {};
+    std::optional<uint8_t> addr_v6 = {}; // the IPv6 flags of g_addr and b_addr
+    std::optional<uint32_t> stats_subcmd = {};
+    std::optional<uint8_t> pic_based = {};
+};
+
+struct sw_action_row {
+    const char *subcommand;
+    uint8_t count_only;
+    const char *action;
+    sw_settings also;
+};
+
+const sw_action_row softwire_action_rows[] = {
+    {"flows", 1, "count_softwire", {}},
+    {"entries", 0, "dump_softwire", {.entries = 1}},
+    {"flows", 0, "dump_softwire_flows", {.entries = 0, .addr_flags = SW_ADDR_FLOWS}},
+    {"dslite", 0, "dump_softwire_flows", {.entries = 0, .addr_v6 = 1}},
+    {"v6rd", 0, "dump_softwire_flows", {.entries = 0, .addr_v6 = 0}},
+    {"softconip", 0, "dump_softwire_flows", {.entries = 0}},
+    {"softinitip", 0, "dump_softwire_flows", {.entries = 0}},
+    {"clear_flows", 0, "drain_softwire", {}},
+    {"conversations", 0, "dump_conv", {}},
+    {"stats", 0, "dump_stats", {.stats_subcmd = SW_STATS_PIC, .pic_based = 1}},
+    {"clear_stats", 0, "clear_stats", {.stats_subcmd = SW_STATS_CLEAR, .pic_based = 1}},
+    {"sessions", 1, "count_softwire_sessions", {}},
+    {"sessions", 0, "dump_softwire_sessions", {}},
+    {"dslite_msp", 0, "dump_softwire_sessions", {.addr_v6 = 1}},
+    {"dslite_msp", 1, "count_softwire_sessions", {}},
+};
+
+const sw_action_row si_sw_action_rows[] = {
+    {"stats", 0, "dump_stats", {.stats_subcmd = 0, .pic_based = 1}},
+    {"clear_stats", 0, "clear_stats", {.stats_subcmd = SI_SW_STATS_CLEAR, .pic_based = 1}},
+};
+
+void apply(const sw_settings &s, softwire_params *p) {
+    if (s.entries)
+        p->entries = *s.entries;
+    if (s.addr_flags)
+        p->addr_flags = *s.addr_flags;
+    if (s.addr_v6) {
+        p->g_addr.is_v6 = *s.addr_v6;
+        p->b_addr.is_v6 = *s.addr_v6;
+    }
+    if (s.stats_subcmd)
+        p->stats_subcmd = *s.stats_subcmd;
+    if (s.pic_based)
+        p->pic_based = *s.pic_based;
+}
+
+// A setting stays only when every row had it, with the same value.
+template <typename T> void keep_shared(std::optional<T> &shared, const std::optional<T> &row) {
+    if (shared != row)
+        shared.reset();
+}
+
+// -A: the settings that every row naming the action makes.
+void apply_named_action(std::span<const sw_action_row> rows, const std::string &action,
+                        softwire_params *p) {
+    std::optional<sw_settings> shared;
+    for (const sw_action_row &row : rows) {
+        if (action != row.action)
+            continue;
+        if (!shared) {
+            shared = row.also;
+            continue;
+        }
+        keep_shared(shared->entries, row.also.entries);
+        keep_shared(shared->addr_flags, row.also.addr_flags);
+        keep_shared(shared->addr_v6, row.also.addr_v6);
+        keep_shared(shared->stats_subcmd, row.also.stats_subcmd);
+        keep_shared(shared->pic_based, row.also.pic_based);
+    }
+    if (shared)
+        apply(*shared, p);
+}
+
+// -F sprefix|dprefix PREFIX: an IPv4 prefix; lengths 1..31 give their
+// netmask, 0 and 32 (and a bare address) all ones.
+bool prefix_error_reported = false;
+
+void note_prefix_error(const char *program, const char *message) {
+    prefix_error_reported = true;
+    xml_error(program, message);
+}
+
+int parse_prefix(const char *value, softwire_addr *prefix, softwire_addr *mask) {
+    uint32_t addr = 0;
+    prefix_error_reported = false;
+    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_prefix_error);
+    int length = vorel_prefix_parse(&addr, value);
+    vorel_set_prefix_error_reporter(previous);
+    if (prefix_error_reported) {
+        // The parser's error element says it in XML; text mode says it here.
+        if (!xml_mode)
+            vorel_note_failure("%s", kInvalidPrefix);
+        return -1;
+    }
+    *prefix = softwire_addr{};
+    *mask = softwire_addr{};
+    prefix->words[0] = ntohl(addr);
+    mask->words[0] = (length > 0 && length < 32) ? kAllOnes << (32 - length) : kAllOnes;
+    return 0;
+}
+
+int parse_prefix_option(const char *keyword, const char *value, softwire_params *p) {
+    if (keyword && std::strncmp(keyword, "sprefix", 7) == 0)
+        return parse_prefix(value, &p->sprefix, &p->smask);
+    if (keyword && std::strncmp(keyword, "dprefix", 7) == 0)
+        return parse_prefix(value, &p->dprefix, &p->dmask);
+    return 0; // another keyword: its word is passed over
+}
+
+// -K g|b ADDRESS (IPv4), -O g|b ADDRESS (IPv6).
+int parse_address_option(const char *which, const char *value, int family, softwire_params *p) {
+    softwire_addr *target = nullptr;
+    uint8_t bit = 0;
+    switch (which ? which[0] : '\0') {
+    case 'g':
+        target = &p->g_addr;
+        bit = SW_ADDR_G;
+        break;
+    case 'b':
+        target = &p->b_addr;
+        bit = SW_ADDR_B;
+        break;
+    default:
+        return 0; // the word is passed over
+    }
+    ipaddr_t ip;
+    if (!value || !parse_ipaddr(value, &ip) || ip.family != family) {
+        vorel_user_message("vorel: invalid %s address: %s \n", family == AF_INET ? "IPv4" : "IPv6",
+                           vorel_str_or_null(value));
+        return -1;
+    }
+    *target = softwire_addr{};
+    vorel::ByteReader r(ip.addr, sizeof ip.addr);
+    for (int i = 0; i < 4; i++)
+        target->words[i] = r.be32(4 * i);
+    target->is_v6 = family == AF_INET6 ? 1 : 0;
+    p->addr_flags |= bit;
+    return 0;
+}
+
+void parse_level(const char *level, softwire_params *p) {
+    switch (level ? level[0] : '\0') {
+    case 't':
+        p->detail = 0;
+        break;
+    case 'b':
+        p->detail = 0;
+        p->stats_subcmd = 0;
+        break;
+    case 'x':
+        p->detail = 1;
+        p->stats_subcmd = 2;
+        break;
+    case 'd':
+        p->stats_subcmd = 1;
+        break;
+    case 's':
+        p->stats_subcmd = SW_STATS_PIC;
+        break;
+    default:
+        break;
+    }
+}
+
+// The first row whose subcommand and count flag match; its action and settings.
+void derive_action(std::span<const sw_action_row> rows, softwire_params *p) {
+    if (!p->subcommand)
+        return;
+    for (const sw_action_row &row : rows) {
+        if (*p->subcommand == row.subcommand && p->count_only == row.count_only) {
+            p->action = row.action;
+            apply(row.also, p);
+            return;
+        }
+    }
+}
+
+// -A (or -N) names the action; else the words select it.
+void settle_action(std::span<const sw_action_row> rows, bool named, softwire_params *p) {
+    if (named)
+        apply_named_action(rows, *p->action, p);
+    else
+        derive_action(rows, p);
+}
+
+// The letters both commands read alike; false for any other.
+bool common_option(int c, softwire_params *p, bool *named) {
+    switch (c) {
+    case 'A':
+        p->action = vorel_optarg;
+        *named = true;
+        return true;
+    case 'C':
+        p->command = vorel_optarg;
+        return true;
+    case 'S':
+        p->subcommand = vorel_optarg;
+        return true;
+    case 'i':
+        p->if_name = vorel_optarg;
+        return true;
+    case 't':
+        debug = 1;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// -T: the first letter of the word picks one of the command's two types.
+struct type_letters {
+    char letter;
+    uint32_t type;
+};
+void parse_type(const char *word, const type_letters (&letters)[2], softwire_params *p) {
+    for (const type_letters &l : letters)
+        if (word[0] == l.letter)
+            p->sw_type = l.type;
+}
+
+const char *true_false(bool b) {
+    return b ? "TRUE" : "FALSE";
+}
+
+void trace_params(const softwire_params &p, bool with_countonly) {
+    if (!debug)
+        return;
+    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(sw_text(p.command)),
+                vorel_str_or_null(sw_text(p.subcommand)));
+    std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
+                vorel_str_or_null(sw_text(p.svc_set_name)), vorel_str_or_null(sw_text(p.if_name)));
+    if (with_countonly)
+        std::printf("vorel: countonly: %s\n", true_false(p.count_only));
+    std::printf("vorel: stats_subcmd: %d\n", static_cast<int>(p.stats_subcmd));
+}
+
+// The table row that would run for the action (both open and close).
+const softwire_action *runnable_row(const softwire_action *table, const std::string &action) {
+    for (const softwire_action *row = table; row->name; row++)
+        if (action == row->name && row->open && row->close)
+            return row;
+    return nullptr;
+}
+
+} // namespace
+
+int softwire_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwire_params *p) {
+    static const type_letters types[2] = {{'r', SW_TYPE_6RD}, {'d', SW_TYPE_DSLITE}};
+    bool named = false; // -A or -N
+    int c;
+    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (common_option(c, p, &named))
+            continue;
+        switch (c) {
+        case 'N':
+            p->action = "count_softwire_tunnel";
+            named = true;
+            break;
+        case 's':
+            p->svc_set_name = vorel_optarg;
+            break;
+        case 'F':
+            if (parse_prefix_option(vorel_optarg, vorel_getopt_next_word(argc, argv), p) < 0)
+                return -1;
+            break;
+        case 'K':
+        case 'O':
+            if (parse_address_option(vorel_optarg, vorel_getopt_next_word(argc, argv),
+                                     c == 'K' ? AF_INET : AF_INET6, p) < 0)
+                return -1;
+            break;
+        case 'L':
+            p->limit = static_cast<uint32_t>(std::atoi(vorel_optarg));
+            break;
+        case 'T':
+            parse_type(vorel_optarg, types, p);
+            break;
+        case 'V':
+            parse_level(vorel_optarg, p);
+            break;
+        case 'c':
+            p->count_only = 1;
+            break;
+        case 'd':
+            p->detail = 1;
+            break;
+        default:
+            break;
+        }
+    }
+    // The words select an action of "softwire" only.
+    if (named || (p->command && *p->command == "softwire"))
+        settle_action(softwire_action_rows, named, p);
+    if (p->stats_subcmd == SW_STATS_PIC)
+        p->pic_based = 1;
+    return 0;
+}
+
+int si_sw_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwire_params *p) {
+    static const type_letters types[2] = {{'m', SW_TYPE_MAPE}, {'r', SW_TYPE_6RD}};
+    bool named = false;
+    int c;
+    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (!common_option(c, p, &named) && c == 'T')
+            parse_type(vorel_optarg, types, p);
+    }
+    settle_action(si_sw_action_rows, named, p);
+    return 0;
+}
+
+int vorel_handle_softwire_command(int argc, char **argv, vorel_ctx *ctxt) {
+    softwire_params p;
+    if (softwire_parse_options(argc, argv, ctxt, &p) < 0)
+        return -1;
+    trace_params(p, true);
+    if (!p.action) {
+        vorel_user_message("vorel: softwire handler don't know what to do\n");
+        return -1;
+    }
+    bool ran = false;
+    int rc = softwire_run_action(ctxt, &p, &ran);
+    if (!ran)
+        vorel_user_message("vorel: softwire handler unknown action: %s \n", p.action->c_str());
+    else if (rc < 0)
+        xml_subtree_unwind(); // a stopped walk leaves the root element open
+    return rc;
+}
+
+int vorel_handle_si_sw_command(int argc, char **argv, vorel_ctx *ctxt) {
+    softwire_params p;
+    si_sw_parse_options(argc, argv, ctxt, &p);
+    trace_params(p, false);
+    if (!p.action) {
+        vorel_user_message("vorel: softwire handler cannot process this command\n");
+        return -1;
+    }
+    // A named interface must be a service interface: the open routine has
+    // run, then the driver refuses the name without asking any line card.
+    if (p.if_name && !sw_name_begins(p.if_name->c_str(), "si")) {
+        if (const softwire_action *row = runnable_row(si_sw_cmd_handlers_table, *p.action)) {
+            row->open(ctxt, &p);
+            xml_subtree_unwind();
+            return -1;
+        }
+    }
+    bool ran = false;
+    int rc = si_sw_run_action(ctxt, &p, &ran);
+    if (!ran)
+        vorel_user_message("vorel: softwire handler cannot process unknown action: %s \n",
+                           p.action->c_str());
+    else if (rc < 0)
+        xml_subtree_unwind();
+    return rc;
+}
