@@ -219,8 +219,9 @@ int check_coverage(const Lab &lab, const std::vector<Example> &examples) {
 
 // What the handlers answer to a sub-command they do not know.
 bool refuses_subcommand(const std::string &output) {
-    for (const char *phrase : {"know what to do", "unknown subcommand", "no action for command",
-                               "Unknown load-balancing command"})
+    for (const char *phrase :
+         {"know what to do", "unknown subcommand", "no action for command",
+          "Unknown load-balancing command", "unknown action", "cannot process"})
         if (output.find(phrase) != std::string::npos)
             return true;
     return false;
