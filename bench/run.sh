@@ -209,6 +209,41 @@ for sets in 1000 10000; do
         "$(figure "snapshot-list-$sets" peak_kib)" "$(figure "snapshot-empty-$sets" wall)"
 done
 
+# ---- ALG conversations: 10^6 groups, one reply each --------------------------
+n=1000000
+cat >"$work/conv.yaml" <<EOF
+name: ALG conversations
+chassis: {master: true}
+interfaces:
+  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}
+service_sets:
+  - {name: sset-a, id: 1, pic: ms-1/0/0}
+agents:
+  - pic: ms-1/0/0
+    rules:
+      - match: {type: 136}
+        reply:
+          - layout: msp_alg_conv_group_list
+            fields: {kind: 1, group_id: 1, state: 1, client: sip, resources: [11, 12]}
+            repeat: $n
+            vary: {group_id: {start: 1}}
+EOF
+start_lab conv "$work/conv.yaml"
+for mode in text xml; do
+    x=
+    [ "$mode" = xml ] && x=-X
+    measure "conv-$mode" pipe "$bin/vorel" -C msp $x -S conversations -i ms-1/0/0 -g groups 0
+done
+stop_lab
+echo
+echo "ALG conversations: $n groups of two resources each (-C msp -S conversations -g groups), into a pipe"
+printf '%-5s %8s %11s %9s\n' mode "wall s" "groups/s" "peak KiB"
+for mode in text xml; do
+    awk -v mode="$mode" -v n="$n" -v wall="$(figure "conv-$mode" wall)" \
+        -v peak="$(figure "conv-$mode" peak_kib)" \
+        'BEGIN { printf "%-5s %8.3f %11.0f %9d\n", mode, wall, n / wall, peak }'
+done
+
 # ---- 4: micro-benchmarks ---------------------------------------------------
 if [ "$micro" != 0 ]; then
     for b in flow_render_bench xml_bench; do

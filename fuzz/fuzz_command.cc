@@ -54,6 +54,8 @@ void append_words(Input &in, std::vector<std::string> &args) {
     }
 }
 
+} // namespace
+
 asp_info *add_pic(uint16_t fpc, uint16_t pic, uint16_t ifd_index, const char *name,
                   uint32_t flags) {
     auto a = std::make_unique<asp_info>();
@@ -65,7 +67,7 @@ asp_info *add_pic(uint16_t fpc, uint16_t pic, uint16_t ifd_index, const char *na
     return vorel_db_asp_add(std::move(a), true);
 }
 
-void add_set(asp_info *a, const char *name, uint16_t id, uint8_t style, uint32_t kind = 0) {
+void add_set(asp_info *a, const char *name, uint16_t id, uint8_t style, uint32_t kind) {
     svc_set_info ss;
     vorel_strlcpy(ss.name, name, sizeof ss.name);
     ss.id = id;
@@ -74,8 +76,6 @@ void add_set(asp_info *a, const char *name, uint16_t id, uint8_t style, uint32_t
     ss.cfg_len = 728;
     vorel_db_svc_set_add(a, ss);
 }
-
-} // namespace
 
 // Standard output goes nowhere: the program's output is exercised, not kept
 // (unless $VOREL_FUZZ_SHOW is set, to see what an input makes it print).

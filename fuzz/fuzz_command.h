@@ -19,6 +19,7 @@
 //
 //   #include "fuzz/fuzz_command.h"
 //   #include "vorel/vorel_cmds.h"
+#include "vorel/vorel_db.h"
 //
 //   extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 //       static const vorel::fuzz::Command family{
@@ -31,6 +32,7 @@
 #pragma once
 
 #include "vorel/vorel_cmds.h"
+#include "vorel/vorel_db.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +62,10 @@ struct Command {
 //   ms-3/0/0   its twin, service set sset-twin (13)
 //   si-4/0/0   an inline service interface, service set sset-si (20)
 void default_snapshot();
+
+// Snapshot builders for a family's own snapshot.
+asp_info *add_pic(uint16_t fpc, uint16_t pic, uint16_t ifd_index, const char *name, uint32_t flags);
+void add_set(asp_info *a, const char *name, uint16_t id, uint8_t style, uint32_t kind = 0);
 
 int run_command(const Command &cmd, const uint8_t *data, size_t size);
 

@@ -433,7 +433,10 @@ int main(int argc, char **argv) {
                          {{"msp_sessions", {0, 1, 9}},
                           {"msp_flows", {4, 5, 7}},
                           {"msp_cmdline", {2, 6}},
-                          {"msp_walk", {3, 8}}},
+                          {"msp_walk", {3, 8}},
+                          {"msp_stats", {10, 11, 12, 22}},
+                          {"msp_utilization", {13, 14, 15}},
+                          {"msp_alg", {16, 17, 18, 19, 20, 21, 23, 24, 25, 26}}},
                          {{8, ams0_members()}}});
     family_seeds("cos", {3, {{"cos_stats", {0, 1, 2, 3, 4}}, {"cos_faults", {1}}}, {}});
     // The routing engine says type 160, so no package is looked for.
@@ -462,6 +465,11 @@ int main(int argc, char **argv) {
                           {"nat_pcp", {10, 11, 16}},
                           {"nat_inline", {5, 12, 13}}},
                          {}});
+    family_seeds("ha", {4, {{"ha_state", {0, 1, 2, 3, 4}}, {"ha_faults", {0, 3}}}, {}});
+    family_seeds("ids", {2, {{"ids_tables", {0, 1, 2, 3, 4}}, {"ids_faults", {1}}}, {}});
+    family_seeds("ipsec",
+                 {3, {{"ipsec_stats", {0, 1, 2, 3, 4, 5, 6}}, {"ipsec_faults", {0, 1}}}, {}});
+    family_seeds("capture", {3, {{"capture_dump", {0, 1, 2}}, {"capture_errors", {0, 1}}}, {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

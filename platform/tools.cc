@@ -39,7 +39,7 @@ bool place_fd(int fd, int target) {
 // and child_out as its standard output (-1: ours).  An exec failure is
 // reported back through a close-on-exec pipe, so the caller learns it as
 // an errno instead of as an exit status.
-pid_t spawn(const std::vector<std::string> &argv, int child_in, int child_out) {
+pid_t spawn(const std::vector<std::string> &argv, int child_in, int child_out, int child_err = -1) {
     if (argv.empty() || argv[0].empty()) {
         errno = EINVAL;
         return -1;
@@ -66,7 +66,8 @@ pid_t spawn(const std::vector<std::string> &argv, int child_in, int child_out) {
         // Only async-signal-safe calls from here to exec.
         ::close(report[0]);
         int in = child_in >= 0 ? child_in : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        bool ok = in >= 0 && place_fd(in, 0) && (child_out < 0 || place_fd(child_out, 1));
+        bool ok = in >= 0 && place_fd(in, 0) && (child_out < 0 || place_fd(child_out, 1)) &&
+                  (child_err < 0 || place_fd(child_err, 2));
         if (ok)
             ::execv(args[0], args.data());
         int e = errno;
@@ -96,7 +97,14 @@ std::string mvorel_path() {
 }
 
 std::string tcpdump_path() {
-    return env_or("VOREL_TCPDUMP", "/usr/sbin/tcpdump");
+    if (const char *v = std::getenv("VOREL_TCPDUMP"); v && *v)
+        return v;
+    // Where the system keeps it: some install it with the system's
+    // programs, Debian with the users'.
+    for (const char *path : {"/usr/sbin/tcpdump", "/usr/bin/tcpdump"})
+        if (::access(path, X_OK) == 0)
+            return path;
+    return "/usr/sbin/tcpdump";
 }
 
 int wait_program(pid_t pid) {
@@ -143,20 +151,35 @@ bool run_program(const std::vector<std::string> &argv, size_t max_output, Progra
     return true;
 }
 
-pid_t start_program_with_input(const std::vector<std::string> &argv, int &input_fd) {
+pid_t start_program_with_input(const std::vector<std::string> &argv, int &input_fd, int *error_fd) {
     input_fd = -1;
-    int p[2];
+    if (error_fd)
+        *error_fd = -1;
+    int p[2], e2[2] = {-1, -1};
     if (::pipe2(p, O_CLOEXEC) < 0)
         return -1;
-    pid_t pid = spawn(argv, p[0], -1);
-    int e = errno;
-    ::close(p[0]);
-    if (pid < 0) {
+    if (error_fd && ::pipe2(e2, O_CLOEXEC) < 0) {
+        int e = errno;
+        ::close(p[0]);
         ::close(p[1]);
         errno = e;
         return -1;
     }
+    pid_t pid = spawn(argv, p[0], -1, e2[1]);
+    int e = errno;
+    ::close(p[0]);
+    if (e2[1] >= 0)
+        ::close(e2[1]);
+    if (pid < 0) {
+        ::close(p[1]);
+        if (e2[0] >= 0)
+            ::close(e2[0]);
+        errno = e;
+        return -1;
+    }
     input_fd = p[1];
+    if (error_fd)
+        *error_fd = e2[0];
     return pid;
 }
 

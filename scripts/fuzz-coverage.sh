@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(channel scenario snapshot tcplog fwnat msp softwire)
+[ ${#targets[@]} -gt 0 ] || targets=(channel scenario snapshot tcplog fwnat msp softwire ha ids ipsec)
 
 # The files each target drives; a family target reaches its own files.
 files_of() {

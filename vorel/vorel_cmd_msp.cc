@@ -28,8 +28,7 @@ constexpr int kAnyCountonly = -1;
 
 // One row of the action table.  Rows are tried in order and compare the
 // action name exactly; countonly, when not kAnyCountonly, must equal the
-// parameter's.  handlers is null for actions whose queries are not built
-// yet: those say so rather than answer with an empty list.
+// parameter's.
 struct msp_action_row {
     const char *name;
     int countonly;
@@ -46,26 +45,29 @@ const msp_action_row msp_action_table[] = {
     {"flows", 1, &msp_flow_count_handlers, 0, 0, 0, 0, false},
     {"clear_flows", kAnyCountonly, &msp_flow_drain_handlers, 0, 0, 0, 0, false},
     {"clear_flows_ipaction", kAnyCountonly, &msp_flow_drain_handlers, 0, 0, 0, 2, false},
-    {"sessions_analysis", kAnyCountonly, nullptr, 1, 0, 0, 0, false},
-    {"clear_sessions_analysis", kAnyCountonly, nullptr, 1, 1, 0, 0, false},
+    {"sessions_analysis", kAnyCountonly, &msp_sess_analysis_handlers, 1, 0, 0, 0, false},
+    {"clear_sessions_analysis", kAnyCountonly, &msp_sess_analysis_handlers, 1, 1, 0, 0, false},
     {"sessions_count", kAnyCountonly, &msp_sess_count_handlers, 0, 0, 0, 0, false},
-    {"sessions_utilization", kAnyCountonly, nullptr, 1, 0, 0, 0, false},
+    {"sessions_utilization", kAnyCountonly, &msp_sess_util_handlers, 1, 0, 0, 0, false},
     {"sessions_tcp_log", kAnyCountonly, &msp_sess_dump_handlers, 1, 0, 0, 0, false},
     {"sessions", kAnyCountonly, &msp_sess_dump_handlers, 0, 0, 0, 0, true},
     {"clear_sessions", kAnyCountonly, &msp_sess_drain_handlers, 0, 0, 0, 0, false},
     {"clear_sessions_ipaction", kAnyCountonly, &msp_sess_drain_handlers, 0, 0, 0, 2, false},
-    {"conversations", kAnyCountonly, nullptr, 1, 0, 1, 0, false},
-    {"sip_globals", kAnyCountonly, nullptr, 1, 0, 1, 0, false},
-    {"stats", kAnyCountonly, nullptr, 1, 0, 1, 0, false},
-    {"clear_alg_stats", kAnyCountonly, nullptr, 1, 0, 1, 0, false},
-    {"show_subs_analysis", kAnyCountonly, nullptr, 1, 0, 0, 0, false},
-    {"clear_subs_analysis", kAnyCountonly, nullptr, 1, 1, 0, 0, false},
-    {"show_tcp_stats", kAnyCountonly, nullptr, 0, 0, 0, 0, false},
-    {"clear_tcp_stats", kAnyCountonly, nullptr, 0, 1, 0, 0, false},
-    {"show_ids_drops_stats", kAnyCountonly, nullptr, 0, 0, 0, 0, false},
-    {"clear_ids_drops_stats", kAnyCountonly, nullptr, 0, 1, 0, 0, false},
-    {"show_ids_session_limits_counters_stats", kAnyCountonly, nullptr, 0, 0, 0, 0, false},
-    {"clear_ids_session_limits_counters_stats", kAnyCountonly, nullptr, 0, 1, 0, 0, false},
+    {"conversations", kAnyCountonly, &msp_alg_conv_handlers, 1, 0, 1, 0, false},
+    {"sip_globals", kAnyCountonly, &msp_alg_sip_globals_handlers, 1, 0, 1, 0, false},
+    {"stats", kAnyCountonly, &msp_alg_stats_handlers, 1, 0, 1, 0, false},
+    {"clear_alg_stats", kAnyCountonly, &msp_alg_clear_stats_handlers, 1, 0, 1, 0, false},
+    {"show_subs_analysis", kAnyCountonly, &msp_subs_analysis_handlers, 1, 0, 0, 0, false},
+    {"clear_subs_analysis", kAnyCountonly, &msp_subs_analysis_clear_handlers, 1, 1, 0, 0, false},
+    {"show_tcp_stats", kAnyCountonly, &msp_tcp_stats_handlers, 0, 0, 0, 0, false},
+    {"clear_tcp_stats", kAnyCountonly, &msp_tcp_stats_clear_handlers, 0, 1, 0, 0, false},
+    {"show_ids_drops_stats", kAnyCountonly, &msp_ids_drops_stats_handlers, 0, 0, 0, 0, false},
+    {"clear_ids_drops_stats", kAnyCountonly, &msp_ids_drops_stats_clear_handlers, 0, 1, 0, 0,
+     false},
+    {"show_ids_session_limits_counters_stats", kAnyCountonly, &msp_ids_sess_limits_stats_handlers,
+     0, 0, 0, 0, false},
+    {"clear_ids_session_limits_counters_stats", kAnyCountonly,
+     &msp_ids_sess_limits_stats_clear_handlers, 0, 1, 0, 0, false},
     {nullptr, 0, nullptr, 0, 0, 0, 0, false},
 };
 
@@ -255,8 +257,6 @@ int vorel_handle_msp_command(int argc, char **argv, vorel_ctx *ctxt) {
         vorel_user_message("vorel: msp handler don't know what to do\n");
         return -1;
     }
-    if (!row->handlers)
-        vorel_fatal_error(2, "msp action %s is not available in this build", row->name);
     apply_row(*row, &p);
     if (row->register_plugins)
         vorel_register_all_session_plugins();

@@ -181,6 +181,24 @@ extern const msp_cmd_handlers msp_sess_drain_handlers;
 extern const msp_cmd_handlers msp_flow_dump_handlers;
 extern const msp_cmd_handlers msp_flow_count_handlers;
 extern const msp_cmd_handlers msp_flow_drain_handlers;
+// Per-service-set statistics (vorel_cmd_msp_stats.cc): each page has a
+// show and a clear triple.
+extern const msp_cmd_handlers msp_tcp_stats_handlers;
+extern const msp_cmd_handlers msp_tcp_stats_clear_handlers;
+extern const msp_cmd_handlers msp_ids_drops_stats_handlers;
+extern const msp_cmd_handlers msp_ids_drops_stats_clear_handlers;
+extern const msp_cmd_handlers msp_ids_sess_limits_stats_handlers;
+extern const msp_cmd_handlers msp_ids_sess_limits_stats_clear_handlers;
+// Utilization and analyses (vorel_cmd_msp_utilization.cc).
+extern const msp_cmd_handlers msp_sess_util_handlers;
+extern const msp_cmd_handlers msp_sess_analysis_handlers;
+extern const msp_cmd_handlers msp_subs_analysis_handlers;
+extern const msp_cmd_handlers msp_subs_analysis_clear_handlers;
+// Application-level gateways (vorel_cmd_msp_alg.cc).
+extern const msp_cmd_handlers msp_alg_conv_handlers;
+extern const msp_cmd_handlers msp_alg_stats_handlers;
+extern const msp_cmd_handlers msp_alg_sip_globals_handlers;
+extern const msp_cmd_handlers msp_alg_clear_stats_handlers;
 
 // ---- Command line (exposed for tests) ----
 

@@ -17,13 +17,9 @@ namespace {
         not_built();                                                                               \
     }
 
-VOREL_PENDING(vorel_handle_ids_command)
-VOREL_PENDING(vorel_handle_ipsec_command)
 VOREL_PENDING(vorel_handle_fips_command)
 VOREL_PENDING(vorel_handle_hcm_command)
 VOREL_PENDING(vorel_handle_si_ip_reass_command)
 VOREL_PENDING(vorel_handle_si_ipv6_reass_command)
 VOREL_PENDING(vorel_handle_mss_command)
-VOREL_PENDING(vorel_handle_redundancy_command)
-VOREL_PENDING(vorel_handle_capture_command)
 VOREL_PENDING(vorel_handle_match_policy_command)

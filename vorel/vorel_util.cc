@@ -1,6 +1,7 @@
 #include "vorel/vorel_util.h"
 
 #include "platform/xml.h"
+#include "vorel/vorel_error.h"
 
 #include <arpa/inet.h>
 #include <array>
@@ -491,6 +492,33 @@ int vorel_prefix_parse(uint32_t *addr, const char *text) {
     }
     *addr = parsed.words[0];
     return int(length);
+}
+
+namespace {
+bool option_prefix_failed = false;
+void note_option_prefix_error(const char *program, const char *message) {
+    option_prefix_failed = true;
+    xml_error(program, message);
+}
+} // namespace
+
+bool vorel_option_prefix4(const char *value, uint32_t *addr, uint32_t *length) {
+    uint32_t network_order = 0;
+    option_prefix_failed = !value;
+    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_option_prefix_error);
+    int parsed = value ? vorel_prefix_parse(&network_order, value) : 0;
+    vorel_set_prefix_error_reporter(previous);
+    if (option_prefix_failed) {
+        constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
+        if (!xml_mode)
+            vorel_note_failure("%s", kInvalidPrefix);
+        else if (!value)
+            xml_error("vorel", kInvalidPrefix);
+        return false;
+    }
+    *addr = ntohl(network_order);
+    *length = static_cast<uint32_t>(parsed);
+    return true;
 }
 
 vorel_prefix_error_fn vorel_set_prefix_error_reporter(vorel_prefix_error_fn fn) {

@@ -101,6 +101,12 @@ int vorel_parse_prefix(vorel_addr *addr, const char *text, vorel_addr *mask);
 // length (0 when none is given) or 0 after an error element.
 int vorel_prefix_parse(uint32_t *addr, const char *text);
 
+// An option's IPv4 prefix value ("ADDRESS[/LENGTH]"): the address in host
+// order and the length (0 for a bare address).  False for text that is not
+// such a prefix, or no text: then the parser's message has been reported,
+// as an error element in XML and on standard error in text.
+bool vorel_option_prefix4(const char *value, uint32_t *addr, uint32_t *length);
+
 // Where the prefix parsers report a syntax error: xml_error by default.
 // Returns the previous reporter; null restores the default.
 using vorel_prefix_error_fn = void (*)(const char *program, const char *message);

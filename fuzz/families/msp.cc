@@ -1,8 +1,10 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/msp.dict
 // The multiservices session family ("msp"): sessions brief and in detail
 // (with the plug-in replies and the NAT translation), counts, the TCP log
-// view, flows, drains, and the walk of an aggregated multiservices bundle
-// (its member list from the kernel), in text and XML, from fuzzed replies.
+// view, flows, drains, the walk of an aggregated multiservices bundle (its
+// member list from the kernel), utilization and analyses, TCP and IDS
+// statistics, and the ALG conversations, counters and SIP settings, in text
+// and XML, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -20,6 +22,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             {"-C", "msp", "-S", "clear_flows_ipaction", "-s", "sset-a", "-F", "sport", "1024"},
             {"-C", "msp", "-S", "sessions", "-d", "-i", "ams0"},
             {"-C", "msp", "-S", "sessions", "-s", "sset-a", "-F", "count", "3"},
+            // Utilization, analyses, per-service-set statistics and the
+            // application-level gateways (vectors 10 to 26).
+            {"-C", "msp", "-S", "show_tcp_stats"},
+            {"-C", "msp", "-S", "show_ids_drops_stats"},
+            {"-C", "msp", "-S", "show_ids_session_limits_counters_stats"},
+            {"-C", "msp", "-S", "sessions_utilization"},
+            {"-C", "msp", "-S", "sessions_analysis"},
+            {"-C", "msp", "-S", "show_subs_analysis"},
+            {"-C", "msp", "-S", "conversations", "-d"},
+            {"-C", "msp", "-S", "conversations", "-g", "resource-id", "7"},
+            {"-C", "msp", "-S", "stats", "-F", "alg", "sip"},
+            {"-C", "msp", "-S", "stats"},
+            {"-C", "msp", "-S", "sip_globals"},
+            {"-C", "msp", "-S", "conversations", "-g", "groups", "0"},
+            {"-C", "msp", "-S", "clear_ids_drops_stats"},
+            {"-C", "msp", "-S", "conversations", "-g", "resources", "0"},
+            {"-C", "msp", "-S", "conversations", "-g", "summary", "0"},
+            {"-C", "msp", "-S", "conversations", "-g", "group-id", "3"},
+            {"-C", "msp", "-S", "clear_alg_stats", "-F", "alg", "ftp"},
         },
         nullptr,
         true, // -i ams0 reads the bundle's member list from the kernel

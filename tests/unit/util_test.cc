@@ -1,3 +1,4 @@
+#include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
 
 #include <arpa/inet.h>
@@ -251,6 +252,30 @@ TEST_F(PrefixTest, Ipv4PrefixLength) {
     EXPECT_EQ(vorel_prefix_parse(&addr, "192.168.1.0/33"), 0);
     EXPECT_EQ(vorel_prefix_parse(&addr, "2001:db8::/32"), 0);
     EXPECT_EQ(reported.size(), 2u);
+}
+
+TEST_F(PrefixTest, OptionPrefixValues) {
+    uint32_t addr = 1, len = 1;
+    EXPECT_TRUE(vorel_option_prefix4("10.1.0.0/16", &addr, &len));
+    EXPECT_EQ(addr, 0x0a010000u);
+    EXPECT_EQ(len, 16u);
+    EXPECT_TRUE(vorel_option_prefix4("192.0.2.7", &addr, &len));
+    EXPECT_EQ(addr, 0xc0000207u);
+    EXPECT_EQ(len, 0u);
+
+    // Refusals say so on standard error in text mode and leave the values.
+    for (const char *text :
+         {"10.0.0.300", "10.0.0.0/33", "2001:db8::/64", static_cast<const char *>(nullptr)}) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(vorel_option_prefix4(text, &addr, &len)) << vorel_str_or_null(text);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "vorel: Error parsing source prefix filter, invalid prefix\n");
+        EXPECT_EQ(addr, 0xc0000207u);
+    }
+    // The caller's reporter is back in place.
+    EXPECT_TRUE(reported.empty());
+    EXPECT_EQ(vorel_prefix_parse(&addr, "10.0.0.0/40"), 0);
+    EXPECT_EQ(reported.size(), 1u);
 }
 
 TEST(CompactText, Counts) {
