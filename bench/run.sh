@@ -128,6 +128,23 @@ awk -v lines="$lines" -v chunked="$(figure lines-chunked wall)" -v per="$(figure
         chunked, per, (per - chunked) * 1e6 / lines
 }'
 
+# ---- subscriber sessions (XML only) ----------------------------------------
+n=$(echo "$sizes" | awk '{ print $NF }')
+"$bin/bench_scenario" mss "$n" >"$work/mss-$n.yaml"
+start_lab "mss-$n" "$work/mss-$n.yaml"
+for sink in null pipe; do
+    measure "mss-xml-$sink-$n" "$sink" "$bin/vorel" -C mss -S sessions -X
+done
+stop_lab
+echo
+echo "Subscriber sessions (-C mss -S sessions -X), one PIC, N sessions of two flows"
+printf '%-4s %8s %8s %11s %9s\n' sink N "wall s" "sessions/s" "peak KiB"
+for sink in null pipe; do
+    awk -v n="$n" -v sink="$sink" -v wall="$(figure "mss-xml-$sink-$n" wall)" \
+        -v peak="$(figure "mss-xml-$sink-$n" peak_kib)" \
+        'BEGIN { printf "%-4s %8d %8.3f %11.0f %9d\n", sink, n, wall, n / wall, peak }'
+done
+
 # ---- SIP calls: one large-object part per call ----------------------------
 n=$(echo "$sizes" | awk '{ print $NF }')
 "$bin/bench_scenario" sipcalls "$n" >"$work/sipcalls-$n.yaml"

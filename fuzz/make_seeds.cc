@@ -446,6 +446,9 @@ int main(int argc, char **argv) {
         lrf_kernel[v] = re_type_160;
     family_seeds("lrf", {3, {{"lrf_views", {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {"lrf_faults", {0, 2}}},
                          lrf_kernel});
+    family_seeds("hcm", {3, {{"hcm_stats", {0, 1, 2, 3, 4, 5}}}, {}});
+    family_seeds("mss", {4, {{"mss_sessions", {0, 1, 2}}}, {}});
+    family_seeds("match_policy", {6, {{"match_policy_lookup", {0, 1, 2, 3, 4}}}, {}});
     family_seeds("svc_set", {4,
                              {{"svc_set_summary", {2, 3, 4}},
                               {"svc_set_stats", {0, 1, 5, 7, 8, 9}},

@@ -18,8 +18,5 @@ namespace {
     }
 
 VOREL_PENDING(vorel_handle_fips_command)
-VOREL_PENDING(vorel_handle_hcm_command)
 VOREL_PENDING(vorel_handle_si_ip_reass_command)
 VOREL_PENDING(vorel_handle_si_ipv6_reass_command)
-VOREL_PENDING(vorel_handle_mss_command)
-VOREL_PENDING(vorel_handle_match_policy_command)
