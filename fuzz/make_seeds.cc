@@ -23,6 +23,7 @@
 #include "platform/services_ui.h"
 
 #include <bzlib.h>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -315,6 +316,24 @@ Bytes ams0_members() {
     return k.a.take();
 }
 
+// The chassis services' answers, one per call: a text value, or null for
+// "no such value".
+Bytes chassis_answers(std::initializer_list<const char *> values) {
+    ByteAppender a;
+    for (const char *v : values) {
+        if (!v) {
+            a.u8(ENOENT);
+            a.be16(0);
+            continue;
+        }
+        std::string text(v);
+        a.u8(0);
+        a.be16(static_cast<uint16_t>(text.size() + 2));
+        a.str16(text);
+    }
+    return a.take();
+}
+
 // ---- Channel ----
 
 Bytes frame(uint8_t kind, const Bytes &payload) {
@@ -473,6 +492,18 @@ int main(int argc, char **argv) {
     family_seeds("ipsec",
                  {3, {{"ipsec_stats", {0, 1, 2, 3, 4, 5, 6}}, {"ipsec_faults", {0, 1}}}, {}});
     family_seeds("capture", {3, {{"capture_dump", {0, 1, 2}}, {"capture_errors", {0, 1}}}, {}});
+    // The FPC walk: a database, three slots of which two carry a board
+    // that reassembles inline, member 0; then one named slot.
+    const Bytes walk = chassis_answers(
+        {"1", "0", "3", "2822", "2822", "0", "3", "2822", "2822", "0", "3", nullptr});
+    const Bytes one_slot = chassis_answers({"1", "0", "2822", "2822", "0", "3"});
+    family_seeds("ipreass", {3,
+                             {{"ipreass_views", {0, 1, 2, 3, 4}},
+                              {"ipreass_vc", {2, 3}},
+                              {"ipreass_all_fpcs", {2}},
+                              {"ipreass_no_hwdb", {0, 5}}},
+                             {{2, walk}, {3, one_slot}, {5, walk}}});
+    family_seeds("fips", {3, {{"fips_tests", {0, 2, 3, 4, 5, 6, 7, 8}}}, {}});
     snapshot_seed("load", {});
     snapshot_seed("load-unified", {.unified = true});
     snapshot_seed("load-corrupt", {.corrupt = true});

@@ -1,4 +1,5 @@
 #include "lab/agents_module.h"
+#include "lab/fips_agent.h"
 
 #include "platform/bytes.h"
 #include "platform/services_ui.h"
@@ -335,7 +336,7 @@ bool AgentsModule::load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &
         r.error(n, "a rule is a map {match, reply, large_object, times, fault}");
         return false;
     }
-    r.only_keys(n, {"match", "reply", "large_object", "times", "fault", "description"});
+    r.only_keys(n, {"match", "reply", "large_object", "times", "fault", "compute", "description"});
     rule.line = line_of(n);
     if (n["match"])
         load_match(n["match"], r, rule.match);
@@ -364,6 +365,12 @@ bool AgentsModule::load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &
     }
     if (n["fault"])
         load_fault(n["fault"], r, rule.fault);
+    if (YAML::Node c = n["compute"]) {
+        if (!c.IsScalar() || c.as<std::string>() != "fips")
+            r.error(c, "compute names what the agent computes: fips");
+        else
+            rule.compute_fips = true;
+    }
     return true;
 }
 
@@ -474,7 +481,7 @@ void AgentsModule::serve(Agent &a, int fd, Connection &c) {
                          a.label().c_str(), r.be16(kMsgTypeOffset), r.be16(kMsgVersionOffset),
                          req.size(),
                          rule ? ("rule at line " + std::to_string(rule->line)).c_str() : "no rule");
-        if (!answer(fd, rule))
+        if (!answer(fd, rule, r))
             break;
     }
     {
@@ -503,7 +510,7 @@ bool AgentsModule::pause(double seconds) {
 
 // Sends the rule's answer (just the answer end when no rule matched).
 // false when the connection is to be closed.
-bool AgentsModule::answer(int fd, const AgentRule *rule) {
+bool AgentsModule::answer(int fd, const AgentRule *rule, const ByteReader &req) {
     static const AgentFault kNoFault;
     const AgentFault &fault = rule ? rule->fault : kNoFault;
     if (fault.kind == FaultKind::NoAnswer)
@@ -514,6 +521,12 @@ bool AgentsModule::answer(int fd, const AgentRule *rule) {
     if (rule) {
         for (const auto &m : rule->reply)
             out.message(SERVICES_UI_FRAME_REPLY, m);
+        if (rule->compute_fips)
+            for (auto &bytes : fips_answer(req)) {
+                MessageSpec m;
+                m.bytes = std::move(bytes);
+                out.message(SERVICES_UI_FRAME_REPLY, m);
+            }
         if (rule->has_object) {
             for (const auto &p : rule->parts)
                 out.message(SERVICES_UI_FRAME_PART, p);

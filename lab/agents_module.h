@@ -49,6 +49,8 @@ struct AgentRule {
     uint64_t times = 0; // 0: no limit
     uint64_t used = 0;  // guarded by the agent's mutex
     AgentFault fault;
+    // compute: fips: the replies are the algorithm test's real answers.
+    bool compute_fips = false;
     int line = 0;
 };
 
@@ -90,7 +92,7 @@ class AgentsModule : public Module {
     bool load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &rule);
     void accept_loop();
     void serve(Agent &a, int fd, Connection &c);
-    bool answer(int fd, const AgentRule *rule);
+    bool answer(int fd, const AgentRule *rule, const ByteReader &req);
     bool pause(double seconds);
     void reap_connections(bool all);
     void close_listeners();

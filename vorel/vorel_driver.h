@@ -100,15 +100,14 @@ int vorel_run_driver(const pic_walk &walk, const vorel_action<Params> &a, vorel_
     return 0;
 }
 
-// Looks the action up and runs the driver for the first row that has both
-// open and close.  A row with the name but without them is passed over
-// (traced in debug mode with the family's text, whose one %s is the name).
-// -1 with *ran false when no row ran; the handler then prints its
-// "unknown action" message.
+// The row that runs for action: the first with that name and both open
+// and close; rows with the name but without them are passed over (traced
+// in debug mode with the family's text, whose one %s is the name).  Null
+// when no row fits.  Families whose walk is not over the snapshot's PICs
+// (FPC slots) look their action up here and run their own walk.
 template <typename Params>
-int vorel_run_action(const vorel_action<Params> *table, const char *action, const pic_walk &walk,
-                     vorel_ctx *ctxt, Params *params, const char *not_supported_fmt, bool *ran) {
-    *ran = false;
+const vorel_action<Params> *vorel_find_action(const vorel_action<Params> *table, const char *action,
+                                              const char *not_supported_fmt) {
     for (const vorel_action<Params> *row = table; row->name; row++) {
         if (!action || std::strcmp(row->name, action) != 0)
             continue;
@@ -117,10 +116,19 @@ int vorel_run_action(const vorel_action<Params> *table, const char *action, cons
                 vorel_trace_action(not_supported_fmt, row->name);
             continue;
         }
-        *ran = true;
-        return vorel_run_driver(walk, *row, ctxt, params);
+        return row;
     }
-    return -1;
+    return nullptr;
+}
+
+// Looks the action up and runs the driver for its row.  -1 with *ran false
+// when no row ran; the handler then prints its "unknown action" message.
+template <typename Params>
+int vorel_run_action(const vorel_action<Params> *table, const char *action, const pic_walk &walk,
+                     vorel_ctx *ctxt, Params *params, const char *not_supported_fmt, bool *ran) {
+    const vorel_action<Params> *row = vorel_find_action(table, action, not_supported_fmt);
+    *ran = row != nullptr;
+    return row ? vorel_run_driver(walk, *row, ctxt, params) : -1;
 }
 
 // Open calls of the families.

@@ -33,3 +33,19 @@ const char *vorel_strnstr(const char *haystack, const char *needle, size_t len) 
 bool vorel_starts_with(const char *s, const char *prefix) {
     return s && std::strncmp(s, prefix, std::strlen(prefix)) == 0;
 }
+
+bool vorel_parse_decimal(const char *s, unsigned long long max, unsigned long long *value) {
+    if (!s || !*s)
+        return false;
+    unsigned long long v = 0;
+    for (const char *p = s; *p; p++) {
+        if (*p < '0' || *p > '9')
+            return false;
+        unsigned digit = static_cast<unsigned>(*p - '0');
+        if (v > max / 10 || digit > max - v * 10)
+            return false;
+        v = v * 10 + digit;
+    }
+    *value = v;
+    return true;
+}

@@ -19,3 +19,6 @@ inline const char *vorel_str_or_null(const char *s) {
 }
 // True when s begins with prefix.
 bool vorel_starts_with(const char *s, const char *prefix);
+// A whole decimal number from a command line word: digits only (no sign,
+// no blank, not empty), at most max.  False otherwise, *value unchanged.
+bool vorel_parse_decimal(const char *s, unsigned long long max, unsigned long long *value);

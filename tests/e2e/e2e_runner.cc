@@ -21,6 +21,14 @@
 //       kernel_changes: | ...                  # optional: the kernel's change log
 //       xml_well_formed: true                  # optional: output parses as XML
 //       program: mvorel                        # optional: run another binary
+//       files: {@TMP@/in.txt: "..."}            # optional: written before the run
+//       symlinks: {/tmp/result: @TMP@/victim}  # optional: made before the run
+//       expect_files: {@TMP@/out.txt: "..."}   # optional: exact contents after it
+//       expect_files_match: {@TMP@/out.txt: "n = [0-9a-f]+\n"}  # optional: the
+//                                              # whole contents match the pattern
+// @TMP@ stands for a directory of the case's own (in args and file paths);
+// every path named in files, symlinks and expect_files is removed after
+// the case.
 // In expected texts, @PROGRAM@ stands for the program's path as run.
 // Commands run in the case file's folder, so relative paths in args work.
 //
@@ -40,6 +48,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -198,13 +207,38 @@ struct Runner {
             return;
         }
         std::string reqlog = std::string(logs) + "/requests", klog = std::string(logs) + "/kernel";
+        auto tmp = [&](std::string t) {
+            for (size_t at; (at = t.find("@TMP@")) != std::string::npos;)
+                t.replace(at, 5, logs);
+            return t;
+        };
+        auto in_dir = [&](const std::string &path) {
+            std::string t = tmp(path);
+            return t[0] == '/' ? t : dir_of(file) + "/" + t;
+        };
+        std::vector<std::string> made;
+        for (const auto &kv : c["files"]) {
+            std::string path = in_dir(kv.first.as<std::string>());
+            std::ofstream(path, std::ios::binary) << kv.second.as<std::string>();
+            made.push_back(path);
+        }
+        for (const auto &kv : c["symlinks"]) {
+            std::string path = in_dir(kv.first.as<std::string>());
+            unlink(path.c_str());
+            if (symlink(in_dir(kv.second.as<std::string>()).c_str(), path.c_str()) != 0)
+                std::printf("  cannot make the link %s\n", path.c_str());
+            made.push_back(path);
+        }
+        for (const char *key : {"expect_files", "expect_files_match"})
+            for (const auto &kv : c[key])
+                made.push_back(in_dir(kv.first.as<std::string>()));
         std::vector<std::string> argv{
             bin + "/vorel-lab", "exec", scenario, "--request-log",    reqlog,
             "--kernel-log",     klog,   "--",     bin + "/" + program};
         program_path = bin + "/" + program;
         std::vector<std::string> args;
         for (const auto &a : c["args"])
-            args.push_back(a.as<std::string>());
+            args.push_back(tmp(a.as<std::string>()));
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::pair<std::string, std::string>> env{
             {"VOREL_LOG_FILE", std::string(logs) + "/syslog"}};
@@ -218,12 +252,12 @@ struct Runner {
             std::printf("  exit status %d, want %d\n", r.status, want_status);
         }
         if (c["stdout"])
-            check("standard output", c["stdout"].as<std::string>(), r.out, ok);
+            check("standard output", tmp(c["stdout"].as<std::string>()), r.out, ok);
         if (c["stdout_file"])
             check("standard output",
                   read_file(dir_of(file) + "/" + c["stdout_file"].as<std::string>()), r.out, ok);
         if (c["stderr"])
-            check("standard error", c["stderr"].as<std::string>(), r.err, ok);
+            check("standard error", tmp(c["stderr"].as<std::string>()), r.err, ok);
         if (c["stderr_contains"] &&
             r.err.find(c["stderr_contains"].as<std::string>()) == std::string::npos) {
             ok = false;
@@ -257,6 +291,24 @@ struct Runner {
                 std::printf("  output is not well formed: %s\n%s", why.c_str(), r.out.c_str());
             }
         }
+        for (const auto &kv : c["expect_files"]) {
+            std::string path = in_dir(kv.first.as<std::string>());
+            if (access(path.c_str(), F_OK) != 0) {
+                ok = false;
+                std::printf("  %s was not written\n", path.c_str());
+                continue;
+            }
+            check(path, tmp(kv.second.as<std::string>()), read_file(path), ok);
+        }
+        for (const auto &kv : c["expect_files_match"]) {
+            std::string path = in_dir(kv.first.as<std::string>());
+            std::string text = read_file(path);
+            if (!std::regex_match(text, std::regex(tmp(kv.second.as<std::string>())))) {
+                ok = false;
+                std::printf("  %s does not match the pattern; it is:\n%s\n", path.c_str(),
+                            text.c_str());
+            }
+        }
         if (program == "vorel" && vorel::testing::looks_like_xml(r.out)) {
             std::string why, command = vorel::testing::XmlSchemas::command_of(args),
                              subcommand = vorel::testing::XmlSchemas::subcommand_of(args);
@@ -266,6 +318,8 @@ struct Runner {
                             command.c_str(), subcommand.c_str(), why.c_str());
             }
         }
+        for (const auto &path : made)
+            unlink(path.c_str());
         if (!ok && !r.err.empty() && !c["stderr"])
             std::printf("  (standard error: %s)\n", r.err.c_str());
         std::printf("%s %s\n", ok ? "ok  " : "FAIL", name.c_str());

@@ -64,3 +64,20 @@ TEST(Files, CreateRefusesASymbolicLink) {
     unlink(link.c_str());
     rmdir(dir);
 }
+
+TEST(Strings, DecimalWordsAreWholeAndBounded) {
+    unsigned long long v = 7;
+    EXPECT_TRUE(vorel_parse_decimal("0", 65535, &v));
+    EXPECT_EQ(v, 0u);
+    EXPECT_TRUE(vorel_parse_decimal("65535", 65535, &v));
+    EXPECT_EQ(v, 65535u);
+    v = 7;
+    for (const char *bad :
+         {"65536", "", "-1", "+1", " 1", "1 ", "1x", "0x10", "99999999999999999999"})
+        EXPECT_FALSE(vorel_parse_decimal(bad, 65535, &v)) << bad;
+    EXPECT_FALSE(vorel_parse_decimal(nullptr, 65535, &v));
+    EXPECT_EQ(v, 7u);
+    EXPECT_TRUE(vorel_parse_decimal("18446744073709551615", ~0ull, &v));
+    EXPECT_EQ(v, ~0ull);
+    EXPECT_FALSE(vorel_parse_decimal("18446744073709551616", ~0ull, &v));
+}
