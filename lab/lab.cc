@@ -51,6 +51,7 @@ void Lab::load_document(const YAML::Node &root, ScenarioReader &reader, bool mai
         reader.error(root, "a scenario is a map of sections (interfaces, agents, chassis, ...)");
         return;
     }
+    documents_.push_back(root);
     std::set<std::string> known{"name", "description", "include"};
     for (auto &m : modules_)
         for (auto &s : m->sections())

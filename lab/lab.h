@@ -32,6 +32,9 @@ class Lab {
     void stop();
 
     Runtime &runtime() { return rt_; }
+    // The scenario's documents as loaded, the main file first, then every
+    // included file (vorel-lab draw reads them).
+    const std::vector<YAML::Node> &documents() const { return documents_; }
     unsigned net() const { return rt_.net; }
     const std::string &socket_path() const { return socket_; }
 
@@ -43,6 +46,7 @@ class Lab {
 
     Runtime rt_;
     std::vector<std::unique_ptr<Module>> modules_;
+    std::vector<YAML::Node> documents_;
     std::string socket_;
     int listen_fd_ = -1;
     std::thread control_thread_;

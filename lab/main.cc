@@ -9,6 +9,8 @@
 //   vorel-lab exec SCENARIO [options] -- COMMAND [ARG...]
 //                                            start, run COMMAND against the lab, stop,
 //                                            exit with COMMAND's status
+//   vorel-lab draw SCENARIO                  a Graphviz picture of the router
+#include "lab/draw.h"
 #include "lab/lab.h"
 #include "platform/bytes.h"
 #include "platform/lab_link.h"
@@ -24,6 +26,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <spawn.h>
 #include <string>
 #include <string_view>
@@ -46,6 +49,7 @@ const char *kUsage =
     "       vorel-lab log [--dir DIR]\n"
     "       vorel-lab exec SCENARIO [--net N] [--request-log FILE] [--kernel-log FILE]\n"
     "                  -- COMMAND [ARG...]\n"
+    "       vorel-lab draw SCENARIO\n"
     "The state of a background lab lives in --dir (default $VOREL_LAB_DIR or /tmp/vorel-lab).\n";
 
 struct Options {
@@ -248,7 +252,9 @@ int cmd_start(const Options &o) {
                      o.dir.c_str(), o.dir.c_str());
         return 1;
     }
-    lab::Lab *l = new lab::Lab;
+    // The child serves this lab until it ends with _exit; the parent only
+    // loaded it to report faults, and frees it when it returns.
+    auto l = std::make_unique<lab::Lab>();
     if (!load_lab(*l, o.scenario))
         return 1;
     std::string logfile = o.dir + "/lab.log";
@@ -272,7 +278,7 @@ int cmd_start(const Options &o) {
             std::fprintf(stderr, "vorel-lab: %s\n", err.c_str());
             _exit(1);
         }
-        g_lab = l;
+        g_lab = l.get();
         std::signal(SIGINT, on_signal);
         std::signal(SIGTERM, on_signal);
         watch_signals();
@@ -330,6 +336,16 @@ int cmd_log(const Options &o) {
         return 1;
     }
     std::fputs(lab_text(a).c_str(), stdout);
+    return 0;
+}
+
+int cmd_draw(const Options &o) {
+    if (o.scenario.empty())
+        usage_error("draw needs a scenario file");
+    lab::Lab l;
+    if (!load_lab(l, o.scenario))
+        return 1;
+    std::fputs(lab::draw_router(l.documents(), l.runtime().name).c_str(), stdout);
     return 0;
 }
 
@@ -421,6 +437,8 @@ int main(int argc, char **argv) {
         return cmd_log(o);
     if (o.command == "exec")
         return cmd_exec(o);
+    if (o.command == "draw")
+        return cmd_draw(o);
     if (o.command == "-h" || o.command == "--help") {
         std::fputs(kUsage, stdout);
         return 0;

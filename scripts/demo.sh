@@ -26,3 +26,10 @@ while read -r line; do
   # shellcheck disable=SC2086
   show $line
 done < scripts/demo-tour.txt
+
+# A picture of the demo router, where Graphviz is installed.
+if command -v dot >/dev/null; then
+  "$bin/vorel-lab" draw lab/scenarios/demo.yaml | dot -Tsvg >build/demo-router.svg
+  echo
+  echo "== A picture of the demo router: build/demo-router.svg (vorel-lab draw | dot -Tsvg)"
+fi

@@ -7,19 +7,31 @@ cd "$(dirname "$0")/.."
 preset=${1:-default}
 
 packages=(build-essential cmake ninja-build pkg-config libyaml-cpp-dev libbz2-dev
-          libpcap-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev tcpdump)
-# The fuzz targets need clang and its libFuzzer runtime.
-[ "$preset" != fuzz ] || packages+=(clang libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+          libpcap-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev tcpdump
+          libxml2-dev groff-base dpkg-dev)
+# The fuzz and coverage presets need clang and its libFuzzer runtime.
+uses_clang=false
+case $preset in fuzz | coverage) uses_clang=true packages+=(clang) ;; esac
+
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
   echo "== installing: ${missing[*]}"
-  sudo_cmd=""
+  local sudo_cmd=""
   [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+install_missing "${packages[@]}"
+
+# The libFuzzer runtime's package carries the compiler's major version
+# (libclang-rt-14-dev beside clang 14): ask the clang this release installed.
+if $uses_clang; then
+  clang_major=$(clang -dumpversion | cut -d. -f1)
+  install_missing "libclang-rt-$clang_major-dev"
 fi
 
 echo "== configuring and building ($preset)"

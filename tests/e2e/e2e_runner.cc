@@ -1,6 +1,6 @@
 // Runs end-to-end cases: the real vorel binary against the real lab daemon.
 //
-//   e2e_runner --bin DIR CASEFILE...
+//   e2e_runner --bin DIR --schemas DIR CASEFILE...
 //
 // A case file (YAML) holds a scenario and one or more cases:
 //
@@ -35,6 +35,10 @@
 //       requests_per_agent: true               # optional: the log compared agent by
 //                                              # agent (each agent's order kept)
 // Every case runs "vorel-lab exec SCENARIO -- vorel ARGS" and compares.
+// Every XML output of vorel is validated against the RELAX NG schema of its
+// command's family (docs/schemas/commands.txt says which; commands and
+// sub-commands without a schema yet are not validated).
+#include "tests/e2e/xml_schemas.h"
 #include "tests/support/xml_balance.h"
 #include <algorithm>
 #include <cerrno>
@@ -169,6 +173,7 @@ std::string difference(const std::string &want, const std::string &got) {
 
 struct Runner {
     std::string bin;
+    vorel::testing::XmlSchemas schemas; // every XML output is checked against its family's
     int failed = 0, passed = 0;
 
     std::string program_path;
@@ -231,8 +236,10 @@ struct Runner {
             bin + "/vorel-lab", "exec", scenario, "--request-log",    reqlog,
             "--kernel-log",     klog,   "--",     bin + "/" + program};
         program_path = bin + "/" + program;
+        std::vector<std::string> args;
         for (const auto &a : c["args"])
-            argv.push_back(tmp(a.as<std::string>()));
+            args.push_back(tmp(a.as<std::string>()));
+        argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::pair<std::string, std::string>> env{
             {"VOREL_LOG_FILE", std::string(logs) + "/syslog"}};
         for (const auto &kv : c["env"])
@@ -302,6 +309,15 @@ struct Runner {
                             text.c_str());
             }
         }
+        if (program == "vorel" && vorel::testing::looks_like_xml(r.out)) {
+            std::string why, command = vorel::testing::XmlSchemas::command_of(args),
+                             subcommand = vorel::testing::XmlSchemas::subcommand_of(args);
+            if (!schemas.validate(command, subcommand, r.out, why)) {
+                ok = false;
+                std::printf("  output does not match the schema of -C %s -S %s:\n%s",
+                            command.c_str(), subcommand.c_str(), why.c_str());
+            }
+        }
         for (const auto &path : made)
             unlink(path.c_str());
         if (!ok && !r.err.empty() && !c["stderr"])
@@ -363,18 +379,27 @@ struct Runner {
 int main(int argc, char **argv) {
     Runner r;
     std::vector<std::string> files;
+    std::string schema_dir;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--bin") == 0 && i + 1 < argc)
             r.bin = argv[++i];
+        else if (std::strcmp(argv[i], "--schemas") == 0 && i + 1 < argc)
+            schema_dir = argv[++i];
         else
             files.push_back(argv[i]);
     }
-    if (r.bin.empty() || files.empty()) {
-        std::fprintf(stderr, "usage: e2e_runner --bin DIR CASEFILE...\n");
+    if (r.bin.empty() || schema_dir.empty() || files.empty()) {
+        std::fprintf(stderr, "usage: e2e_runner --bin DIR --schemas DIR CASEFILE...\n");
+        return 2;
+    }
+    std::string why;
+    if (!r.schemas.load(schema_dir, why)) {
+        std::fprintf(stderr, "e2e_runner: %s\n", why.c_str());
         return 2;
     }
     for (const auto &f : files)
         r.run_file(f);
-    std::printf("%d passed, %d failed\n", r.passed, r.failed);
+    std::printf("%d passed, %d failed; XML outputs: %d validated, %d without a schema yet\n",
+                r.passed, r.failed, r.schemas.validated(), r.schemas.unchecked());
     return r.failed ? 1 : 0;
 }
