@@ -1,6 +1,7 @@
 // The softwire command lines (actions the words select, prefixes, address
 // options) and the decoder of the flow-table records.
 #include "platform/bytes.h"
+#include "tests/support/argv.h"
 #include "vorel/vorel_cmd_sw.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
@@ -12,17 +13,7 @@
 
 namespace {
 
-struct Argv {
-    explicit Argv(std::vector<std::string> words) : words_(std::move(words)) {
-        for (auto &w : words_)
-            ptrs_.push_back(w.data());
-        ptrs_.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(words_.size()); }
-    char **argv() { return ptrs_.data(); }
-    std::vector<std::string> words_;
-    std::vector<char *> ptrs_;
-};
+using vorel::testing::Argv;
 
 struct Parsed {
     int rc = 0;
