@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -260,7 +261,7 @@ int main(int argc, char **argv) {
     std::vector<std::string> pages;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--bin") == 0 && i + 1 < argc)
-            lab.bin = argv[++i];
+            lab.bin = std::filesystem::absolute(argv[++i]); // examples run in a scratch folder
         else if (std::strcmp(argv[i], "--scenario") == 0 && i + 1 < argc)
             scenario = argv[++i];
         else if (std::strcmp(argv[i], "--coverage") == 0)
