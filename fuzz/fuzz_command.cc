@@ -10,9 +10,14 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_string.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
+#include <unistd.h>
 
 namespace vorel::fuzz {
 
@@ -50,9 +55,30 @@ void append_words(Input &in, std::vector<std::string> &args) {
         size_t end = text.find('\0', start);
         if (end == std::string::npos)
             end = text.size();
-        args.push_back(text.substr(start, end - start));
+        std::string word = text.substr(start, end - start);
+        // Only the target's own words name paths: an output file named by
+        // the input (-Q, -F) stays inside the scratch folder.
+        std::replace(word.begin(), word.end(), '/', '_');
+        args.push_back(std::move(word));
         start = end + 1;
     }
+}
+
+// The run works in a scratch folder of its own, removed at exit, so that
+// the files a command writes by a relative name never land in the folder
+// the fuzzer was started from (the source tree).
+void enter_scratch_folder() {
+    static const bool entered = [] {
+        static char dir[] = "/tmp/vorel-fuzz-XXXXXX";
+        if (!mkdtemp(dir) || chdir(dir) != 0)
+            fail("cannot enter a scratch folder", std::strerror(errno));
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        });
+        return true;
+    }();
+    (void)entered;
 }
 
 } // namespace
@@ -112,6 +138,7 @@ void default_snapshot() {
 
 int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     quiet_stdout();
+    enter_scratch_folder();
     Input in(data, size);
     uint8_t mode = in.byte();
     uint8_t which = in.byte();
