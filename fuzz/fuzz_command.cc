@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <unistd.h>
@@ -64,22 +65,40 @@ void append_words(Input &in, std::vector<std::string> &args) {
     }
 }
 
-// The run works in a scratch folder of its own, removed at exit, so that
-// the files a command writes by a relative name never land in the folder
-// the fuzzer was started from (the source tree).
-void enter_scratch_folder() {
-    static const bool entered = [] {
-        static char dir[] = "/tmp/vorel-fuzz-XXXXXX";
-        if (!mkdtemp(dir) || chdir(dir) != 0)
+// The command runs in a scratch folder of the process's own, removed at
+// exit, so that files it writes by a relative name never land in the
+// folder the fuzzer was started from (the source tree).  The fuzzer's own
+// files (corpus, artifacts) are named relative to that folder, so the run
+// goes back to it when the command ends, however it ends.
+class InScratchFolder {
+  public:
+    InScratchFolder() : home_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (home_ < 0 || chdir(scratch()) != 0)
             fail("cannot enter a scratch folder", std::strerror(errno));
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(dir, ignored);
-        });
-        return true;
-    }();
-    (void)entered;
-}
+    }
+    ~InScratchFolder() {
+        if (fchdir(home_) != 0)
+            fail("cannot go back from the scratch folder", std::strerror(errno));
+        close(home_);
+    }
+
+  private:
+    static const char *scratch() {
+        static char dir[] = "/tmp/vorel-fuzz-XXXXXX";
+        static const bool made = [] {
+            if (!mkdtemp(dir))
+                fail("cannot make a scratch folder", std::strerror(errno));
+            std::atexit([] {
+                std::error_code ignored;
+                std::filesystem::remove_all(dir, ignored);
+            });
+            return true;
+        }();
+        (void)made;
+        return dir;
+    }
+    int home_;
+};
 
 } // namespace
 
@@ -138,7 +157,6 @@ void default_snapshot() {
 
 int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     quiet_stdout();
-    enter_scratch_folder();
     Input in(data, size);
     uint8_t mode = in.byte();
     uint8_t which = in.byte();
@@ -176,6 +194,7 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     control_feed(kernel.at_end() ? nullptr : &kernel);
 
     {
+        InScratchFolder scratch;
         // The hook and the feeds point into this run: they are taken back
         // however the handler ends.
         struct RunScope {
