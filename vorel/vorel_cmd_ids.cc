@@ -55,6 +55,12 @@ struct ids_params {
 // ---------------------------------------------------------------------------
 // Command line
 
+// A word beginning with "-F" that names no known term ends the run.
+[[noreturn]] void refuse_filter_term() {
+    vorel_user_message("Unknown filter term option\n");
+    vorel_exit(1);
+}
+
 // -F: the term's name follows "-F" in the same word ("-Fsprefix"), its
 // value is the next word.  "-F" on its own names no term.  False when the
 // value is not a prefix.
@@ -70,8 +76,7 @@ bool parse_filter(int argc, char **argv, ids_params *p) {
         return vorel_option_prefix4(value, &p->sprefix, &p->sprefix_len);
     if (std::strncmp(term, "dprefix", 7) == 0)
         return vorel_option_prefix4(value, &p->dprefix, &p->dprefix_len);
-    vorel_user_message("Unknown filter term option\n");
-    vorel_exit(1);
+    refuse_filter_term();
 }
 
 uint32_t sort_bit(const char *letter) {
@@ -115,6 +120,11 @@ bool parse_options(int argc, char **argv, const vorel_ctx *ctxt, ids_params *p) 
         case 'F':
             if (!parse_filter(argc, argv, p))
                 return false;
+            break;
+        case '?':
+            // "-F" as the last word: a filter word without its term.
+            if (vorel_optopt == 'F')
+                refuse_filter_term();
             break;
         default:
             break;
