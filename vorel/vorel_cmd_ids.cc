@@ -410,7 +410,8 @@ constexpr uint16_t kClearRequest = 9;
 constexpr uint16_t kClearReply = 10;
 constexpr size_t kClearRequestSize = 36;
 
-int ids_clear_query(services_ui_conn *conn, const svc_set_info &ss, const ids_params &p) {
+int ids_clear_query(services_ui_conn *conn, const asp_info &asp, const svc_set_info &ss,
+                    const ids_params &p) {
     vorel::ByteWriter req = vorel_request(kClearRequest, 2, kClearRequestSize, ss.id);
     req.u8(8, ss.style);
     req.be32(16, p.ids_flags);
@@ -424,8 +425,10 @@ int ids_clear_query(services_ui_conn *conn, const svc_set_info &ss, const ids_pa
         vorel_user_message("-------reply == NULL-------\n");
         return -1;
     }
-    if (!vorel_receive(conn, kClearReply, 1).empty())
+    if (!vorel_receive(conn, kClearReply, 1).empty()) {
+        vorel_note_failure("ids: %s acknowledged a clear twice; the walk stops", asp.name);
         return -1;
+    }
     return 0;
 }
 
@@ -486,8 +489,8 @@ int ids_clear_walk(ids_params *p) {
     if (!p->svc_set_name && p->ids_flags == 0)
         p->ids_flags = kClearEverything;
     pic_walk walk = ids_walk(*p, nullptr);
-    return vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *, svc_set_info *ss) {
-        return ids_clear_query(c, *ss, *p);
+    return vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {
+        return ids_clear_query(c, *asp, *ss, *p);
     });
 }
 
