@@ -395,6 +395,8 @@ int vorel_handle_si_sw_command(int argc, char **argv, vorel_ctx *ctxt) {
         if (const softwire_action *row = runnable_row(si_sw_cmd_handlers_table, *p.action)) {
             row->open(ctxt, &p);
             xml_subtree_unwind();
+            // Otherwise a refused clear would pass for a done one.
+            vorel_note_failure("%s is not a service interface", p.if_name->c_str());
             return -1;
         }
     }
