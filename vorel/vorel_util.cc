@@ -482,6 +482,18 @@ void note_option_prefix_error(const char *program, const char *message) {
 }
 } // namespace
 
+bool vorel_prefix_value(const char *value, vorel_addr *addr, vorel_addr *mask) {
+    vorel_addr parsed{};
+    option_prefix_failed = false;
+    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_option_prefix_error);
+    vorel_parse_prefix(&parsed, value, mask);
+    vorel_set_prefix_error_reporter(previous);
+    if (option_prefix_failed)
+        return false;
+    *addr = vorel_addr_to_host(parsed); // the parser leaves it in network order
+    return true;
+}
+
 bool vorel_option_prefix4(const char *value, uint32_t *addr, uint32_t *length) {
     uint32_t network_order = 0;
     option_prefix_failed = !value;
