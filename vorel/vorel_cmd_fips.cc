@@ -170,7 +170,8 @@ bool read_input_file(size_t len, std::string *out) {
 bool choose_algorithm(const fips_params &p, algorithm_test *t) {
     t->monte = is(p.mode, "Monte");
     if (is(p.alg, "HMAC")) {
-        if (!p.key || !p.input || !p.out_len) {
+        // A result length of 0 asks for nothing: it counts as missing.
+        if (!p.key || !p.input || !p.out_len || *p.out_len == 0) {
             vorel_user_message("Options -KIO missing\n");
             return false;
         }
