@@ -181,6 +181,13 @@ int capture_req_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_se
         if (length && std::fwrite(r.data() + kPartDataOffset, 1, length, raw) != length)
             return -1;
     }
+    // The parts stop without the object's end when the channel broke or
+    // timed out: the capture is incomplete (the raw file keeps what came).
+    if (services_ui_last_error(conn) != 0) {
+        std::fflush(raw);
+        std::fputs("vorel: capture download incomplete.\n", stderr);
+        return -1;
+    }
     if (std::fflush(raw) != 0)
         return -1;
     uint32_t packets = 0;

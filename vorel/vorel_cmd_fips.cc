@@ -170,7 +170,8 @@ bool read_input_file(size_t len, std::string *out) {
 bool choose_algorithm(const fips_params &p, algorithm_test *t) {
     t->monte = is(p.mode, "Monte");
     if (is(p.alg, "HMAC")) {
-        if (!p.key || !p.input || !p.out_len) {
+        // A result length of 0 asks for nothing: it counts as missing.
+        if (!p.key || !p.input || !p.out_len || *p.out_len == 0) {
             vorel_user_message("Options -KIO missing\n");
             return false;
         }
@@ -404,7 +405,9 @@ void fips_write_hex_line(FILE *f, const char *label, const vorel::ByteReader &re
 }
 
 services_ui_conn *fips_open(unsigned fpc, unsigned pic) {
-    services_ui_conn *c = services_ui_open(fpc, pic, SERVICES_UI_PIC_PORT, vorel_fatal_error);
+    // The library says why through the error routine; the test then ends
+    // with its own line.
+    services_ui_conn *c = services_ui_open(fpc, pic, SERVICES_UI_PIC_PORT, vorel_xml_error);
     if (!c)
         vorel_user_message("vorel: failed to open connection\n");
     return c;
