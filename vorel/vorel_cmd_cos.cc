@@ -11,6 +11,7 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 
 #include <cstdio>
 #include <cstring>
@@ -163,32 +164,14 @@ const vorel_action<cos_params> cos_cmd_handlers_table[] = {
 };
 
 // The sub-commands of "cos": the action each names and the statistics type
-// it asks for.
-struct cos_subcommand {
-    const char *word;
-    const char *action;
-    uint32_t stats_type;
-};
-constexpr cos_subcommand kSubcommands[] = {
+// it asks for.  -A dump_stats, which several rows name, asks for type 0:
+// the reply then says what it holds.
+constexpr vorel_subcommand<uint32_t> kSubcommands[] = {
     {"stats", "dump_stats", kTypeAll},
     {"clear_stats", "clear_stats", kTypeClear},
     {"stats_diffserv", "dump_stats", kTypeDscp},
     {"stats_fwdclass", "dump_stats", kTypeForwardingClass},
 };
-
-// The statistics type that every sub-command naming the action asks for,
-// or 0 when they differ (-A dump_stats: the reply then says what it holds).
-uint32_t stats_type_of_action(const std::string &action) {
-    std::optional<uint32_t> shared;
-    for (const cos_subcommand &s : kSubcommands) {
-        if (action != s.action)
-            continue;
-        if (shared && *shared != s.stats_type)
-            return 0;
-        shared = s.stats_type;
-    }
-    return shared.value_or(0);
-}
 
 void set_level(const char *word, cos_params *p) {
     switch (word[0]) {
@@ -242,17 +225,14 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, cos_params *p) 
 
 void choose_action(cos_params *p) {
     if (p->action) {
-        p->stats_type = stats_type_of_action(*p->action);
+        p->stats_type = vorel_subcommand_shared(kSubcommands, *p->action).value_or(0);
         return;
     }
-    if (!p->command || *p->command != "cos" || !p->subcommand)
+    if (!p->command || *p->command != "cos")
         return;
-    for (const cos_subcommand &s : kSubcommands) {
-        if (*p->subcommand == s.word) {
-            p->action = s.action;
-            p->stats_type = s.stats_type;
-            return;
-        }
+    if (const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand)) {
+        p->action = row->action;
+        p->stats_type = row->settings;
     }
 }
 

@@ -10,6 +10,7 @@
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 #include "vorel/vorel_util.h"
 
 #include <arpa/inet.h>
@@ -328,37 +329,33 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, ha_params *p) {
     }
 }
 
-// The subcommand rows; each row's value is compared with the field it
-// governs (mode for "mode", level for "level").
-struct ha_subcommand {
+// The sub-command rows apply under their command word, and only when the
+// field the row governs (mode for "mode", level for "level") holds the
+// row's value.
+struct ha_when {
     const char *command;
-    const char *subcommand;
     enum { mode, level, any } field;
     uint32_t value;
-    const char *action;
 };
-constexpr ha_subcommand kSubcommands[] = {
-    {"redundancy", "mode", ha_subcommand::mode, kModeActive, "ha_mode_active"},
-    {"redundancy", "mode", ha_subcommand::mode, kModeBackup, "ha_mode_backup"},
-    {"ha", "level", ha_subcommand::level, kLevelBrief, "ha_info_brief"},
-    {"ha", "level", ha_subcommand::level, kLevelStatistics, "ha_info_statistics"},
-    {"ha", "clear_ha_stats", ha_subcommand::any, 0, "clear_ha_stats"},
+constexpr vorel_subcommand<vorel_no_settings, ha_when> kSubcommands[] = {
+    {"mode", "ha_mode_active", {}, {"redundancy", ha_when::mode, kModeActive}},
+    {"mode", "ha_mode_backup", {}, {"redundancy", ha_when::mode, kModeBackup}},
+    {"level", "ha_info_brief", {}, {"ha", ha_when::level, kLevelBrief}},
+    {"level", "ha_info_statistics", {}, {"ha", ha_when::level, kLevelStatistics}},
+    {"clear_ha_stats", "clear_ha_stats", {}, {"ha", ha_when::any, 0}},
 };
 
 void derive_action(ha_params *p) {
-    if (p->action || !p->command || !p->subcommand)
+    if (p->action || !p->command)
         return;
-    for (const ha_subcommand &row : kSubcommands) {
-        if (*p->command != row.command || *p->subcommand != row.subcommand)
-            continue;
-        uint32_t value = row.field == ha_subcommand::mode    ? p->mode
-                         : row.field == ha_subcommand::level ? p->level
-                                                             : row.value;
-        if (value == row.value) {
-            p->action = row.action;
-            return;
-        }
-    }
+    const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand, [p](const ha_when &w) {
+        uint32_t value = w.field == ha_when::mode    ? p->mode
+                         : w.field == ha_when::level ? p->level
+                                                     : w.value;
+        return *p->command == w.command && value == w.value;
+    });
+    if (row)
+        p->action = row->action;
 }
 
 // Redundant pairs, PICs in the redundancy mode (2), and every other PIC

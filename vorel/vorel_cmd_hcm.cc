@@ -12,6 +12,7 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 #include "vorel/vorel_util.h"
 
 #include <algorithm>
@@ -273,12 +274,7 @@ const vorel_action<hcm_params> hcm_cmd_handlers_table[] = {
 // ---------------------------------------------------------------------------
 // Command line and the walk
 
-struct hcm_subcommand {
-    const char *word;
-    const char *action;
-    hcm_stats_kind kind;
-};
-constexpr hcm_subcommand kSubcommands[] = {
+constexpr vorel_subcommand<hcm_stats_kind> kSubcommands[] = {
     {"stats", "dump_stats", HCM_RULE_STATS},
     {"pic_stats", "dump_pic_stats", HCM_PIC_STATS},
     {"clear_stats", "clear_stats", HCM_CLEAR_RULE_STATS},
@@ -318,17 +314,15 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, hcm_params *p) 
 // clear_stats" clears as "-S clear_stats" does.
 bool choose_action(hcm_params *p) {
     if (!p->action) {
-        if (!p->command || *p->command != "hcm" || !p->subcommand)
+        if (!p->command || *p->command != "hcm")
             return false;
-        for (const hcm_subcommand &s : kSubcommands)
-            if (*p->subcommand == s.word)
-                p->action = s.action;
-        if (!p->action)
+        const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand);
+        if (!row)
             return false;
+        p->action = row->action;
     }
-    for (const hcm_subcommand &s : kSubcommands)
-        if (*p->action == s.action)
-            p->stats_kind = s.kind;
+    if (auto kind = vorel_subcommand_shared(kSubcommands, *p->action))
+        p->stats_kind = *kind;
     return true;
 }
 

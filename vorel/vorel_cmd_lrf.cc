@@ -12,6 +12,7 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 #include "vorel/vorel_util.h"
 
 #include <algorithm>
@@ -177,17 +178,10 @@ struct lrf_counter {
 };
 // In the order they are shown (the export failures come before the volume).
 constexpr lrf_counter kCollectorCounters[] = {
-    {"tmpl-reg", 80},
-    {"tmpl-reg-failures", 84},
-    {"tmpl-active", 88},
-    {"sessions-received", 92},
-    {"sessions-ignored", 96},
-    {"records-logged", 100},
-    {"rec-export", 104},
-    {"rec-export-failures", 120},
-    {"rec-export-volume", 108},
-    {"rec-export-time", 112},
-    {"rec-export-session-close", 116},
+    {"tmpl-reg", 80},          {"tmpl-reg-failures", 84},         {"tmpl-active", 88},
+    {"sessions-received", 92}, {"sessions-ignored", 96},          {"records-logged", 100},
+    {"rec-export", 104},       {"rec-export-failures", 120},      {"rec-export-volume", 108},
+    {"rec-export-time", 112},  {"rec-export-session-close", 116},
 };
 
 void render_collector(const asp_info &asp, const vorel::ByteReader &r, const lrf_params &) {
@@ -217,14 +211,10 @@ constexpr size_t kRuleRecordSize = 360;
 constexpr size_t kMaxRuleRecords = 4096;
 
 constexpr lrf_counter kRuleCounters[] = {
-    {"rule-sessions-received", 328},
-    {"rule-sessions-ignored", 332},
-    {"rule-sessions-logged", 336},
-    {"rule-rec-export", 340},
-    {"rule-rec-export-failures", 356},
-    {"rule-rec-export-volume", 344},
-    {"rule-rec-export-time", 348},
-    {"rule-rec-export-session-close", 352},
+    {"rule-sessions-received", 328},   {"rule-sessions-ignored", 332},
+    {"rule-sessions-logged", 336},     {"rule-rec-export", 340},
+    {"rule-rec-export-failures", 356}, {"rule-rec-export-volume", 344},
+    {"rule-rec-export-time", 348},     {"rule-rec-export-session-close", 352},
 };
 
 void send_text(const char *element, std::string_view text) {
@@ -280,7 +270,8 @@ const lrf_template_type kTemplateTypes[] = {
     {"ipv4", {"Ipv4 source address", "Ipv4 destination address"}},
     {"ipv4-extended", {"Ipv4 TOS", "Ipv4 nexthop", "Ipv4 source mask", "Ipv4 destination mask"}},
     {"ipv6", {"Ipv6 source address", "Ipv6 destination address"}},
-    {"ipv6-extended", {"Ipv6 source mask", "Ipv6 destination mask", "Ipv6 nexthop", "Traffic class"}},
+    {"ipv6-extended",
+     {"Ipv6 source mask", "Ipv6 destination mask", "Ipv6 nexthop", "Traffic class"}},
     {"transport-layer", {"TCP or UDP src port", "TCP or UDP dest port"}},
     {"flow-id", {"Flow Id"}},
     {"ipflow",
@@ -430,12 +421,7 @@ const vorel_action<lrf_params> lrf_cmd_handlers_table[] = {
 // ---------------------------------------------------------------------------
 // Command line and the walk
 
-struct lrf_subcommand {
-    const char *word;
-    const char *action;
-    uint32_t stats_subcmd;
-};
-constexpr lrf_subcommand kSubcommands[] = {
+constexpr vorel_subcommand<uint32_t> kSubcommands[] = {
     {"statistics", "dump_stats", LRF_STATS},
     {"collector", "dump_collector", LRF_STATS},
     {"template", "dump_template", LRF_STATS},
@@ -471,16 +457,14 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, lrf_params *p) 
 }
 
 bool choose_action(lrf_params *p) {
-    if (!p->command || *p->command != "lrf" || !p->subcommand)
+    if (!p->command || *p->command != "lrf")
         return false;
-    for (const lrf_subcommand &s : kSubcommands) {
-        if (*p->subcommand == s.word) {
-            p->action = s.action;
-            p->stats_subcmd = s.stats_subcmd;
-            return true;
-        }
-    }
-    return false;
+    const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand);
+    if (!row)
+        return false;
+    p->action = row->action;
+    p->stats_subcmd = row->settings;
+    return true;
 }
 
 // A bundle record whose member is in the snapshot under its "ms" name:
@@ -533,8 +517,8 @@ int vorel_handle_lrf_command(int argc, char **argv, vorel_ctx *ctxt) {
     walk.after_close = [&p](const asp_info &) { p.pics_asked++; };
 
     bool ran = false;
-    int rc = vorel_run_action(lrf_cmd_handlers_table, p.action->c_str(), walk, ctxt, &p, nullptr,
-                              &ran);
+    int rc =
+        vorel_run_action(lrf_cmd_handlers_table, p.action->c_str(), walk, ctxt, &p, nullptr, &ran);
     if (!ran)
         vorel_note_failure("lrf: unknown action %s", p.action->c_str());
     return rc;

@@ -15,6 +15,7 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 #include "vorel/vorel_util.h"
 
 #include <arpa/inet.h>
@@ -345,12 +346,8 @@ const vorel_action<mss_params> mss_cmd_handlers_table[] = {
 // ---------------------------------------------------------------------------
 // Command line and the walk
 
-struct mss_action_kind {
-    const char *subcommand;
-    const char *action;
-    uint16_t request;
-};
-constexpr mss_action_kind kActions[] = {
+// The sub-commands, their actions and the request type each sends.
+constexpr vorel_subcommand<uint16_t> kSubcommands[] = {
     {"sessions", "dump_sessions", kSessionsRequest},
     {"hcm_stats", "dump_hcm_stats", kHcmStatsRequest},
 };
@@ -390,21 +387,17 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, mss_params *p) 
 }
 
 // The action named by -A or derived from the command words, and the
-// request type it sends (0 for an action of no row).
-const mss_action_kind *choose_action(mss_params *p) {
+// request type it sends (nothing for an action of no row).
+std::optional<uint16_t> choose_action(mss_params *p) {
     if (!p->action) {
-        if (!p->command || *p->command != "mss" || !p->subcommand)
-            return nullptr;
-        for (const mss_action_kind &k : kActions)
-            if (*p->subcommand == k.subcommand)
-                p->action = k.action;
-        if (!p->action)
-            return nullptr;
+        if (!p->command || *p->command != "mss")
+            return std::nullopt;
+        const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand);
+        if (!row)
+            return std::nullopt;
+        p->action = row->action;
     }
-    for (const mss_action_kind &k : kActions)
-        if (*p->action == k.action)
-            return &k;
-    return nullptr;
+    return vorel_subcommand_shared(kSubcommands, *p->action);
 }
 
 } // namespace
@@ -412,8 +405,8 @@ const mss_action_kind *choose_action(mss_params *p) {
 int vorel_handle_mss_command(int argc, char **argv, vorel_ctx *ctxt) {
     mss_params p;
     parse_options(argc, argv, ctxt, &p);
-    const mss_action_kind *kind = choose_action(&p);
-    if (!kind) {
+    std::optional<uint16_t> request = choose_action(&p);
+    if (!request) {
         if (p.action)
             vorel_note_failure("mss: unknown action %s", p.action->c_str());
         else
@@ -423,7 +416,7 @@ int vorel_handle_mss_command(int argc, char **argv, vorel_ctx *ctxt) {
         return -1;
     }
     // Checked once, before any PIC is asked.
-    p.request = build_request(kind->request, p);
+    p.request = build_request(*request, p);
     if (!p.request)
         return -1;
     vorel_xml_only_view(ctxt, "the mobile subscriber view");

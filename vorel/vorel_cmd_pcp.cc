@@ -189,24 +189,17 @@ const fwnat_action pcp_cmd_handlers_table[] = {
 // The sub-commands and their actions; -A naming an action applies the
 // same settings.
 constexpr nat_selection kSelection[] = {
-    {"pcp-stats", "dump_pcp_stats", NAT_KEEP_VIEW, true},
-    {"clear_pcp_epoch", "clear_pcp_epoch", NAT_KEEP_VIEW, false},
-    {"clear_pcp_stats", "clear_pcp_stats", NAT_KEEP_VIEW, false},
+    {"pcp-stats", "dump_pcp_stats", {.pic_based = true}},
+    {"clear_pcp_epoch", "clear_pcp_epoch", {}},
+    {"clear_pcp_stats", "clear_pcp_stats", {}},
 };
 
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (fwnat_common_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 'P':
             p->pcp_name = vorel_optarg;
             break;
@@ -215,12 +208,6 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p
                 p->stats_subcmd = kProtocolCounters;
             else if (vorel_optarg[0] == 'd')
                 p->stats_subcmd = kDebugCounters;
-            break;
-        case 'i':
-            p->if_name = vorel_optarg;
-            break;
-        case 't':
-            debug = 1;
             break;
         default:
             break;

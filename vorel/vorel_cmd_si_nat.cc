@@ -200,37 +200,24 @@ const fwnat_action si_cmd_handlers_table[] = {
 
 // The sub-commands, their actions and what goes with them.
 constexpr nat_selection kSelection[] = {
-    {"stats", "dump_nat_stats", kShow, true},
-    {"clear_stats", "clear_nat_stats", kClear, true},
-    {"pool", "dump_natpool", kShow, false},
-    {"clear_pool", "clear_natpool", kClear, false},
-    {"mapping-nptv6", "nptv6_addr_mapping", FWNAT_MAPPINGS_NPTV6, false},
+    {"stats", "dump_nat_stats", {kShow, true}},
+    {"clear_stats", "clear_nat_stats", {kClear, true}},
+    {"pool", "dump_natpool", {kShow, false}},
+    {"clear_pool", "clear_natpool", {kClear, false}},
+    {"mapping-nptv6", "nptv6_addr_mapping", {FWNAT_MAPPINGS_NPTV6, false}},
 };
 
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (fwnat_common_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
         case 'N':
             p->natpool = vorel_optarg;
             break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 'd':
             p->detail = true;
-            break;
-        case 'i':
-            p->if_name = vorel_optarg;
-            break;
-        case 't':
-            debug = 1;
             break;
         case 'w':
             // Unlike the fwnat command, only -w a consumes a further word.
