@@ -12,6 +12,7 @@
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
 #include "vorel/vorel_subcommand.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 #include <cstring>
@@ -125,20 +126,20 @@ int cos_stats_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info *asp,
     req.u8(8, svc_set ? svc_set->style : 'B');
     req.be32(16, params->stats_type);
     req.be32(20, params->level);
-    if (vorel_send(asp_conn, req) < 0)
-        return -1;
-    cos_reply reply;
-    if (!vorel_receive_block(asp_conn, kStatsReply, 1, asp->name, short_reply::end_answer,
-                             &reply.b)) {
+    bool answered = false;
+    int rc = vorel_tally_exchange<kReplySize>(
+        asp_conn, req, kStatsReply, 1, asp->name, short_reply::end_answer,
+        [&](const vorel::ByteBlock<kReplySize> &b) {
+            if (params->stats_type != kTypeClear)
+                render_entry(ctxt, *asp, svc_set, cos_reply{b});
+        },
+        &answered);
+    if (rc == 0 && !answered) {
         // The command ends here; say which PIC left it without an answer.
         vorel_note_failure("%s did not answer the class-of-service statistics request", asp->name);
         return -1;
     }
-    if (params->stats_type != kTypeClear)
-        render_entry(ctxt, *asp, svc_set, reply);
-    if (!vorel_receive(asp_conn, kStatsReply, 1).empty())
-        return -1;
-    return 0;
+    return rc;
 }
 
 const char *root_style(const cos_params *params) {

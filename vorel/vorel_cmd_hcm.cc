@@ -13,6 +13,7 @@
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
 #include "vorel/vorel_subcommand.h"
+#include "vorel/vorel_tally.h"
 #include "vorel/vorel_util.h"
 
 #include <algorithm>
@@ -234,20 +235,17 @@ int hcm_pic_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *
         vorel_xml_error(0, "This command is not supported on %s interface\n\n", asp->name);
         return 0;
     }
-    if (vorel_send(conn, hcm_request(kPicStatsRequest, *p)) < 0)
-        return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(conn, kPicStatsReply, 1, kPicStatsReplySize,
-                                                     asp->name, short_reply::end_answer);
-    if (reply.empty())
-        return 0;
-    if (p->stats_kind == HCM_CLEAR_PIC_STATS) {
-        report_clear_once(p, "clear-service-hcm-pic-statistics-status",
-                          "clear-service-hcm-pic-stats-success");
-    } else {
-        xml_send_all("interface-name", "%s", asp->name);
-        vorel_counters_emit(ctxt, {nullptr, kPicCounters}, reply, nullptr);
-    }
-    return vorel_receive(conn, kPicStatsReply, 1).empty() ? 0 : -1;
+    return vorel_tally_exchange(
+        conn, hcm_request(kPicStatsRequest, *p), kPicStatsReply, 1, kPicStatsReplySize, asp->name,
+        short_reply::end_answer, [&](const vorel::ByteReader &reply) {
+            if (p->stats_kind == HCM_CLEAR_PIC_STATS) {
+                report_clear_once(p, "clear-service-hcm-pic-statistics-status",
+                                  "clear-service-hcm-pic-stats-success");
+            } else {
+                xml_send_all("interface-name", "%s", asp->name);
+                vorel_counters_emit(ctxt, {nullptr, kPicCounters}, reply, nullptr);
+            }
+        });
 }
 
 int hcm_pic_stats_dump_open(vorel_ctx *ctxt, hcm_params *p) {

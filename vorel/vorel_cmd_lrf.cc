@@ -13,6 +13,7 @@
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
 #include "vorel/vorel_subcommand.h"
+#include "vorel/vorel_tally.h"
 #include "vorel/vorel_util.h"
 
 #include <algorithm>
@@ -94,16 +95,9 @@ using lrf_render_fn = void (*)(const asp_info &asp, const vorel::ByteReader &rep
 // shorter one counts as none), and fails when a second one follows.
 int lrf_exchange(services_ui_conn *conn, const asp_info &asp, const lrf_params &p,
                  const lrf_request_kind &kind, size_t min_size, lrf_render_fn render) {
-    if (vorel_send(conn, lrf_request(kind, p)) < 0)
-        return -1;
-    vorel::ByteReader reply =
-        vorel_receive_at_least(conn, kind.reply, 1, min_size, asp.name, short_reply::end_answer);
-    if (reply.empty())
-        return 0;
-    render(asp, reply, p);
-    if (!vorel_receive(conn, kind.reply, 1).empty())
-        return -1;
-    return 0;
+    return vorel_tally_exchange(conn, lrf_request(kind, p), kind.reply, 1, min_size, asp.name,
+                                short_reply::end_answer,
+                                [&](const vorel::ByteReader &reply) { render(asp, reply, p); });
 }
 
 // A per-PIC subtree, closed and flushed on every way out.

@@ -276,10 +276,8 @@ int mss_sessions_dump_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, 
                         render_session);
 }
 
-int mss_sessions_dump_open(vorel_ctx *ctxt, mss_params *) {
-    vorel_open_enclosing(ctxt, nullptr, "service-mss-sess-table-information", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kSessionsEnclosing{nullptr, "service-mss-sess-table-information", nullptr,
+                                             nullptr};
 
 // ---------------------------------------------------------------------------
 // Header-enrichment counters per subscriber
@@ -327,19 +325,14 @@ int mss_hcm_stats_dump_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp,
                         render_hcm_stats);
 }
 
-int mss_hcm_stats_dump_open(vorel_ctx *ctxt, mss_params *) {
-    vorel_open_enclosing(ctxt, nullptr, "service-hcm-stats-table-information", nullptr);
-    return 0;
-}
-
-int mss_dump_close(vorel_ctx *ctxt, mss_params *) {
-    vorel_close_enclosing(ctxt, nullptr, nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kHcmStatsEnclosing{nullptr, "service-hcm-stats-table-information",
+                                             nullptr, nullptr};
 
 const vorel_action<mss_params> mss_cmd_handlers_table[] = {
-    {"dump_sessions", mss_sessions_dump_open, mss_dump_close, mss_sessions_dump_query},
-    {"dump_hcm_stats", mss_hcm_stats_dump_open, mss_dump_close, mss_hcm_stats_dump_query},
+    {"dump_sessions", vorel_enclosing_open<kSessionsEnclosing, mss_params>,
+     vorel_enclosing_close<kSessionsEnclosing, mss_params>, mss_sessions_dump_query},
+    {"dump_hcm_stats", vorel_enclosing_open<kHcmStatsEnclosing, mss_params>,
+     vorel_enclosing_close<kHcmStatsEnclosing, mss_params>, mss_hcm_stats_dump_query},
     {nullptr, nullptr, nullptr, nullptr},
 };
 
