@@ -438,18 +438,11 @@ int vorel_handle_capture_command(int argc, char **argv, vorel_ctx *ctxt) {
     bool bad_packet_id = false;
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, &p))
+            continue;
         switch (c) {
-        case 'A':
-            p.action = vorel_optarg;
-            break;
-        case 'C':
-            p.command = vorel_optarg;
-            break;
         case 'F':
             p.name = vorel_optarg;
-            break;
-        case 'S':
-            p.subcommand = vorel_optarg;
             break;
         case 'V':
             set_level(vorel_optarg, &p);

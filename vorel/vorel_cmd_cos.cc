@@ -196,16 +196,9 @@ void set_level(const char *word, cos_params *p) {
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, cos_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 'V':
             set_level(vorel_optarg, p);
             break;

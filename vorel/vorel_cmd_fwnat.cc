@@ -392,16 +392,9 @@ void parse_view(const char *word, fwnat_params *p) {
 } // namespace
 
 bool fwnat_common_option(int c, fwnat_params *p) {
+    if (vorel_command_word_option(c, p))
+        return true;
     switch (c) {
-    case 'A':
-        p->action = vorel_optarg;
-        return true;
-    case 'C':
-        p->command = vorel_optarg;
-        return true;
-    case 'S':
-        p->subcommand = vorel_optarg;
-        return true;
     case 'i':
         p->if_name = vorel_optarg;
         return true;

@@ -291,16 +291,9 @@ const vorel_action<ha_params> ha_cmd_handlers_table[] = {
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, ha_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 'i':
             p->if_name = vorel_optarg;
             break;

@@ -282,10 +282,9 @@ constexpr vorel_subcommand<hcm_stats_kind> kSubcommands[] = {
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, hcm_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
         case 's':
             p->srv_set_name = vorel_optarg;
             break;
@@ -294,12 +293,6 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, hcm_params *p) 
             break;
         case 'r':
             p->rule_name = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
             break;
         default:
             break;

@@ -331,16 +331,9 @@ bool parse_options(int argc, char **argv, const vorel_ctx *ctxt, ipsec_params *p
     bool ok = true;
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 's':
             p->svc_set_name = vorel_optarg;
             break;

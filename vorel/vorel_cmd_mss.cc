@@ -348,10 +348,9 @@ constexpr vorel_subcommand<uint16_t> kSubcommands[] = {
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, mss_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
         case 'R':
             p->routing_instance = vorel_optarg;
             break;
@@ -366,12 +365,6 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, mss_params *p) 
             break;
         case 'I':
             p->imsi = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
             break;
         default:
             break;

@@ -207,17 +207,11 @@ void settle_action(std::span<const sw_action_row> rows, bool named, softwire_par
 
 // The letters both commands read alike; false for any other.
 bool common_option(int c, softwire_params *p, bool *named) {
-    switch (c) {
-    case 'A':
-        p->action = vorel_optarg;
+    if (c == 'A')
         *named = true;
+    if (vorel_command_word_option(c, p))
         return true;
-    case 'C':
-        p->command = vorel_optarg;
-        return true;
-    case 'S':
-        p->subcommand = vorel_optarg;
-        return true;
+    switch (c) {
     case 'i':
         p->if_name = vorel_optarg;
         return true;

@@ -14,6 +14,8 @@
 // share: vorel_subcommand_shared.
 #pragma once
 
+#include "vorel/vorel_getopt.h"
+
 #include <concepts>
 #include <cstddef>
 #include <optional>
@@ -115,4 +117,24 @@ template <typename Rows> bool vorel_subcommand_names(const Rows &rows, std::stri
         if (action == row.action)
             return true;
     return false;
+}
+
+// -A, -C and -S, which every command with a sub-command table reads alike:
+// the action, the command word and the sub-command word into the
+// parameter block's `action`, `command` and `subcommand`.  False for any
+// other letter (the caller's own switch reads it).
+template <typename Params> bool vorel_command_word_option(int c, Params *p) {
+    switch (c) {
+    case 'A':
+        p->action = vorel_optarg;
+        return true;
+    case 'C':
+        p->command = vorel_optarg;
+        return true;
+    case 'S':
+        p->subcommand = vorel_optarg;
+        return true;
+    default:
+        return false;
+    }
 }
