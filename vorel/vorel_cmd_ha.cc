@@ -148,17 +148,13 @@ constexpr vorel_counter kIdlErrorCounters[] = {
     {"ha-session-idl-decode-fail", 228},
 };
 
-struct ha_counter_page {
-    const char *element;
-    std::span<const vorel_counter> counters;
-};
-const ha_counter_page kCounterPages[] = {
-    {"service-ha-conn-info", kConnCounters},
-    {"service-ha-session-add-info", kSessionAddCounters},
-    {"service-ha-session-del-info", kSessionDelCounters},
-    {"service-ha-sess-error-stats-info", kSessionErrorCounters},
-    {"service-ha-jmux-error-stats-info", kJmuxErrorCounters},
-    {"service-ha-idl-error-stats-info", kIdlErrorCounters},
+const vorel_counter_group kCounterPages[] = {
+    {"service-ha-conn-info", kConnCounters, "brief"},
+    {"service-ha-session-add-info", kSessionAddCounters, "brief"},
+    {"service-ha-session-del-info", kSessionDelCounters, "brief"},
+    {"service-ha-sess-error-stats-info", kSessionErrorCounters, "brief"},
+    {"service-ha-jmux-error-stats-info", kJmuxErrorCounters, "brief"},
+    {"service-ha-idl-error-stats-info", kIdlErrorCounters, "brief"},
 };
 
 // A peer address: four words and a 32-bit family word (2 IPv4, any other
@@ -225,11 +221,8 @@ void render_state_xml(vorel_ctx *ctxt, const asp_info &asp, const ha_state &s,
     xml_send_all("ha-remote-ip", "%s", s.remote.address);
     xml_send_all("ha-remote-port", "%d", s.remote.port);
     if (with_counters) {
-        for (const ha_counter_page &page : kCounterPages) {
-            xml_send_open(page.element, {xml_attr_style("brief")});
-            vorel_counters_emit(ctxt, {nullptr, page.counters}, r, nullptr);
-            xml_send_close(page.element);
-        }
+        for (const vorel_counter_group &page : kCounterPages)
+            vorel_counters_emit(ctxt, page, r, nullptr);
     }
     xml_subtree_close();
     xml_subtree_once();

@@ -7,6 +7,7 @@
 #include "platform/chassis.h"
 #include "platform/xml.h"
 #include "vorel/vorel_cmds.h"
+#include "vorel/vorel_counters.h"
 #include "vorel/vorel_driver.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
@@ -88,16 +89,17 @@ vorel::ByteWriter lrf_request(const lrf_request_kind &kind, const lrf_params &p)
     return w;
 }
 
-using lrf_render_fn = void (*)(const asp_info &asp, const vorel::ByteReader &reply,
-                               const lrf_params &p);
+using lrf_render_fn = void (*)(const vorel_ctx *ctxt, const asp_info &asp,
+                               const vorel::ByteReader &reply, const lrf_params &p);
 
 // Sends the request, renders the one reply (at least min_size bytes; a
 // shorter one counts as none), and fails when a second one follows.
-int lrf_exchange(services_ui_conn *conn, const asp_info &asp, const lrf_params &p,
-                 const lrf_request_kind &kind, size_t min_size, lrf_render_fn render) {
-    return vorel_tally_exchange(conn, lrf_request(kind, p), kind.reply, 1, min_size, asp.name,
-                                short_reply::end_answer,
-                                [&](const vorel::ByteReader &reply) { render(asp, reply, p); });
+int lrf_exchange(const vorel_ctx *ctxt, services_ui_conn *conn, const asp_info &asp,
+                 const lrf_params &p, const lrf_request_kind &kind, size_t min_size,
+                 lrf_render_fn render) {
+    return vorel_tally_exchange(
+        conn, lrf_request(kind, p), kind.reply, 1, min_size, asp.name, short_reply::end_answer,
+        [&](const vorel::ByteReader &reply) { render(ctxt, asp, reply, p); });
 }
 
 // A per-PIC subtree, closed and flushed on every way out.
@@ -119,15 +121,19 @@ constexpr lrf_request_kind kStats{257, 258, 0};
 constexpr lrf_request_kind kClearStats{261, 262, 0};
 constexpr size_t kStatsReplySize = 112;
 
-void render_stats(const asp_info &asp, const vorel::ByteReader &r, const lrf_params &) {
-    vorel::ByteBlock<kStatsReplySize> b;
-    if (!r.block(0, b))
+constexpr vorel_counter kStatsCounters[] = {
+    {"flow-packets", 80, 8},
+    {"flow-bytes", 88, 8},
+    {"active-flows", 96, 8},
+    {"total-flows", 104, 8},
+};
+
+void render_stats(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r,
+                  const lrf_params &) {
+    if (!r.has(0, kStatsReplySize))
         return;
     lrf_pic_subtree s("lrf-statistics", asp);
-    xml_send_all("flow-packets", "%llu", static_cast<unsigned long long>(b.be64<80>()));
-    xml_send_all("flow-bytes", "%llu", static_cast<unsigned long long>(b.be64<88>()));
-    xml_send_all("active-flows", "%llu", static_cast<unsigned long long>(b.be64<96>()));
-    xml_send_all("total-flows", "%llu", static_cast<unsigned long long>(b.be64<104>()));
+    vorel_counters_emit(ctxt, {nullptr, kStatsCounters}, r, nullptr);
 }
 
 // The clears answer with a status line of their own.
@@ -146,17 +152,18 @@ constexpr lrf_clear_status kRuleCleared{"clear-lrf-rule-statistics",
                                         "LRF rule statistics successfully cleared"};
 
 template <const lrf_clear_status &Status>
-void render_cleared(const asp_info &asp, const vorel::ByteReader &, const lrf_params &) {
+void render_cleared(const vorel_ctx *, const asp_info &asp, const vorel::ByteReader &,
+                    const lrf_params &) {
     lrf_pic_subtree s(Status.element, asp);
     xml_send_all(Status.status_element, "%s", Status.status);
 }
 
-int lrf_stats_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_set_info *,
+int lrf_stats_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
                     lrf_params *p) {
     if (p->stats_subcmd == LRF_CLEAR_STATS)
-        return lrf_exchange(conn, *asp, *p, kClearStats, SERVICES_UI_MSG_HDR_LEN,
+        return lrf_exchange(ctxt, conn, *asp, *p, kClearStats, SERVICES_UI_MSG_HDR_LEN,
                             render_cleared<kStatsCleared>);
-    return lrf_exchange(conn, *asp, *p, kStats, kStatsReplySize, render_stats);
+    return lrf_exchange(ctxt, conn, *asp, *p, kStats, kStatsReplySize, render_stats);
 }
 
 // ---------------------------------------------------------------------------
@@ -166,32 +173,28 @@ constexpr lrf_request_kind kCollector{259, 260, kCollectorOffset};
 constexpr lrf_request_kind kClearCollector{263, 264, kCollectorOffset};
 constexpr size_t kCollectorReplySize = 124;
 
-struct lrf_counter {
-    const char *element;
-    size_t offset;
-};
 // In the order they are shown (the export failures come before the volume).
-constexpr lrf_counter kCollectorCounters[] = {
+constexpr vorel_counter kCollectorCounters[] = {
     {"tmpl-reg", 80},          {"tmpl-reg-failures", 84},         {"tmpl-active", 88},
     {"sessions-received", 92}, {"sessions-ignored", 96},          {"records-logged", 100},
     {"rec-export", 104},       {"rec-export-failures", 120},      {"rec-export-volume", 108},
     {"rec-export-time", 112},  {"rec-export-session-close", 116},
 };
 
-void render_collector(const asp_info &asp, const vorel::ByteReader &r, const lrf_params &) {
+void render_collector(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r,
+                      const lrf_params &) {
     if (!r.has(0, kCollectorReplySize))
         return;
     lrf_pic_subtree s("lrf-collector-statistics", asp);
-    for (const lrf_counter &c : kCollectorCounters)
-        xml_send_all(c.element, "%u", r.be32(c.offset));
+    vorel_counters_emit(ctxt, {nullptr, kCollectorCounters}, r, nullptr);
 }
 
-int lrf_collector_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_set_info *,
+int lrf_collector_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
                         lrf_params *p) {
     if (p->stats_subcmd == LRF_CLEAR_COLLECTOR)
-        return lrf_exchange(conn, *asp, *p, kClearCollector, SERVICES_UI_MSG_HDR_LEN,
+        return lrf_exchange(ctxt, conn, *asp, *p, kClearCollector, SERVICES_UI_MSG_HDR_LEN,
                             render_cleared<kCollectorCleared>);
-    return lrf_exchange(conn, *asp, *p, kCollector, kCollectorReplySize, render_collector);
+    return lrf_exchange(ctxt, conn, *asp, *p, kCollector, kCollectorReplySize, render_collector);
 }
 
 // ---------------------------------------------------------------------------
@@ -204,7 +207,7 @@ constexpr size_t kRuleRecordsOffset = 84;
 constexpr size_t kRuleRecordSize = 360;
 constexpr size_t kMaxRuleRecords = 4096;
 
-constexpr lrf_counter kRuleCounters[] = {
+constexpr vorel_counter kRuleCounters[] = {
     {"rule-sessions-received", 328},   {"rule-sessions-ignored", 332},
     {"rule-sessions-logged", 336},     {"rule-rec-export", 340},
     {"rule-rec-export-failures", 356}, {"rule-rec-export-volume", 344},
@@ -215,7 +218,7 @@ void send_text(const char *element, std::string_view text) {
     xml_send_all(element, "%.*s", static_cast<int>(text.size()), text.data());
 }
 
-void render_rule_record(const vorel::ByteBlock<kRuleRecordSize> &rec) {
+void render_rule_record(const vorel_ctx *ctxt, const vorel::ByteBlock<kRuleRecordSize> &rec) {
     send_text("rule-name", rec.text<0, kNameWidth>());
     send_text("rule-tmpl-name", rec.text<64, kNameWidth>());
     xml_send_all("rule-tmpl-reg", "%u", rec.be32<128>());
@@ -223,28 +226,27 @@ void render_rule_record(const vorel::ByteBlock<kRuleRecordSize> &rec) {
     send_text("rule-coll-name", rec.text<136, kNameWidth>());
     send_text("rule-coll-name", rec.text<200, kNameWidth>());
     send_text("rule-coll-name", rec.text<264, kNameWidth>());
-    vorel::ByteReader r = rec.reader();
-    for (const lrf_counter &c : kRuleCounters)
-        xml_send_all(c.element, "%u", r.be32(c.offset));
+    vorel_counters_emit(ctxt, {nullptr, kRuleCounters}, rec.reader(), nullptr);
 }
 
-void render_rules(const asp_info &asp, const vorel::ByteReader &r, const lrf_params &) {
+void render_rules(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r,
+                  const lrf_params &) {
     size_t n = r.clamp_count(r.be32(kRuleCountOffset), kRuleRecordsOffset, kRuleRecordSize,
                              kMaxRuleRecords);
     lrf_pic_subtree s("lrf-rule-statistics", asp);
     for (size_t i = 0; i < n; i++) {
         vorel::ByteBlock<kRuleRecordSize> rec;
         if (r.block(kRuleRecordsOffset + i * kRuleRecordSize, rec))
-            render_rule_record(rec);
+            render_rule_record(ctxt, rec);
     }
 }
 
-int lrf_rule_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_set_info *,
+int lrf_rule_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
                    lrf_params *p) {
     if (p->stats_subcmd == LRF_CLEAR_RULE)
-        return lrf_exchange(conn, *asp, *p, kClearRule, SERVICES_UI_MSG_HDR_LEN,
+        return lrf_exchange(ctxt, conn, *asp, *p, kClearRule, SERVICES_UI_MSG_HDR_LEN,
                             render_cleared<kRuleCleared>);
-    return lrf_exchange(conn, *asp, *p, kRule, kRuleRecordsOffset, render_rules);
+    return lrf_exchange(ctxt, conn, *asp, *p, kRule, kRuleRecordsOffset, render_rules);
 }
 
 // ---------------------------------------------------------------------------
@@ -335,7 +337,8 @@ const char *vendor_name(uint8_t enterprise, uint16_t vendor_index) {
 }
 
 // The template's fields go straight into the action's lrf-template element.
-void render_template(const asp_info &, const vorel::ByteReader &r, const lrf_params &p) {
+void render_template(const vorel_ctx *, const asp_info &, const vorel::ByteReader &r,
+                     const lrf_params &p) {
     const lrf_template_type *type = template_type(template_word(p));
     if (!type)
         return;
@@ -358,9 +361,9 @@ size_t template_reply_size(const lrf_params &p) {
     return kFieldsOffset + (type ? type->fields.size() * kFieldSize : 0);
 }
 
-int lrf_template_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_set_info *,
+int lrf_template_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
                        lrf_params *p) {
-    return lrf_exchange(conn, *asp, *p, kTemplate, template_reply_size(*p), render_template);
+    return lrf_exchange(ctxt, conn, *asp, *p, kTemplate, template_reply_size(*p), render_template);
 }
 
 // ---------------------------------------------------------------------------
