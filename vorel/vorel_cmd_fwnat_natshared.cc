@@ -79,6 +79,15 @@ void nat_choose_action(fwnat_params *p, std::span<const nat_selection> rows) {
     }
 }
 
+bool nat_settle_action(fwnat_params *p, std::span<const nat_selection> rows, const char *handler) {
+    nat_choose_action(p, rows);
+    nat_trace_params(*p);
+    if (p->action)
+        return true;
+    vorel_user_message("vorel: %s handler cannot process this command\n", handler);
+    return false;
+}
+
 void nat_trace_params(const fwnat_params &p) {
     if (!debug)
         return;

@@ -14,6 +14,7 @@
 
 #include "vorel/vorel_ams_util.h"
 #include "vorel/vorel_cmd_fwnat.h"
+#include "vorel/vorel_getopt.h"
 #include "vorel/vorel_subcommand.h"
 
 #include <optional>
@@ -65,6 +66,21 @@ using nat_selection = vorel_subcommand<nat_settings>;
 // Names the action from the sub-command unless -A named one; either way
 // the settings of its rows apply.
 void nat_choose_action(fwnat_params *params, std::span<const nat_selection> rows);
+// nat_choose_action and the parameters' trace; without an action the
+// "vorel: HANDLER handler cannot process this command" line and false.
+bool nat_settle_action(fwnat_params *params, std::span<const nat_selection> rows,
+                       const char *handler);
+
+// The option loop of the pcp and inline-nat commands: the letters they
+// read as the firewall/NAT command does (fwnat_common_option), any other
+// by own(c).
+template <typename Own>
+void nat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p, Own &&own) {
+    int c;
+    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1)
+        if (!fwnat_common_option(c, p))
+            own(c);
+}
 
 // The debug trace of the pcp and inline-nat commands' parameters.
 void nat_trace_params(const fwnat_params &params);

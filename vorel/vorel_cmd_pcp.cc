@@ -194,25 +194,16 @@ constexpr nat_selection kSelection[] = {
     {"clear_pcp_stats", "clear_pcp_stats", {}},
 };
 
+// -P names the PCP server; -V p and -V d choose the protocol or debug counters.
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
-    int c;
-    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
-        if (fwnat_common_option(c, p))
-            continue;
-        switch (c) {
-        case 'P':
+    nat_parse_options(argc, argv, ctxt, p, [p](int c) {
+        if (c == 'P')
             p->pcp_name = vorel_optarg;
-            break;
-        case 'V':
-            if (vorel_optarg[0] == 'p')
-                p->stats_subcmd = kProtocolCounters;
-            else if (vorel_optarg[0] == 'd')
-                p->stats_subcmd = kDebugCounters;
-            break;
-        default:
-            break;
-        }
-    }
+        else if (c == 'V' && vorel_optarg[0] == 'p')
+            p->stats_subcmd = kProtocolCounters;
+        else if (c == 'V' && vorel_optarg[0] == 'd')
+            p->stats_subcmd = kDebugCounters;
+    });
 }
 
 } // namespace
@@ -222,14 +213,11 @@ int vorel_handle_pcp_command(int argc, char **argv, vorel_ctx *ctxt) {
     fwnat_params_init(&p);
     p.stats_subcmd = kProtocolCounters;
     parse_options(argc, argv, ctxt, &p);
-    nat_choose_action(&p, kSelection);
-    nat_trace_params(p);
-    int rc = -1;
-    if (!p.action) {
-        vorel_user_message("vorel: pcp handler cannot process this command\n");
+    if (!nat_settle_action(&p, kSelection, "pcp")) {
         fwnat_params_free(&p);
         return -1;
     }
+    int rc = -1;
     bool ran = false;
     for (const fwnat_action *row = pcp_cmd_handlers_table; row->name && !ran; row++) {
         if (!vorel_text_is(p.action, row->name))

@@ -208,10 +208,7 @@ constexpr nat_selection kSelection[] = {
 };
 
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
-    int c;
-    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
-        if (fwnat_common_option(c, p))
-            continue;
+    nat_parse_options(argc, argv, ctxt, p, [&](int c) {
         switch (c) {
         case 'N':
             p->natpool = vorel_optarg;
@@ -231,7 +228,7 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p
         default:
             break;
         }
-    }
+    });
 }
 
 // The walk over the service interfaces.  An -i that names no service
@@ -285,10 +282,7 @@ int vorel_handle_si_nat_command(int argc, char **argv, vorel_ctx *ctxt) {
     fwnat_params p;
     fwnat_params_init(&p);
     parse_options(argc, argv, ctxt, &p);
-    nat_choose_action(&p, kSelection);
-    nat_trace_params(p);
-    if (!p.action) {
-        vorel_user_message("vorel: nat handler cannot process this command\n");
+    if (!nat_settle_action(&p, kSelection, "nat")) {
         fwnat_params_free(&p);
         return -1;
     }
