@@ -49,10 +49,6 @@ struct cos_params {
     uint8_t pic_based = 0;
 };
 
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
-
 // The reply: counters per code point and per forwarding class.
 struct cos_reply {
     vorel::ByteBlock<kReplySize> b;
@@ -237,10 +233,11 @@ void log_run(const cos_params &p) {
                   "VOREL_COS_DUMP: vorel: command: %s, subcommand: %s \nvorel: svc_set_name: %s, "
                   "interface_name: %s,\nvorel: type: %d, action_name: %s,\nvorel: stats_subcmd: "
                   "%d, pic_based: %d\n",
-                  vorel_str_or_null(text_of(p.command)), vorel_str_or_null(text_of(p.subcommand)),
-                  vorel_str_or_null(text_of(p.svc_set_name)),
-                  vorel_str_or_null(text_of(p.pic_name)), static_cast<int>(p.stats_type),
-                  vorel_str_or_null(text_of(p.action)), static_cast<int>(p.level), p.pic_based);
+                  vorel_str_or_null(vorel_text(p.command)),
+                  vorel_str_or_null(vorel_text(p.subcommand)),
+                  vorel_str_or_null(vorel_text(p.svc_set_name)),
+                  vorel_str_or_null(vorel_text(p.pic_name)), static_cast<int>(p.stats_type),
+                  vorel_str_or_null(vorel_text(p.action)), static_cast<int>(p.level), p.pic_based);
 }
 
 services_ui_conn *open_cos_channel(const asp_info &asp) {
@@ -256,20 +253,16 @@ int vorel_handle_cos_command(int argc, char **argv, vorel_ctx *ctxt) {
     if (p.level == kLevelSummary)
         p.pic_based = 1;
     log_run(p);
-    if (!p.action) {
-        vorel_note_failure("cos: no action for command %s, subcommand %s",
-                           vorel_str_or_null(text_of(p.command)),
-                           vorel_str_or_null(text_of(p.subcommand)));
-        return -1;
-    }
+    if (!p.action)
+        return vorel_note_no_action("cos", p.command, p.subcommand);
     if (*p.action == "dump_stats")
         vorel_xml_only_view(ctxt, "the class-of-service statistics");
 
     pic_walk walk;
-    walk.pic_name = text_of(p.pic_name);
+    walk.pic_name = vorel_text(p.pic_name);
     walk.open_channel = open_cos_channel;
     walk.on_open_failure = open_failure::log_and_stop_walk;
-    walk.loop = p.pic_based ? vorel_loop_pic() : vorel_loop_svc_sets(text_of(p.svc_set_name));
+    walk.loop = p.pic_based ? vorel_loop_pic() : vorel_loop_svc_sets(vorel_text(p.svc_set_name));
 
     bool ran = false;
     int rc =

@@ -43,10 +43,6 @@ struct ha_params {
     unsigned messages_shown = 0;
 };
 
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
-
 // Multiservices PICs and bundles keep synchronisation counters.
 bool keeps_ha_counters(const asp_info &asp) {
     return vorel_strnstr(asp.name, "ms", 3) || vorel_strnstr(asp.name, "mams", 4);
@@ -359,30 +355,21 @@ bool admit(const asp_info &asp) {
     return !vorel_starts_with(asp.name, "mams") || asp.pic_mode == 1;
 }
 
-// The argument vector, each word after "vorel: " (the echo of a refused command line).
-std::string argument_echo(int argc, char **argv) {
-    std::string s;
-    for (int i = 0; i < argc; i++)
-        s += std::string("vorel: ") + vorel_str_or_null(argv[i]);
-    return s + "\n";
-}
-
 } // namespace
 
 int vorel_handle_redundancy_command(int argc, char **argv, vorel_ctx *ctxt) {
     ha_params p;
     parse_options(argc, argv, ctxt, &p);
     if (debug) {
-        for (int i = 0; i < argc; i++)
-            std::printf("vorel: %s ", vorel_str_or_null(argv[i]));
-        std::printf("\n");
-        std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(text_of(p.command)),
-                    vorel_str_or_null(text_of(p.subcommand)));
+        vorel_trace_arguments(argc, argv);
+        std::printf("vorel: command: %s, subcommand: %s \n",
+                    vorel_str_or_null(vorel_text(p.command)),
+                    vorel_str_or_null(vorel_text(p.subcommand)));
     }
     derive_action(&p);
     if (!p.action) {
         vorel_user_message("vorel: ha handler doesn't know what to do\n%s",
-                           argument_echo(argc, argv).c_str());
+                           vorel_argument_echo(argc, argv, "").c_str());
         return -1;
     }
 

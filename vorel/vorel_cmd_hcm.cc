@@ -48,10 +48,6 @@ struct hcm_params {
     bool clear_reported = false;
 };
 
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
-
 vorel::ByteWriter hcm_request(uint16_t type, const hcm_params &p) {
     vorel::ByteWriter w = vorel_request(type, 1, kRequestSize);
     w.u8(kKindOffset, p.stats_kind);
@@ -348,12 +344,8 @@ bool admit(const asp_info &asp, const hcm_params &p) {
 int vorel_handle_hcm_command(int argc, char **argv, vorel_ctx *ctxt) {
     hcm_params p;
     parse_options(argc, argv, ctxt, &p);
-    if (!choose_action(&p)) {
-        vorel_note_failure("hcm: no action for command %s, subcommand %s",
-                           vorel_str_or_null(text_of(p.command)),
-                           vorel_str_or_null(text_of(p.subcommand)));
-        return -1;
-    }
+    if (!choose_action(&p))
+        return vorel_note_no_action("hcm", p.command, p.subcommand);
     if (vorel_starts_with(p.action->c_str(), "dump_"))
         vorel_xml_only_view(ctxt, "the header-enrichment statistics view");
 

@@ -44,10 +44,6 @@ struct ipsec_params {
 
 enum class ipsec_action { show, clear };
 
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
-
 // ---------------------------------------------------------------------------
 // Rendering
 
@@ -384,12 +380,13 @@ void trace_params(const ipsec_params &p) {
     if (!debug)
         return;
     char gw[INET_ADDRSTRLEN + 8];
-    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(text_of(p.command)),
-                vorel_str_or_null(text_of(p.subcommand)));
+    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(vorel_text(p.command)),
+                vorel_str_or_null(vorel_text(p.subcommand)));
     std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(text_of(p.svc_set_name)), vorel_str_or_null(text_of(p.if_name)));
+                vorel_str_or_null(vorel_text(p.svc_set_name)),
+                vorel_str_or_null(vorel_text(p.if_name)));
     std::printf("vorel: ipsec action=%s ,detail=%s, remote_gw=%s\n",
-                vorel_str_or_null(text_of(p.action)), p.detail ? "TRUE" : "FALSE",
+                vorel_str_or_null(vorel_text(p.action)), p.detail ? "TRUE" : "FALSE",
                 ip2str(p.remote_gw, gw, sizeof gw));
     std::printf("vorel: fpc_pic_present =%s, fpc =%d, pic =%d \n",
                 p.fpc_pic_present ? "TRUE" : "FALSE", p.fpc, p.pic);

@@ -56,10 +56,6 @@ struct lrf_params {
     bool every_pic_has_facility = false;
 };
 
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
-
 // The template word; a missing one is the empty word.
 const char *template_word(const lrf_params &p) {
     return p.template_name ? p.template_name->c_str() : "";
@@ -495,12 +491,8 @@ bool admit(const asp_info &asp, const lrf_params &p) {
 int vorel_handle_lrf_command(int argc, char **argv, vorel_ctx *ctxt) {
     lrf_params p;
     parse_options(argc, argv, ctxt, &p);
-    if (!choose_action(&p)) {
-        vorel_note_failure("lrf: no action for command %s, subcommand %s",
-                           vorel_str_or_null(text_of(p.command)),
-                           vorel_str_or_null(text_of(p.subcommand)));
-        return -1;
-    }
+    if (!choose_action(&p))
+        return vorel_note_no_action("lrf", p.command, p.subcommand);
     if (vorel_starts_with(p.action->c_str(), "dump_"))
         vorel_xml_only_view(ctxt, "the logging and reporting view");
 

@@ -78,10 +78,6 @@ struct mss_params {
     bool pic_named = false;
 };
 
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
-
 // ---------------------------------------------------------------------------
 // The request
 
@@ -393,12 +389,9 @@ int vorel_handle_mss_command(int argc, char **argv, vorel_ctx *ctxt) {
     parse_options(argc, argv, ctxt, &p);
     std::optional<uint16_t> request = choose_action(&p);
     if (!request) {
-        if (p.action)
-            vorel_note_failure("mss: unknown action %s", p.action->c_str());
-        else
-            vorel_note_failure("mss: no action for command %s, subcommand %s",
-                               vorel_str_or_null(text_of(p.command)),
-                               vorel_str_or_null(text_of(p.subcommand)));
+        if (!p.action)
+            return vorel_note_no_action("mss", p.command, p.subcommand);
+        vorel_note_failure("mss: unknown action %s", p.action->c_str());
         return -1;
     }
     // Checked once, before any PIC is asked.

@@ -62,22 +62,34 @@ constexpr vorel_counter kInlineCounters[] = {
 // ---------------------------------------------------------------------------
 // Statistics
 
-int si_nat_stats_dump_open(vorel_ctx *ctxt, fwnat_params *p) {
+// The statistics and the pools are XML-only views that a clear leaves
+// closed: the root element, or in text mode the refusal line.
+struct si_view {
+    const char *element;
+    const char *refusal;
+};
+
+template <const si_view &V> int si_view_open(vorel_ctx *ctxt, fwnat_params *p) {
     if (p->stats_subcmd == kClear)
         return 0;
-    if (nat_text_mode_refused(ctxt, "si_nat_stats_dump_open:412 command failed \n"))
+    if (nat_text_mode_refused(ctxt, V.refusal))
         return 0;
-    xml_subtree_open("inline-nat-statistics-information");
+    xml_subtree_open(V.element);
     return 0;
 }
 
-int si_nat_stats_dump_close(vorel_ctx *ctxt, fwnat_params *p) {
+int si_view_close(vorel_ctx *ctxt, fwnat_params *p) {
     if (p->stats_subcmd == kClear || !ctxt->xml)
         return 0;
     xml_subtree_close();
     xml_subtree_once();
     return 0;
 }
+
+constexpr si_view kStatsView{"inline-nat-statistics-information",
+                             "si_nat_stats_dump_open:412 command failed \n"};
+constexpr si_view kPoolView{"si-nat-pool-information",
+                            "si_natpool_dump_open:520 command failed \n"};
 
 int si_nat_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, svc_set_info *,
                             fwnat_params *p) {
@@ -105,23 +117,6 @@ int si_nat_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, 
 
 // ---------------------------------------------------------------------------
 // Pools
-
-int si_natpool_dump_open(vorel_ctx *ctxt, fwnat_params *p) {
-    if (p->stats_subcmd == kClear)
-        return 0;
-    if (nat_text_mode_refused(ctxt, "si_natpool_dump_open:520 command failed \n"))
-        return 0;
-    xml_subtree_open("si-nat-pool-information");
-    return 0;
-}
-
-int si_natpool_dump_close(vorel_ctx *ctxt, fwnat_params *p) {
-    if (p->stats_subcmd == kClear || !ctxt->xml)
-        return 0;
-    xml_subtree_close();
-    xml_subtree_once();
-    return 0;
-}
 
 // An IPv6 range as its prefix, an IPv4 range as its first and last address.
 std::string range_text(const vorel::ByteReader &r, size_t i) {
@@ -189,10 +184,10 @@ int si_natpool_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, sv
 // The table, the handler and the driver
 
 const fwnat_action si_cmd_handlers_table[] = {
-    {"dump_nat_stats", si_nat_stats_dump_open, si_nat_stats_dump_close, si_nat_stats_dump_query},
-    {"clear_nat_stats", si_nat_stats_dump_open, si_nat_stats_dump_close, si_nat_stats_dump_query},
-    {"dump_natpool", si_natpool_dump_open, si_natpool_dump_close, si_natpool_dump_query},
-    {"clear_natpool", si_natpool_dump_open, si_natpool_dump_close, si_natpool_dump_query},
+    {"dump_nat_stats", si_view_open<kStatsView>, si_view_close, si_nat_stats_dump_query},
+    {"clear_nat_stats", si_view_open<kStatsView>, si_view_close, si_nat_stats_dump_query},
+    {"dump_natpool", si_view_open<kPoolView>, si_view_close, si_natpool_dump_query},
+    {"clear_natpool", si_view_open<kPoolView>, si_view_close, si_natpool_dump_query},
     {"nptv6_addr_mapping", fwnat_nptv6_mapping_dump_open, fwnat_nptv6_mapping_dump_close,
      fwnat_nptv6_mapping_dump_query},
     {nullptr, nullptr, nullptr, nullptr},

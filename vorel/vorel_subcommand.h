@@ -119,6 +119,12 @@ template <typename Rows> bool vorel_subcommand_names(const Rows &rows, std::stri
     return false;
 }
 
+// A command line that names no action (no -A, and no row for its words):
+// "FAMILY: no action for command C, subcommand S" noted as the run's
+// failure.  -1, the handler's result.
+int vorel_note_no_action(const char *family, const std::optional<std::string> &command,
+                         const std::optional<std::string> &subcommand);
+
 // -A, -C and -S, which every command with a sub-command table reads alike:
 // the action, the command word and the sub-command word into the
 // parameter block's `action`, `command` and `subcommand`.  False for any
