@@ -154,13 +154,39 @@ void render_cleared(const vorel_ctx *, const asp_info &asp, const vorel::ByteRea
     xml_send_all(Status.status_element, "%s", Status.status);
 }
 
-int lrf_stats_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
-                    lrf_params *p) {
-    if (p->stats_subcmd == LRF_CLEAR_STATS)
-        return lrf_exchange(ctxt, conn, *asp, *p, kClearStats, SERVICES_UI_MSG_HDR_LEN,
-                            render_cleared<kStatsCleared>);
-    return lrf_exchange(ctxt, conn, *asp, *p, kStats, kStatsReplySize, render_stats);
+// A statistics page: its show and clear requests, the sub-command value
+// that clears, the reply size the show needs, the renderers of both
+// answers and the root elements of both.
+struct lrf_page {
+    lrf_request_kind show, clear;
+    uint32_t clear_subcmd;
+    size_t show_size;
+    lrf_render_fn render, render_clear;
+    const char *element, *clear_element;
+};
+
+template <const lrf_page &P>
+int lrf_page_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
+                   lrf_params *p) {
+    if (p->stats_subcmd == P.clear_subcmd)
+        return lrf_exchange(ctxt, conn, *asp, *p, P.clear, SERVICES_UI_MSG_HDR_LEN, P.render_clear);
+    return lrf_exchange(ctxt, conn, *asp, *p, P.show, P.show_size, P.render);
 }
+
+template <const lrf_page &P> int lrf_page_open(vorel_ctx *ctxt, lrf_params *p) {
+    vorel_open_enclosing(ctxt, nullptr,
+                         p->stats_subcmd == P.clear_subcmd ? P.clear_element : P.element, nullptr);
+    return 0;
+}
+
+constexpr lrf_page kStatsPage{kStats,
+                              kClearStats,
+                              LRF_CLEAR_STATS,
+                              kStatsReplySize,
+                              render_stats,
+                              render_cleared<kStatsCleared>,
+                              "lrf-statistics-summary",
+                              "clear-lrf-statistics-summary"};
 
 // ---------------------------------------------------------------------------
 // Collector statistics
@@ -185,13 +211,14 @@ void render_collector(const vorel_ctx *ctxt, const asp_info &asp, const vorel::B
     vorel_counters_emit(ctxt, {nullptr, kCollectorCounters}, r, nullptr);
 }
 
-int lrf_collector_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
-                        lrf_params *p) {
-    if (p->stats_subcmd == LRF_CLEAR_COLLECTOR)
-        return lrf_exchange(ctxt, conn, *asp, *p, kClearCollector, SERVICES_UI_MSG_HDR_LEN,
-                            render_cleared<kCollectorCleared>);
-    return lrf_exchange(ctxt, conn, *asp, *p, kCollector, kCollectorReplySize, render_collector);
-}
+constexpr lrf_page kCollectorPage{kCollector,
+                                  kClearCollector,
+                                  LRF_CLEAR_COLLECTOR,
+                                  kCollectorReplySize,
+                                  render_collector,
+                                  render_cleared<kCollectorCleared>,
+                                  "lrf-collector-statistics-summary",
+                                  "clear-lrf-collector-statistics-summary"};
 
 // ---------------------------------------------------------------------------
 // Rule statistics
@@ -237,13 +264,14 @@ void render_rules(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteR
     }
 }
 
-int lrf_rule_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
-                   lrf_params *p) {
-    if (p->stats_subcmd == LRF_CLEAR_RULE)
-        return lrf_exchange(ctxt, conn, *asp, *p, kClearRule, SERVICES_UI_MSG_HDR_LEN,
-                            render_cleared<kRuleCleared>);
-    return lrf_exchange(ctxt, conn, *asp, *p, kRule, kRuleRecordsOffset, render_rules);
-}
+constexpr lrf_page kRulePage{kRule,
+                             kClearRule,
+                             LRF_CLEAR_RULE,
+                             kRuleRecordsOffset,
+                             render_rules,
+                             render_cleared<kRuleCleared>,
+                             "lrf-rule-statistics-summary",
+                             "clear-lrf-rule-statistics-summary"};
 
 // ---------------------------------------------------------------------------
 // Templates
@@ -365,31 +393,6 @@ int lrf_template_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, s
 // ---------------------------------------------------------------------------
 // Open and close: the action's outer element
 
-const char *stats_element(const lrf_params *p) {
-    return p->stats_subcmd == LRF_CLEAR_STATS ? "clear-lrf-statistics-summary"
-                                              : "lrf-statistics-summary";
-}
-const char *collector_element(const lrf_params *p) {
-    return p->stats_subcmd == LRF_CLEAR_COLLECTOR ? "clear-lrf-collector-statistics-summary"
-                                                  : "lrf-collector-statistics-summary";
-}
-const char *rule_element(const lrf_params *p) {
-    return p->stats_subcmd == LRF_CLEAR_RULE ? "clear-lrf-rule-statistics-summary"
-                                             : "lrf-rule-statistics-summary";
-}
-
-int lrf_stats_open(vorel_ctx *ctxt, lrf_params *p) {
-    vorel_open_enclosing(ctxt, nullptr, stats_element(p), nullptr);
-    return 0;
-}
-int lrf_collector_open(vorel_ctx *ctxt, lrf_params *p) {
-    vorel_open_enclosing(ctxt, nullptr, collector_element(p), nullptr);
-    return 0;
-}
-int lrf_rule_open(vorel_ctx *ctxt, lrf_params *p) {
-    vorel_open_enclosing(ctxt, nullptr, rule_element(p), nullptr);
-    return 0;
-}
 int lrf_template_open(vorel_ctx *ctxt, lrf_params *p) {
     vorel_open_enclosing(ctxt, nullptr, "lrf-template", nullptr,
                          {xml_attribute("template-type", template_word(*p))});
@@ -401,12 +404,12 @@ int lrf_close(vorel_ctx *ctxt, lrf_params *) {
 }
 
 const vorel_action<lrf_params> lrf_cmd_handlers_table[] = {
-    {"dump_stats", lrf_stats_open, lrf_close, lrf_stats_query},
-    {"clear_stats", lrf_stats_open, lrf_close, lrf_stats_query},
-    {"dump_collector", lrf_collector_open, lrf_close, lrf_collector_query},
-    {"clear_collector", lrf_collector_open, lrf_close, lrf_collector_query},
-    {"dump_rule", lrf_rule_open, lrf_close, lrf_rule_query},
-    {"clear_rule", lrf_rule_open, lrf_close, lrf_rule_query},
+    {"dump_stats", lrf_page_open<kStatsPage>, lrf_close, lrf_page_query<kStatsPage>},
+    {"clear_stats", lrf_page_open<kStatsPage>, lrf_close, lrf_page_query<kStatsPage>},
+    {"dump_collector", lrf_page_open<kCollectorPage>, lrf_close, lrf_page_query<kCollectorPage>},
+    {"clear_collector", lrf_page_open<kCollectorPage>, lrf_close, lrf_page_query<kCollectorPage>},
+    {"dump_rule", lrf_page_open<kRulePage>, lrf_close, lrf_page_query<kRulePage>},
+    {"clear_rule", lrf_page_open<kRulePage>, lrf_close, lrf_page_query<kRulePage>},
     {"dump_template", lrf_template_open, lrf_close, lrf_template_query},
     {nullptr, nullptr, nullptr, nullptr},
 };
