@@ -2,10 +2,15 @@
 // and the settings that -A applies for an action several rows name.
 #include "vorel/vorel_subcommand.h"
 
+#include "tests/support/argv.h"
+#include "vorel/vorel_ctx.h"
+#include "vorel/vorel_getopt.h"
+
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -86,4 +91,23 @@ TEST(SubcommandShared, FieldsComparedOneByOne) {
     ASSERT_TRUE(v);
     EXPECT_EQ(v->level, 2);
     EXPECT_FALSE(v->per_pic);
+}
+
+TEST(SubcommandOptions, CommandWordsReadAndOtherLettersLeft) {
+    struct words {
+        std::optional<std::string> action, command, subcommand;
+    } w;
+    vorel::testing::Argv a(std::vector<std::string>{"vorel", "-C", "cos", "-i", "ms-1/0/0", "-S",
+                                                    "stats", "-A", "dump_stats", "-S", "clear"});
+    vorel_getopt_reset();
+    vorel_opterr = 0;
+    std::string others;
+    int c;
+    while ((c = vorel_getopt(a.argc(), a.argv(), vorel_optstring)) != -1)
+        if (!vorel_command_word_option(c, &w))
+            others += static_cast<char>(c);
+    EXPECT_EQ(w.command, "cos");
+    EXPECT_EQ(w.action, "dump_stats");
+    EXPECT_EQ(w.subcommand, "clear"); // the last -S counts
+    EXPECT_EQ(others, "i");
 }
