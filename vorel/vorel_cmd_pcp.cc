@@ -217,19 +217,10 @@ int vorel_handle_pcp_command(int argc, char **argv, vorel_ctx *ctxt) {
         fwnat_params_free(&p);
         return -1;
     }
-    int rc = -1;
-    bool ran = false;
-    for (const fwnat_action *row = pcp_cmd_handlers_table; row->name && !ran; row++) {
-        if (!vorel_text_is(p.action, row->name))
-            continue;
-        if (!row->open || !row->close) {
-            vorel_trace("vorel: pcp action %s is not supported \n", row->name);
-            continue;
-        }
-        ran = true;
-        rc = fwnat_run_action(ctxt, row, &p);
-    }
-    if (!ran)
+    const fwnat_action *row = vorel_find_action(pcp_cmd_handlers_table, vorel_text(p.action),
+                                                "vorel: pcp action %s is not supported \n");
+    int rc = row ? fwnat_run_action(ctxt, row, &p) : -1;
+    if (!row)
         vorel_user_message("vorel: pcp handler cannot process unknown action: %s \n",
                            vorel_text(p.action));
     fwnat_params_free(&p);

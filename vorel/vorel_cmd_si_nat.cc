@@ -250,11 +250,9 @@ pic_walk service_interface_walk(const fwnat_params &p, bool *bad_name) {
 // A stopped walk ends the command without its close; the close of the
 // action still closes what its open opened, so the output stays whole.
 void close_after_stop(vorel_ctx *ctxt, fwnat_params *p) {
-    for (const fwnat_action *row = si_cmd_handlers_table; row->name; row++)
-        if (vorel_text_is(p->action, row->name) && row->close) {
-            row->close(ctxt, p);
-            return;
-        }
+    if (const fwnat_action *row =
+            vorel_find_action(si_cmd_handlers_table, vorel_text(p->action), nullptr))
+        row->close(ctxt, p);
 }
 
 // The inline driver: the action named in params over the service

@@ -251,14 +251,6 @@ void trace_params(const softwire_params &p, bool with_countonly) {
     std::printf("vorel: stats_subcmd: %d\n", static_cast<int>(p.stats_subcmd));
 }
 
-// The table row that would run for the action (both open and close).
-const softwire_action *runnable_row(const softwire_action *table, const std::string &action) {
-    for (const softwire_action *row = table; row->name; row++)
-        if (action == row->name && row->open && row->close)
-            return row;
-    return nullptr;
-}
-
 } // namespace
 
 int softwire_parse_options(int argc, char **argv, const vorel_ctx *ctxt, softwire_params *p) {
@@ -354,7 +346,8 @@ int vorel_handle_si_sw_command(int argc, char **argv, vorel_ctx *ctxt) {
     // A named interface must be a service interface: the open routine has
     // run, then the driver refuses the name without asking any line card.
     if (p.if_name && !sw_name_begins(p.if_name->c_str(), "si")) {
-        if (const softwire_action *row = runnable_row(si_sw_cmd_handlers_table, *p.action)) {
+        if (const softwire_action *row =
+                vorel_find_action(si_sw_cmd_handlers_table, p.action->c_str(), nullptr)) {
             row->open(ctxt, &p);
             xml_subtree_unwind();
             return -1;
