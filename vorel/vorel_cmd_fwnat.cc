@@ -345,12 +345,6 @@ void fwnat_params_free(fwnat_params *params) {
     params->subcommand.reset();
 }
 
-bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char *subcommand,
-                     bool countonly) {
-    return vorel_text_is(params->command, command) &&
-           vorel_text_is(params->subcommand, subcommand) && params->countonly == countonly;
-}
-
 namespace {
 
 void parse_port_text(const vorel_ctx *ctxt, const char *text, fwnat_params *p) {

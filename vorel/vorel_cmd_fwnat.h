@@ -114,10 +114,6 @@ struct fwnat_params {
 
 void fwnat_params_init(fwnat_params *params);
 void fwnat_params_free(fwnat_params *params);
-// True when command and subcommand are set, equal the given words and
-// countonly equals the given flag.
-bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char *subcommand,
-                     bool countonly);
 
 // ---------------------------------------------------------------------------
 // The command line
