@@ -27,12 +27,12 @@
 
 // The `when` of rows that need nothing more than their word, and the
 // settings of rows that bring nothing but their action.
-struct vorel_no_key {
-    bool operator==(const vorel_no_key &) const = default;
+struct vorel_no_condition {
+    bool operator==(const vorel_no_condition &) const = default;
 };
-using vorel_no_settings = vorel_no_key;
+using vorel_no_settings = vorel_no_condition;
 
-template <typename Settings, typename When = vorel_no_key> struct vorel_subcommand {
+template <typename Settings, typename When = vorel_no_condition> struct vorel_subcommand {
     using settings_type = Settings;
     const char *word;
     const char *action;
@@ -109,14 +109,6 @@ vorel_subcommand_shared(const Rows &rows, std::string_view action) {
             vorel_subcommand_detail::keep_shared(*shared, row.settings);
     }
     return shared;
-}
-
-// Whether any row names `action`.
-template <typename Rows> bool vorel_subcommand_names(const Rows &rows, std::string_view action) {
-    for (const auto &row : rows)
-        if (action == row.action)
-            return true;
-    return false;
 }
 
 // A command line that names no action (no -A, and no row for its words):

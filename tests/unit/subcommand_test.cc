@@ -70,8 +70,6 @@ TEST(SubcommandShared, WholeSettingsKeptOnlyWhenEveryRowAgrees) {
     EXPECT_EQ(vorel_subcommand_shared(kWhole, "clear_stats"), std::optional<uint32_t>(4));
     // An action no row names brings nothing.
     EXPECT_FALSE(vorel_subcommand_shared(kWhole, "dump"));
-    EXPECT_TRUE(vorel_subcommand_names(kWhole, "clear_stats"));
-    EXPECT_FALSE(vorel_subcommand_names(kWhole, "stats"));
 }
 
 TEST(SubcommandShared, FieldsComparedOneByOne) {
