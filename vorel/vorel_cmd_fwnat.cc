@@ -52,28 +52,20 @@ bool keyword_is(const char *arg, const char *keyword) {
 // ---------------------------------------------------------------------------
 // -F
 
-// Whether the prefix parser wrote its error element for this value.
-bool prefix_error_reported = false;
-
-void report_prefix_error(const char *program, const char *message) {
-    prefix_error_reported = true;
-    xml_error(program, message);
-}
-
 // A -F prefix: an address with a length, never a bare address.  The parser
 // reports syntax errors as an XML error element; a bare address, and every
 // refusal in text mode, is reported here with the same text.
 int parse_filter_prefix(const vorel_ctx *ctxt, const char *value, fwnat_addr *addr,
                         fwnat_addr *mask) {
     vorel_addr a{}, m{};
-    prefix_error_reported = false;
-    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(report_prefix_error);
-    int has_length = vorel_parse_prefix(&a, value, &m);
-    vorel_set_prefix_error_reporter(previous);
+    int has_length = 0;
+    // Whether the prefix parser wrote its error element for this value.
+    bool reported =
+        vorel_prefix_parse_failed([&] { has_length = vorel_parse_prefix(&a, value, &m); });
     if (!has_length) {
         if (!ctxt->xml)
             vorel_note_failure("%s", kInvalidPrefix);
-        else if (!prefix_error_reported)
+        else if (!reported)
             xml_error("vorel", kInvalidPrefix);
         return -1;
     }

@@ -99,21 +99,11 @@ void apply(const sw_settings &s, softwire_params *p) {
 
 // -F sprefix|dprefix PREFIX: an IPv4 prefix; lengths 1..31 give their
 // netmask, 0 and 32 (and a bare address) all ones.
-bool prefix_error_reported = false;
-
-void note_prefix_error(const char *program, const char *message) {
-    prefix_error_reported = true;
-    xml_error(program, message);
-}
-
 int parse_prefix(const vorel_ctx *ctxt, const char *value, softwire_addr *prefix,
                  softwire_addr *mask) {
     uint32_t addr = 0;
-    prefix_error_reported = false;
-    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_prefix_error);
-    int length = vorel_prefix_parse(&addr, value);
-    vorel_set_prefix_error_reporter(previous);
-    if (prefix_error_reported) {
+    int length = 0;
+    if (vorel_prefix_parse_failed([&] { length = vorel_prefix_parse(&addr, value); })) {
         // The parser's error element says it in XML; text mode says it here.
         if (!ctxt->xml)
             vorel_note_failure("%s", kInvalidPrefix);
