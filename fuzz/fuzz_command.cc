@@ -10,9 +10,15 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_string.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <memory>
+#include <unistd.h>
 
 namespace vorel::fuzz {
 
@@ -50,10 +56,49 @@ void append_words(Input &in, std::vector<std::string> &args) {
         size_t end = text.find('\0', start);
         if (end == std::string::npos)
             end = text.size();
-        args.push_back(text.substr(start, end - start));
+        std::string word = text.substr(start, end - start);
+        // Only the target's own words name paths: an output file named by
+        // the input (-Q, -F) stays inside the scratch folder.
+        std::replace(word.begin(), word.end(), '/', '_');
+        args.push_back(std::move(word));
         start = end + 1;
     }
 }
+
+// The command runs in a scratch folder of the process's own, removed at
+// exit, so that files it writes by a relative name never land in the
+// folder the fuzzer was started from (the source tree).  The fuzzer's own
+// files (corpus, artifacts) are named relative to that folder, so the run
+// goes back to it when the command ends, however it ends.
+class InScratchFolder {
+  public:
+    InScratchFolder() : home_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (home_ < 0 || chdir(scratch()) != 0)
+            fail("cannot enter a scratch folder", std::strerror(errno));
+    }
+    ~InScratchFolder() {
+        if (fchdir(home_) != 0)
+            fail("cannot go back from the scratch folder", std::strerror(errno));
+        close(home_);
+    }
+
+  private:
+    static const char *scratch() {
+        static char dir[] = "/tmp/vorel-fuzz-XXXXXX";
+        static const bool made = [] {
+            if (!mkdtemp(dir))
+                fail("cannot make a scratch folder", std::strerror(errno));
+            std::atexit([] {
+                std::error_code ignored;
+                std::filesystem::remove_all(dir, ignored);
+            });
+            return true;
+        }();
+        (void)made;
+        return dir;
+    }
+    int home_;
+};
 
 } // namespace
 
@@ -149,6 +194,7 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     control_feed(kernel.at_end() ? nullptr : &kernel);
 
     {
+        InScratchFolder scratch;
         // The hook and the feeds point into this run: they are taken back
         // however the handler ends.
         struct RunScope {

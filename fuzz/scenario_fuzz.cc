@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -20,11 +21,16 @@ namespace {
 
 constexpr size_t kMaxInput = 16384;
 
+// The scenario file, in a folder of the run's own that goes at exit.
 const std::string &scenario_path() {
+    static char dir[] = "/tmp/vorel-fuzz-scenario-XXXXXX";
     static const std::string path = [] {
-        char dir[] = "/tmp/vorel-fuzz-scenario-XXXXXX";
         if (!mkdtemp(dir))
             std::abort();
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        });
         return std::string(dir) + "/scenario.yaml";
     }();
     return path;

@@ -36,7 +36,7 @@ run_target() {
   mkdir -p "build-fuzz/corpus/$t" "fuzz/crashes/$t"
   # shellcheck disable=SC2046
   nice "$bin/fuzz_$t" $(options_of "$t") -max_total_time="$seconds" -timeout=10 \
-    -print_final_stats=1 -artifact_prefix="fuzz/crashes/$t/" \
+    -print_final_stats=1 -artifact_prefix="$PWD/fuzz/crashes/$t/" \
     "build-fuzz/corpus/$t" "fuzz/corpus/$t" >"$log" 2>&1
 }
 

@@ -52,24 +52,18 @@ bool keyword_is(const char *arg, const char *keyword) {
 // ---------------------------------------------------------------------------
 // -F
 
-// A -F prefix: an address with a length, never a bare address.  The parser
-// reports syntax errors as an XML error element; a bare address, and every
-// refusal in text mode, is reported here with the same text.
+// A -F prefix: a syntax error stops the command (the parser's error
+// element in XML, the same text on standard error in text); a bare address
+// or /0 filters with the zero mask the parser leaves.
 int parse_filter_prefix(const vorel_ctx *ctxt, const char *value, fwnat_addr *addr,
                         fwnat_addr *mask) {
     vorel_addr a{}, m{};
-    int has_length = 0;
-    // Whether the prefix parser wrote its error element for this value.
-    bool reported =
-        vorel_prefix_parse_failed([&] { has_length = vorel_parse_prefix(&a, value, &m); });
-    if (!has_length) {
+    if (!vorel_prefix_value(value, &a, &m)) {
         if (!ctxt->xml)
             vorel_note_failure("%s", kInvalidPrefix);
-        else if (!reported)
-            xml_error("vorel", kInvalidPrefix);
         return -1;
     }
-    *addr = vorel_addr_to_host(a); // the parser leaves the address in network order
+    *addr = a;
     *mask = m;
     return 0;
 }

@@ -271,8 +271,7 @@ int list_mappings(vorel_ctx *ctxt, services_ui_conn *c, const asp_info &asp, con
         vorel_section per_svc_set(ctxt, "sfw-per-service-set-nat-mapping");
         vorel_section per_pool(ctxt, "service-nat-per-pool");
         vorel_section pool_map(ctxt, "service-nat-pool-map");
-        std::string pool;
-        bool first = true;
+        std::string pool; // none named yet
         mapping m;
         while (next_mapping(c, asp, &m)) {
             if (per_svc_set.open()) {
@@ -280,15 +279,17 @@ int list_mappings(vorel_ctx *ctxt, services_ui_conn *c, const asp_info &asp, con
                 xml_send_all("service-set-name", "%s", ss ? ss->name : "");
                 per_pool.open();
             }
-            // A pool's name leads its mappings: it is shown again whenever
-            // it differs from the previous reply's (with or without a pool).
-            if (ctxt->xml && !m.pool_name.empty()) {
-                if (first || m.pool_name != pool)
-                    xml_jxo_data("pool-name", std::string(m.pool_name).c_str());
-                pool_map.open();
+            // A pool's name leads its mappings: it is shown when it differs
+            // from the last pool named (a mapping without a pool names none).
+            if (!m.pool_name.empty()) {
+                if (m.pool_name != pool) {
+                    pool = m.pool_name;
+                    if (ctxt->xml)
+                        xml_jxo_data("pool-name", pool.c_str());
+                }
+                if (ctxt->xml)
+                    pool_map.open();
             }
-            pool = m.pool_name;
-            first = false;
             if (totals) {
                 subscribers++;
                 ports += m.ports_used;

@@ -403,11 +403,13 @@ void print_detail(const vorel_ctx *ctxt, const stats_page &page, const asp_info 
     print_drop_flows(ctxt, reply);
 }
 
-// One gateway's counters (-F alg): only the SIP gateway has any.
-void print_alg(const vorel_ctx *ctxt, const stats_page &page, const asp_info &asp,
-               const svc_set_info *ss, const fwnat_params &p, const vorel::ByteReader &reply) {
-    open_pic_entry(page, asp);
-    vorel_section svc_set(ctxt, page.svc_set_entry);
+// One gateway's counters (-F alg): only the SIP gateway has any.  Like the
+// brief view, it names its elements as the firewall page does on every page;
+// only the detailed views of the integrity drops have elements of their own.
+void print_alg(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_info *ss,
+               const fwnat_params &p, const vorel::ByteReader &reply) {
+    open_pic_entry(kFirewallPage, asp);
+    vorel_section svc_set(ctxt, kFirewallPage.svc_set_entry);
     svc_set.open();
     send_svc_set_name(ss);
     if (p.alg_id != kAlgSip)
@@ -433,7 +435,7 @@ void render(const vorel_ctx *ctxt, const stats_page &page, stats_view view, cons
         print_detail(ctxt, page, asp, ss, view == stats_view::extensive, reply);
         break;
     case stats_view::alg:
-        print_alg(ctxt, page, asp, ss, p, reply);
+        print_alg(ctxt, asp, ss, p, reply);
         break;
     case stats_view::clear:
         break;

@@ -23,8 +23,8 @@ namespace {
 
 // The line numbers the debug traces of a missing reply name; fixed, so
 // that the traces stay as they are when this file changes.
-constexpr int kInfoTraceLine = 248;
-constexpr int kClearTraceLine = 269;
+constexpr int kInfoTraceLine = 253;
+constexpr int kClearTraceLine = 274;
 
 constexpr uint32_t kModeActive = 0;
 constexpr uint32_t kModeBackup = 1;
@@ -56,10 +56,13 @@ constexpr uint16_t kModeReply = 238;
 constexpr size_t kModeRequestSize = 20;
 constexpr size_t kModeReplySize = 21; // the verdict byte at 20
 
+// The mode sent is the one the action names, so -A ha_mode_backup asks for
+// backup whatever -V said (the sub-command rows agree with it by design).
+template <uint32_t Mode>
 int ha_mode_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
                   ha_params *p) {
     vorel::ByteWriter req = vorel_request(kModeRequest, 2, kModeRequestSize);
-    req.be32(16, p->mode);
+    req.be32(16, Mode);
     if (vorel_send(conn, req) < 0)
         return -1;
     vorel::ByteBlock<kModeReplySize> reply;
@@ -229,13 +232,15 @@ void render_state_xml(vorel_ctx *ctxt, const asp_info &asp, const ha_state &s,
     xml_subtree_once();
 }
 
+// The level is the one the action names, as for the mode change.
+template <uint32_t Level>
 int ha_info_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
-                  ha_params *p) {
+                  ha_params *) {
     bool counters = keeps_ha_counters(*asp);
-    if (p->level == kLevelStatistics && !counters)
+    if (Level == kLevelStatistics && !counters)
         return 0;
     vorel::ByteWriter req = vorel_request(kInfoRequest, 2, kInfoRequestSize);
-    req.u8(8, static_cast<uint8_t>(p->level));
+    req.u8(8, static_cast<uint8_t>(Level));
     if (vorel_send(conn, req) < 0)
         return -1;
     vorel::ByteBlock<kInfoReplySize> reply;
@@ -245,7 +250,7 @@ int ha_info_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_se
     }
     ha_state s = read_state(reply);
     if (ctxt->xml)
-        render_state_xml(ctxt, *asp, s, reply.reader(), counters && p->level == kLevelStatistics);
+        render_state_xml(ctxt, *asp, s, reply.reader(), counters && Level == kLevelStatistics);
     else
         render_state_text(*asp, s);
     return 0;
@@ -271,10 +276,10 @@ int ha_info_open(vorel_ctx *, ha_params *) {
 }
 
 const vorel_action<ha_params> ha_cmd_handlers_table[] = {
-    {"ha_mode_active", ha_mode_open, ha_mode_close, ha_mode_query},
-    {"ha_mode_backup", ha_mode_open, ha_mode_close, ha_mode_query},
-    {"ha_info_brief", ha_info_open, ha_mode_close, ha_info_query},
-    {"ha_info_statistics", ha_info_open, ha_mode_close, ha_info_query},
+    {"ha_mode_active", ha_mode_open, ha_mode_close, ha_mode_query<kModeActive>},
+    {"ha_mode_backup", ha_mode_open, ha_mode_close, ha_mode_query<kModeBackup>},
+    {"ha_info_brief", ha_info_open, ha_mode_close, ha_info_query<kLevelBrief>},
+    {"ha_info_statistics", ha_info_open, ha_mode_close, ha_info_query<kLevelStatistics>},
     {"clear_ha_stats", ha_info_open, ha_mode_close, clear_ha_stats_query},
     {nullptr, nullptr, nullptr, nullptr},
 };

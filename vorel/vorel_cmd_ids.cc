@@ -56,6 +56,12 @@ struct ids_params {
 // ---------------------------------------------------------------------------
 // Command line
 
+// A word beginning with "-F" that names no known term ends the run.
+[[noreturn]] void refuse_filter_term() {
+    vorel_user_message("Unknown filter term option\n");
+    vorel_exit(1);
+}
+
 // -F: the term's name follows "-F" in the same word ("-Fsprefix"), its
 // value is the next word.  "-F" on its own names no term.  False when the
 // value is not a prefix.
@@ -71,8 +77,7 @@ bool parse_filter(int argc, char **argv, ids_params *p) {
         return vorel_option_prefix4(value, &p->sprefix, &p->sprefix_len);
     if (std::strncmp(term, "dprefix", 7) == 0)
         return vorel_option_prefix4(value, &p->dprefix, &p->dprefix_len);
-    vorel_user_message("Unknown filter term option\n");
-    vorel_exit(1);
+    refuse_filter_term();
 }
 
 uint32_t sort_bit(const char *letter) {
@@ -116,6 +121,11 @@ bool parse_options(int argc, char **argv, const vorel_ctx *ctxt, ids_params *p) 
         case 'F':
             if (!parse_filter(argc, argv, p))
                 return false;
+            break;
+        case '?':
+            // "-F" as the last word: a filter word without its term.
+            if (vorel_optopt == 'F')
+                refuse_filter_term();
             break;
         default:
             break;
@@ -401,7 +411,8 @@ constexpr uint16_t kClearRequest = 9;
 constexpr uint16_t kClearReply = 10;
 constexpr size_t kClearRequestSize = 36;
 
-int ids_clear_query(services_ui_conn *conn, const svc_set_info &ss, const ids_params &p) {
+int ids_clear_query(services_ui_conn *conn, const asp_info &asp, const svc_set_info &ss,
+                    const ids_params &p) {
     vorel::ByteWriter req = vorel_request(kClearRequest, 2, kClearRequestSize, ss.id);
     req.u8(8, ss.style);
     req.be32(16, p.ids_flags);
@@ -415,8 +426,10 @@ int ids_clear_query(services_ui_conn *conn, const svc_set_info &ss, const ids_pa
         vorel_user_message("-------reply == NULL-------\n");
         return -1;
     }
-    if (!vorel_receive(conn, kClearReply, 1).empty())
+    if (!vorel_receive(conn, kClearReply, 1).empty()) {
+        vorel_note_failure("ids: %s acknowledged a clear twice; the walk stops", asp.name);
         return -1;
+    }
     return 0;
 }
 
@@ -477,8 +490,8 @@ int ids_clear_walk(ids_params *p) {
     if (!p->svc_set_name && p->ids_flags == 0)
         p->ids_flags = kClearEverything;
     pic_walk walk = ids_walk(*p, nullptr);
-    return vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *, svc_set_info *ss) {
-        return ids_clear_query(c, *ss, *p);
+    return vorel_walk_pics(walk, [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {
+        return ids_clear_query(c, *asp, *ss, *p);
     });
 }
 

@@ -111,14 +111,15 @@ bool starts_with(const char *s, const char *word) {
 }
 
 // A prefix filter value into an address and its mask; -1 (after the
-// message) when it is not a prefix with a length.
+// message) for text that is not a prefix.  A bare address or /0 filters
+// with the zero mask the parser leaves.
 int parse_prefix_filter(const char *value, msp_addr *prefix, msp_addr *mask) {
     vorel_addr addr{}, m{};
-    if (!value || vorel_parse_prefix(&addr, value, &m) == 0) {
+    if (!vorel_prefix_value(value, &addr, &m)) {
         vorel_user_message("vorel: Prefix not valid :%s \n", value ? value : "");
         return -1;
     }
-    *prefix = vorel_addr_to_host(addr); // the record keeps host order
+    *prefix = addr; // the record keeps host order
     *mask = m;
     return 0;
 }

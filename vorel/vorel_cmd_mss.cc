@@ -227,7 +227,8 @@ constexpr uint8_t kProtoIcmp = 1;
 constexpr uint8_t kProtoIcmpv6 = 58;
 
 // A flow of a subscriber session: the session family's row, with the
-// ports as plain numbers (no wildcard) and no softwire or detail part.
+// ports as plain numbers (no wildcard) and no softwire or detail part.  A
+// DS-Lite flow is named so and has no ports, as in the session family.
 void render_subscriber_flow(const msp_flow &f) {
     // Both addresses take the family of the source.
     int family = f.src.is_v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET;
@@ -235,9 +236,10 @@ void render_subscriber_flow(const msp_flow &f) {
     char src[INET6_ADDRSTRLEN + 48] = "", dst[INET6_ADDRSTRLEN + 48] = "";
     prefix_value_to_string(family, &f.src, len, src, sizeof src);
     prefix_value_to_string(family, &f.dst, len, dst, sizeof dst);
-    const bool ports = f.proto != kProtoIcmp && f.proto != kProtoIcmpv6;
+    const bool ds_lite = f.ds_lite == 1;
+    const bool ports = !ds_lite && f.proto != kProtoIcmp && f.proto != kProtoIcmpv6;
     xml_send_open("sfw-flow-entry");
-    xml_send_all("sfw-flow-protocol", "%s", proto2str(f.proto));
+    xml_send_all("sfw-flow-protocol", "%s", ds_lite ? "DS-LITE" : proto2str(f.proto));
     xml_send_all("sfw-flow-source-ip", "%s", src);
     if (ports)
         xml_send_all("sfw-flow-source-port", "%-5u", f.src_port);

@@ -167,6 +167,10 @@ int syslog_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_in
             if (svc_set.open())
                 xml_send_all("syslog-stats-svc-set-name", "%s", ss->name);
         }
+        // A service set whose hosts resume after a PIC-wide host gets its
+        // heading again.
+        if (id == 0)
+            current = nullptr;
         show_host(ctxt, r, p->detail);
     }
     svc_set.close();

@@ -340,6 +340,8 @@ int vorel_handle_si_sw_command(int argc, char **argv, vorel_ctx *ctxt) {
                 vorel_find_action(si_sw_cmd_handlers_table, p.action->c_str(), nullptr)) {
             row->open(ctxt, &p);
             xml_subtree_unwind();
+            // Otherwise a refused clear would pass for a done one.
+            vorel_note_failure("%s is not a service interface", p.if_name->c_str());
             return -1;
         }
     }

@@ -260,19 +260,23 @@ int softwire_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *as
                                          asp->name, "softwire_stats_dump_query", &reply);
     if (answer == stats_answer::failed)
         return -1;
-    if (answer == stats_answer::none || p->stats_subcmd == SW_STATS_CLEAR || !ctxt->xml)
+    if (answer == stats_answer::none || p->stats_subcmd == SW_STATS_CLEAR)
         return 0;
-    if (!sw_name_begins(asp->name, "ms") && !sw_name_begins(asp->name, "mams")) {
+    bool multiservices = sw_name_begins(asp->name, "ms") || sw_name_begins(asp->name, "mams");
+    // The refusal is a message, in text mode too; the counters are XML only.
+    if (multiservices && p->sw_type == SW_TYPE_6RD) {
+        sw_refuse_pic(ctxt, "msp-softwire-plugin-statistics-entry", *asp);
+        return 0;
+    }
+    if (!ctxt->xml)
+        return 0;
+    if (!multiservices) {
         if (p->sw_type != SW_TYPE_6RD)
             counters_entry(ctxt, "service-softwire-dslite-statistics-entry", {}, "srv-pic-name",
                            *asp, kDsliteCounters, reply);
         if (p->sw_type != SW_TYPE_DSLITE)
             counters_entry(ctxt, "service-softwire-6rd-statistics-entry", {}, "srv-pic-name", *asp,
                            k6rdCounters, reply);
-        return 0;
-    }
-    if (p->sw_type == SW_TYPE_6RD) {
-        sw_refuse_pic(ctxt, "msp-softwire-plugin-statistics-entry", *asp);
         return 0;
     }
     counters_entry(ctxt, "msp-softwire-plugin-statistics-entry", {}, "interface-name", *asp,

@@ -474,6 +474,14 @@ int vorel_prefix_parse(uint32_t *addr, const char *text) {
     return int(length);
 }
 
+bool vorel_prefix_value(const char *value, vorel_addr *addr, vorel_addr *mask) {
+    vorel_addr parsed{};
+    if (vorel_prefix_parse_failed([&] { vorel_parse_prefix(&parsed, value, mask); }))
+        return false;
+    *addr = vorel_addr_to_host(parsed); // the parser leaves it in network order
+    return true;
+}
+
 bool vorel_option_prefix4(const char *value, uint32_t *addr, uint32_t *length) {
     uint32_t network_order = 0;
     int parsed = 0;

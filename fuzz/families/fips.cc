@@ -1,6 +1,6 @@
 // fuzz-options: -max_len=131072 -dict=fuzz/fips.dict
 // -C fips: single results, Monte Carlo blocks and the file tests (the
-// small vector files of tests/data/fips, run from the source tree) from
+// small vector files of tests/data/fips, by their path in the source tree) from
 // fuzzed replies whose length words lie.  Results go to /tmp/result and
 // /dev/null.
 #include "fuzz/fuzz_command.h"
@@ -19,12 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
              "4e6f772069732074", "-Z", "0"},
             {"-C", "fips", "-i", "ms-1/0/0", "-A", "SHA1", "-U", "Monte", "-I", "00112233", "-R",
              "8"},
-            {"-C", "fips", "-i", "ms-1/0/0", "-A", "RNG", "-P", "tests/data/fips/RNG_Xchange.req",
-             "-Q", "/dev/null"},
-            {"-C", "fips", "-i", "ms-1/0/0", "-A", "RSA", "-P", "tests/data/fips/SigVer.req", "-Q",
-             "/dev/null"},
-            {"-C", "fips", "-i", "ms-1/0/0", "-A", "RSA", "-P", "tests/data/fips/SigGen.req", "-Q",
-             "/dev/null"},
+            {"-C", "fips", "-i", "ms-1/0/0", "-A", "RNG", "-P",
+             VOREL_SOURCE_DIR "/tests/data/fips/RNG_Xchange.req", "-Q", "/dev/null"},
+            {"-C", "fips", "-i", "ms-1/0/0", "-A", "RSA", "-P",
+             VOREL_SOURCE_DIR "/tests/data/fips/SigVer.req", "-Q", "/dev/null"},
+            {"-C", "fips", "-i", "ms-1/0/0", "-A", "RSA", "-P",
+             VOREL_SOURCE_DIR "/tests/data/fips/SigGen.req", "-Q", "/dev/null"},
             {"-C", "fips", "-i", "ms-1/0/0", "-A", "MD5", "-I", "61"},
         },
     };

@@ -75,13 +75,19 @@ std::string XmlSchemas::command_of(const std::vector<std::string> &args) {
 }
 
 std::string XmlSchemas::subcommand_of(const std::vector<std::string> &args) {
+    std::string action;
     for (size_t i = 0; i < args.size(); i++) {
-        if (args[i] == "-S")
-            return i + 1 < args.size() ? args[i + 1] : "-";
-        if (args[i].compare(0, 2, "-S") == 0)
-            return args[i].substr(2);
+        const std::string &a = args[i];
+        if (a.size() < 2 || a[0] != '-' || (a[1] != 'S' && a[1] != 'H' && a[1] != 'A'))
+            continue;
+        // -H is the firewall/NAT and FIPS handlers' other name for -S.
+        std::string word = a.size() > 2 ? a.substr(2) : i + 1 < args.size() ? args[i + 1] : "";
+        if (a[1] != 'A')
+            return word.empty() ? "-" : word;
+        if (action.empty())
+            action = "-A:" + word;
     }
-    return "-";
+    return action.empty() ? "-" : action;
 }
 
 bool XmlSchemas::validate(const std::string &command, const std::string &subcommand,
@@ -90,8 +96,9 @@ bool XmlSchemas::validate(const std::string &command, const std::string &subcomm
     if (at == schema_of_.end())
         at = schema_of_.find({command, "*"});
     if (at == schema_of_.end()) {
-        unchecked_++;
-        return true;
+        why = "no schema for -C " + command + " -S " + subcommand + " in " + dir_ +
+              "/commands.txt\n";
+        return false;
     }
     validated_++;
     std::shared_ptr<Compiled> &c = compiled_[at->second];

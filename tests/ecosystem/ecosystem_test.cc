@@ -329,9 +329,10 @@ TEST(Schemas, ErrorsInsideNamespacedRootsAndUnknownElements) {
     // Output that is not well formed.
     why.clear();
     EXPECT_FALSE(schemas.validate("svc_set", "summary", "<summary>", why));
-    // A command without a schema is passed unchecked, and counted so.
-    EXPECT_TRUE(schemas.validate("cos", "stats", "<anything/>", why));
-    EXPECT_EQ(schemas.unchecked(), 1);
+    // Output of a command without a schema fails, and says where to add one.
+    why.clear();
+    EXPECT_FALSE(schemas.validate("cos", "stats", "<anything/>", why));
+    EXPECT_NE(why.find("no schema for -C cos -S stats"), std::string::npos) << why;
 }
 
 TEST(Schemas, CommandAndSubcommandAsTheProgramReadsThem) {
@@ -343,6 +344,11 @@ TEST(Schemas, CommandAndSubcommandAsTheProgramReadsThem) {
     EXPECT_EQ(XmlSchemas::subcommand_of({"-C", "msp", "-F", "count", "10", "-S", "flows"}),
               "flows");
     EXPECT_EQ(XmlSchemas::subcommand_of({"-C", "msp"}), "-");
+    // -H is -S's other name; a run that names only its action maps by it.
+    EXPECT_EQ(XmlSchemas::subcommand_of({"-C", "sfw", "-H", "flows"}), "flows");
+    EXPECT_EQ(XmlSchemas::subcommand_of({"-C", "nat", "-Adump_detnat"}), "-A:dump_detnat");
+    EXPECT_EQ(XmlSchemas::subcommand_of({"-C", "cos", "-A", "clear_stats", "-S", "stats"}),
+              "stats");
 }
 
 } // namespace
