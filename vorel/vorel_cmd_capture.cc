@@ -9,6 +9,7 @@
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 
 #include <cerrno>
 #include <csignal>
@@ -419,6 +420,13 @@ void set_level(const char *word, capture_params *p) {
         p->level = 3;
 }
 
+// The sub-commands; each names the action of its own name.
+constexpr vorel_subcommand<vorel_no_settings> kSubcommands[] = {
+    {"dump_capture", "dump_capture"},
+    {"req_capture", "req_capture"},
+    {"clear_capture", "clear_capture"},
+};
+
 // The "doesn't know what to do" lines: the command line echoed, a word
 // after each "vorel: " (a blank between them, so the words stay apart).
 int doesnt_know(int argc, char **argv) {
@@ -437,18 +445,11 @@ int vorel_handle_capture_command(int argc, char **argv, vorel_ctx *ctxt) {
     bool bad_packet_id = false;
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, &p))
+            continue;
         switch (c) {
-        case 'A':
-            p.action = vorel_optarg;
-            break;
-        case 'C':
-            p.command = vorel_optarg;
-            break;
         case 'F':
             p.name = vorel_optarg;
-            break;
-        case 'S':
-            p.subcommand = vorel_optarg;
             break;
         case 'V':
             set_level(vorel_optarg, &p);
@@ -467,10 +468,9 @@ int vorel_handle_capture_command(int argc, char **argv, vorel_ctx *ctxt) {
         vorel_xml_error(1, "Invalid capture packet id\n");
         return doesnt_know(argc, argv);
     }
-    if (!p.action && p.command && *p.command == "capture" && p.subcommand &&
-        (*p.subcommand == "dump_capture" || *p.subcommand == "req_capture" ||
-         *p.subcommand == "clear_capture"))
-        p.action = *p.subcommand;
+    if (!p.action && p.command && *p.command == "capture")
+        if (const auto *row = vorel_subcommand_find(kSubcommands, p.subcommand))
+            p.action = row->action;
     if (!p.action)
         return doesnt_know(argc, argv);
 

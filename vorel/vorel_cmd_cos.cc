@@ -11,6 +11,8 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 #include <cstring>
@@ -46,10 +48,6 @@ struct cos_params {
     uint32_t level = 0;
     uint8_t pic_based = 0;
 };
-
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
 
 // The reply: counters per code point and per forwarding class.
 struct cos_reply {
@@ -124,20 +122,20 @@ int cos_stats_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info *asp,
     req.u8(8, svc_set ? svc_set->style : 'B');
     req.be32(16, params->stats_type);
     req.be32(20, params->level);
-    if (vorel_send(asp_conn, req) < 0)
-        return -1;
-    cos_reply reply;
-    if (!vorel_receive_block(asp_conn, kStatsReply, 1, asp->name, short_reply::end_answer,
-                             &reply.b)) {
+    bool answered = false;
+    int rc = vorel_tally_exchange<kReplySize>(
+        asp_conn, req, kStatsReply, 1, asp->name, short_reply::end_answer,
+        [&](const vorel::ByteBlock<kReplySize> &b) {
+            if (params->stats_type != kTypeClear)
+                render_entry(ctxt, *asp, svc_set, cos_reply{b});
+        },
+        &answered);
+    if (rc == 0 && !answered) {
         // The command ends here; say which PIC left it without an answer.
         vorel_note_failure("%s did not answer the class-of-service statistics request", asp->name);
         return -1;
     }
-    if (params->stats_type != kTypeClear)
-        render_entry(ctxt, *asp, svc_set, reply);
-    if (!vorel_receive(asp_conn, kStatsReply, 1).empty())
-        return -1;
-    return 0;
+    return rc;
 }
 
 const char *root_style(const cos_params *params) {
@@ -163,32 +161,14 @@ const vorel_action<cos_params> cos_cmd_handlers_table[] = {
 };
 
 // The sub-commands of "cos": the action each names and the statistics type
-// it asks for.
-struct cos_subcommand {
-    const char *word;
-    const char *action;
-    uint32_t stats_type;
-};
-constexpr cos_subcommand kSubcommands[] = {
+// it asks for.  -A dump_stats, which several rows name, asks for type 0:
+// the reply then says what it holds.
+constexpr vorel_subcommand<uint32_t> kSubcommands[] = {
     {"stats", "dump_stats", kTypeAll},
     {"clear_stats", "clear_stats", kTypeClear},
     {"stats_diffserv", "dump_stats", kTypeDscp},
     {"stats_fwdclass", "dump_stats", kTypeForwardingClass},
 };
-
-// The statistics type that every sub-command naming the action asks for,
-// or 0 when they differ (-A dump_stats: the reply then says what it holds).
-uint32_t stats_type_of_action(const std::string &action) {
-    std::optional<uint32_t> shared;
-    for (const cos_subcommand &s : kSubcommands) {
-        if (action != s.action)
-            continue;
-        if (shared && *shared != s.stats_type)
-            return 0;
-        shared = s.stats_type;
-    }
-    return shared.value_or(0);
-}
 
 void set_level(const char *word, cos_params *p) {
     switch (word[0]) {
@@ -212,16 +192,9 @@ void set_level(const char *word, cos_params *p) {
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, cos_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 'V':
             set_level(vorel_optarg, p);
             break;
@@ -242,17 +215,14 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, cos_params *p) 
 
 void choose_action(cos_params *p) {
     if (p->action) {
-        p->stats_type = stats_type_of_action(*p->action);
+        p->stats_type = vorel_subcommand_shared(kSubcommands, *p->action).value_or(0);
         return;
     }
-    if (!p->command || *p->command != "cos" || !p->subcommand)
+    if (!p->command || *p->command != "cos")
         return;
-    for (const cos_subcommand &s : kSubcommands) {
-        if (*p->subcommand == s.word) {
-            p->action = s.action;
-            p->stats_type = s.stats_type;
-            return;
-        }
+    if (const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand)) {
+        p->action = row->action;
+        p->stats_type = row->settings;
     }
 }
 
@@ -263,10 +233,11 @@ void log_run(const cos_params &p) {
                   "VOREL_COS_DUMP: vorel: command: %s, subcommand: %s \nvorel: svc_set_name: %s, "
                   "interface_name: %s,\nvorel: type: %d, action_name: %s,\nvorel: stats_subcmd: "
                   "%d, pic_based: %d\n",
-                  vorel_str_or_null(text_of(p.command)), vorel_str_or_null(text_of(p.subcommand)),
-                  vorel_str_or_null(text_of(p.svc_set_name)),
-                  vorel_str_or_null(text_of(p.pic_name)), static_cast<int>(p.stats_type),
-                  vorel_str_or_null(text_of(p.action)), static_cast<int>(p.level), p.pic_based);
+                  vorel_str_or_null(vorel_text(p.command)),
+                  vorel_str_or_null(vorel_text(p.subcommand)),
+                  vorel_str_or_null(vorel_text(p.svc_set_name)),
+                  vorel_str_or_null(vorel_text(p.pic_name)), static_cast<int>(p.stats_type),
+                  vorel_str_or_null(vorel_text(p.action)), static_cast<int>(p.level), p.pic_based);
 }
 
 services_ui_conn *open_cos_channel(const asp_info &asp) {
@@ -282,20 +253,16 @@ int vorel_handle_cos_command(int argc, char **argv, vorel_ctx *ctxt) {
     if (p.level == kLevelSummary)
         p.pic_based = 1;
     log_run(p);
-    if (!p.action) {
-        vorel_note_failure("cos: no action for command %s, subcommand %s",
-                           vorel_str_or_null(text_of(p.command)),
-                           vorel_str_or_null(text_of(p.subcommand)));
-        return -1;
-    }
+    if (!p.action)
+        return vorel_note_no_action("cos", p.command, p.subcommand);
     if (*p.action == "dump_stats")
         vorel_xml_only_view(ctxt, "the class-of-service statistics");
 
     pic_walk walk;
-    walk.pic_name = text_of(p.pic_name);
+    walk.pic_name = vorel_text(p.pic_name);
     walk.open_channel = open_cos_channel;
     walk.on_open_failure = open_failure::log_and_stop_walk;
-    walk.loop = p.pic_based ? vorel_loop_pic() : vorel_loop_svc_sets(text_of(p.svc_set_name));
+    walk.loop = p.pic_based ? vorel_loop_pic() : vorel_loop_svc_sets(vorel_text(p.svc_set_name));
 
     bool ran = false;
     int rc =

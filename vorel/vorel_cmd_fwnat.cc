@@ -14,6 +14,7 @@
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -51,7 +52,6 @@ bool keyword_is(const char *arg, const char *keyword) {
 // ---------------------------------------------------------------------------
 // -F
 
-// Whether the prefix parser wrote its error element for this value.
 // A -F prefix: a syntax error stops the command (the parser's error
 // element in XML, the same text on standard error in text); a bare address
 // or /0 filters with the zero mask the parser leaves.
@@ -331,12 +331,6 @@ void fwnat_params_free(fwnat_params *params) {
     params->subcommand.reset();
 }
 
-bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char *subcommand,
-                     bool countonly) {
-    return vorel_text_is(params->command, command) &&
-           vorel_text_is(params->subcommand, subcommand) && params->countonly == countonly;
-}
-
 namespace {
 
 void parse_port_text(const vorel_ctx *ctxt, const char *text, fwnat_params *p) {
@@ -377,18 +371,29 @@ void parse_view(const char *word, fwnat_params *p) {
 
 } // namespace
 
+bool fwnat_common_option(int c, fwnat_params *p) {
+    if (vorel_command_word_option(c, p))
+        return true;
+    switch (c) {
+    case 'i':
+        p->if_name = vorel_optarg;
+        return true;
+    case 't':
+        debug = 1;
+        return true;
+    default:
+        return false;
+    }
+}
+
 int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (fwnat_common_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
         case 'B':
             p->backup_pic = true;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
             break;
         case 'E':
             p->nat_ip_text = vorel_optarg;
@@ -398,7 +403,6 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
                 return -1;
             break;
         case 'H':
-        case 'S':
             p->subcommand = vorel_optarg;
             break;
         case 'I':
@@ -422,14 +426,8 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
         case 'd':
             p->detail = true;
             break;
-        case 'i':
-            p->if_name = vorel_optarg;
-            break;
         case 's':
             p->svc_set_name = vorel_optarg;
-            break;
-        case 't':
-            debug = 1;
             break;
         case 'w':
             parse_softwire_option(argc, argv, p);
@@ -450,70 +448,79 @@ int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_para
 namespace {
 
 constexpr uint8_t kSfw = 1, kIsfw = 2, kNat = 4;
-constexpr int32_t kKeep = -1;
 
-// One row of the selection: the commands it applies to, the sub-command,
-// the count flag, the action, and what goes with the action.
-struct selection_row {
-    uint8_t commands;
-    const char *subcommand;
-    bool countonly;
-    const char *action;
-    int32_t stats_subcmd = kKeep;
+// What goes with an action besides its name: the view (unset: -V's choice
+// stays), once per PIC, and whether clearing mappings by softwire address
+// and port needs the internal host.
+struct selection_settings {
+    std::optional<int32_t> stats_subcmd = {};
     bool pic_based = false;
-    bool needs_internal_host = false; // clearing mappings by softwire address and port
+    bool needs_internal_host = false;
+    auto fields() { return std::tie(stats_subcmd, pic_based, needs_internal_host); }
 };
+// The commands a row applies to and the count flag it wants.
+struct selection_when {
+    uint8_t commands;
+    bool countonly;
+};
+using selection_row = vorel_subcommand<selection_settings, selection_when>;
 
 const selection_row selection[] = {
-    {kSfw, "flows", true, "count_flow"},
-    {kIsfw, "flows", true, "count_flow"},
-    {kIsfw, "flows", false, "dump_flow"},
-    {kSfw, "flows", false, "dump_flow"},
-    {kSfw, "clear_flows", false, "drain_flow"},
-    {kIsfw, "clear_flows", false, "drain_flow"},
-    {kSfw, "conversations", false, "dump_conv"},
-    {kSfw, "sip-call", false, "dump_sip_call"},
-    {kSfw, "sip-call", true, "count_sip_call"},
-    {kSfw, "clear_sip_call", false, "drain_sip_call"},
-    {kSfw, "sip-reg", false, "dump_sip_reg"},
-    {kSfw, "sip-reg", true, "count_sip_reg"},
-    {kSfw, "clear_sip_reg", false, "drain_sip_reg"},
-    {kSfw, "stats", false, "dump_stats"},
-    {kSfw, "hdr_err", false, "dump_hdr_err"},
-    {kSfw, "clear_stats_hdr_err", false, "clear_stats_hdr_err", FWNAT_STATS_CLEAR},
-    {kIsfw, "stats", false, "dump_stats"},
-    {kSfw, "ha-stats", false, "dump_ha_stats"},
-    {kSfw, "alg", false, "dump_stats"},
-    {kSfw | kIsfw, "clear_stats", false, "clear_stats", FWNAT_STATS_CLEAR},
-    {kNat, "pool", false, "dump_natpool"},
-    {kNat, "mappingsv2-app", false, "dump_natmappingv2", FWNAT_MAPPINGS_APP},
-    {kNat, "mappingsv2-eim", false, "dump_natmappingv2", FWNAT_MAPPINGS_EIM},
-    {kNat, "mappingsv2-pcp", false, "dump_natmappingv2", FWNAT_MAPPINGS_PCP},
-    {kNat, "mappingsv2-summary", false, "dump_natmappingv2", FWNAT_MAPPINGS_SUMMARY, true},
-    {kNat, "mapping-brief", false, "dump_natmappingv2", FWNAT_STATS_BRIEF},
-    {kNat, "mapping-detail", false, "dump_natmappingv2", FWNAT_STATS_DETAIL},
-    {kNat, "stats", false, "dump_natstatistics", kKeep, true},
-    {kNat, "clear_stats", false, "clear_natstatistics", kKeep, true},
-    {kSfw, "flow-analysis", false, "flow_analysis", FWNAT_STATS_SUMMARY},
-    {kSfw, "clear-flow-analysis", false, "clear_flow_analysis", FWNAT_STATS_CLEAR, true},
-    {kNat, "detnat", false, "dump_detnat", FWNAT_STATS_SUMMARY},
-    {kSfw, "subs-analysis", false, "subs_analysis", FWNAT_STATS_SUMMARY},
-    {kSfw, "clear-subs-analysis", false, "clear_subs_analysis", FWNAT_STATS_CLEAR, true},
-    {kNat, "mapping-nptv6", false, "nptv6_addr_mapping", FWNAT_MAPPINGS_NPTV6},
-    {kNat, "clear_mappings", false, "clear_natmappings", kKeep, false, true},
-    {kNat, "clear_nat_flows", false, "clear_natflows"},
+    {"flows", "count_flow", {}, {kSfw, true}},
+    {"flows", "count_flow", {}, {kIsfw, true}},
+    {"flows", "dump_flow", {}, {kIsfw, false}},
+    {"flows", "dump_flow", {}, {kSfw, false}},
+    {"clear_flows", "drain_flow", {}, {kSfw, false}},
+    {"clear_flows", "drain_flow", {}, {kIsfw, false}},
+    {"conversations", "dump_conv", {}, {kSfw, false}},
+    {"sip-call", "dump_sip_call", {}, {kSfw, false}},
+    {"sip-call", "count_sip_call", {}, {kSfw, true}},
+    {"clear_sip_call", "drain_sip_call", {}, {kSfw, false}},
+    {"sip-reg", "dump_sip_reg", {}, {kSfw, false}},
+    {"sip-reg", "count_sip_reg", {}, {kSfw, true}},
+    {"clear_sip_reg", "drain_sip_reg", {}, {kSfw, false}},
+    {"stats", "dump_stats", {}, {kSfw, false}},
+    {"hdr_err", "dump_hdr_err", {}, {kSfw, false}},
+    {"clear_stats_hdr_err", "clear_stats_hdr_err", {FWNAT_STATS_CLEAR}, {kSfw, false}},
+    {"stats", "dump_stats", {}, {kIsfw, false}},
+    {"ha-stats", "dump_ha_stats", {}, {kSfw, false}},
+    {"alg", "dump_stats", {}, {kSfw, false}},
+    {"clear_stats", "clear_stats", {FWNAT_STATS_CLEAR}, {kSfw | kIsfw, false}},
+    {"pool", "dump_natpool", {}, {kNat, false}},
+    {"mappingsv2-app", "dump_natmappingv2", {FWNAT_MAPPINGS_APP}, {kNat, false}},
+    {"mappingsv2-eim", "dump_natmappingv2", {FWNAT_MAPPINGS_EIM}, {kNat, false}},
+    {"mappingsv2-pcp", "dump_natmappingv2", {FWNAT_MAPPINGS_PCP}, {kNat, false}},
+    {"mappingsv2-summary", "dump_natmappingv2", {FWNAT_MAPPINGS_SUMMARY, true}, {kNat, false}},
+    {"mapping-brief", "dump_natmappingv2", {FWNAT_STATS_BRIEF}, {kNat, false}},
+    {"mapping-detail", "dump_natmappingv2", {FWNAT_STATS_DETAIL}, {kNat, false}},
+    {"stats", "dump_natstatistics", {{}, true}, {kNat, false}},
+    {"clear_stats", "clear_natstatistics", {{}, true}, {kNat, false}},
+    {"flow-analysis", "flow_analysis", {FWNAT_STATS_SUMMARY}, {kSfw, false}},
+    {"clear-flow-analysis", "clear_flow_analysis", {FWNAT_STATS_CLEAR, true}, {kSfw, false}},
+    {"detnat", "dump_detnat", {FWNAT_STATS_SUMMARY}, {kNat, false}},
+    {"subs-analysis", "subs_analysis", {FWNAT_STATS_SUMMARY}, {kSfw, false}},
+    {"clear-subs-analysis", "clear_subs_analysis", {FWNAT_STATS_CLEAR, true}, {kSfw, false}},
+    {"mapping-nptv6", "nptv6_addr_mapping", {FWNAT_MAPPINGS_NPTV6}, {kNat, false}},
+    {"clear_mappings", "clear_natmappings", {{}, false, true}, {kNat, false}},
+    {"clear_nat_flows", "clear_natflows", {}, {kNat, false}},
 };
 
-bool row_matches(const selection_row &row, const fwnat_params *p, bool countonly) {
-    return ((row.commands & kSfw) && fwnat_cmd_match(p, "sfw", row.subcommand, countonly)) ||
-           ((row.commands & kIsfw) &&
-            fwnat_cmd_match(p, "inline-stateful-firewall", row.subcommand, countonly)) ||
-           ((row.commands & kNat) && fwnat_cmd_match(p, "nat", row.subcommand, countonly));
+bool command_is(const fwnat_params *p, uint8_t commands) {
+    return ((commands & kSfw) && vorel_text_is(p->command, "sfw")) ||
+           ((commands & kIsfw) && vorel_text_is(p->command, "inline-stateful-firewall")) ||
+           ((commands & kNat) && vorel_text_is(p->command, "nat"));
 }
 
-void apply_row(const selection_row &row, fwnat_params *p) {
-    if (row.stats_subcmd != kKeep)
-        p->stats_subcmd = row.stats_subcmd;
+// The row the command words choose.
+const selection_row *row_of_words(const fwnat_params *p) {
+    return vorel_subcommand_find(selection, p->subcommand, [p](const selection_when &w) {
+        return w.countonly == p->countonly && command_is(p, w.commands);
+    });
+}
+
+void apply_row(const selection_settings &row, fwnat_params *p) {
+    if (row.stats_subcmd)
+        p->stats_subcmd = *row.stats_subcmd;
     if (row.pic_based)
         p->pic_based = true;
     if (row.needs_internal_host && p->sw_given && p->port_given && !p->subs_given)
@@ -524,43 +531,22 @@ void apply_row(const selection_row &row, fwnat_params *p) {
 // command words would have chosen; without such a row, only the settings
 // every row of the action shares (the view of an action that several
 // sub-commands name is then left to -V and the other options).
-bool settings_of_named_action(const fwnat_params *p, selection_row *out) {
-    bool found = false;
-    for (const selection_row &row : selection) {
-        if (!vorel_text_is(p->action, row.action))
-            continue;
-        if (row_matches(row, p, row.countonly)) {
-            *out = row;
-            return true;
-        }
-        if (!found) {
-            *out = row;
-            found = true;
-            continue;
-        }
-        if (out->stats_subcmd != row.stats_subcmd)
-            out->stats_subcmd = kKeep;
-        out->pic_based = out->pic_based && row.pic_based;
-        out->needs_internal_host = out->needs_internal_host && row.needs_internal_host;
-    }
-    return found;
+std::optional<selection_settings> settings_of_named_action(const fwnat_params *p) {
+    const selection_row *row = row_of_words(p);
+    if (row && vorel_text_is(p->action, row->action))
+        return row->settings;
+    return vorel_subcommand_shared(selection, *p->action);
 }
 
 } // namespace
 
 void fwnat_choose_action(fwnat_params *p) {
     if (p->action) {
-        selection_row shared{};
-        if (settings_of_named_action(p, &shared))
-            apply_row(shared, p);
-    } else {
-        for (const selection_row &row : selection) {
-            if (!row_matches(row, p, row.countonly))
-                continue;
-            p->action = row.action;
-            apply_row(row, p);
-            break;
-        }
+        if (std::optional<selection_settings> shared = settings_of_named_action(p))
+            apply_row(*shared, p);
+    } else if (const selection_row *row = row_of_words(p)) {
+        p->action = row->action;
+        apply_row(row->settings, p);
     }
     if (p->stats_subcmd == FWNAT_STATS_SUMMARY)
         p->pic_based = true;

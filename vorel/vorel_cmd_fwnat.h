@@ -114,10 +114,6 @@ struct fwnat_params {
 
 void fwnat_params_init(fwnat_params *params);
 void fwnat_params_free(fwnat_params *params);
-// True when command and subcommand are set, equal the given words and
-// countonly equals the given flag.
-bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char *subcommand,
-                     bool countonly);
 
 // ---------------------------------------------------------------------------
 // The command line
@@ -126,6 +122,9 @@ bool fwnat_cmd_match(const fwnat_params *params, const char *command, const char
 // refused (reported).  Values the command refuses outright (ports, ranges,
 // protocols) end the process with status 1 after their message.
 int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *params);
+// The option letters the firewall/NAT, pcp and inline-nat commands read
+// alike (-A, -C, -S, -i, -t); false for any other letter.
+bool fwnat_common_option(int c, fwnat_params *params);
 
 // -w a: the IPv6 address into b4_addr ("address is invalid" when it is not one).
 void fwnat_parse_b4_address(const char *value, fwnat_params *params);

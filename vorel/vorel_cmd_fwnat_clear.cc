@@ -60,19 +60,12 @@ uint32_t mappings_filter_kind(const fwnat_params &p) {
 
 } // namespace
 
-int fwnat_natmappings_clear_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_open_enclosing(ctxt, "vorel: nat mappings clear start \n",
-                         "service-nat-clear-mappings-information",
-                         "PIC             Service set                            Mappings Removed "
-                         "   Flows Removed\n\n");
-    return 0;
-}
-
-int fwnat_natmappings_clear_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_close_enclosing(ctxt, "vorel: nat mappings clear stop \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kMappingsClearEnclosing{
+    "vorel: nat mappings clear start \n", "service-nat-clear-mappings-information",
+    "PIC             Service set                            Mappings Removed "
+    "   Flows Removed\n\n",
+    "vorel: nat mappings clear stop \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_natmappings_clear, kMappingsClearEnclosing)
 
 int fwnat_natmappings_clear_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
                                   svc_set_info *ss, fwnat_params *p) {
@@ -106,19 +99,12 @@ int fwnat_natmappings_clear_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info
     return 0;
 }
 
-int fwnat_natflows_clear_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_open_enclosing(ctxt, "vorel: nat flows clear start \n",
-                         "service-nat-clear-flows-information",
-                         "PIC             Service set                                        "
-                         "Mappings Removed\n\n");
-    return 0;
-}
-
-int fwnat_natflows_clear_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_close_enclosing(ctxt, "vorel: nat flows clear stop \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kFlowsClearEnclosing{
+    "vorel: nat flows clear start \n", "service-nat-clear-flows-information",
+    "PIC             Service set                                        "
+    "Mappings Removed\n\n",
+    "vorel: nat flows clear stop \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_natflows_clear, kFlowsClearEnclosing)
 
 int fwnat_natflows_clear_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
                                svc_set_info *ss, fwnat_params *p) {

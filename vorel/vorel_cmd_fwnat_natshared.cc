@@ -59,18 +59,33 @@ int nat_xml_only_close(const vorel_ctx *ctxt, const char *trace) {
     return 0;
 }
 
+namespace {
+
+void apply(const nat_settings &s, fwnat_params *p) {
+    if (s.stats_subcmd)
+        p->stats_subcmd = *s.stats_subcmd;
+    p->pic_based = s.pic_based;
+}
+
+} // namespace
+
 void nat_choose_action(fwnat_params *p, std::span<const nat_selection> rows) {
-    for (const nat_selection &row : rows) {
-        bool named = p->action ? vorel_text_is(p->action, row.action)
-                               : vorel_text_is(p->subcommand, row.subcommand);
-        if (!named)
-            continue;
-        p->action = row.action;
-        if (row.stats_subcmd != NAT_KEEP_VIEW)
-            p->stats_subcmd = row.stats_subcmd;
-        p->pic_based = row.pic_based;
-        return;
+    if (p->action) {
+        if (auto shared = vorel_subcommand_shared(rows, *p->action))
+            apply(*shared, p);
+    } else if (const nat_selection *row = vorel_subcommand_find(rows, p->subcommand)) {
+        p->action = row->action;
+        apply(row->settings, p);
     }
+}
+
+bool nat_settle_action(fwnat_params *p, std::span<const nat_selection> rows, const char *handler) {
+    nat_choose_action(p, rows);
+    nat_trace_params(*p);
+    if (p->action)
+        return true;
+    vorel_user_message("vorel: %s handler cannot process this command\n", handler);
+    return false;
 }
 
 void nat_trace_params(const fwnat_params &p) {

@@ -39,17 +39,10 @@ void show_mapping(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_info
 
 } // namespace
 
-int fwnat_nptv6_mapping_dump_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_open_enclosing(ctxt, "vorel: natmapping nptv6 query start \n",
-                         "service-nat-mapping-nptv6-information", nullptr);
-    return 0;
-}
-
-int fwnat_nptv6_mapping_dump_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_close_enclosing(ctxt, "vorel: natmapping dump done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kNptv6DumpEnclosing{"vorel: natmapping nptv6 query start \n",
+                                              "service-nat-mapping-nptv6-information", nullptr,
+                                              "vorel: natmapping dump done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_nptv6_mapping_dump, kNptv6DumpEnclosing)
 
 int fwnat_nptv6_mapping_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp,
                                    svc_set_info *ss, fwnat_params *p) {

@@ -13,6 +13,7 @@
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 #include <string>
@@ -450,21 +451,18 @@ int stats_query(const stats_page &page, vorel_ctx *ctxt, services_ui_conn *c, as
     vorel::ByteWriter req = fwnat_request(page.request, kVersion, kRequestSize, ss);
     req.be16(kSubcmdOffset, static_cast<uint16_t>(p->stats_subcmd));
     req.be16(kAlgIdOffset, static_cast<uint16_t>(p->alg_id));
-    if (vorel_send(c, req) < 0)
-        return -1;
     stats_view view = view_of(*p);
-    vorel::ByteReader reply = vorel_receive_at_least(
-        c, page.reply, kVersion, reply_size_for(view, *p), asp->name, short_reply::end_answer);
-    if (reply.empty()) {
+    bool answered = false;
+    int rc = vorel_tally_exchange(
+        c, req, page.reply, kVersion, reply_size_for(view, *p), asp->name, short_reply::end_answer,
+        [&](const vorel::ByteReader &reply) {
+            if (ctxt->xml)
+                render(ctxt, page, view, *asp, ss, *p, reply);
+        },
+        &answered);
+    if (rc == 0 && !answered)
         vorel_trace("vorel: stats reply failure\n");
-        return 0;
-    }
-    if (ctxt->xml)
-        render(ctxt, page, view, *asp, ss, *p, reply);
-    // Exactly one reply is expected.
-    if (!vorel_receive(c, page.reply, kVersion).empty())
-        return -1;
-    return 0;
+    return rc;
 }
 
 const char *view_style(int32_t stats_subcmd) {
@@ -633,17 +631,10 @@ void print_ha_detail_text(const vorel::ByteReader &r) {
 
 } // namespace
 
-int fwnat_ha_stats_dump_open(vorel_ctx *ctxt, fwnat_params *) {
-    summary_info = 0;
-    vorel_open_enclosing(ctxt, "vorel: redundancy statistics start \n", "service-sfw-ha-statistics",
-                         "Ha statistics \n\n");
-    return 0;
-}
-
-int fwnat_ha_stats_dump_close(vorel_ctx *ctxt, fwnat_params *) {
-    vorel_close_enclosing(ctxt, "vorel: redundancy statistics done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kHaStatsEnclosing{"vorel: redundancy statistics start \n",
+                                            "service-sfw-ha-statistics", "Ha statistics \n\n",
+                                            "vorel: redundancy statistics done \n"};
+FWNAT_ENCLOSING_CALLBACKS(fwnat_ha_stats_dump, kHaStatsEnclosing)
 
 int fwnat_ha_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_info *ss,
                               fwnat_params *p) {

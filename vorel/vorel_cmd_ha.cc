@@ -10,6 +10,7 @@
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 #include "vorel/vorel_util.h"
 
 #include <arpa/inet.h>
@@ -19,6 +20,11 @@
 #include <string>
 
 namespace {
+
+// The line numbers the debug traces of a missing reply name; fixed, so
+// that the traces stay as they are when this file changes.
+constexpr int kInfoTraceLine = 253;
+constexpr int kClearTraceLine = 274;
 
 constexpr uint32_t kModeActive = 0;
 constexpr uint32_t kModeBackup = 1;
@@ -36,10 +42,6 @@ struct ha_params {
     // its own (each message has no newline of its own).
     unsigned messages_shown = 0;
 };
-
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
 
 // Multiservices PICs and bundles keep synchronisation counters.
 bool keeps_ha_counters(const asp_info &asp) {
@@ -150,17 +152,13 @@ constexpr vorel_counter kIdlErrorCounters[] = {
     {"ha-session-idl-decode-fail", 228},
 };
 
-struct ha_counter_page {
-    const char *element;
-    std::span<const vorel_counter> counters;
-};
-const ha_counter_page kCounterPages[] = {
-    {"service-ha-conn-info", kConnCounters},
-    {"service-ha-session-add-info", kSessionAddCounters},
-    {"service-ha-session-del-info", kSessionDelCounters},
-    {"service-ha-sess-error-stats-info", kSessionErrorCounters},
-    {"service-ha-jmux-error-stats-info", kJmuxErrorCounters},
-    {"service-ha-idl-error-stats-info", kIdlErrorCounters},
+const vorel_counter_group kCounterPages[] = {
+    {"service-ha-conn-info", kConnCounters, "brief"},
+    {"service-ha-session-add-info", kSessionAddCounters, "brief"},
+    {"service-ha-session-del-info", kSessionDelCounters, "brief"},
+    {"service-ha-sess-error-stats-info", kSessionErrorCounters, "brief"},
+    {"service-ha-jmux-error-stats-info", kJmuxErrorCounters, "brief"},
+    {"service-ha-idl-error-stats-info", kIdlErrorCounters, "brief"},
 };
 
 // A peer address: four words and a 32-bit family word (2 IPv4, any other
@@ -227,11 +225,8 @@ void render_state_xml(vorel_ctx *ctxt, const asp_info &asp, const ha_state &s,
     xml_send_all("ha-remote-ip", "%s", s.remote.address);
     xml_send_all("ha-remote-port", "%d", s.remote.port);
     if (with_counters) {
-        for (const ha_counter_page &page : kCounterPages) {
-            xml_send_open(page.element, {xml_attr_style("brief")});
-            vorel_counters_emit(ctxt, {nullptr, page.counters}, r, nullptr);
-            xml_send_close(page.element);
-        }
+        for (const vorel_counter_group &page : kCounterPages)
+            vorel_counters_emit(ctxt, page, r, nullptr);
     }
     xml_subtree_close();
     xml_subtree_once();
@@ -250,7 +245,7 @@ int ha_info_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_se
         return -1;
     vorel::ByteBlock<kInfoReplySize> reply;
     if (!vorel_receive_block(conn, kInfoReply, 2, asp->name, short_reply::end_answer, &reply)) {
-        vorel_trace("%s:%d No replies from SPIC \n", "ha_info_query", __LINE__);
+        vorel_trace("%s:%d No replies from SPIC \n", "ha_info_query", kInfoTraceLine);
         return 0;
     }
     ha_state s = read_state(reply);
@@ -271,7 +266,7 @@ int clear_ha_stats_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc
     if (vorel_send(conn, vorel_request(kClearRequest, 1, kClearRequestSize)) < 0)
         return -1;
     if (vorel_receive(conn, kClearRequest + 1, 1).empty())
-        vorel_trace("%s:%d No more replies from SPIC \n", "clear_ha_stats_query", __LINE__);
+        vorel_trace("%s:%d No more replies from SPIC \n", "clear_ha_stats_query", kClearTraceLine);
     return 0;
 }
 
@@ -295,16 +290,9 @@ const vorel_action<ha_params> ha_cmd_handlers_table[] = {
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, ha_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 'i':
             p->if_name = vorel_optarg;
             break;
@@ -333,37 +321,33 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, ha_params *p) {
     }
 }
 
-// The subcommand rows; each row's value is compared with the field it
-// governs (mode for "mode", level for "level").
-struct ha_subcommand {
+// The sub-command rows apply under their command word, and only when the
+// field the row governs (mode for "mode", level for "level") holds the
+// row's value.
+struct ha_when {
     const char *command;
-    const char *subcommand;
     enum { mode, level, any } field;
     uint32_t value;
-    const char *action;
 };
-constexpr ha_subcommand kSubcommands[] = {
-    {"redundancy", "mode", ha_subcommand::mode, kModeActive, "ha_mode_active"},
-    {"redundancy", "mode", ha_subcommand::mode, kModeBackup, "ha_mode_backup"},
-    {"ha", "level", ha_subcommand::level, kLevelBrief, "ha_info_brief"},
-    {"ha", "level", ha_subcommand::level, kLevelStatistics, "ha_info_statistics"},
-    {"ha", "clear_ha_stats", ha_subcommand::any, 0, "clear_ha_stats"},
+constexpr vorel_subcommand<vorel_no_settings, ha_when> kSubcommands[] = {
+    {"mode", "ha_mode_active", {}, {"redundancy", ha_when::mode, kModeActive}},
+    {"mode", "ha_mode_backup", {}, {"redundancy", ha_when::mode, kModeBackup}},
+    {"level", "ha_info_brief", {}, {"ha", ha_when::level, kLevelBrief}},
+    {"level", "ha_info_statistics", {}, {"ha", ha_when::level, kLevelStatistics}},
+    {"clear_ha_stats", "clear_ha_stats", {}, {"ha", ha_when::any, 0}},
 };
 
 void derive_action(ha_params *p) {
-    if (p->action || !p->command || !p->subcommand)
+    if (p->action || !p->command)
         return;
-    for (const ha_subcommand &row : kSubcommands) {
-        if (*p->command != row.command || *p->subcommand != row.subcommand)
-            continue;
-        uint32_t value = row.field == ha_subcommand::mode    ? p->mode
-                         : row.field == ha_subcommand::level ? p->level
-                                                             : row.value;
-        if (value == row.value) {
-            p->action = row.action;
-            return;
-        }
-    }
+    const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand, [p](const ha_when &w) {
+        uint32_t value = w.field == ha_when::mode    ? p->mode
+                         : w.field == ha_when::level ? p->level
+                                                     : w.value;
+        return *p->command == w.command && value == w.value;
+    });
+    if (row)
+        p->action = row->action;
 }
 
 // Redundant pairs, PICs in the redundancy mode (2), and every other PIC
@@ -376,30 +360,21 @@ bool admit(const asp_info &asp) {
     return !vorel_starts_with(asp.name, "mams") || asp.pic_mode == 1;
 }
 
-// The argument vector, each word after "vorel: " (the echo of a refused command line).
-std::string argument_echo(int argc, char **argv) {
-    std::string s;
-    for (int i = 0; i < argc; i++)
-        s += std::string("vorel: ") + vorel_str_or_null(argv[i]);
-    return s + "\n";
-}
-
 } // namespace
 
 int vorel_handle_redundancy_command(int argc, char **argv, vorel_ctx *ctxt) {
     ha_params p;
     parse_options(argc, argv, ctxt, &p);
     if (debug) {
-        for (int i = 0; i < argc; i++)
-            std::printf("vorel: %s ", vorel_str_or_null(argv[i]));
-        std::printf("\n");
-        std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(text_of(p.command)),
-                    vorel_str_or_null(text_of(p.subcommand)));
+        vorel_trace_arguments(argc, argv);
+        std::printf("vorel: command: %s, subcommand: %s \n",
+                    vorel_str_or_null(vorel_text(p.command)),
+                    vorel_str_or_null(vorel_text(p.subcommand)));
     }
     derive_action(&p);
     if (!p.action) {
         vorel_user_message("vorel: ha handler doesn't know what to do\n%s",
-                           argument_echo(argc, argv).c_str());
+                           vorel_argument_echo(argc, argv, "").c_str());
         return -1;
     }
 

@@ -12,6 +12,8 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
+#include "vorel/vorel_tally.h"
 #include "vorel/vorel_util.h"
 
 #include <algorithm>
@@ -45,10 +47,6 @@ struct hcm_params {
     uint8_t stats_kind = HCM_RULE_STATS;
     bool clear_reported = false;
 };
-
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
 
 vorel::ByteWriter hcm_request(uint16_t type, const hcm_params &p) {
     vorel::ByteWriter w = vorel_request(type, 1, kRequestSize);
@@ -233,20 +231,17 @@ int hcm_pic_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *
         vorel_xml_error(0, "This command is not supported on %s interface\n\n", asp->name);
         return 0;
     }
-    if (vorel_send(conn, hcm_request(kPicStatsRequest, *p)) < 0)
-        return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(conn, kPicStatsReply, 1, kPicStatsReplySize,
-                                                     asp->name, short_reply::end_answer);
-    if (reply.empty())
-        return 0;
-    if (p->stats_kind == HCM_CLEAR_PIC_STATS) {
-        report_clear_once(p, "clear-service-hcm-pic-statistics-status",
-                          "clear-service-hcm-pic-stats-success");
-    } else {
-        xml_send_all("interface-name", "%s", asp->name);
-        vorel_counters_emit(ctxt, {nullptr, kPicCounters}, reply, nullptr);
-    }
-    return vorel_receive(conn, kPicStatsReply, 1).empty() ? 0 : -1;
+    return vorel_tally_exchange(
+        conn, hcm_request(kPicStatsRequest, *p), kPicStatsReply, 1, kPicStatsReplySize, asp->name,
+        short_reply::end_answer, [&](const vorel::ByteReader &reply) {
+            if (p->stats_kind == HCM_CLEAR_PIC_STATS) {
+                report_clear_once(p, "clear-service-hcm-pic-statistics-status",
+                                  "clear-service-hcm-pic-stats-success");
+            } else {
+                xml_send_all("interface-name", "%s", asp->name);
+                vorel_counters_emit(ctxt, {nullptr, kPicCounters}, reply, nullptr);
+            }
+        });
 }
 
 int hcm_pic_stats_dump_open(vorel_ctx *ctxt, hcm_params *p) {
@@ -273,12 +268,7 @@ const vorel_action<hcm_params> hcm_cmd_handlers_table[] = {
 // ---------------------------------------------------------------------------
 // Command line and the walk
 
-struct hcm_subcommand {
-    const char *word;
-    const char *action;
-    hcm_stats_kind kind;
-};
-constexpr hcm_subcommand kSubcommands[] = {
+constexpr vorel_subcommand<hcm_stats_kind> kSubcommands[] = {
     {"stats", "dump_stats", HCM_RULE_STATS},
     {"pic_stats", "dump_pic_stats", HCM_PIC_STATS},
     {"clear_stats", "clear_stats", HCM_CLEAR_RULE_STATS},
@@ -288,10 +278,9 @@ constexpr hcm_subcommand kSubcommands[] = {
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, hcm_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
         case 's':
             p->srv_set_name = vorel_optarg;
             break;
@@ -300,12 +289,6 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, hcm_params *p) 
             break;
         case 'r':
             p->rule_name = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
             break;
         default:
             break;
@@ -318,17 +301,15 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, hcm_params *p) 
 // clear_stats" clears as "-S clear_stats" does.
 bool choose_action(hcm_params *p) {
     if (!p->action) {
-        if (!p->command || *p->command != "hcm" || !p->subcommand)
+        if (!p->command || *p->command != "hcm")
             return false;
-        for (const hcm_subcommand &s : kSubcommands)
-            if (*p->subcommand == s.word)
-                p->action = s.action;
-        if (!p->action)
+        const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand);
+        if (!row)
             return false;
+        p->action = row->action;
     }
-    for (const hcm_subcommand &s : kSubcommands)
-        if (*p->action == s.action)
-            p->stats_kind = s.kind;
+    if (auto kind = vorel_subcommand_shared(kSubcommands, *p->action))
+        p->stats_kind = *kind;
     return true;
 }
 
@@ -363,12 +344,8 @@ bool admit(const asp_info &asp, const hcm_params &p) {
 int vorel_handle_hcm_command(int argc, char **argv, vorel_ctx *ctxt) {
     hcm_params p;
     parse_options(argc, argv, ctxt, &p);
-    if (!choose_action(&p)) {
-        vorel_note_failure("hcm: no action for command %s, subcommand %s",
-                           vorel_str_or_null(text_of(p.command)),
-                           vorel_str_or_null(text_of(p.subcommand)));
-        return -1;
-    }
+    if (!choose_action(&p))
+        return vorel_note_no_action("hcm", p.command, p.subcommand);
     if (vorel_starts_with(p.action->c_str(), "dump_"))
         vorel_xml_only_view(ctxt, "the header-enrichment statistics view");
 

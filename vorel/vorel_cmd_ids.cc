@@ -10,6 +10,7 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 #include "vorel/vorel_util.h"
 
 #include <arpa/inet.h>
@@ -494,18 +495,14 @@ int ids_clear_walk(ids_params *p) {
     });
 }
 
-struct ids_subcommand {
-    const char *word;
-    bool clear;
-    uint32_t key_bits;
-};
-constexpr ids_subcommand kSubcommands[] = {
-    {"src", false, kKeySource},
-    {"dst", false, kKeyDestination},
-    {"pair", false, kKeySource | kKeyDestination},
-    {"clear_src", true, kKeySource},
-    {"clear_dst", true, kKeyDestination},
-    {"clear_pair", true, kKeySource | kKeyDestination},
+// The sub-commands: the walk each runs and the keys it adds.
+constexpr vorel_subcommand<uint32_t> kSubcommands[] = {
+    {"src", "show", kKeySource},
+    {"dst", "show", kKeyDestination},
+    {"pair", "show", kKeySource | kKeyDestination},
+    {"clear_src", "clear", kKeySource},
+    {"clear_dst", "clear", kKeyDestination},
+    {"clear_pair", "clear", kKeySource | kKeyDestination},
 };
 
 } // namespace
@@ -522,11 +519,10 @@ int vorel_handle_ids_command(int argc, char **argv, vorel_ctx *ctxt) {
         p.ids_flags = 0;
         return ids_clear_walk(&p);
     }
-    for (const ids_subcommand &s : kSubcommands) {
-        if (*p.subcommand != s.word)
-            continue;
-        p.ids_flags |= s.key_bits;
-        return s.clear ? ids_clear_walk(&p) : ids_show_walk(ctxt, &p);
+    if (const auto *row = vorel_subcommand_find(kSubcommands, p.subcommand)) {
+        p.ids_flags |= row->settings;
+        return std::strcmp(row->action, "clear") == 0 ? ids_clear_walk(&p)
+                                                      : ids_show_walk(ctxt, &p);
     }
     vorel_note_failure("ids: unknown subcommand %s", p.subcommand->c_str());
     return -1;

@@ -12,6 +12,7 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 #include "vorel/vorel_util.h"
 
 #include <arpa/inet.h>
@@ -42,10 +43,6 @@ struct ipsec_params {
 };
 
 enum class ipsec_action { show, clear };
-
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
 
 // ---------------------------------------------------------------------------
 // Rendering
@@ -330,16 +327,9 @@ bool parse_options(int argc, char **argv, const vorel_ctx *ctxt, ipsec_params *p
     bool ok = true;
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 's':
             p->svc_set_name = vorel_optarg;
             break;
@@ -372,35 +362,31 @@ bool parse_options(int argc, char **argv, const vorel_ctx *ctxt, ipsec_params *p
     return ok;
 }
 
-struct ipsec_action_row {
-    const char *name;
+// The actions; -S names one by its own name.  Each says whether it shows
+// or clears and whether it is the group VPN's.
+struct ipsec_kind {
     ipsec_action action;
     bool gvpn;
+    bool operator==(const ipsec_kind &) const = default;
 };
-constexpr ipsec_action_row kActions[] = {
-    {"show_stats", ipsec_action::show, false},
-    {"clear_stats", ipsec_action::clear, false},
-    {"show_gvpn_stats", ipsec_action::show, true},
-    {"clear_gvpn_stats", ipsec_action::clear, true},
+constexpr vorel_subcommand<ipsec_kind> kSubcommands[] = {
+    {"show_stats", "show_stats", {ipsec_action::show, false}},
+    {"clear_stats", "clear_stats", {ipsec_action::clear, false}},
+    {"show_gvpn_stats", "show_gvpn_stats", {ipsec_action::show, true}},
+    {"clear_gvpn_stats", "clear_gvpn_stats", {ipsec_action::clear, true}},
 };
-
-const ipsec_action_row *find_action(const char *name) {
-    for (const ipsec_action_row &row : kActions)
-        if (name && std::strcmp(row.name, name) == 0)
-            return &row;
-    return nullptr;
-}
 
 void trace_params(const ipsec_params &p) {
     if (!debug)
         return;
     char gw[INET_ADDRSTRLEN + 8];
-    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(text_of(p.command)),
-                vorel_str_or_null(text_of(p.subcommand)));
+    std::printf("vorel: command: %s, subcommand: %s \n", vorel_str_or_null(vorel_text(p.command)),
+                vorel_str_or_null(vorel_text(p.subcommand)));
     std::printf("vorel: srv_set_name: %s, interface_name: %s,\n",
-                vorel_str_or_null(text_of(p.svc_set_name)), vorel_str_or_null(text_of(p.if_name)));
+                vorel_str_or_null(vorel_text(p.svc_set_name)),
+                vorel_str_or_null(vorel_text(p.if_name)));
     std::printf("vorel: ipsec action=%s ,detail=%s, remote_gw=%s\n",
-                vorel_str_or_null(text_of(p.action)), p.detail ? "TRUE" : "FALSE",
+                vorel_str_or_null(vorel_text(p.action)), p.detail ? "TRUE" : "FALSE",
                 ip2str(p.remote_gw, gw, sizeof gw));
     std::printf("vorel: fpc_pic_present =%s, fpc =%d, pic =%d \n",
                 p.fpc_pic_present ? "TRUE" : "FALSE", p.fpc, p.pic);
@@ -413,21 +399,22 @@ int vorel_handle_ipsec_command(int argc, char **argv, vorel_ctx *ctxt) {
     ipsec_params p;
     if (!parse_options(argc, argv, ctxt, &p))
         return -1;
-    if (!p.action && p.command && *p.command == "ipsec" && p.subcommand &&
-        find_action(p.subcommand->c_str()))
-        p.action = *p.subcommand;
-    const ipsec_action_row *row = p.action ? find_action(p.action->c_str()) : nullptr;
-    p.gvpn = row && row->gvpn;
+    if (!p.action && p.command && *p.command == "ipsec")
+        if (const auto *row = vorel_subcommand_find(kSubcommands, p.subcommand))
+            p.action = row->action;
+    std::optional<ipsec_kind> kind =
+        p.action ? vorel_subcommand_shared(kSubcommands, *p.action) : std::nullopt;
+    p.gvpn = kind && kind->gvpn;
     trace_params(p);
     if (!p.action) {
         vorel_user_message("vorel: ipsec handler don't know what to do\n");
         return -1;
     }
-    if (!row) {
+    if (!kind) {
         vorel_user_message("vorel: ipsec handler unknown action: %s \n", p.action->c_str());
         return -1;
     }
-    if (row->action == ipsec_action::show)
+    if (kind->action == ipsec_action::show)
         vorel_xml_only_view(ctxt, "the IPsec statistics view");
 
     if (p.gvpn)
@@ -435,7 +422,7 @@ int vorel_handle_ipsec_command(int argc, char **argv, vorel_ctx *ctxt) {
     else
         xml_subtree_open("ipsec-total-statistics-information",
                          {xml_attr_style(p.detail || p.remote_gw ? "detail" : "brief")});
-    ipsec_walk(ctxt, p, row->action);
+    ipsec_walk(ctxt, p, kind->action);
     xml_subtree_close();
     xml_subtree_once();
     return -1;

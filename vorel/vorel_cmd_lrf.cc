@@ -7,11 +7,14 @@
 #include "platform/chassis.h"
 #include "platform/xml.h"
 #include "vorel/vorel_cmds.h"
+#include "vorel/vorel_counters.h"
 #include "vorel/vorel_driver.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
+#include "vorel/vorel_tally.h"
 #include "vorel/vorel_util.h"
 
 #include <algorithm>
@@ -53,10 +56,6 @@ struct lrf_params {
     bool every_pic_has_facility = false;
 };
 
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
-
 // The template word; a missing one is the empty word.
 const char *template_word(const lrf_params &p) {
     return p.template_name ? p.template_name->c_str() : "";
@@ -86,23 +85,17 @@ vorel::ByteWriter lrf_request(const lrf_request_kind &kind, const lrf_params &p)
     return w;
 }
 
-using lrf_render_fn = void (*)(const asp_info &asp, const vorel::ByteReader &reply,
-                               const lrf_params &p);
+using lrf_render_fn = void (*)(const vorel_ctx *ctxt, const asp_info &asp,
+                               const vorel::ByteReader &reply, const lrf_params &p);
 
 // Sends the request, renders the one reply (at least min_size bytes; a
 // shorter one counts as none), and fails when a second one follows.
-int lrf_exchange(services_ui_conn *conn, const asp_info &asp, const lrf_params &p,
-                 const lrf_request_kind &kind, size_t min_size, lrf_render_fn render) {
-    if (vorel_send(conn, lrf_request(kind, p)) < 0)
-        return -1;
-    vorel::ByteReader reply =
-        vorel_receive_at_least(conn, kind.reply, 1, min_size, asp.name, short_reply::end_answer);
-    if (reply.empty())
-        return 0;
-    render(asp, reply, p);
-    if (!vorel_receive(conn, kind.reply, 1).empty())
-        return -1;
-    return 0;
+int lrf_exchange(const vorel_ctx *ctxt, services_ui_conn *conn, const asp_info &asp,
+                 const lrf_params &p, const lrf_request_kind &kind, size_t min_size,
+                 lrf_render_fn render) {
+    return vorel_tally_exchange(
+        conn, lrf_request(kind, p), kind.reply, 1, min_size, asp.name, short_reply::end_answer,
+        [&](const vorel::ByteReader &reply) { render(ctxt, asp, reply, p); });
 }
 
 // A per-PIC subtree, closed and flushed on every way out.
@@ -124,15 +117,19 @@ constexpr lrf_request_kind kStats{257, 258, 0};
 constexpr lrf_request_kind kClearStats{261, 262, 0};
 constexpr size_t kStatsReplySize = 112;
 
-void render_stats(const asp_info &asp, const vorel::ByteReader &r, const lrf_params &) {
-    vorel::ByteBlock<kStatsReplySize> b;
-    if (!r.block(0, b))
+constexpr vorel_counter kStatsCounters[] = {
+    {"flow-packets", 80, 8},
+    {"flow-bytes", 88, 8},
+    {"active-flows", 96, 8},
+    {"total-flows", 104, 8},
+};
+
+void render_stats(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r,
+                  const lrf_params &) {
+    if (!r.has(0, kStatsReplySize))
         return;
     lrf_pic_subtree s("lrf-statistics", asp);
-    xml_send_all("flow-packets", "%llu", static_cast<unsigned long long>(b.be64<80>()));
-    xml_send_all("flow-bytes", "%llu", static_cast<unsigned long long>(b.be64<88>()));
-    xml_send_all("active-flows", "%llu", static_cast<unsigned long long>(b.be64<96>()));
-    xml_send_all("total-flows", "%llu", static_cast<unsigned long long>(b.be64<104>()));
+    vorel_counters_emit(ctxt, {nullptr, kStatsCounters}, r, nullptr);
 }
 
 // The clears answer with a status line of their own.
@@ -151,18 +148,45 @@ constexpr lrf_clear_status kRuleCleared{"clear-lrf-rule-statistics",
                                         "LRF rule statistics successfully cleared"};
 
 template <const lrf_clear_status &Status>
-void render_cleared(const asp_info &asp, const vorel::ByteReader &, const lrf_params &) {
+void render_cleared(const vorel_ctx *, const asp_info &asp, const vorel::ByteReader &,
+                    const lrf_params &) {
     lrf_pic_subtree s(Status.element, asp);
     xml_send_all(Status.status_element, "%s", Status.status);
 }
 
-int lrf_stats_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_set_info *,
-                    lrf_params *p) {
-    if (p->stats_subcmd == LRF_CLEAR_STATS)
-        return lrf_exchange(conn, *asp, *p, kClearStats, SERVICES_UI_MSG_HDR_LEN,
-                            render_cleared<kStatsCleared>);
-    return lrf_exchange(conn, *asp, *p, kStats, kStatsReplySize, render_stats);
+// A statistics page: its show and clear requests, the sub-command value
+// that clears, the reply size the show needs, the renderers of both
+// answers and the root elements of both.
+struct lrf_page {
+    lrf_request_kind show, clear;
+    uint32_t clear_subcmd;
+    size_t show_size;
+    lrf_render_fn render, render_clear;
+    const char *element, *clear_element;
+};
+
+template <const lrf_page &P>
+int lrf_page_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
+                   lrf_params *p) {
+    if (p->stats_subcmd == P.clear_subcmd)
+        return lrf_exchange(ctxt, conn, *asp, *p, P.clear, SERVICES_UI_MSG_HDR_LEN, P.render_clear);
+    return lrf_exchange(ctxt, conn, *asp, *p, P.show, P.show_size, P.render);
 }
+
+template <const lrf_page &P> int lrf_page_open(vorel_ctx *ctxt, lrf_params *p) {
+    vorel_open_enclosing(ctxt, nullptr,
+                         p->stats_subcmd == P.clear_subcmd ? P.clear_element : P.element, nullptr);
+    return 0;
+}
+
+constexpr lrf_page kStatsPage{kStats,
+                              kClearStats,
+                              LRF_CLEAR_STATS,
+                              kStatsReplySize,
+                              render_stats,
+                              render_cleared<kStatsCleared>,
+                              "lrf-statistics-summary",
+                              "clear-lrf-statistics-summary"};
 
 // ---------------------------------------------------------------------------
 // Collector statistics
@@ -171,40 +195,30 @@ constexpr lrf_request_kind kCollector{259, 260, kCollectorOffset};
 constexpr lrf_request_kind kClearCollector{263, 264, kCollectorOffset};
 constexpr size_t kCollectorReplySize = 124;
 
-struct lrf_counter {
-    const char *element;
-    size_t offset;
-};
 // In the order they are shown (the export failures come before the volume).
-constexpr lrf_counter kCollectorCounters[] = {
-    {"tmpl-reg", 80},
-    {"tmpl-reg-failures", 84},
-    {"tmpl-active", 88},
-    {"sessions-received", 92},
-    {"sessions-ignored", 96},
-    {"records-logged", 100},
-    {"rec-export", 104},
-    {"rec-export-failures", 120},
-    {"rec-export-volume", 108},
-    {"rec-export-time", 112},
-    {"rec-export-session-close", 116},
+constexpr vorel_counter kCollectorCounters[] = {
+    {"tmpl-reg", 80},          {"tmpl-reg-failures", 84},         {"tmpl-active", 88},
+    {"sessions-received", 92}, {"sessions-ignored", 96},          {"records-logged", 100},
+    {"rec-export", 104},       {"rec-export-failures", 120},      {"rec-export-volume", 108},
+    {"rec-export-time", 112},  {"rec-export-session-close", 116},
 };
 
-void render_collector(const asp_info &asp, const vorel::ByteReader &r, const lrf_params &) {
+void render_collector(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r,
+                      const lrf_params &) {
     if (!r.has(0, kCollectorReplySize))
         return;
     lrf_pic_subtree s("lrf-collector-statistics", asp);
-    for (const lrf_counter &c : kCollectorCounters)
-        xml_send_all(c.element, "%u", r.be32(c.offset));
+    vorel_counters_emit(ctxt, {nullptr, kCollectorCounters}, r, nullptr);
 }
 
-int lrf_collector_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_set_info *,
-                        lrf_params *p) {
-    if (p->stats_subcmd == LRF_CLEAR_COLLECTOR)
-        return lrf_exchange(conn, *asp, *p, kClearCollector, SERVICES_UI_MSG_HDR_LEN,
-                            render_cleared<kCollectorCleared>);
-    return lrf_exchange(conn, *asp, *p, kCollector, kCollectorReplySize, render_collector);
-}
+constexpr lrf_page kCollectorPage{kCollector,
+                                  kClearCollector,
+                                  LRF_CLEAR_COLLECTOR,
+                                  kCollectorReplySize,
+                                  render_collector,
+                                  render_cleared<kCollectorCleared>,
+                                  "lrf-collector-statistics-summary",
+                                  "clear-lrf-collector-statistics-summary"};
 
 // ---------------------------------------------------------------------------
 // Rule statistics
@@ -216,22 +230,18 @@ constexpr size_t kRuleRecordsOffset = 84;
 constexpr size_t kRuleRecordSize = 360;
 constexpr size_t kMaxRuleRecords = 4096;
 
-constexpr lrf_counter kRuleCounters[] = {
-    {"rule-sessions-received", 328},
-    {"rule-sessions-ignored", 332},
-    {"rule-sessions-logged", 336},
-    {"rule-rec-export", 340},
-    {"rule-rec-export-failures", 356},
-    {"rule-rec-export-volume", 344},
-    {"rule-rec-export-time", 348},
-    {"rule-rec-export-session-close", 352},
+constexpr vorel_counter kRuleCounters[] = {
+    {"rule-sessions-received", 328},   {"rule-sessions-ignored", 332},
+    {"rule-sessions-logged", 336},     {"rule-rec-export", 340},
+    {"rule-rec-export-failures", 356}, {"rule-rec-export-volume", 344},
+    {"rule-rec-export-time", 348},     {"rule-rec-export-session-close", 352},
 };
 
 void send_text(const char *element, std::string_view text) {
     xml_send_all(element, "%.*s", static_cast<int>(text.size()), text.data());
 }
 
-void render_rule_record(const vorel::ByteBlock<kRuleRecordSize> &rec) {
+void render_rule_record(const vorel_ctx *ctxt, const vorel::ByteBlock<kRuleRecordSize> &rec) {
     send_text("rule-name", rec.text<0, kNameWidth>());
     send_text("rule-tmpl-name", rec.text<64, kNameWidth>());
     xml_send_all("rule-tmpl-reg", "%u", rec.be32<128>());
@@ -239,29 +249,29 @@ void render_rule_record(const vorel::ByteBlock<kRuleRecordSize> &rec) {
     send_text("rule-coll-name", rec.text<136, kNameWidth>());
     send_text("rule-coll-name", rec.text<200, kNameWidth>());
     send_text("rule-coll-name", rec.text<264, kNameWidth>());
-    vorel::ByteReader r = rec.reader();
-    for (const lrf_counter &c : kRuleCounters)
-        xml_send_all(c.element, "%u", r.be32(c.offset));
+    vorel_counters_emit(ctxt, {nullptr, kRuleCounters}, rec.reader(), nullptr);
 }
 
-void render_rules(const asp_info &asp, const vorel::ByteReader &r, const lrf_params &) {
+void render_rules(const vorel_ctx *ctxt, const asp_info &asp, const vorel::ByteReader &r,
+                  const lrf_params &) {
     size_t n = r.clamp_count(r.be32(kRuleCountOffset), kRuleRecordsOffset, kRuleRecordSize,
                              kMaxRuleRecords);
     lrf_pic_subtree s("lrf-rule-statistics", asp);
     for (size_t i = 0; i < n; i++) {
         vorel::ByteBlock<kRuleRecordSize> rec;
         if (r.block(kRuleRecordsOffset + i * kRuleRecordSize, rec))
-            render_rule_record(rec);
+            render_rule_record(ctxt, rec);
     }
 }
 
-int lrf_rule_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_set_info *,
-                   lrf_params *p) {
-    if (p->stats_subcmd == LRF_CLEAR_RULE)
-        return lrf_exchange(conn, *asp, *p, kClearRule, SERVICES_UI_MSG_HDR_LEN,
-                            render_cleared<kRuleCleared>);
-    return lrf_exchange(conn, *asp, *p, kRule, kRuleRecordsOffset, render_rules);
-}
+constexpr lrf_page kRulePage{kRule,
+                             kClearRule,
+                             LRF_CLEAR_RULE,
+                             kRuleRecordsOffset,
+                             render_rules,
+                             render_cleared<kRuleCleared>,
+                             "lrf-rule-statistics-summary",
+                             "clear-lrf-rule-statistics-summary"};
 
 // ---------------------------------------------------------------------------
 // Templates
@@ -280,7 +290,8 @@ const lrf_template_type kTemplateTypes[] = {
     {"ipv4", {"Ipv4 source address", "Ipv4 destination address"}},
     {"ipv4-extended", {"Ipv4 TOS", "Ipv4 nexthop", "Ipv4 source mask", "Ipv4 destination mask"}},
     {"ipv6", {"Ipv6 source address", "Ipv6 destination address"}},
-    {"ipv6-extended", {"Ipv6 source mask", "Ipv6 destination mask", "Ipv6 nexthop", "Traffic class"}},
+    {"ipv6-extended",
+     {"Ipv6 source mask", "Ipv6 destination mask", "Ipv6 nexthop", "Traffic class"}},
     {"transport-layer", {"TCP or UDP src port", "TCP or UDP dest port"}},
     {"flow-id", {"Flow Id"}},
     {"ipflow",
@@ -350,7 +361,8 @@ const char *vendor_name(uint8_t enterprise, uint16_t vendor_index) {
 }
 
 // The template's fields go straight into the action's lrf-template element.
-void render_template(const asp_info &, const vorel::ByteReader &r, const lrf_params &p) {
+void render_template(const vorel_ctx *, const asp_info &, const vorel::ByteReader &r,
+                     const lrf_params &p) {
     const lrf_template_type *type = template_type(template_word(p));
     if (!type)
         return;
@@ -373,39 +385,14 @@ size_t template_reply_size(const lrf_params &p) {
     return kFieldsOffset + (type ? type->fields.size() * kFieldSize : 0);
 }
 
-int lrf_template_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, svc_set_info *,
+int lrf_template_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
                        lrf_params *p) {
-    return lrf_exchange(conn, *asp, *p, kTemplate, template_reply_size(*p), render_template);
+    return lrf_exchange(ctxt, conn, *asp, *p, kTemplate, template_reply_size(*p), render_template);
 }
 
 // ---------------------------------------------------------------------------
 // Open and close: the action's outer element
 
-const char *stats_element(const lrf_params *p) {
-    return p->stats_subcmd == LRF_CLEAR_STATS ? "clear-lrf-statistics-summary"
-                                              : "lrf-statistics-summary";
-}
-const char *collector_element(const lrf_params *p) {
-    return p->stats_subcmd == LRF_CLEAR_COLLECTOR ? "clear-lrf-collector-statistics-summary"
-                                                  : "lrf-collector-statistics-summary";
-}
-const char *rule_element(const lrf_params *p) {
-    return p->stats_subcmd == LRF_CLEAR_RULE ? "clear-lrf-rule-statistics-summary"
-                                             : "lrf-rule-statistics-summary";
-}
-
-int lrf_stats_open(vorel_ctx *ctxt, lrf_params *p) {
-    vorel_open_enclosing(ctxt, nullptr, stats_element(p), nullptr);
-    return 0;
-}
-int lrf_collector_open(vorel_ctx *ctxt, lrf_params *p) {
-    vorel_open_enclosing(ctxt, nullptr, collector_element(p), nullptr);
-    return 0;
-}
-int lrf_rule_open(vorel_ctx *ctxt, lrf_params *p) {
-    vorel_open_enclosing(ctxt, nullptr, rule_element(p), nullptr);
-    return 0;
-}
 int lrf_template_open(vorel_ctx *ctxt, lrf_params *p) {
     vorel_open_enclosing(ctxt, nullptr, "lrf-template", nullptr,
                          {xml_attribute("template-type", template_word(*p))});
@@ -417,12 +404,12 @@ int lrf_close(vorel_ctx *ctxt, lrf_params *) {
 }
 
 const vorel_action<lrf_params> lrf_cmd_handlers_table[] = {
-    {"dump_stats", lrf_stats_open, lrf_close, lrf_stats_query},
-    {"clear_stats", lrf_stats_open, lrf_close, lrf_stats_query},
-    {"dump_collector", lrf_collector_open, lrf_close, lrf_collector_query},
-    {"clear_collector", lrf_collector_open, lrf_close, lrf_collector_query},
-    {"dump_rule", lrf_rule_open, lrf_close, lrf_rule_query},
-    {"clear_rule", lrf_rule_open, lrf_close, lrf_rule_query},
+    {"dump_stats", lrf_page_open<kStatsPage>, lrf_close, lrf_page_query<kStatsPage>},
+    {"clear_stats", lrf_page_open<kStatsPage>, lrf_close, lrf_page_query<kStatsPage>},
+    {"dump_collector", lrf_page_open<kCollectorPage>, lrf_close, lrf_page_query<kCollectorPage>},
+    {"clear_collector", lrf_page_open<kCollectorPage>, lrf_close, lrf_page_query<kCollectorPage>},
+    {"dump_rule", lrf_page_open<kRulePage>, lrf_close, lrf_page_query<kRulePage>},
+    {"clear_rule", lrf_page_open<kRulePage>, lrf_close, lrf_page_query<kRulePage>},
     {"dump_template", lrf_template_open, lrf_close, lrf_template_query},
     {nullptr, nullptr, nullptr, nullptr},
 };
@@ -430,12 +417,7 @@ const vorel_action<lrf_params> lrf_cmd_handlers_table[] = {
 // ---------------------------------------------------------------------------
 // Command line and the walk
 
-struct lrf_subcommand {
-    const char *word;
-    const char *action;
-    uint32_t stats_subcmd;
-};
-constexpr lrf_subcommand kSubcommands[] = {
+constexpr vorel_subcommand<uint32_t> kSubcommands[] = {
     {"statistics", "dump_stats", LRF_STATS},
     {"collector", "dump_collector", LRF_STATS},
     {"template", "dump_template", LRF_STATS},
@@ -471,16 +453,14 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, lrf_params *p) 
 }
 
 bool choose_action(lrf_params *p) {
-    if (!p->command || *p->command != "lrf" || !p->subcommand)
+    if (!p->command || *p->command != "lrf")
         return false;
-    for (const lrf_subcommand &s : kSubcommands) {
-        if (*p->subcommand == s.word) {
-            p->action = s.action;
-            p->stats_subcmd = s.stats_subcmd;
-            return true;
-        }
-    }
-    return false;
+    const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand);
+    if (!row)
+        return false;
+    p->action = row->action;
+    p->stats_subcmd = row->settings;
+    return true;
 }
 
 // A bundle record whose member is in the snapshot under its "ms" name:
@@ -514,12 +494,8 @@ bool admit(const asp_info &asp, const lrf_params &p) {
 int vorel_handle_lrf_command(int argc, char **argv, vorel_ctx *ctxt) {
     lrf_params p;
     parse_options(argc, argv, ctxt, &p);
-    if (!choose_action(&p)) {
-        vorel_note_failure("lrf: no action for command %s, subcommand %s",
-                           vorel_str_or_null(text_of(p.command)),
-                           vorel_str_or_null(text_of(p.subcommand)));
-        return -1;
-    }
+    if (!choose_action(&p))
+        return vorel_note_no_action("lrf", p.command, p.subcommand);
     if (vorel_starts_with(p.action->c_str(), "dump_"))
         vorel_xml_only_view(ctxt, "the logging and reporting view");
 
@@ -533,8 +509,8 @@ int vorel_handle_lrf_command(int argc, char **argv, vorel_ctx *ctxt) {
     walk.after_close = [&p](const asp_info &) { p.pics_asked++; };
 
     bool ran = false;
-    int rc = vorel_run_action(lrf_cmd_handlers_table, p.action->c_str(), walk, ctxt, &p, nullptr,
-                              &ran);
+    int rc =
+        vorel_run_action(lrf_cmd_handlers_table, p.action->c_str(), walk, ctxt, &p, nullptr, &ran);
     if (!ran)
         vorel_note_failure("lrf: unknown action %s", p.action->c_str());
     return rc;

@@ -119,24 +119,13 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, match_policy_pa
     }
 }
 
-// The prefix parser's syntax error of the value being parsed (null: none).
-const char *prefix_error = nullptr;
-
-void record_prefix_error(const char *program, const char *message) {
-    prefix_error = message;
-    xml_error(program, message); // writes only in XML mode
-}
-
 // A prefix filter; false after a syntax error, which the parser reports (an
 // error element; in text mode a line on standard error).  A bare address is
 // a valid filter: only the address is sent.
 bool parse_prefix(const vorel_ctx *ctxt, const char *value, vorel_addr *addr, vorel_addr *mask) {
     vorel_addr a{}, m{};
-    prefix_error = nullptr;
-    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(record_prefix_error);
-    vorel_parse_prefix(&a, value, &m);
-    vorel_set_prefix_error_reporter(previous);
-    if (prefix_error) {
+    const char *prefix_error = nullptr;
+    if (vorel_prefix_parse_failed([&] { vorel_parse_prefix(&a, value, &m); }, &prefix_error)) {
         if (!ctxt->xml)
             vorel_note_failure("%s", prefix_error);
         return false;

@@ -11,6 +11,7 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_plugins.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 #include "vorel/vorel_tally.h"
 
 #include <arpa/inet.h>
@@ -28,50 +29,46 @@ constexpr uint8_t kSystemSvcSetStyle = 2;
 constexpr int kAnyCountonly = -1;
 
 // One row of the selection table: what the command line names (-S and
-// -c) and the action of msp_cmd_handlers_table that runs for it, with the
+// -c), the action of msp_cmd_handlers_table that runs for it and the
 // settings that go with it.  Rows are tried in order and compare the name
 // exactly; countonly, when not kAnyCountonly, must equal the parameter's.
-// action is null for actions whose queries are not built yet: those say so
-// rather than answer with an empty list.
-struct msp_action_row {
-    const char *name;
-    int countonly;
-    const char *action;
-    uint8_t pic_based;
-    uint8_t clear_stats;
-    uint8_t first_svc_set_only;
-    uint16_t drain_type; // 0 leaves the default
-    bool register_plugins;
+struct msp_settings {
+    uint8_t pic_based = 0;
+    uint8_t clear_stats = 0;
+    uint8_t first_svc_set_only = 0;
+    uint16_t drain_type = 0; // 0 leaves the default
+    bool register_plugins = false;
 };
+struct msp_when {
+    int countonly = kAnyCountonly;
+};
+using msp_action_row = vorel_subcommand<msp_settings, msp_when>;
 
 const msp_action_row msp_action_table[] = {
-    {"flows", 0, "flow_dump", 0, 0, 0, 0, false},
-    {"flows", 1, "flow_count", 0, 0, 0, 0, false},
-    {"clear_flows", kAnyCountonly, "flow_drain", 0, 0, 0, 0, false},
-    {"clear_flows_ipaction", kAnyCountonly, "flow_drain", 0, 0, 0, 2, false},
-    {"sessions_analysis", kAnyCountonly, "sess_analysis", 1, 0, 0, 0, false},
-    {"clear_sessions_analysis", kAnyCountonly, "sess_analysis", 1, 1, 0, 0, false},
-    {"sessions_count", kAnyCountonly, "sess_count", 0, 0, 0, 0, false},
-    {"sessions_utilization", kAnyCountonly, "sess_util", 1, 0, 0, 0, false},
-    {"sessions_tcp_log", kAnyCountonly, "sess_dump", 1, 0, 0, 0, false},
-    {"sessions", kAnyCountonly, "sess_dump", 0, 0, 0, 0, true},
-    {"clear_sessions", kAnyCountonly, "sess_drain", 0, 0, 0, 0, false},
-    {"clear_sessions_ipaction", kAnyCountonly, "sess_drain", 0, 0, 0, 2, false},
-    {"conversations", kAnyCountonly, "alg_conv", 1, 0, 1, 0, false},
-    {"sip_globals", kAnyCountonly, "alg_sip_globals", 1, 0, 1, 0, false},
-    {"stats", kAnyCountonly, "alg_stats", 1, 0, 1, 0, false},
-    {"clear_alg_stats", kAnyCountonly, "alg_clear_stats", 1, 0, 1, 0, false},
-    {"show_subs_analysis", kAnyCountonly, "subs_analysis", 1, 0, 0, 0, false},
-    {"clear_subs_analysis", kAnyCountonly, "subs_analysis_clear", 1, 1, 0, 0, false},
-    {"show_tcp_stats", kAnyCountonly, "tcp_stats", 0, 0, 0, 0, false},
-    {"clear_tcp_stats", kAnyCountonly, "tcp_stats_clear", 0, 1, 0, 0, false},
-    {"show_ids_drops_stats", kAnyCountonly, "ids_drops_stats", 0, 0, 0, 0, false},
-    {"clear_ids_drops_stats", kAnyCountonly, "ids_drops_stats_clear", 0, 1, 0, 0, false},
-    {"show_ids_session_limits_counters_stats", kAnyCountonly, "ids_sess_limits_stats", 0, 0, 0, 0,
-     false},
-    {"clear_ids_session_limits_counters_stats", kAnyCountonly, "ids_sess_limits_stats_clear", 0, 1,
-     0, 0, false},
-    {nullptr, 0, nullptr, 0, 0, 0, 0, false},
+    {"flows", "flow_dump", {}, {0}},
+    {"flows", "flow_count", {}, {1}},
+    {"clear_flows", "flow_drain"},
+    {"clear_flows_ipaction", "flow_drain", {.drain_type = 2}},
+    {"sessions_analysis", "sess_analysis", {.pic_based = 1}},
+    {"clear_sessions_analysis", "sess_analysis", {.pic_based = 1, .clear_stats = 1}},
+    {"sessions_count", "sess_count"},
+    {"sessions_utilization", "sess_util", {.pic_based = 1}},
+    {"sessions_tcp_log", "sess_dump", {.pic_based = 1}},
+    {"sessions", "sess_dump", {.register_plugins = true}},
+    {"clear_sessions", "sess_drain"},
+    {"clear_sessions_ipaction", "sess_drain", {.drain_type = 2}},
+    {"conversations", "alg_conv", {.pic_based = 1, .first_svc_set_only = 1}},
+    {"sip_globals", "alg_sip_globals", {.pic_based = 1, .first_svc_set_only = 1}},
+    {"stats", "alg_stats", {.pic_based = 1, .first_svc_set_only = 1}},
+    {"clear_alg_stats", "alg_clear_stats", {.pic_based = 1, .first_svc_set_only = 1}},
+    {"show_subs_analysis", "subs_analysis", {.pic_based = 1}},
+    {"clear_subs_analysis", "subs_analysis_clear", {.pic_based = 1, .clear_stats = 1}},
+    {"show_tcp_stats", "tcp_stats"},
+    {"clear_tcp_stats", "tcp_stats_clear", {.clear_stats = 1}},
+    {"show_ids_drops_stats", "ids_drops_stats"},
+    {"clear_ids_drops_stats", "ids_drops_stats_clear", {.clear_stats = 1}},
+    {"show_ids_session_limits_counters_stats", "ids_sess_limits_stats"},
+    {"clear_ids_session_limits_counters_stats", "ids_sess_limits_stats_clear", {.clear_stats = 1}},
 };
 
 } // namespace
@@ -104,16 +101,9 @@ const vorel_action<msp_action_params> msp_cmd_handlers_table[] = {
 namespace {
 
 const msp_action_row *find_action(const msp_action_params &p) {
-    if (!p.action)
-        return nullptr;
-    for (const msp_action_row *row = msp_action_table; row->name; row++) {
-        if (*p.action != row->name)
-            continue;
-        if (row->countonly != kAnyCountonly && row->countonly != p.countonly)
-            continue;
-        return row;
-    }
-    return nullptr;
+    return vorel_subcommand_find(msp_action_table, p.action, [&p](const msp_when &w) {
+        return w.countonly == kAnyCountonly || w.countonly == p.countonly;
+    });
 }
 
 bool starts_with(const char *s, const char *word) {
@@ -209,7 +199,7 @@ void trace_params(const msp_action_params &p) {
     vorel_trace("vorel: countonly: %s\n", yes_no(p.countonly));
 }
 
-void apply_row(const msp_action_row &row, msp_action_params *p) {
+void apply_row(const msp_settings &row, msp_action_params *p) {
     if (row.pic_based)
         p->pic_based = 1;
     if (row.clear_stats)
@@ -290,10 +280,8 @@ int vorel_handle_msp_command(int argc, char **argv, vorel_ctx *ctxt) {
         vorel_user_message("vorel: msp handler don't know what to do\n");
         return -1;
     }
-    if (!row->action)
-        vorel_fatal_error(2, "msp action %s is not available in this build", row->name);
-    apply_row(*row, &p);
-    if (row->register_plugins)
+    apply_row(row->settings, &p);
+    if (row->settings.register_plugins)
         vorel_register_all_session_plugins();
     bool ran = false;
     int rc = msp_run_action(ctxt, row->action, &p, &ran);

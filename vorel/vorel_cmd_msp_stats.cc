@@ -8,6 +8,7 @@
 #include "vorel/vorel_cmd_msp.h"
 #include "vorel/vorel_counters.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_tally.h"
 
 #include <algorithm>
 #include <array>
@@ -115,15 +116,16 @@ void render_tcp_stats(const vorel_ctx *ctxt, const asp_info &asp, const svc_set_
 // reply.
 int tcp_stats_exchange(services_ui_conn *conn, const asp_info &asp, const svc_set_info &ss,
                        const msp_action_params &p, std::vector<uint8_t> *copy, size_t min_len) {
-    if (vorel_send(conn, stats_request(kTcpStatsRequest, request_version(p), ss)) < 0)
-        return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(conn, kTcpStatsReply, reply_version(p),
-                                                     min_len, asp.name, short_reply::end_answer);
-    if (reply.empty())
-        return 0;
-    if (copy)
-        copy->assign(reply.data(), reply.data() + reply.size());
-    return second_reply(conn, kTcpStatsReply, reply_version(p), nullptr) ? -1 : 1;
+    bool answered = false;
+    int rc = vorel_tally_exchange(
+        conn, stats_request(kTcpStatsRequest, request_version(p), ss), kTcpStatsReply,
+        reply_version(p), min_len, asp.name, short_reply::end_answer,
+        [copy](const vorel::ByteReader &reply) {
+            if (copy)
+                copy->assign(reply.data(), reply.data() + reply.size());
+        },
+        &answered);
+    return rc < 0 ? -1 : answered ? 1 : 0;
 }
 
 int msp_service_set_tcp_stats_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp,

@@ -9,6 +9,7 @@
 #include "vorel/vorel_cmd_msp.h"
 #include "vorel/vorel_counters.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 #include <string>
@@ -47,16 +48,8 @@ int single_reply_exchange(services_ui_conn *conn, const asp_info &asp, uint16_t 
                           uint16_t reply_version, size_t min_len, Render render) {
     if (!conn)
         return -1;
-    if (vorel_send(conn, vorel_request(type, version, size)) < 0)
-        return -1;
-    vorel::ByteReader reply = vorel_receive_at_least(conn, reply_type, reply_version, min_len,
-                                                     asp.name, short_reply::end_answer);
-    if (reply.empty())
-        return 0;
-    render(reply);
-    if (!vorel_receive(conn, reply_type, reply_version).empty())
-        return -1;
-    return 0;
+    return vorel_tally_exchange(conn, vorel_request(type, version, size), reply_type, reply_version,
+                                min_len, asp.name, short_reply::end_answer, render);
 }
 
 // The PIC's name as the utilization and session analysis show it in XML:
@@ -116,18 +109,11 @@ int msp_sess_util_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, 
                                  [&](const vorel::ByteReader &r) { render_util(ctxt, *asp, r); });
 }
 
-int msp_sess_util_open(vorel_ctx *ctxt) {
-    vorel_open_enclosing(ctxt, "vorel: sess utilization start \n",
-                         "services-sessions-utilization-information",
-                         "            Session  %Count Setup  %Rate    Drop    TearDown  Zone\n"
-                         "Interface   Count           Rate            Rate    Rate\n");
-    return 0;
-}
-
-int msp_sess_util_close(vorel_ctx *ctxt) {
-    vorel_close_enclosing(ctxt, "vorel: sess utilization done \n", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kSessUtilEnclosing{
+    "vorel: sess utilization start \n", "services-sessions-utilization-information",
+    "            Session  %Count Setup  %Rate    Drop    TearDown  Zone\n"
+    "Interface   Count           Rate            Rate    Rate\n",
+    "vorel: sess utilization done \n"};
 
 // ---- Session analysis ----
 
@@ -404,8 +390,8 @@ int msp_subscriber_analysis_close(vorel_ctx *ctxt) {
 
 } // namespace
 
-const msp_cmd_handlers msp_sess_util_handlers = {msp_sess_util_open, msp_sess_util_close,
-                                                 msp_sess_util_query};
+const msp_cmd_handlers msp_sess_util_handlers =
+    msp_handlers<kSessUtilEnclosing>(msp_sess_util_query);
 const msp_cmd_handlers msp_sess_analysis_handlers = {
     msp_sess_analysis_open, msp_sess_analysis_close, msp_sess_analysis_query};
 const msp_cmd_handlers msp_subs_analysis_handlers = {msp_subscriber_analysis_open<true>,

@@ -15,6 +15,7 @@
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 #include "vorel/vorel_util.h"
 
 #include <arpa/inet.h>
@@ -76,10 +77,6 @@ struct mss_params {
     // Whether the PIC being visited has shown its name yet.
     bool pic_named = false;
 };
-
-const char *text_of(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
 
 // ---------------------------------------------------------------------------
 // The request
@@ -277,10 +274,8 @@ int mss_sessions_dump_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp, 
                         render_session);
 }
 
-int mss_sessions_dump_open(vorel_ctx *ctxt, mss_params *) {
-    vorel_open_enclosing(ctxt, nullptr, "service-mss-sess-table-information", nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kSessionsEnclosing{nullptr, "service-mss-sess-table-information", nullptr,
+                                             nullptr};
 
 // ---------------------------------------------------------------------------
 // Header-enrichment counters per subscriber
@@ -328,31 +323,22 @@ int mss_hcm_stats_dump_query(vorel_ctx *, services_ui_conn *conn, asp_info *asp,
                         render_hcm_stats);
 }
 
-int mss_hcm_stats_dump_open(vorel_ctx *ctxt, mss_params *) {
-    vorel_open_enclosing(ctxt, nullptr, "service-hcm-stats-table-information", nullptr);
-    return 0;
-}
-
-int mss_dump_close(vorel_ctx *ctxt, mss_params *) {
-    vorel_close_enclosing(ctxt, nullptr, nullptr);
-    return 0;
-}
+constexpr vorel_enclosing kHcmStatsEnclosing{nullptr, "service-hcm-stats-table-information",
+                                             nullptr, nullptr};
 
 const vorel_action<mss_params> mss_cmd_handlers_table[] = {
-    {"dump_sessions", mss_sessions_dump_open, mss_dump_close, mss_sessions_dump_query},
-    {"dump_hcm_stats", mss_hcm_stats_dump_open, mss_dump_close, mss_hcm_stats_dump_query},
+    {"dump_sessions", vorel_enclosing_open<kSessionsEnclosing, mss_params>,
+     vorel_enclosing_close<kSessionsEnclosing, mss_params>, mss_sessions_dump_query},
+    {"dump_hcm_stats", vorel_enclosing_open<kHcmStatsEnclosing, mss_params>,
+     vorel_enclosing_close<kHcmStatsEnclosing, mss_params>, mss_hcm_stats_dump_query},
     {nullptr, nullptr, nullptr, nullptr},
 };
 
 // ---------------------------------------------------------------------------
 // Command line and the walk
 
-struct mss_action_kind {
-    const char *subcommand;
-    const char *action;
-    uint16_t request;
-};
-constexpr mss_action_kind kActions[] = {
+// The sub-commands, their actions and the request type each sends.
+constexpr vorel_subcommand<uint16_t> kSubcommands[] = {
     {"sessions", "dump_sessions", kSessionsRequest},
     {"hcm_stats", "dump_hcm_stats", kHcmStatsRequest},
 };
@@ -360,10 +346,9 @@ constexpr mss_action_kind kActions[] = {
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, mss_params *p) {
     int c;
     while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+        if (vorel_command_word_option(c, p))
+            continue;
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
         case 'R':
             p->routing_instance = vorel_optarg;
             break;
@@ -379,12 +364,6 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, mss_params *p) 
         case 'I':
             p->imsi = vorel_optarg;
             break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         default:
             break;
         }
@@ -392,21 +371,17 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, mss_params *p) 
 }
 
 // The action named by -A or derived from the command words, and the
-// request type it sends (0 for an action of no row).
-const mss_action_kind *choose_action(mss_params *p) {
+// request type it sends (nothing for an action of no row).
+std::optional<uint16_t> choose_action(mss_params *p) {
     if (!p->action) {
-        if (!p->command || *p->command != "mss" || !p->subcommand)
-            return nullptr;
-        for (const mss_action_kind &k : kActions)
-            if (*p->subcommand == k.subcommand)
-                p->action = k.action;
-        if (!p->action)
-            return nullptr;
+        if (!p->command || *p->command != "mss")
+            return std::nullopt;
+        const auto *row = vorel_subcommand_find(kSubcommands, p->subcommand);
+        if (!row)
+            return std::nullopt;
+        p->action = row->action;
     }
-    for (const mss_action_kind &k : kActions)
-        if (*p->action == k.action)
-            return &k;
-    return nullptr;
+    return vorel_subcommand_shared(kSubcommands, *p->action);
 }
 
 } // namespace
@@ -414,18 +389,15 @@ const mss_action_kind *choose_action(mss_params *p) {
 int vorel_handle_mss_command(int argc, char **argv, vorel_ctx *ctxt) {
     mss_params p;
     parse_options(argc, argv, ctxt, &p);
-    const mss_action_kind *kind = choose_action(&p);
-    if (!kind) {
-        if (p.action)
-            vorel_note_failure("mss: unknown action %s", p.action->c_str());
-        else
-            vorel_note_failure("mss: no action for command %s, subcommand %s",
-                               vorel_str_or_null(text_of(p.command)),
-                               vorel_str_or_null(text_of(p.subcommand)));
+    std::optional<uint16_t> request = choose_action(&p);
+    if (!request) {
+        if (!p.action)
+            return vorel_note_no_action("mss", p.command, p.subcommand);
+        vorel_note_failure("mss: unknown action %s", p.action->c_str());
         return -1;
     }
     // Checked once, before any PIC is asked.
-    p.request = build_request(kind->request, p);
+    p.request = build_request(*request, p);
     if (!p.request)
         return -1;
     vorel_xml_only_view(ctxt, "the mobile subscriber view");

@@ -14,9 +14,13 @@
 
 #include "vorel/vorel_ams_util.h"
 #include "vorel/vorel_cmd_fwnat.h"
+#include "vorel/vorel_getopt.h"
+#include "vorel/vorel_subcommand.h"
 
+#include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 
 // The name a bundle member's counters are shown under: for "mams-..." the
 // "ms-..." form, and whether the snapshot knows a PIC of that name (its
@@ -50,18 +54,33 @@ void nat_not_supported_on(const vorel_ctx *ctxt, const char *pic_name);
 int nat_xml_only_open(const vorel_ctx *ctxt, const char *trace);
 int nat_xml_only_close(const vorel_ctx *ctxt, const char *trace);
 
-// A sub-command of the pcp and inline-nat commands, its action and the
-// settings that go with it (stats_subcmd NAT_KEEP_VIEW: unchanged).
-constexpr int32_t NAT_KEEP_VIEW = -1;
-struct nat_selection {
-    const char *subcommand;
-    const char *action;
-    int32_t stats_subcmd;
-    bool pic_based;
+// What a sub-command of the pcp and inline-nat commands sets besides its
+// action: the view (unset: -V's choice stays) and whether the action runs
+// once per PIC.
+struct nat_settings {
+    std::optional<int32_t> stats_subcmd = {};
+    bool pic_based = false;
+    auto fields() { return std::tie(stats_subcmd, pic_based); }
 };
+using nat_selection = vorel_subcommand<nat_settings>;
 // Names the action from the sub-command unless -A named one; either way
-// the settings of its row apply.
+// the settings of its rows apply.
 void nat_choose_action(fwnat_params *params, std::span<const nat_selection> rows);
+// nat_choose_action and the parameters' trace; without an action the
+// "vorel: HANDLER handler cannot process this command" line and false.
+bool nat_settle_action(fwnat_params *params, std::span<const nat_selection> rows,
+                       const char *handler);
+
+// The option loop of the pcp and inline-nat commands: the letters they
+// read as the firewall/NAT command does (fwnat_common_option), any other
+// by own(c).
+template <typename Own>
+void nat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p, Own &&own) {
+    int c;
+    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1)
+        if (!fwnat_common_option(c, p))
+            own(c);
+}
 
 // The debug trace of the pcp and inline-nat commands' parameters.
 void nat_trace_params(const fwnat_params &params);

@@ -189,43 +189,21 @@ const fwnat_action pcp_cmd_handlers_table[] = {
 // The sub-commands and their actions; -A naming an action applies the
 // same settings.
 constexpr nat_selection kSelection[] = {
-    {"pcp-stats", "dump_pcp_stats", NAT_KEEP_VIEW, true},
-    {"clear_pcp_epoch", "clear_pcp_epoch", NAT_KEEP_VIEW, false},
-    {"clear_pcp_stats", "clear_pcp_stats", NAT_KEEP_VIEW, false},
+    {"pcp-stats", "dump_pcp_stats", {.pic_based = true}},
+    {"clear_pcp_epoch", "clear_pcp_epoch", {}},
+    {"clear_pcp_stats", "clear_pcp_stats", {}},
 };
 
+// -P names the PCP server; -V p and -V d choose the protocol or debug counters.
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
-    int c;
-    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
-        switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
-        case 'P':
+    nat_parse_options(argc, argv, ctxt, p, [p](int c) {
+        if (c == 'P')
             p->pcp_name = vorel_optarg;
-            break;
-        case 'V':
-            if (vorel_optarg[0] == 'p')
-                p->stats_subcmd = kProtocolCounters;
-            else if (vorel_optarg[0] == 'd')
-                p->stats_subcmd = kDebugCounters;
-            break;
-        case 'i':
-            p->if_name = vorel_optarg;
-            break;
-        case 't':
-            debug = 1;
-            break;
-        default:
-            break;
-        }
-    }
+        else if (c == 'V' && vorel_optarg[0] == 'p')
+            p->stats_subcmd = kProtocolCounters;
+        else if (c == 'V' && vorel_optarg[0] == 'd')
+            p->stats_subcmd = kDebugCounters;
+    });
 }
 
 } // namespace
@@ -235,26 +213,14 @@ int vorel_handle_pcp_command(int argc, char **argv, vorel_ctx *ctxt) {
     fwnat_params_init(&p);
     p.stats_subcmd = kProtocolCounters;
     parse_options(argc, argv, ctxt, &p);
-    nat_choose_action(&p, kSelection);
-    nat_trace_params(p);
-    int rc = -1;
-    if (!p.action) {
-        vorel_user_message("vorel: pcp handler cannot process this command\n");
+    if (!nat_settle_action(&p, kSelection, "pcp")) {
         fwnat_params_free(&p);
         return -1;
     }
-    bool ran = false;
-    for (const fwnat_action *row = pcp_cmd_handlers_table; row->name && !ran; row++) {
-        if (!vorel_text_is(p.action, row->name))
-            continue;
-        if (!row->open || !row->close) {
-            vorel_trace("vorel: pcp action %s is not supported \n", row->name);
-            continue;
-        }
-        ran = true;
-        rc = fwnat_run_action(ctxt, row, &p);
-    }
-    if (!ran)
+    const fwnat_action *row = vorel_find_action(pcp_cmd_handlers_table, vorel_text(p.action),
+                                                "vorel: pcp action %s is not supported \n");
+    int rc = row ? fwnat_run_action(ctxt, row, &p) : -1;
+    if (!row)
         vorel_user_message("vorel: pcp handler cannot process unknown action: %s \n",
                            vorel_text(p.action));
     fwnat_params_free(&p);

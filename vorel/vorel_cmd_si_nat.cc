@@ -62,22 +62,34 @@ constexpr vorel_counter kInlineCounters[] = {
 // ---------------------------------------------------------------------------
 // Statistics
 
-int si_nat_stats_dump_open(vorel_ctx *ctxt, fwnat_params *p) {
+// The statistics and the pools are XML-only views that a clear leaves
+// closed: the root element, or in text mode the refusal line.
+struct si_view {
+    const char *element;
+    const char *refusal;
+};
+
+template <const si_view &V> int si_view_open(vorel_ctx *ctxt, fwnat_params *p) {
     if (p->stats_subcmd == kClear)
         return 0;
-    if (nat_text_mode_refused(ctxt, "si_nat_stats_dump_open:412 command failed \n"))
+    if (nat_text_mode_refused(ctxt, V.refusal))
         return 0;
-    xml_subtree_open("inline-nat-statistics-information");
+    xml_subtree_open(V.element);
     return 0;
 }
 
-int si_nat_stats_dump_close(vorel_ctx *ctxt, fwnat_params *p) {
+int si_view_close(vorel_ctx *ctxt, fwnat_params *p) {
     if (p->stats_subcmd == kClear || !ctxt->xml)
         return 0;
     xml_subtree_close();
     xml_subtree_once();
     return 0;
 }
+
+constexpr si_view kStatsView{"inline-nat-statistics-information",
+                             "si_nat_stats_dump_open:412 command failed \n"};
+constexpr si_view kPoolView{"si-nat-pool-information",
+                            "si_natpool_dump_open:520 command failed \n"};
 
 int si_nat_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, svc_set_info *,
                             fwnat_params *p) {
@@ -105,23 +117,6 @@ int si_nat_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, 
 
 // ---------------------------------------------------------------------------
 // Pools
-
-int si_natpool_dump_open(vorel_ctx *ctxt, fwnat_params *p) {
-    if (p->stats_subcmd == kClear)
-        return 0;
-    if (nat_text_mode_refused(ctxt, "si_natpool_dump_open:520 command failed \n"))
-        return 0;
-    xml_subtree_open("si-nat-pool-information");
-    return 0;
-}
-
-int si_natpool_dump_close(vorel_ctx *ctxt, fwnat_params *p) {
-    if (p->stats_subcmd == kClear || !ctxt->xml)
-        return 0;
-    xml_subtree_close();
-    xml_subtree_once();
-    return 0;
-}
 
 // An IPv6 range as its prefix, an IPv4 range as its first and last address.
 std::string range_text(const vorel::ByteReader &r, size_t i) {
@@ -189,10 +184,10 @@ int si_natpool_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, sv
 // The table, the handler and the driver
 
 const fwnat_action si_cmd_handlers_table[] = {
-    {"dump_nat_stats", si_nat_stats_dump_open, si_nat_stats_dump_close, si_nat_stats_dump_query},
-    {"clear_nat_stats", si_nat_stats_dump_open, si_nat_stats_dump_close, si_nat_stats_dump_query},
-    {"dump_natpool", si_natpool_dump_open, si_natpool_dump_close, si_natpool_dump_query},
-    {"clear_natpool", si_natpool_dump_open, si_natpool_dump_close, si_natpool_dump_query},
+    {"dump_nat_stats", si_view_open<kStatsView>, si_view_close, si_nat_stats_dump_query},
+    {"clear_nat_stats", si_view_open<kStatsView>, si_view_close, si_nat_stats_dump_query},
+    {"dump_natpool", si_view_open<kPoolView>, si_view_close, si_natpool_dump_query},
+    {"clear_natpool", si_view_open<kPoolView>, si_view_close, si_natpool_dump_query},
     {"nptv6_addr_mapping", fwnat_nptv6_mapping_dump_open, fwnat_nptv6_mapping_dump_close,
      fwnat_nptv6_mapping_dump_query},
     {nullptr, nullptr, nullptr, nullptr},
@@ -200,37 +195,21 @@ const fwnat_action si_cmd_handlers_table[] = {
 
 // The sub-commands, their actions and what goes with them.
 constexpr nat_selection kSelection[] = {
-    {"stats", "dump_nat_stats", kShow, true},
-    {"clear_stats", "clear_nat_stats", kClear, true},
-    {"pool", "dump_natpool", kShow, false},
-    {"clear_pool", "clear_natpool", kClear, false},
-    {"mapping-nptv6", "nptv6_addr_mapping", FWNAT_MAPPINGS_NPTV6, false},
+    {"stats", "dump_nat_stats", {kShow, true}},
+    {"clear_stats", "clear_nat_stats", {kClear, true}},
+    {"pool", "dump_natpool", {kShow, false}},
+    {"clear_pool", "clear_natpool", {kClear, false}},
+    {"mapping-nptv6", "nptv6_addr_mapping", {FWNAT_MAPPINGS_NPTV6, false}},
 };
 
 void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {
-    int c;
-    while ((c = vorel_getopt(argc, argv, ctxt->optstring)) != -1) {
+    nat_parse_options(argc, argv, ctxt, p, [&](int c) {
         switch (c) {
-        case 'A':
-            p->action = vorel_optarg;
-            break;
-        case 'C':
-            p->command = vorel_optarg;
-            break;
         case 'N':
             p->natpool = vorel_optarg;
             break;
-        case 'S':
-            p->subcommand = vorel_optarg;
-            break;
         case 'd':
             p->detail = true;
-            break;
-        case 'i':
-            p->if_name = vorel_optarg;
-            break;
-        case 't':
-            debug = 1;
             break;
         case 'w':
             // Unlike the fwnat command, only -w a consumes a further word.
@@ -244,7 +223,7 @@ void parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p
         default:
             break;
         }
-    }
+    });
 }
 
 // The walk over the service interfaces.  An -i that names no service
@@ -271,11 +250,9 @@ pic_walk service_interface_walk(const fwnat_params &p, bool *bad_name) {
 // A stopped walk ends the command without its close; the close of the
 // action still closes what its open opened, so the output stays whole.
 void close_after_stop(vorel_ctx *ctxt, fwnat_params *p) {
-    for (const fwnat_action *row = si_cmd_handlers_table; row->name; row++)
-        if (vorel_text_is(p->action, row->name) && row->close) {
-            row->close(ctxt, p);
-            return;
-        }
+    if (const fwnat_action *row =
+            vorel_find_action(si_cmd_handlers_table, vorel_text(p->action), nullptr))
+        row->close(ctxt, p);
 }
 
 // The inline driver: the action named in params over the service
@@ -298,10 +275,7 @@ int vorel_handle_si_nat_command(int argc, char **argv, vorel_ctx *ctxt) {
     fwnat_params p;
     fwnat_params_init(&p);
     parse_options(argc, argv, ctxt, &p);
-    nat_choose_action(&p, kSelection);
-    nat_trace_params(p);
-    if (!p.action) {
-        vorel_user_message("vorel: nat handler cannot process this command\n");
+    if (!nat_settle_action(&p, kSelection, "nat")) {
         fwnat_params_free(&p);
         return -1;
     }

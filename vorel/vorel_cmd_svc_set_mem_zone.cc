@@ -4,6 +4,7 @@
 #include "vorel/vorel_cmd_svc_set.h"
 
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_tally.h"
 
 #include <cstdio>
 
@@ -32,19 +33,20 @@ int mem_zone_query(vorel_ctx *, services_ui_conn *c, asp_info *asp, svc_set_info
                    svc_set_params *p) {
     vorel::ByteWriter req = vorel_request(kRequest, 1, kRequestSize);
     req.u8(8, 'B');
-    if (vorel_send(c, req) < 0)
-        return -1;
-    vorel::ByteBlock<kZoneOffset + 4> b;
-    if (!vorel_receive_block(c, kReply, 1, asp->name, short_reply::end_answer, &b)) {
+    bool answered = false;
+    int rc = vorel_tally_exchange<kZoneOffset + 4>(
+        c, req, kReply, 1, asp->name, short_reply::end_answer,
+        [&](const vorel::ByteBlock<kZoneOffset + 4> &b) {
+            std::printf("%-12s%s\n", asp->name, zone_name(b.be32<kZoneOffset>()));
+        },
+        &answered);
+    if (rc == 0 && !answered) {
         vorel_note_failure("svc_set: %s sent no memory zone; the PICs after it were not asked",
                            asp->name);
         p->stopped_with_zero = true;
         return -1;
     }
-    std::printf("%-12s%s\n", asp->name, zone_name(b.be32<kZoneOffset>()));
-    if (!vorel_receive(c, kReply, 1).empty())
-        return -1; // the PIC answered twice
-    return 0;
+    return rc; // -1 also when the PIC answered twice
 }
 
 int mem_zone_open(vorel_ctx *ctxt, svc_set_params *) {

@@ -8,6 +8,7 @@
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_string.h"
+#include "vorel/vorel_subcommand.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -49,36 +50,36 @@ struct sw_settings {
     std::optional<uint8_t> addr_v6 = {}; // the IPv6 flags of g_addr and b_addr
     std::optional<uint32_t> stats_subcmd = {};
     std::optional<uint8_t> pic_based = {};
+    auto fields() { return std::tie(entries, addr_flags, addr_v6, stats_subcmd, pic_based); }
 };
 
-struct sw_action_row {
-    const char *subcommand;
+// The count flag (-c) a row wants.
+struct sw_when {
     uint8_t count_only;
-    const char *action;
-    sw_settings also;
 };
+using sw_action_row = vorel_subcommand<sw_settings, sw_when>;
 
 const sw_action_row softwire_action_rows[] = {
-    {"flows", 1, "count_softwire", {}},
-    {"entries", 0, "dump_softwire", {.entries = 1}},
-    {"flows", 0, "dump_softwire_flows", {.entries = 0, .addr_flags = SW_ADDR_FLOWS}},
-    {"dslite", 0, "dump_softwire_flows", {.entries = 0, .addr_v6 = 1}},
-    {"v6rd", 0, "dump_softwire_flows", {.entries = 0, .addr_v6 = 0}},
-    {"softconip", 0, "dump_softwire_flows", {.entries = 0}},
-    {"softinitip", 0, "dump_softwire_flows", {.entries = 0}},
-    {"clear_flows", 0, "drain_softwire", {}},
-    {"conversations", 0, "dump_conv", {}},
-    {"stats", 0, "dump_stats", {.stats_subcmd = SW_STATS_PIC, .pic_based = 1}},
-    {"clear_stats", 0, "clear_stats", {.stats_subcmd = SW_STATS_CLEAR, .pic_based = 1}},
-    {"sessions", 1, "count_softwire_sessions", {}},
-    {"sessions", 0, "dump_softwire_sessions", {}},
-    {"dslite_msp", 0, "dump_softwire_sessions", {.addr_v6 = 1}},
-    {"dslite_msp", 1, "count_softwire_sessions", {}},
+    {"flows", "count_softwire", {}, {1}},
+    {"entries", "dump_softwire", {.entries = 1}, {0}},
+    {"flows", "dump_softwire_flows", {.entries = 0, .addr_flags = SW_ADDR_FLOWS}, {0}},
+    {"dslite", "dump_softwire_flows", {.entries = 0, .addr_v6 = 1}, {0}},
+    {"v6rd", "dump_softwire_flows", {.entries = 0, .addr_v6 = 0}, {0}},
+    {"softconip", "dump_softwire_flows", {.entries = 0}, {0}},
+    {"softinitip", "dump_softwire_flows", {.entries = 0}, {0}},
+    {"clear_flows", "drain_softwire", {}, {0}},
+    {"conversations", "dump_conv", {}, {0}},
+    {"stats", "dump_stats", {.stats_subcmd = SW_STATS_PIC, .pic_based = 1}, {0}},
+    {"clear_stats", "clear_stats", {.stats_subcmd = SW_STATS_CLEAR, .pic_based = 1}, {0}},
+    {"sessions", "count_softwire_sessions", {}, {1}},
+    {"sessions", "dump_softwire_sessions", {}, {0}},
+    {"dslite_msp", "dump_softwire_sessions", {.addr_v6 = 1}, {0}},
+    {"dslite_msp", "count_softwire_sessions", {}, {1}},
 };
 
 const sw_action_row si_sw_action_rows[] = {
-    {"stats", 0, "dump_stats", {.stats_subcmd = 0, .pic_based = 1}},
-    {"clear_stats", 0, "clear_stats", {.stats_subcmd = SI_SW_STATS_CLEAR, .pic_based = 1}},
+    {"stats", "dump_stats", {.stats_subcmd = 0, .pic_based = 1}, {0}},
+    {"clear_stats", "clear_stats", {.stats_subcmd = SI_SW_STATS_CLEAR, .pic_based = 1}, {0}},
 };
 
 void apply(const sw_settings &s, softwire_params *p) {
@@ -96,50 +97,13 @@ void apply(const sw_settings &s, softwire_params *p) {
         p->pic_based = *s.pic_based;
 }
 
-// A setting stays only when every row had it, with the same value.
-template <typename T> void keep_shared(std::optional<T> &shared, const std::optional<T> &row) {
-    if (shared != row)
-        shared.reset();
-}
-
-// -A: the settings that every row naming the action makes.
-void apply_named_action(std::span<const sw_action_row> rows, const std::string &action,
-                        softwire_params *p) {
-    std::optional<sw_settings> shared;
-    for (const sw_action_row &row : rows) {
-        if (action != row.action)
-            continue;
-        if (!shared) {
-            shared = row.also;
-            continue;
-        }
-        keep_shared(shared->entries, row.also.entries);
-        keep_shared(shared->addr_flags, row.also.addr_flags);
-        keep_shared(shared->addr_v6, row.also.addr_v6);
-        keep_shared(shared->stats_subcmd, row.also.stats_subcmd);
-        keep_shared(shared->pic_based, row.also.pic_based);
-    }
-    if (shared)
-        apply(*shared, p);
-}
-
 // -F sprefix|dprefix PREFIX: an IPv4 prefix; lengths 1..31 give their
 // netmask, 0 and 32 (and a bare address) all ones.
-bool prefix_error_reported = false;
-
-void note_prefix_error(const char *program, const char *message) {
-    prefix_error_reported = true;
-    xml_error(program, message);
-}
-
 int parse_prefix(const vorel_ctx *ctxt, const char *value, softwire_addr *prefix,
                  softwire_addr *mask) {
     uint32_t addr = 0;
-    prefix_error_reported = false;
-    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_prefix_error);
-    int length = vorel_prefix_parse(&addr, value);
-    vorel_set_prefix_error_reporter(previous);
-    if (prefix_error_reported) {
+    int length = 0;
+    if (vorel_prefix_parse_failed([&] { length = vorel_prefix_parse(&addr, value); })) {
         // The parser's error element says it in XML; text mode says it here.
         if (!ctxt->xml)
             vorel_note_failure("%s", kInvalidPrefix);
@@ -216,40 +180,28 @@ void parse_level(const char *level, softwire_params *p) {
     }
 }
 
-// The first row whose subcommand and count flag match; its action and settings.
-void derive_action(std::span<const sw_action_row> rows, softwire_params *p) {
-    if (!p->subcommand)
-        return;
-    for (const sw_action_row &row : rows) {
-        if (*p->subcommand == row.subcommand && p->count_only == row.count_only) {
-            p->action = row.action;
-            apply(row.also, p);
-            return;
-        }
-    }
-}
-
-// -A (or -N) names the action; else the words select it.
+// -A (or -N) names the action and brings the settings every row naming
+// it makes; else the first row of the words and count flag names it.
 void settle_action(std::span<const sw_action_row> rows, bool named, softwire_params *p) {
-    if (named)
-        apply_named_action(rows, *p->action, p);
-    else
-        derive_action(rows, p);
+    if (named) {
+        if (std::optional<sw_settings> shared = vorel_subcommand_shared(rows, *p->action))
+            apply(*shared, p);
+    } else if (const sw_action_row *row =
+                   vorel_subcommand_find(rows, p->subcommand, [p](const sw_when &w) {
+                       return w.count_only == p->count_only;
+                   })) {
+        p->action = row->action;
+        apply(row->settings, p);
+    }
 }
 
 // The letters both commands read alike; false for any other.
 bool common_option(int c, softwire_params *p, bool *named) {
-    switch (c) {
-    case 'A':
-        p->action = vorel_optarg;
+    if (c == 'A')
         *named = true;
+    if (vorel_command_word_option(c, p))
         return true;
-    case 'C':
-        p->command = vorel_optarg;
-        return true;
-    case 'S':
-        p->subcommand = vorel_optarg;
-        return true;
+    switch (c) {
     case 'i':
         p->if_name = vorel_optarg;
         return true;
@@ -287,14 +239,6 @@ void trace_params(const softwire_params &p, bool with_countonly) {
     if (with_countonly)
         std::printf("vorel: countonly: %s\n", true_false(p.count_only));
     std::printf("vorel: stats_subcmd: %d\n", static_cast<int>(p.stats_subcmd));
-}
-
-// The table row that would run for the action (both open and close).
-const softwire_action *runnable_row(const softwire_action *table, const std::string &action) {
-    for (const softwire_action *row = table; row->name; row++)
-        if (action == row->name && row->open && row->close)
-            return row;
-    return nullptr;
 }
 
 } // namespace
@@ -392,7 +336,8 @@ int vorel_handle_si_sw_command(int argc, char **argv, vorel_ctx *ctxt) {
     // A named interface must be a service interface: the open routine has
     // run, then the driver refuses the name without asking any line card.
     if (p.if_name && !sw_name_begins(p.if_name->c_str(), "si")) {
-        if (const softwire_action *row = runnable_row(si_sw_cmd_handlers_table, *p.action)) {
+        if (const softwire_action *row =
+                vorel_find_action(si_sw_cmd_handlers_table, p.action->c_str(), nullptr)) {
             row->open(ctxt, &p);
             xml_subtree_unwind();
             // Otherwise a refused clear would pass for a done one.

@@ -187,6 +187,35 @@ void text_mode_refusal(const vorel_ctx *ctxt, const char *fmt, const char *routi
     vorel_xml_only_view(ctxt, "the softwire statistics");
 }
 
+// The root of a statistics view: none when clearing; in text mode the
+// refusal line with the open routine's name.
+struct stats_root {
+    uint32_t clear_subcmd;
+    const char *element;
+    const char *refusal_fmt;
+    const char *open_routine;
+};
+constexpr stats_root kSoftwireRoot{SW_STATS_CLEAR, "service-softwire-statistics-information",
+                                   "%s:%d Command failed \n", "softwire_stats_dump_open"};
+constexpr stats_root kInlineRoot{SI_SW_STATS_CLEAR, "inline-service-sw-statistics-information",
+                                 "%s:%d command failed \n", "si_sw_stats_dump_open"};
+
+int open_stats_root(const stats_root &root, const vorel_ctx *ctxt, const softwire_params &p) {
+    if (p.stats_subcmd == root.clear_subcmd)
+        return 0;
+    if (ctxt->xml)
+        xml_subtree_open(root.element);
+    else
+        text_mode_refusal(ctxt, root.refusal_fmt, root.open_routine);
+    return 0;
+}
+
+int close_stats_root(const stats_root &root, const vorel_ctx *ctxt, const softwire_params &p) {
+    if (p.stats_subcmd != root.clear_subcmd)
+        vorel_close_enclosing(ctxt, nullptr, nullptr);
+    return 0;
+}
+
 void counters_entry(const vorel_ctx *ctxt, const char *element, const xml_attrs &attrs,
                     const char *name_leaf, const asp_info &asp,
                     std::span<const vorel_counter> counters, const vorel::ByteReader &reply) {
@@ -256,19 +285,11 @@ int softwire_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *as
 }
 
 int softwire_stats_dump_open(vorel_ctx *ctxt, softwire_params *p) {
-    if (p->stats_subcmd == SW_STATS_CLEAR)
-        return 0;
-    if (ctxt->xml)
-        xml_subtree_open("service-softwire-statistics-information");
-    else
-        text_mode_refusal(ctxt, "%s:%d Command failed \n", "softwire_stats_dump_open");
-    return 0;
+    return open_stats_root(kSoftwireRoot, ctxt, *p);
 }
 
 int softwire_stats_dump_close(vorel_ctx *ctxt, softwire_params *p) {
-    if (p->stats_subcmd != SW_STATS_CLEAR)
-        vorel_close_enclosing(ctxt, nullptr, nullptr);
-    return 0;
+    return close_stats_root(kSoftwireRoot, ctxt, *p);
 }
 
 int si_sw_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, svc_set_info *,
@@ -298,17 +319,9 @@ int si_sw_stats_dump_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *si, s
 }
 
 int si_sw_stats_dump_open(vorel_ctx *ctxt, softwire_params *p) {
-    if (p->stats_subcmd == SI_SW_STATS_CLEAR)
-        return 0;
-    if (ctxt->xml)
-        xml_subtree_open("inline-service-sw-statistics-information");
-    else
-        text_mode_refusal(ctxt, "%s:%d command failed \n", "si_sw_stats_dump_open");
-    return 0;
+    return open_stats_root(kInlineRoot, ctxt, *p);
 }
 
 int si_sw_stats_dump_close(vorel_ctx *ctxt, softwire_params *p) {
-    if (p->stats_subcmd != SI_SW_STATS_CLEAR)
-        vorel_close_enclosing(ctxt, nullptr, nullptr);
-    return 0;
+    return close_stats_root(kInlineRoot, ctxt, *p);
 }

@@ -36,7 +36,9 @@ uint64_t vorel_counter_value(const vorel_counter &c, std::span<const vorel::Byte
 void vorel_counters_emit(const vorel_ctx *ctxt, const vorel_counter_group &group,
                          std::span<const vorel::ByteReader> sources, const char *text_fmt) {
     if (ctxt->xml) {
-        if (group.element)
+        if (group.element && group.style)
+            xml_send_open(group.element, {xml_attr_style(group.style)});
+        else if (group.element)
             xml_send_open(group.element);
         for (const vorel_counter &c : group.counters)
             xml_send_all(c.element, "%llu",

@@ -33,6 +33,7 @@ struct vorel_counter_group {
     const char *element; // the group's XML element; null: the leaves go straight
                          // into the element that is open
     std::span<const vorel_counter> counters;
+    const char *style = nullptr; // the element's style attribute; null: none
 };
 
 // Emits a group: in XML its element with one leaf per counter (the value

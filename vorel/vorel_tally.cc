@@ -6,13 +6,18 @@
 
 int vorel_tally_exchange(services_ui_conn *c, const vorel::ByteWriter &req, uint16_t reply_type,
                          uint16_t version, size_t min_size, const char *who, short_reply on_short,
-                         const std::function<void(const vorel::ByteReader &reply)> &render) {
+                         const std::function<void(const vorel::ByteReader &reply)> &render,
+                         bool *answered) {
+    if (answered)
+        *answered = false;
     if (vorel_send(c, req) < 0)
         return -1;
     vorel::ByteReader reply =
         vorel_receive_at_least(c, reply_type, version, min_size, who, on_short);
     if (reply.empty())
         return 0;
+    if (answered)
+        *answered = true;
     render(reply);
     if (!vorel_receive(c, reply_type, version).empty())
         return -1;

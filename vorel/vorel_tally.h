@@ -18,21 +18,26 @@
 // least min_size bytes (a shorter one as on_short says; `who` names the
 // PIC in its debug line).  0 when no reply came or after render; -1 when
 // the send failed or a second reply of the type came (the answer is not
-// what was asked for).
+// what was asked for).  *answered, when given, says whether render ran
+// (for the exchanges to which no reply at all is a failure).
 int vorel_tally_exchange(services_ui_conn *c, const vorel::ByteWriter &req, uint16_t reply_type,
                          uint16_t version, size_t min_size, const char *who, short_reply on_short,
-                         const std::function<void(const vorel::ByteReader &reply)> &render);
+                         const std::function<void(const vorel::ByteReader &reply)> &render,
+                         bool *answered = nullptr);
 
 // The same for a reply read as a fixed record of N bytes.
 template <size_t N, typename Render>
 int vorel_tally_exchange(services_ui_conn *c, const vorel::ByteWriter &req, uint16_t reply_type,
-                         uint16_t version, const char *who, short_reply on_short, Render &&render) {
-    return vorel_tally_exchange(c, req, reply_type, version, N, who, on_short,
-                                [&](const vorel::ByteReader &reply) {
-                                    vorel::ByteBlock<N> b;
-                                    if (reply.block(0, b))
-                                        render(b);
-                                });
+                         uint16_t version, const char *who, short_reply on_short, Render &&render,
+                         bool *answered = nullptr) {
+    return vorel_tally_exchange(
+        c, req, reply_type, version, N, who, on_short,
+        [&](const vorel::ByteReader &reply) {
+            vorel::ByteBlock<N> b;
+            if (reply.block(0, b))
+                render(b);
+        },
+        answered);
 }
 
 // The text row of one service set's number.

@@ -474,21 +474,9 @@ int vorel_prefix_parse(uint32_t *addr, const char *text) {
     return int(length);
 }
 
-namespace {
-bool option_prefix_failed = false;
-void note_option_prefix_error(const char *program, const char *message) {
-    option_prefix_failed = true;
-    xml_error(program, message);
-}
-} // namespace
-
 bool vorel_prefix_value(const char *value, vorel_addr *addr, vorel_addr *mask) {
     vorel_addr parsed{};
-    option_prefix_failed = false;
-    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_option_prefix_error);
-    vorel_parse_prefix(&parsed, value, mask);
-    vorel_set_prefix_error_reporter(previous);
-    if (option_prefix_failed)
+    if (vorel_prefix_parse_failed([&] { vorel_parse_prefix(&parsed, value, mask); }))
         return false;
     *addr = vorel_addr_to_host(parsed); // the parser leaves it in network order
     return true;
@@ -496,11 +484,9 @@ bool vorel_prefix_value(const char *value, vorel_addr *addr, vorel_addr *mask) {
 
 bool vorel_option_prefix4(const char *value, uint32_t *addr, uint32_t *length) {
     uint32_t network_order = 0;
-    option_prefix_failed = !value;
-    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_option_prefix_error);
-    int parsed = value ? vorel_prefix_parse(&network_order, value) : 0;
-    vorel_set_prefix_error_reporter(previous);
-    if (option_prefix_failed) {
+    int parsed = 0;
+    if (!value ||
+        vorel_prefix_parse_failed([&] { parsed = vorel_prefix_parse(&network_order, value); })) {
         constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
         // An error routine: it follows the XML writer's mode, as the others do.
         if (!xml_mode_on())
@@ -518,6 +504,27 @@ vorel_prefix_error_fn vorel_set_prefix_error_reporter(vorel_prefix_error_fn fn) 
     vorel_prefix_error_fn previous = prefix_error_reporter ? prefix_error_reporter : xml_error;
     prefix_error_reporter = fn;
     return previous;
+}
+
+namespace {
+bool prefix_failed = false;
+const char *prefix_failure = nullptr;
+void note_prefix_error(const char *program, const char *message) {
+    prefix_failed = true;
+    prefix_failure = message;
+    xml_error(program, message);
+}
+} // namespace
+
+bool vorel_prefix_parse_failed(const std::function<void()> &parse, const char **message) {
+    prefix_failed = false;
+    prefix_failure = nullptr;
+    vorel_prefix_error_fn previous = vorel_set_prefix_error_reporter(note_prefix_error);
+    parse();
+    vorel_set_prefix_error_reporter(previous);
+    if (prefix_failed && message)
+        *message = prefix_failure;
+    return prefix_failed;
 }
 
 const char *vorel_numbers_convert(double v) {

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // An address as carried in replies and parameter records.  IPv4 uses word
 // 0 only.  Addresses read from a reply hold each word in host order;
@@ -153,6 +154,10 @@ bool vorel_option_prefix4(const char *value, uint32_t *addr, uint32_t *length);
 // Returns the previous reporter; null restores the default.
 using vorel_prefix_error_fn = void (*)(const char *program, const char *message);
 vorel_prefix_error_fn vorel_set_prefix_error_reporter(vorel_prefix_error_fn fn);
+// Runs parse (a call of the prefix parsers above), their syntax errors
+// reported as always (xml_error), and says whether one was: true, with the
+// message in *message when it is given.
+bool vorel_prefix_parse_failed(const std::function<void()> &parse, const char **message = nullptr);
 
 // Compact renderings (into the shared ring, leading blanks skipped):
 // counts as "5000.0", "5.0k", "5.0M"; tenths of a count; durations as

@@ -307,13 +307,15 @@ TEST(FwnatSelection, NamedActionTakesTheSameSettings) {
     EXPECT_FALSE(p.pic_based);
 }
 
-TEST(FwnatSelection, CmdMatchNeedsBothWords) {
-    fwnat_params p = parsed({"-C", "sfw"});
-    EXPECT_FALSE(fwnat_cmd_match(&p, "sfw", "flows", false));
-    p = parsed({"-C", "sfw", "-S", "flows"});
-    EXPECT_TRUE(fwnat_cmd_match(&p, "sfw", "flows", false));
-    EXPECT_FALSE(fwnat_cmd_match(&p, "sfw", "flows", true));
-    EXPECT_FALSE(fwnat_cmd_match(&p, "sfw", "flow", false)); // whole words
+TEST(FwnatSelection, WordsNeedCommandSubcommandAndCountFlag) {
+    EXPECT_EQ(action_of({"-C", "sfw"}), "(none)");
+    EXPECT_EQ(action_of({"-S", "flows"}), "(none)");
+    EXPECT_EQ(action_of({"-C", "sfw", "-S", "flows"}), "dump_flow");
+    EXPECT_EQ(action_of({"-C", "sfw", "-S", "flows", "-c"}), "count_flow");
+    EXPECT_EQ(action_of({"-C", "sfw", "-S", "flow"}), "(none)"); // whole words
+    // A row for another command does not apply.
+    EXPECT_EQ(action_of({"-C", "nat", "-S", "conversations"}), "(none)");
+    EXPECT_EQ(action_of({"-C", "inline-stateful-firewall", "-S", "clear_stats"}), "clear_stats");
 }
 
 TEST(FwnatHandler, NoActionEchoesTheCommandLine) {

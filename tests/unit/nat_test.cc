@@ -10,9 +10,9 @@
 namespace {
 
 constexpr nat_selection kRows[] = {
-    {"stats", "dump_nat_stats", 0, true},
-    {"clear_pool", "clear_natpool", 1, false},
-    {"pcp-stats", "dump_pcp_stats", NAT_KEEP_VIEW, true},
+    {"stats", "dump_nat_stats", {0, true}},
+    {"clear_pool", "clear_natpool", {1, false}},
+    {"pcp-stats", "dump_pcp_stats", {.pic_based = true}},
 };
 
 fwnat_params chosen(const char *subcommand, const char *action, int32_t view = 5) {
