@@ -427,14 +427,11 @@ constexpr vorel_subcommand<vorel_no_settings> kSubcommands[] = {
     {"clear_capture", "clear_capture"},
 };
 
-// The "doesn't know what to do" lines: the command line echoed, a word
-// after each "vorel: " (a blank between them, so the words stay apart).
+// The "doesn't know what to do" lines: the message, then the command line
+// echoed.
 int doesnt_know(int argc, char **argv) {
-    std::string echo = "vorel: capture handler doesn't know what to do..\n";
-    for (int i = 0; i < argc; i++)
-        echo += std::string(i ? " " : "") + "vorel: " + vorel_str_or_null(argv[i]);
-    echo += "\n";
-    vorel_user_message("%s", echo.c_str());
+    vorel_user_message("vorel: capture handler doesn't know what to do..\n%s",
+                       vorel_argument_echo(argc, argv).c_str());
     return -1;
 }
 

@@ -591,7 +591,7 @@ int vorel_handle_fwnat_command(int argc, char **argv, vorel_ctx *ctxt) {
     int rc = -1;
     if (!p.action) {
         vorel_user_message("vorel: fwnat handler don't know what to do\n%s",
-                           vorel_argument_echo(argc, argv, " ").c_str());
+                           vorel_argument_echo(argc, argv).c_str());
     } else {
         bool ran = false;
         rc = fwnat_run_named_action(ctxt, &p, &ran);

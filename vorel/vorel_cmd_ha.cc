@@ -374,7 +374,7 @@ int vorel_handle_redundancy_command(int argc, char **argv, vorel_ctx *ctxt) {
     derive_action(&p);
     if (!p.action) {
         vorel_user_message("vorel: ha handler doesn't know what to do\n%s",
-                           vorel_argument_echo(argc, argv, "").c_str());
+                           vorel_argument_echo(argc, argv).c_str());
         return -1;
     }
 

@@ -192,7 +192,7 @@ int vorel_handle_tcplog_command(int argc, char **argv, vorel_ctx *ctxt) {
     }
     if (!p.action) {
         vorel_user_message("vorel: tcplog handler doesn't know what to do\n%s",
-                           vorel_argument_echo(argc, argv, "").c_str());
+                           vorel_argument_echo(argc, argv).c_str());
         return -1;
     }
 

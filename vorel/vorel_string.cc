@@ -37,16 +37,16 @@ bool vorel_starts_with(const char *s, const char *prefix) {
     return s && std::strncmp(s, prefix, std::strlen(prefix)) == 0;
 }
 
-std::string vorel_argument_echo(int argc, char **argv, const char *after) {
+std::string vorel_argument_echo(int argc, char **argv) {
     std::string s;
     for (int i = 0; i < argc; i++)
-        s += std::string("vorel: ") + vorel_str_or_null(argv[i]) + after;
+        s += std::string("vorel: ") + vorel_str_or_null(argv[i]) + " ";
     return s + "\n";
 }
 
 void vorel_trace_arguments(int argc, char **argv) {
     if (debug)
-        std::fputs(vorel_argument_echo(argc, argv, " ").c_str(), stdout);
+        std::fputs(vorel_argument_echo(argc, argv).c_str(), stdout);
 }
 
 bool vorel_parse_decimal(const char *s, unsigned long long max, unsigned long long *value) {

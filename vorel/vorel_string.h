@@ -33,8 +33,9 @@ inline bool vorel_text_is(const std::optional<std::string> &text, const char *s)
 }
 
 // The argument vector as a handler echoes a command line it does not
-// understand: "vorel: WORD" and `after` for every word, then a newline.
-std::string vorel_argument_echo(int argc, char **argv, const char *after);
+// understand: "vorel: WORD " for every word (the blank keeps the words
+// apart), then a newline.  Debug traces echo the same way.
+std::string vorel_argument_echo(int argc, char **argv);
 // The same as the debug trace prints it (every word followed by a space).
 void vorel_trace_arguments(int argc, char **argv);
 // A whole decimal number from a command line word: digits only (no sign,
