@@ -157,3 +157,7 @@ void services_ui_close(services_ui_conn *c) {
 int services_ui_last_error(const services_ui_conn *c) {
     return c ? c->last_error : EBADF;
 }
+
+const char *services_ui_peer(const services_ui_conn *) {
+    return "the fuzzed agent";
+}

@@ -13,6 +13,7 @@
 #include <new>
 #include <optional>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,6 +50,9 @@ struct services_ui_conn {
     // The peer closed or broke the framing: nothing more can be exchanged.
     bool broken = false;
     int last_error = 0;
+    // Who the channel talks to, for messages ("fpc 1 pic 0"; empty when
+    // attached to a socket handed in).
+    std::string peer;
 };
 
 namespace {
@@ -232,7 +236,9 @@ services_ui_conn *services_ui_open_timeout(unsigned fpc, unsigned pic, uint16_t 
             err(1, "services_ui: cannot connect to fpc %u pic %u port %u: %s\n", fpc, pic,
                 unsigned{port}, std::strerror(e));
         errno = e;
+        return nullptr;
     }
+    c->peer = "fpc " + std::to_string(fpc) + " pic " + std::to_string(pic);
     return c;
 }
 
@@ -257,7 +263,9 @@ services_ui_conn *services_inline_ui_open(unsigned fpc, uint16_t port, services_
             err(1, "services_ui: cannot connect to fpc %u port %u: %s\n", fpc, unsigned{port},
                 std::strerror(e));
         errno = e;
+        return nullptr;
     }
+    c->peer = "fpc " + std::to_string(fpc);
     return c;
 }
 
@@ -313,6 +321,10 @@ void services_ui_close(services_ui_conn *c) {
     if (c->fd >= 0)
         ::close(c->fd);
     delete c;
+}
+
+const char *services_ui_peer(const services_ui_conn *c) {
+    return c && !c->peer.empty() ? c->peer.c_str() : "the agent";
 }
 
 int services_ui_last_error(const services_ui_conn *c) {

@@ -3,7 +3,9 @@
 #include "platform/rtslib.h"
 #include "vorel/vorel_error.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -73,7 +75,14 @@ services_ui_conn *vorel_services_ui_open(unsigned fpc, unsigned pic, uint16_t po
 }
 
 int vorel_send(services_ui_conn *c, const vorel::ByteWriter &req) {
-    return services_ui_send(c, req.data(), req.size());
+    if (services_ui_send(c, req.data(), req.size()) == 0)
+        return 0;
+    // The queries give up on a failed send without a word of their own.
+    int why = errno;
+    vorel::ByteReader r(req.data(), req.size());
+    vorel_note_failure("cannot send request %u to %s: %s", unsigned{r.be16(0)}, services_ui_peer(c),
+                       std::strerror(why));
+    return -1;
 }
 
 vorel::ByteReader vorel_receive(services_ui_conn *c, uint16_t type, uint16_t version) {

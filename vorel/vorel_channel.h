@@ -62,7 +62,9 @@ class pic_channel {
     services_ui_conn *c_ = nullptr;
 };
 
-// Sends a request built with vorel_request; negative on failure.
+// Sends a request built with vorel_request; negative on failure, which
+// is said once on standard error ("cannot send request TYPE to fpc F pic
+// P: REASON").
 int vorel_send(services_ui_conn *c, const vorel::ByteWriter &req);
 // The next reply of that type as a bounded reader (empty when none).
 vorel::ByteReader vorel_receive(services_ui_conn *c, uint16_t type, uint16_t version);

@@ -285,6 +285,8 @@ TEST_F(ServicesUi, CloseMidAnswerEndsTheChannel) {
     EXPECT_FALSE(services_ui_receive(c, 205, 1));
     EXPECT_EQ(services_ui_last_error(c), EPIPE);
     EXPECT_LT(send(c, request(204)), 0);
+    // Messages name the agent the channel was opened to.
+    EXPECT_STREQ(services_ui_peer(c), "fpc 1 pic 1");
     services_ui_close(c);
 }
 
