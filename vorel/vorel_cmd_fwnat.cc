@@ -372,18 +372,7 @@ void parse_view(const char *word, fwnat_params *p) {
 } // namespace
 
 bool fwnat_common_option(int c, fwnat_params *p) {
-    if (vorel_command_word_option(c, p))
-        return true;
-    switch (c) {
-    case 'i':
-        p->if_name = vorel_optarg;
-        return true;
-    case 't':
-        debug = 1;
-        return true;
-    default:
-        return false;
-    }
+    return vorel_command_and_interface_option(c, p);
 }
 
 int fwnat_parse_options(int argc, char **argv, const vorel_ctx *ctxt, fwnat_params *p) {

@@ -199,18 +199,7 @@ void settle_action(std::span<const sw_action_row> rows, bool named, softwire_par
 bool common_option(int c, softwire_params *p, bool *named) {
     if (c == 'A')
         *named = true;
-    if (vorel_command_word_option(c, p))
-        return true;
-    switch (c) {
-    case 'i':
-        p->if_name = vorel_optarg;
-        return true;
-    case 't':
-        debug = 1;
-        return true;
-    default:
-        return false;
-    }
+    return vorel_command_and_interface_option(c, p);
 }
 
 // -T: the first letter of the word picks one of the command's two types.

@@ -14,6 +14,7 @@
 // share: vorel_subcommand_shared.
 #pragma once
 
+#include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
 
 #include <concepts>
@@ -131,6 +132,23 @@ template <typename Params> bool vorel_command_word_option(int c, Params *p) {
         return true;
     case 'S':
         p->subcommand = vorel_optarg;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The command words and -i (the interface, into `if_name`) and -t (tracing
+// on), which the firewall/NAT and softwire families read alike.
+template <typename Params> bool vorel_command_and_interface_option(int c, Params *p) {
+    if (vorel_command_word_option(c, p))
+        return true;
+    switch (c) {
+    case 'i':
+        p->if_name = vorel_optarg;
+        return true;
+    case 't':
+        debug = 1;
         return true;
     default:
         return false;
