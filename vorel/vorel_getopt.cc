@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <utility>
 
 int vorel_optind = 1;
 int vorel_optopt = 0;
@@ -18,6 +20,16 @@ const char *program_name(char *const argv[]) {
     const char *p = argv && argv[0] ? argv[0] : "vorel";
     const char *slash = std::strrchr(p, '/');
     return slash ? slash + 1 : p;
+}
+
+// main parses the command line, then the command's handler parses the
+// same words again: a fault of one letter of the line is said once, not
+// once per parse.  The letter's place in the argument vector names it.
+void complain(char *const argv[], const char *letter_place, const char *what) {
+    static std::set<std::pair<const char *, const char *>> said;
+    if (!said.insert({letter_place, what}).second)
+        return;
+    std::fprintf(stderr, "%s: %s -- '%c'\n", program_name(argv), what, *letter_place);
 }
 
 } // namespace
@@ -44,13 +56,14 @@ int vorel_getopt(int argc, char *const argv[], const char *optstring) {
         g_place = argv[vorel_optind] + 1;
     }
     bool colon_mode = optstring[0] == ':';
+    const char *letter_place = g_place;
     vorel_optopt = static_cast<unsigned char>(*g_place++);
     const char *letter_at = vorel_optopt == ':' ? nullptr : std::strchr(optstring, vorel_optopt);
     if (!letter_at) {
         if (!*g_place)
             vorel_optind++;
         if (vorel_opterr && !colon_mode)
-            std::fprintf(stderr, "%s: invalid option -- '%c'\n", program_name(argv), vorel_optopt);
+            complain(argv, letter_place, "invalid option");
         return '?';
     }
     if (letter_at[1] != ':') {
@@ -68,8 +81,7 @@ int vorel_getopt(int argc, char *const argv[], const char *optstring) {
         if (colon_mode)
             return ':';
         if (vorel_opterr)
-            std::fprintf(stderr, "%s: option requires an argument -- '%c'\n", program_name(argv),
-                         vorel_optopt);
+            complain(argv, letter_place, "option requires an argument");
         return '?';
     }
     g_place = "";

@@ -80,6 +80,23 @@ TEST(Getopt, ResetParsesTheSameVectorAgain) {
     EXPECT_EQ(parse(b), "X t |");
 }
 
+// main and then the command's handler parse the same words: each fault is
+// said once, and a fault of another place or kind is still said.
+TEST(Getopt, AFaultOfTheLineIsSaidOnceAcrossParses) {
+    Argv a({"vorel", "-j", "-C", "tcplog", "-F"});
+    std::fflush(stderr);
+    testing::internal::CaptureStderr();
+    for (int pass = 0; pass < 2; pass++) {
+        vorel_getopt_reset();
+        vorel_opterr = 1;
+        while (vorel_getopt(a.argc(), a.argv(), kOpts) != -1) {
+        }
+    }
+    vorel_opterr = 0;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "vorel: invalid option -- 'j'\nvorel: option requires an argument -- 'F'\n");
+}
+
 TEST(Getopt, NextWordNeverPassesTheEnd) {
     Argv a({"vorel", "-F", "proto", "300", "-x"});
     vorel_getopt_reset();
