@@ -1,13 +1,14 @@
-// The fuzz targets' stand-ins for the two ways the program reaches the
+// The fuzz targets' stand-ins for the ways the program reaches the
 // router: fake_services_ui.cc replaces the Services UI library
 // (platform/services_ui.cc), fake_pconn.cc the peer connections to PIC
-// daemons (platform/pconn.cc) and fake_lab_link.cc replaces the control
+// daemons (platform/pconn.cc), fake_lab_link.cc replaces the control
 // socket client (platform/lab_link.cc), under which the real kernel
-// interface library and the real chassis queries run.  Both answer from
-// the fuzz input.  Each defines every function of its header, so when its
-// object is linked into a target the linker never takes the real one from
-// the platform library (a function left out would bring the real object
-// back and fail the link with duplicate symbols).
+// interface library and the real chassis queries run, and fake_pkg.cc the
+// package check (vorel/vorel_util_pkg.cc), which would start the sibling
+// command for every PIC it asks about.  All answer from the fuzz input.  Each defines every
+// function of its header, so when its object is linked into a target the linker never takes the
+// real one from the platform library (a function left out would bring the real object back and fail
+// the link with duplicate symbols).
 #pragma once
 
 #include "fuzz/fuzz_input.h"
@@ -51,5 +52,13 @@ void control_feed(Input *in);
 void pconn_feed(Input *in);
 // Connections made and not closed yet (every connection must be closed once).
 size_t pconn_open_connections();
+
+// ---- Package check ----
+//
+// While an input is fed, the package check answers from the four bits of
+// missing: the k-th check of the run (counted from 0) finds the package
+// listed unless bit k % 4 is set.  A name the real check refuses is
+// refused.  Without an input no package is listed.
+void package_feed(bool fed, uint8_t missing);
 
 } // namespace vorel::fuzz

@@ -28,6 +28,7 @@ constexpr uint8_t kModeXml = 1;
 constexpr uint8_t kModeDebug = 2;
 constexpr uint8_t kModeMoreWords = 4;
 constexpr uint8_t kModeKernel = 8;
+constexpr unsigned kModePackageShift = 4; // bits 4-7: PICs without the package
 constexpr size_t kMaxMoreWords = 16;
 
 // What vorel_exit throws in a fuzz run: the command ended on purpose.
@@ -192,6 +193,7 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
     services_ui_feed(&in);
     pconn_feed(&in);
     control_feed(kernel.at_end() ? nullptr : &kernel);
+    package_feed(true, static_cast<uint8_t>(mode >> kModePackageShift));
 
     {
         InScratchFolder scratch;
@@ -204,6 +206,7 @@ int run_command(const Command &cmd, const uint8_t *data, size_t size) {
                 services_ui_feed(nullptr);
                 pconn_feed(nullptr);
                 control_feed(nullptr);
+                package_feed(false, 0);
             }
         } scope;
         try {

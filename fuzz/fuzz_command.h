@@ -2,7 +2,8 @@
 // to end over a small snapshot, its replies cut from the fuzz input.
 //
 // Input: byte 0 chooses the mode (bit 0 XML, bit 1 debug traces, bit 2
-// more command-line words, bit 3 kernel answers), byte 1 one of the
+// more command-line words, bit 3 kernel answers, bits 4-7 which package
+// checks find the package missing: fakes.h), byte 1 one of the
 // family's argument vectors; with bit 2 a chunk follows whose
 // NUL-separated words (at most 16) are added after that vector; with bit 3
 // (families that set Command::kernel) a chunk with the kernel's answers;

@@ -1,7 +1,9 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/lrf.dict
 // -C lrf: statistics, collectors, rules (a counted table of records),
 // templates and the clears, from fuzzed replies.  The routing engine's
-// type comes from the input's kernel chunk (type 160: no package check).
+// type comes from the input's kernel chunk (type 160: no package check);
+// otherwise whether a PIC lists the package comes from the input's mode
+// bits (fakes.h, package check).
 #include "fuzz/fuzz_command.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
