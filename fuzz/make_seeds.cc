@@ -29,6 +29,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 #include <yaml-cpp/yaml.h>
@@ -59,8 +60,11 @@ void chunk(ByteAppender &a, const Bytes &b) {
 
 // ---- Command families ----
 
-// The replies of every agent of a case file's scenario, agent by agent.
-std::vector<std::vector<Bytes>> agent_replies(const std::string &case_file) {
+// The replies of every agent of a case file's scenario, agent by agent;
+// with a request type, only the replies of the rules that answer it (a rule
+// that names no type answers every request).
+std::vector<std::vector<Bytes>> agent_replies(const std::string &case_file,
+                                              std::optional<unsigned> asked = std::nullopt) {
     std::vector<std::vector<Bytes>> out;
     YAML::Node doc = YAML::LoadFile(case_file);
     YAML::Node scenario = doc["scenario"];
@@ -79,10 +83,14 @@ std::vector<std::vector<Bytes>> agent_replies(const std::string &case_file) {
         layouts.add(scenario["layouts"], reader);
     for (const auto &agent : scenario["agents"]) {
         std::vector<Bytes> replies;
-        for (const auto &rule : agent["rules"])
+        for (const auto &rule : agent["rules"]) {
+            YAML::Node match = rule["match"];
+            if (asked && match && match["type"] && match["type"].as<unsigned>() != *asked)
+                continue;
             for (const auto &msg : rule["reply"])
                 if (auto message = vorel::lab::read_message(msg, layouts, reader))
                     replies.push_back(message->bytes);
+        }
         out.push_back(std::move(replies));
     }
     return out;
@@ -97,22 +105,32 @@ struct FamilySeeding {
     std::map<uint8_t, Bytes> kernel;
 };
 
+// The request type an argument vector's query sends, for a family whose
+// agents answer each request by its type: each PIC then gets only the
+// replies meant for that request, so a view other than the first rule's
+// receives its own reply.
+using AskedTypes = std::map<uint8_t, unsigned>;
+
 // One seed per case file, argument vector and mode: each PIC the handler
 // visits gets the replies of the next agent of the scenario, then the
 // answer's end.
-void family_seeds(const std::string &family, const FamilySeeding &how) {
+void family_seeds(const std::string &family, const FamilySeeding &how,
+                  const AskedTypes &asked = {}) {
     fs::path cases = fs::path(g_root) / "tests" / "e2e" / "cases";
     for (const auto &e : fs::directory_iterator(cases)) {
         std::string name = e.path().stem().string();
         if (!e.is_regular_file() || name.rfind(family + "_", 0) != 0)
             continue;
-        auto agents = agent_replies(e.path().string());
-        if (agents.empty())
-            continue;
         auto listed = how.vectors.find(name);
         std::vector<uint8_t> vectors =
             listed == how.vectors.end() ? std::vector<uint8_t>{0} : listed->second;
         for (uint8_t vector : vectors) {
+            auto type = asked.find(vector);
+            auto agents =
+                agent_replies(e.path().string(),
+                              type == asked.end() ? std::nullopt : std::optional(type->second));
+            if (agents.empty())
+                continue;
             auto kernel = how.kernel.find(vector);
             for (uint8_t mode : {0, 1}) {
                 ByteAppender a;
@@ -545,7 +563,8 @@ void scenario_seeds() {
         write_seed("scenario", "e2e-" + e.path().stem().string(), Bytes(text.begin(), text.end()));
     }
     for (const auto &e : fs::directory_iterator(fs::path(g_root) / "tests" / "data"))
-        write_seed("scenario", "data-" + e.path().stem().string(), file_bytes(e.path()));
+        if (e.is_regular_file()) // a family's own data folder is no scenario
+            write_seed("scenario", "data-" + e.path().stem().string(), file_bytes(e.path()));
     // The demo router: its main file without the include line (the target
     // passes over includes that leave its folder) and each included file.
     fs::path demo = fs::path(g_root) / "lab" / "scenarios";
@@ -595,8 +614,14 @@ int main(int argc, char **argv) {
     std::map<uint8_t, Bytes> lrf_kernel;
     for (uint8_t v = 0; v < 9; v++)
         lrf_kernel[v] = re_type_160;
-    family_seeds("lrf", {3, {{"lrf_views", {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {"lrf_faults", {0, 2}}},
-                         lrf_kernel});
+    // Each view's request type: statistics, collector, rule, template and
+    // the three clears.
+    const AskedTypes lrf_asked = {{0, 257}, {1, 259}, {2, 265}, {3, 269}, {4, 261},
+                                  {5, 263}, {6, 267}, {7, 269}, {8, 269}};
+    family_seeds(
+        "lrf",
+        {3, {{"lrf_views", {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {"lrf_faults", {0, 2}}}, lrf_kernel},
+        lrf_asked);
     family_seeds("hcm", {3, {{"hcm_stats", {0, 1, 2, 3, 4, 5}}}, {}});
     family_seeds("mss", {4, {{"mss_sessions", {0, 1, 2}}}, {}});
     family_seeds("match_policy", {6, {{"match_policy_lookup", {0, 1, 2, 3, 4}}}, {}});
