@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -70,6 +71,23 @@ const msp_action_row msp_action_table[] = {
     {"show_ids_session_limits_counters_stats", "ids_sess_limits_stats"},
     {"clear_ids_session_limits_counters_stats", "ids_sess_limits_stats_clear", {.clear_stats = 1}},
 };
+
+// -Z makes a statistics page clear its counters (the query asks the clear);
+// the run is then the page's clear, which does not say that the page is
+// shown only in XML.
+const char *action_of(const msp_action_row &row, const msp_action_params &p) {
+    static constexpr std::pair<const char *, const char *> kClearOfPage[] = {
+        {"subs_analysis", "subs_analysis_clear"},
+        {"tcp_stats", "tcp_stats_clear"},
+        {"ids_drops_stats", "ids_drops_stats_clear"},
+        {"ids_sess_limits_stats", "ids_sess_limits_stats_clear"},
+    };
+    if (p.clear_stats)
+        for (const auto &[page, clear] : kClearOfPage)
+            if (std::strcmp(row.action, page) == 0)
+                return clear;
+    return row.action;
+}
 
 } // namespace
 
@@ -284,7 +302,7 @@ int vorel_handle_msp_command(int argc, char **argv, vorel_ctx *ctxt) {
     if (row->settings.register_plugins)
         vorel_register_all_session_plugins();
     bool ran = false;
-    int rc = msp_run_action(ctxt, row->action, &p, &ran);
+    int rc = msp_run_action(ctxt, action_of(*row, p), &p, &ran);
     if (!ran)
         vorel_user_message("vorel: msp handler don't know what to do\n");
     return rc;
