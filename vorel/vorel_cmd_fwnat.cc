@@ -52,15 +52,20 @@ bool keyword_is(const char *arg, const char *keyword) {
 // ---------------------------------------------------------------------------
 // -F
 
-// A -F prefix: a syntax error stops the command (the parser's error
-// element in XML, the same text on standard error in text); a bare address
-// or /0 filters with the zero mask the parser leaves.
+// A -F prefix: an address with a length.  Text that is not a prefix is
+// reported by the parser (its error element in XML); a bare address or /0
+// would go out with a zero mask that matches every flow (a drain would
+// remove them all), so it is refused with the same text.  In text mode the
+// refusal is a line on standard error.
 int parse_filter_prefix(const vorel_ctx *ctxt, const char *value, fwnat_addr *addr,
                         fwnat_addr *mask) {
     vorel_addr a{}, m{};
-    if (!vorel_prefix_value(value, &a, &m)) {
+    vorel_prefix_result parsed = vorel_prefix_value(value, &a, &m);
+    if (parsed != vorel_prefix_result::ok) {
         if (!ctxt->xml)
             vorel_note_failure("%s", kInvalidPrefix);
+        else if (parsed == vorel_prefix_result::no_mask)
+            xml_error("vorel", kInvalidPrefix);
         return -1;
     }
     *addr = a;

@@ -129,11 +129,11 @@ bool starts_with(const char *s, const char *word) {
 }
 
 // A prefix filter value into an address and its mask; -1 (after the
-// message) for text that is not a prefix.  A bare address or /0 filters
-// with the zero mask the parser leaves.
+// message) for text that is not a prefix with a length: a bare address or
+// /0 would leave the mask zero, matching every session.
 int parse_prefix_filter(const char *value, msp_addr *prefix, msp_addr *mask) {
     vorel_addr addr{}, m{};
-    if (!vorel_prefix_value(value, &addr, &m)) {
+    if (vorel_prefix_value(value, &addr, &m) != vorel_prefix_result::ok) {
         vorel_user_message("vorel: Prefix not valid :%s \n", value ? value : "");
         return -1;
     }

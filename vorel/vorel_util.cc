@@ -474,12 +474,15 @@ int vorel_prefix_parse(uint32_t *addr, const char *text) {
     return int(length);
 }
 
-bool vorel_prefix_value(const char *value, vorel_addr *addr, vorel_addr *mask) {
+vorel_prefix_result vorel_prefix_value(const char *value, vorel_addr *addr, vorel_addr *mask) {
     vorel_addr parsed{};
-    if (vorel_prefix_parse_failed([&] { vorel_parse_prefix(&parsed, value, mask); }))
-        return false;
+    int length = 0;
+    if (vorel_prefix_parse_failed([&] { length = vorel_parse_prefix(&parsed, value, mask); }))
+        return vorel_prefix_result::syntax;
+    if (length == 0)
+        return vorel_prefix_result::no_mask;
     *addr = vorel_addr_to_host(parsed); // the parser leaves it in network order
-    return true;
+    return vorel_prefix_result::ok;
 }
 
 bool vorel_option_prefix4(const char *value, uint32_t *addr, uint32_t *length) {

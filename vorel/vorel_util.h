@@ -137,12 +137,14 @@ uint32_t vorel_top_bits(unsigned n);
 // length (0 when none is given) or 0 after an error element.
 int vorel_prefix_parse(uint32_t *addr, const char *text);
 
-// A prefix filter's value ("ADDRESS[/LENGTH]", IPv4 or IPv6): the address
-// in host order and the mask its length gives.  A bare address or a length
-// of 0 is no error: the mask stays zero, as the parser leaves it.  False
-// for text that is not such a prefix, or no text: the parser has reported
-// it (an error element in XML); the caller adds its own text-mode message.
-bool vorel_prefix_value(const char *value, vorel_addr *addr, vorel_addr *mask);
+// A prefix filter's value ("ADDRESS/LENGTH", IPv4 or IPv6): the address in
+// host order and the mask its length gives.  A filter must name a mask: a
+// bare address or a length of 0 would leave it zero and match every flow,
+// so the caller refuses it (no_mask, nothing reported yet) as it refuses
+// text that is not a prefix (syntax, the parser has reported it: an error
+// element in XML; the caller adds its own text-mode message).
+enum class vorel_prefix_result { ok, syntax, no_mask };
+vorel_prefix_result vorel_prefix_value(const char *value, vorel_addr *addr, vorel_addr *mask);
 
 // An option's IPv4 prefix value ("ADDRESS[/LENGTH]"): the address in host
 // order and the length (0 for a bare address).  False for text that is not
