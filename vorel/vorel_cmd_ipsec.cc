@@ -42,7 +42,8 @@ struct ipsec_params {
     bool gvpn = false;
 };
 
-enum class ipsec_action { show, clear };
+// unknown: an action no row names; each service set the walk reaches says so.
+enum class ipsec_action { show, clear, unknown };
 
 // ---------------------------------------------------------------------------
 // Rendering
@@ -273,6 +274,10 @@ bool admit(const asp_info &asp, const ipsec_params &p) {
 
 int ipsec_walk(vorel_ctx *ctxt, const ipsec_params &p, ipsec_action action) {
     pic_query_fn query = [&](services_ui_conn *c, asp_info *asp, svc_set_info *ss) {
+        if (action == ipsec_action::unknown) {
+            vorel_user_message("vorel: ipsec handler unknown action: %s \n", p.action->c_str());
+            return 0;
+        }
         if (action == ipsec_action::clear)
             return ipsec_clear_stats_cmd_handler(c, ss, p);
         return ipsec_show_stats_cmd_handler(ctxt, c, *asp, *ss, p);
@@ -410,11 +415,8 @@ int vorel_handle_ipsec_command(int argc, char **argv, vorel_ctx *ctxt) {
         vorel_user_message("vorel: ipsec handler don't know what to do\n");
         return -1;
     }
-    if (!kind) {
-        vorel_user_message("vorel: ipsec handler unknown action: %s \n", p.action->c_str());
-        return -1;
-    }
-    if (kind->action == ipsec_action::show)
+    ipsec_action action = kind ? kind->action : ipsec_action::unknown;
+    if (action == ipsec_action::show)
         vorel_xml_only_view(ctxt, "the IPsec statistics view");
 
     if (p.gvpn)
@@ -422,7 +424,7 @@ int vorel_handle_ipsec_command(int argc, char **argv, vorel_ctx *ctxt) {
     else
         xml_subtree_open("ipsec-total-statistics-information",
                          {xml_attr_style(p.detail || p.remote_gw ? "detail" : "brief")});
-    ipsec_walk(ctxt, p, kind->action);
+    ipsec_walk(ctxt, p, action);
     xml_subtree_close();
     xml_subtree_once();
     return -1;
