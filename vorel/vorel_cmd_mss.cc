@@ -114,7 +114,7 @@ bool selectors_valid(const mss_params &p) {
 bool write_instance_selector(vorel::ByteWriter &w, const mss_params &p) {
     uint32_t vrf = vrf_getindexbyvrfname(p.routing_instance->c_str(), nullptr, 0);
     if (vrf == kUnknownVrf) {
-        vorel_xml_error(0, "Unknown routing instance %s\n", p.routing_instance->c_str());
+        vorel_note_failure("Unknown routing instance %s", p.routing_instance->c_str());
         return false;
     }
     w.be32(kVrfOffset, vrf);
@@ -128,17 +128,16 @@ bool write_instance_selector(vorel::ByteWriter &w, const mss_params &p) {
     } else if (p.subs_ifname) {
         w.text(kIfnameOffset, kIfnameWidth, *p.subs_ifname);
     } else {
-        vorel_xml_error(0, "Routing instance %s needs a subscriber address or interface\n",
-                        p.routing_instance->c_str());
+        vorel_note_failure("Routing instance %s needs a subscriber address or interface",
+                           p.routing_instance->c_str());
         return false;
     }
     return true;
 }
 
-// The request of the action, or nothing after saying why it cannot be made.
+// The request of the action, or nothing after saying on standard error why
+// the routing instance cannot scope it.
 std::optional<vorel::ByteWriter> build_request(uint16_t type, const mss_params &p) {
-    if (!selectors_valid(p))
-        return std::nullopt;
     vorel::ByteWriter w = vorel_request(type, 1, kRequestSize);
     if (p.imsi) {
         uint8_t tbcd[kImsiBytes];
@@ -198,7 +197,9 @@ using mss_render_fn = void (*)(const asp_info &asp, const svc_set_info &ss,
 // set the PIC has.
 int mss_exchange(services_ui_conn *conn, const asp_info &asp, mss_params *p, uint16_t reply_type,
                  size_t reply_size, const char *name_element, mss_render_fn render) {
-    if (vorel_send(conn, *p->request) < 0)
+    // A routing instance that cannot scope the request fails the query
+    // before anything is sent; the action's element still opens and closes.
+    if (!p->request || vorel_send(conn, *p->request) < 0)
         return -1;
     p->pic_named = false;
     for (;;) {
@@ -397,9 +398,9 @@ int vorel_handle_mss_command(int argc, char **argv, vorel_ctx *ctxt) {
         return -1;
     }
     // Checked once, before any PIC is asked.
-    p.request = build_request(*request, p);
-    if (!p.request)
+    if (!selectors_valid(p))
         return -1;
+    p.request = build_request(*request, p);
     vorel_xml_only_view(ctxt, "the mobile subscriber view");
 
     pic_walk walk;
