@@ -405,9 +405,9 @@ void fips_write_hex_line(FILE *f, const char *label, const vorel::ByteReader &re
 }
 
 services_ui_conn *fips_open(unsigned fpc, unsigned pic) {
-    // The library says why through the error routine; the test then ends
-    // with its own line.
-    services_ui_conn *c = services_ui_open(fpc, pic, SERVICES_UI_PIC_PORT, vorel_xml_error);
+    // A PIC that cannot be reached ends the run: the fatal-error routine
+    // says why and exits with status 1.
+    services_ui_conn *c = services_ui_open(fpc, pic, SERVICES_UI_PIC_PORT, vorel_fatal_error);
     if (!c)
         vorel_user_message("vorel: failed to open connection\n");
     return c;

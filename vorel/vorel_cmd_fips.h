@@ -104,8 +104,8 @@ class fips_session {
     unsigned fpc_, pic_;
 };
 
-// Opens the channel to the PIC the run addresses; null after the library's
-// reason and "vorel: failed to open connection".
+// Opens the channel to the PIC the run addresses (the fatal-error routine
+// ends the run when it cannot be reached).
 services_ui_conn *fips_open(unsigned fpc, unsigned pic);
 
 // The file tests; each takes over the open channel.  0, or -1.
