@@ -8,12 +8,14 @@
 // are seen only by the handler, which parses the vector again from the
 // first argument.
 #include "platform/chassis.h"
+#include "platform/lab_link.h"
 #include "platform/xml.h"
 #include "vorel/vorel_cmds.h"
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_error.h"
 #include "vorel/vorel_getopt.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -79,6 +81,19 @@ const vorel_cmd *find_command(const std::string &name) {
 
 } // namespace
 
+// A routing engine that is not the master answers the mastership query; a
+// machine with no router (no lab running) answers nothing at all.  Only
+// then standard error says where the chassis service was looked for.
+void explain_unreachable_chassis() {
+    std::string value;
+    int rc = vorel::chassis::get_value(vorel::chassis_key::kMaster, value);
+    if (rc == 0 || rc == ENOENT)
+        return;
+    vorel_note_failure("no chassis service answers on %s (%s); `vorel-lab start SCENARIO` "
+                       "(or scripts/demo.sh) gives a router to ask",
+                       vorel::lab_link::control_socket_path().c_str(), std::strerror(rc));
+}
+
 int main(int argc, char **argv) {
     prog_name = argv[0];
     vorel_ctx ctx;
@@ -93,6 +108,7 @@ int main(int argc, char **argv) {
     if (!(o.has_command && o.command == "inline-ip-reass") &&
         !nmchassis_is_vc_or_single_re_protocol_master()) {
         vorel_user_message("Error! This command must be executed from the Master RE\n");
+        explain_unreachable_chassis();
         return 0;
     }
 

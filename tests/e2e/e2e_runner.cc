@@ -32,6 +32,9 @@
 // In expected texts, @PROGRAM@ stands for the program's path as run.
 // Commands run in the case file's folder, so relative paths in args work.
 //
+//       no_lab: true                           # optional: run the program with no lab
+//                                              # at all (its control socket names a path
+//                                              # nobody listens on: @TMP@/no-lab.sock)
 //       requests_per_agent: true               # optional: the log compared agent by
 //                                              # agent (each agent's order kept)
 // Every case runs "vorel-lab exec SCENARIO -- vorel ARGS" and compares.
@@ -239,9 +242,13 @@ struct Runner {
         std::vector<std::string> args;
         for (const auto &a : c["args"])
             args.push_back(tmp(a.as<std::string>()));
-        argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::pair<std::string, std::string>> env{
             {"VOREL_LOG_FILE", std::string(logs) + "/syslog"}};
+        if (c["no_lab"] && c["no_lab"].as<bool>()) {
+            argv.erase(argv.begin(), argv.end() - 1);
+            env.emplace_back("VOREL_LAB_SOCKET", std::string(logs) + "/no-lab.sock");
+        }
+        argv.insert(argv.end(), args.begin(), args.end());
         for (const auto &kv : c["env"])
             env.emplace_back(kv.first.as<std::string>(), kv.second.as<std::string>());
         Result r = run(argv, env, dir_of(file));
