@@ -54,11 +54,12 @@ int tcp_mss_query(vorel_ctx *ctxt, services_ui_conn *c, asp_info *asp, svc_set_i
 }
 
 int tcp_mss_open(vorel_ctx *ctxt, svc_set_params *) {
+    // The dashes follow "SYN modified" on the same line, as the heading
+    // has always been written.
     vorel_open_enclosing(ctxt, nullptr, "service-set-tcp-mss-statistics",
                          "Interface   Service Set                       SYN received  SYN "
-                         "modified\n"
-                         "-------------------------------------------------------------------------"
-                         "--------\n",
+                         "modified--------------------------------------------------------------"
+                         "-------------------\n",
                          {xml_attr_xmlns()});
     return 0;
 }
