@@ -254,11 +254,16 @@ int clear_qflow_log_query(vorel_ctx *, services_ui_conn *c, asp_info *asp, svc_s
     return 0;
 }
 
-// With -s the PICs are chosen as for showing: the first PIC that has the
-// service set, or every member of the bundle it runs on (clearing only
-// one member would leave the others' counters standing).
+// With -s only the first PIC that has the service set is cleared.
 void clear_qflow_log_walk(pic_walk &walk, svc_set_params &p) {
-    walk.admit = [&p](const asp_info &asp) { return svc_set_choose_pic_by_svc_set(asp, p); };
+    walk.admit = [&p](const asp_info &asp) {
+        if (!p.svc_set_name)
+            return true;
+        if (p.walk_over || !vorel_db_svc_set_find_by_name(&asp, p.svc_set_name->c_str()))
+            return false;
+        p.walk_over = true;
+        return true;
+    };
     walk.open_channel = [&p](const asp_info &asp) { return show_interface_and_open(p, asp); };
 }
 
