@@ -112,9 +112,10 @@ int vorel_handle_svc_set_command(int argc, char **argv, vorel_ctx *ctxt) {
                                p.subcommand ? p.subcommand->c_str() : "(none)");
         return -1;
     }
-    if (op->view == svc_set_view::xml_only &&
-        !vorel_xml_only_view(ctxt, (std::string("svc_set: ") + op->name).c_str()))
-        return 0;
+    // An XML-only view still walks the PICs in text mode: its requests go
+    // out as usual, and standard error says the view needs -X.
+    if (op->view == svc_set_view::xml_only)
+        vorel_xml_only_view(ctxt, (std::string("svc_set: ") + op->name).c_str());
     pic_walk walk;
     svc_set_walk(walk, p);
     if (op->walk)
