@@ -360,7 +360,8 @@ const char *vendor_name(uint8_t enterprise, uint16_t vendor_index) {
     return vendor_index == kVendorIbm ? "IBM" : "Velmora";
 }
 
-// The template's fields go straight into the action's lrf-template element.
+// The template's fields go straight into the action's lrf-template element:
+// those of its type that the reply holds (a reply needs only its head).
 void render_template(const vorel_ctx *, const asp_info &, const vorel::ByteReader &r,
                      const lrf_params &p) {
     const lrf_template_type *type = template_type(template_word(p));
@@ -379,15 +380,9 @@ void render_template(const vorel_ctx *, const asp_info &, const vorel::ByteReade
     }
 }
 
-// The fields the selected type has, so a reply too short for them is no reply.
-size_t template_reply_size(const lrf_params &p) {
-    const lrf_template_type *type = template_type(template_word(p));
-    return kFieldsOffset + (type ? type->fields.size() * kFieldSize : 0);
-}
-
 int lrf_template_query(vorel_ctx *ctxt, services_ui_conn *conn, asp_info *asp, svc_set_info *,
                        lrf_params *p) {
-    return lrf_exchange(ctxt, conn, *asp, *p, kTemplate, template_reply_size(*p), render_template);
+    return lrf_exchange(ctxt, conn, *asp, *p, kTemplate, kFieldsOffset, render_template);
 }
 
 // ---------------------------------------------------------------------------
