@@ -281,7 +281,7 @@ static void load_match(const YAML::Node &m, ScenarioReader &r, AgentMatch &out) 
     }
 }
 
-static void load_fault(const YAML::Node &f, ScenarioReader &r, AgentFault &out) {
+void load_agent_fault(const YAML::Node &f, ScenarioReader &r, AgentFault &out) {
     if (!f.IsMap()) {
         r.error(f, "fault is a map {kind, seconds, after_bytes, msg_len, type}");
         return;
@@ -366,7 +366,7 @@ bool AgentsModule::load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &
             r.error(n["times"], "times is at least 1");
     }
     if (n["fault"])
-        load_fault(n["fault"], r, rule.fault);
+        load_agent_fault(n["fault"], r, rule.fault);
     if (YAML::Node c = n["compute"]) {
         if (!c.IsScalar() || c.as<std::string>() != "fips")
             r.error(c, "compute names what the agent computes: fips");

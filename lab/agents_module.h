@@ -109,6 +109,10 @@ class AgentsModule : public Module {
     std::vector<int> open_fds_;
 };
 
+// Reads a rule's `fault:` map ({kind, seconds, after_bytes, msg_len, type}).
+// The chassis module's monitors take the same words.
+void load_agent_fault(const YAML::Node &f, ScenarioReader &r, AgentFault &out);
+
 // Parses a PIC given as "ms-1/0/0" (any interface prefix) or "1/0".
 bool parse_pic_name(const std::string &s, unsigned &fpc, unsigned &pic);
 

@@ -1,4 +1,5 @@
 #include "lab/chassis_module.h"
+#include "lab/agents_module.h"
 
 #include "lab/scenario.h"
 #include "platform/bytes.h"
@@ -54,12 +55,23 @@ bool parse_pic_name(const std::string &name, unsigned &fpc, unsigned &pic) {
     return fpc <= 255 && pic <= lab_link::kMaxPicSlot;
 }
 
+// What a monitor answers a sync-state request with, when a scenario says
+// so: a raw reply (its type and body exactly), and a fault of the agents'
+// kinds that apply to one framed reply (no_answer, close, truncate,
+// wrong_type).
+struct MonitorAnswer {
+    std::optional<uint16_t> raw_type;
+    std::optional<std::vector<uint8_t>> raw_body;
+    AgentFault fault;
+};
+
 // One PIC's synchronisation monitor: answers sync-state requests for the
 // member names it knows, "state unavailable" for any other.
 class MonitorListener {
   public:
-    MonitorListener(unsigned fpc, unsigned pic, std::map<std::string, uint32_t> states)
-        : fpc_(fpc), pic_(pic), states_(std::move(states)) {}
+    MonitorListener(unsigned fpc, unsigned pic, std::map<std::string, uint32_t> states,
+                    MonitorAnswer how)
+        : fpc_(fpc), pic_(pic), states_(std::move(states)), how_(std::move(how)) {}
     ~MonitorListener() { stop(); }
 
     unsigned fpc() const { return fpc_; }
@@ -76,6 +88,7 @@ class MonitorListener {
 
     unsigned fpc_, pic_;
     std::map<std::string, uint32_t> states_;
+    MonitorAnswer how_;
     Runtime *rt_ = nullptr;
     int listen_fd_ = -1;
     std::atomic<bool> stopping_{false};
@@ -172,17 +185,37 @@ void MonitorListener::serve(int fd) {
 bool MonitorListener::answer(int fd, uint16_t type, ByteReader body) {
     if (type != kSyncStateRequest)
         return true;
-    std::string member(body.text(kRequestNameOffset, kRequestNameWidth));
-    auto it = states_.find(member);
-    uint32_t state = it != states_.end() ? it->second : MSVCSPMON_SYNC_STATE_UNAVAILABLE;
+    const AgentFault &fault = how_.fault;
+    if (fault.kind == FaultKind::NoAnswer)
+        return true;
+    std::vector<uint8_t> out;
+    if (how_.raw_body) {
+        out = *how_.raw_body;
+    } else {
+        std::string member(body.text(kRequestNameOffset, kRequestNameWidth));
+        auto it = states_.find(member);
+        uint32_t state = it != states_.end() ? it->second : MSVCSPMON_SYNC_STATE_UNAVAILABLE;
+        ByteWriter b(kReplyBodySize);
+        b.be32(kReplyStateOffset, state);
+        out.assign(b.data(), b.data() + b.size());
+    }
+    // A truncated reply is a short one: its header says the size it has.
+    if (fault.kind == FaultKind::Truncate && out.size() > fault.after_bytes)
+        out.resize(fault.after_bytes);
+    uint16_t reply_type = how_.raw_type.value_or(kSyncStateReply);
+    if (fault.kind == FaultKind::WrongType)
+        reply_type = fault.type;
     ByteAppender reply;
-    reply.be16(kSyncStateReply);
+    reply.be16(reply_type);
     reply.be16(0);
-    reply.be32(kReplyBodySize);
-    ByteWriter b(kReplyBodySize);
-    b.be32(kReplyStateOffset, state);
-    reply.bytes(b.data(), b.size());
-    return write_full(fd, reply.buffer().data(), reply.size());
+    reply.be32(static_cast<uint32_t>(out.size()));
+    reply.bytes(out.data(), out.size());
+    size_t n = reply.size();
+    if (fault.kind == FaultKind::Close)
+        n = std::min<size_t>(n, fault.after_bytes);
+    if (!write_full(fd, reply.buffer().data(), n))
+        return false;
+    return fault.kind != FaultKind::Close;
 }
 
 class ChassisModule : public Module {
@@ -365,7 +398,7 @@ bool ChassisModule::load_monitor_pic(const YAML::Node &n, ScenarioReader &r, uns
 
 void ChassisModule::load_monitors(const YAML::Node &n, ScenarioReader &r) {
     if (!n.IsSequence()) {
-        r.error(n, "section 'monitors' must be a list of {pic, states}");
+        r.error(n, "section 'monitors' must be a list of {pic, states, reply, fault}");
         return;
     }
     for (const auto &m : n) {
@@ -373,7 +406,7 @@ void ChassisModule::load_monitors(const YAML::Node &n, ScenarioReader &r) {
             r.error(m, "a monitor is a map {pic, states}");
             continue;
         }
-        r.only_keys(m, {"pic", "states"});
+        r.only_keys(m, {"pic", "states", "reply", "fault"});
         unsigned fpc = 0, pic = 0;
         if (!m["pic"]) {
             r.error(m, "missing field 'pic'");
@@ -393,7 +426,25 @@ void ChassisModule::load_monitors(const YAML::Node &n, ScenarioReader &r) {
             for (const auto &kv : s)
                 if (auto code = r.as_number(kv.second, UINT32_MAX))
                     states[kv.first.Scalar()] = static_cast<uint32_t>(*code);
-        monitors_.push_back(std::make_unique<MonitorListener>(fpc, pic, std::move(states)));
+        MonitorAnswer how;
+        if (YAML::Node reply = m["reply"]) {
+            r.only_keys(reply, {"type", "bytes"});
+            if (reply["type"])
+                if (auto t = r.as_number(reply["type"], 65535))
+                    how.raw_type = static_cast<uint16_t>(*t);
+            if (reply["bytes"])
+                how.raw_body = r.bytes(reply["bytes"]);
+            else
+                r.error(reply, "a monitor's reply needs 'bytes' (its body)");
+        }
+        if (YAML::Node f = m["fault"]) {
+            load_agent_fault(f, r, how.fault);
+            FaultKind k = how.fault.kind;
+            if (k == FaultKind::Delay || k == FaultKind::LieLength || k == FaultKind::DropEnd)
+                r.error(f, "a monitor's fault is no_answer, close, truncate or wrong_type");
+        }
+        monitors_.push_back(
+            std::make_unique<MonitorListener>(fpc, pic, std::move(states), std::move(how)));
     }
 }
 
