@@ -37,6 +37,26 @@
 //                                              # nobody listens on: @TMP@/no-lab.sock)
 //       requests_per_agent: true               # optional: the log compared agent by
 //                                              # agent (each agent's order kept)
+// Compact checks state a case's point without the whole page (lines are
+// 1-based; a negative position counts from the end, -1 the last line):
+//       stdout_lines: {1: "first", -1: "last"}  # given lines at given positions
+//       stdout_line_count: 12
+//       stdout_has: ["a whole line", ...]     # each present, in this order
+//       stdout_lacks: ["text", ...]           # no line contains any of these
+//       stdout_match: ["REGEX", ...]          # each matched whole by some line
+//       stdout_every: {from: 2, to: -1, match: "REGEX"}  # every line in the range
+//       stderr_lines, stderr_has, stderr_lacks, stderr_match: the same for stderr
+// The differential check of a fault case:
+//       healthy_except: [{drop: REGEX}, {drop_from: REGEX, to: REGEX},
+//                        {drop_from: REGEX, count: N}]
+// standard output equals that of the same command (args, env) on the
+// healthy router, less the lines the edits drop: every line matching
+// `drop`; from the first line matching `drop_from` through the next line
+// matching `to` (or N lines).  The healthy router is the file's
+// `healthy_scenario:` (a path or a map, like `scenario:`), else the file's
+// scenario with every `fault:` key removed.
+// A case key the runner does not know fails the case (a misspelt check
+// would otherwise check nothing).
 // Every case runs "vorel-lab exec SCENARIO -- vorel ARGS" and compares.
 // Every XML output of vorel is validated against the RELAX NG schema of its
 // command's family (docs/schemas/commands.txt says which); XML of a command
@@ -50,6 +70,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <poll.h>
 #include <regex>
 #include <sstream>
@@ -174,12 +195,203 @@ std::string difference(const std::string &want, const std::string &got) {
     return s.str();
 }
 
+// A 1-based line position, negative from the end, as an index (or npos).
+size_t line_index(long pos, size_t count) {
+    if (pos > 0 && size_t(pos) <= count)
+        return size_t(pos - 1);
+    if (pos < 0 && size_t(-pos) <= count)
+        return count - size_t(-pos);
+    return std::string::npos;
+}
+
+bool whole_match(const std::string &line, const std::string &pattern, bool &bad) {
+    try {
+        return std::regex_match(line, std::regex(pattern));
+    } catch (const std::regex_error &) {
+        bad = true;
+        return false;
+    }
+}
+
+// The compact checks of one stream (KEY_lines, KEY_has, ...); false with a
+// report of each failed check.
+bool check_lines(const std::string &stream, const YAML::Node &c, const std::string &got) {
+    bool ok = true, bad_pattern = false;
+    auto v = lines(got);
+    auto fail = [&](const std::string &what) {
+        ok = false;
+        std::printf("  %s: %s\n", stream.c_str(), what.c_str());
+    };
+    if (const YAML::Node n = c[stream + "_lines"])
+        for (const auto &kv : n) {
+            size_t i = line_index(kv.first.as<long>(), v.size());
+            std::string want = kv.second.as<std::string>();
+            if (i == std::string::npos || v[i] != want)
+                fail("line " + kv.first.as<std::string>() + " is [" +
+                     (i == std::string::npos ? "(none)" : v[i]) + "], want [" + want + "]");
+        }
+    if (const YAML::Node n = c[stream + "_line_count"])
+        if (v.size() != n.as<size_t>())
+            fail(std::to_string(v.size()) + " lines, want " + n.as<std::string>());
+    if (const YAML::Node n = c[stream + "_has"]) {
+        size_t at = 0;
+        for (const auto &want : n) {
+            std::string w = want.as<std::string>();
+            auto it = std::find(v.begin() + long(at), v.end(), w);
+            if (it == v.end()) {
+                fail("no line [" + w + "] (in order)");
+                break;
+            }
+            at = size_t(it - v.begin()) + 1;
+        }
+    }
+    if (const YAML::Node n = c[stream + "_lacks"])
+        for (const auto &text : n)
+            for (const auto &l : v)
+                if (l.find(text.as<std::string>()) != std::string::npos) {
+                    fail("line [" + l + "] holds [" + text.as<std::string>() + "]");
+                    break;
+                }
+    if (const YAML::Node n = c[stream + "_match"])
+        for (const auto &pattern : n) {
+            std::string pat = pattern.as<std::string>();
+            if (std::none_of(v.begin(), v.end(),
+                             [&](const std::string &l) { return whole_match(l, pat, bad_pattern); }))
+                fail("no line matches [" + pat + "]");
+        }
+    if (const YAML::Node n = c[stream + "_every"]) {
+        size_t from = line_index(n["from"] ? n["from"].as<long>() : 1, v.size());
+        size_t to = line_index(n["to"] ? n["to"].as<long>() : -1, v.size());
+        std::string pat = n["match"].as<std::string>();
+        if (from == std::string::npos || to == std::string::npos || from > to)
+            fail("the range of stdout_every is not in the output");
+        else
+            for (size_t i = from; i <= to; i++)
+                if (!whole_match(v[i], pat, bad_pattern)) {
+                    fail("line " + std::to_string(i + 1) + " [" + v[i] + "] does not match [" +
+                         pat + "]");
+                    break;
+                }
+    }
+    if (bad_pattern)
+        fail("a pattern is not a regular expression");
+    if (!ok)
+        std::printf("  --- whole %s ---\n%s  --- end ---\n", stream.c_str(), got.c_str());
+    return ok;
+}
+
+// The healthy output with the fault case's edits applied.
+std::string apply_edits(const std::string &healthy, const YAML::Node &edits, bool &bad) {
+    auto v = lines(healthy);
+    std::vector<bool> drop(v.size(), false);
+    for (const auto &e : edits) {
+        if (e["drop"]) {
+            for (size_t i = 0; i < v.size(); i++)
+                if (whole_match(v[i], e["drop"].as<std::string>(), bad))
+                    drop[i] = true;
+            continue;
+        }
+        if (!e["drop_from"] || (!e["to"] && !e["count"])) {
+            bad = true;
+            continue;
+        }
+        size_t i = 0;
+        while (i < v.size() && !whole_match(v[i], e["drop_from"].as<std::string>(), bad))
+            i++;
+        if (i == v.size()) {
+            bad = true; // an edit that drops nothing is a stale case
+            continue;
+        }
+        if (e["count"]) {
+            for (size_t k = 0; k < e["count"].as<size_t>() && i + k < v.size(); k++)
+                drop[i + k] = true;
+            continue;
+        }
+        for (; i < v.size(); i++) {
+            drop[i] = true;
+            if (whole_match(v[i], e["to"].as<std::string>(), bad))
+                break;
+        }
+    }
+    std::string out;
+    for (size_t i = 0; i < v.size(); i++)
+        if (!drop[i])
+            out += v[i] + "\n";
+    return out;
+}
+
+const std::vector<std::string> kCaseKeys = {
+    "name", "args", "env", "status", "stdout", "stdout_file", "stderr", "stderr_contains",
+    "syslog_contains", "requests", "requests_per_agent", "kernel_changes", "xml_well_formed",
+    "program", "files", "symlinks", "expect_files", "expect_files_match", "no_lab",
+    "healthy_except", "description"};
+
+bool known_key(const std::string &key) {
+    if (std::find(kCaseKeys.begin(), kCaseKeys.end(), key) != kCaseKeys.end())
+        return true;
+    for (const char *stream : {"stdout", "stderr"})
+        for (const char *check : {"_lines", "_line_count", "_has", "_lacks", "_match", "_every"})
+            if (key == std::string(stream) + check)
+                return true;
+    return false;
+}
+
+// The scenario with every `fault:` key of every rule and monitor removed.
+YAML::Node without_faults(YAML::Node n) {
+    if (n.IsMap()) {
+        YAML::Node out(YAML::NodeType::Map);
+        for (const auto &kv : n)
+            if (kv.first.as<std::string>() != "fault")
+                out[kv.first] = without_faults(kv.second);
+        return out;
+    }
+    if (n.IsSequence()) {
+        YAML::Node out(YAML::NodeType::Sequence);
+        for (const auto &e : n)
+            out.push_back(without_faults(e));
+        return out;
+    }
+    return n;
+}
+
 struct Runner {
     std::string bin;
     vorel::testing::XmlSchemas schemas; // every XML output is checked against its family's
     int failed = 0, passed = 0;
 
     std::string program_path;
+    // The file's healthy router (written on first use) and its outputs.
+    YAML::Node healthy_source;
+    std::string healthy_dir, healthy_path;
+    std::map<std::string, std::string> healthy_out;
+
+    std::string healthy_output(const std::vector<std::string> &args,
+                               const std::vector<std::pair<std::string, std::string>> &env) {
+        std::string key;
+        for (const auto &a : args)
+            key += a + '\0';
+        for (const auto &[k, v] : env)
+            key += k + '=' + v + '\0';
+        auto it = healthy_out.find(key);
+        if (it != healthy_out.end())
+            return it->second;
+        if (healthy_path.empty()) {
+            char path[] = "/tmp/vorel-e2e-healthy-XXXXXX.yaml";
+            int fd = mkstemps(path, 5);
+            YAML::Emitter e;
+            e << healthy_source;
+            if (fd >= 0 && write(fd, e.c_str(), e.size()) == static_cast<ssize_t>(e.size()))
+                healthy_path = path;
+            if (fd >= 0)
+                close(fd);
+        }
+        std::vector<std::string> argv{bin + "/vorel-lab", "exec", healthy_path, "--",
+                                      bin + "/vorel"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::string out = run(argv, env, healthy_dir).out;
+        healthy_out[key] = out;
+        return out;
+    }
 
     // "@PROGRAM@" in an expected text stands for the program's path as run
     // (argv[0] of the command, which some messages echo).
@@ -253,6 +465,22 @@ struct Runner {
             env.emplace_back(kv.first.as<std::string>(), kv.second.as<std::string>());
         Result r = run(argv, env, dir_of(file));
         bool ok = true;
+        for (const auto &kv : c)
+            if (!known_key(kv.first.as<std::string>())) {
+                ok = false;
+                std::printf("  unknown case key '%s'\n", kv.first.as<std::string>().c_str());
+            }
+        ok = check_lines("stdout", c, r.out) && ok;
+        ok = check_lines("stderr", c, r.err) && ok;
+        if (c["healthy_except"]) {
+            bool bad = false;
+            std::string want = apply_edits(healthy_output(args, env), c["healthy_except"], bad);
+            if (bad) {
+                ok = false;
+                std::printf("  an edit of healthy_except is malformed or drops nothing\n");
+            }
+            check("standard output (against the healthy router)", want, r.out, ok);
+        }
         int want_status = c["status"] ? c["status"].as<int>() : 0;
         if (r.status != want_status) {
             ok = false;
@@ -376,6 +604,17 @@ struct Runner {
             close(fd);
             scenario = tmp = path;
         }
+        healthy_out.clear();
+        healthy_path.clear();
+        healthy_dir = dir_of(case_file);
+        if (const YAML::Node h = doc["healthy_scenario"])
+            healthy_source = h.IsScalar() ? YAML::LoadFile(h.as<std::string>()[0] == '/'
+                                                               ? h.as<std::string>()
+                                                               : healthy_dir + "/" + h.as<std::string>())
+                                          : h;
+        else
+            healthy_source = without_faults(doc["scenario"].IsScalar() ? YAML::LoadFile(scenario)
+                                                                       : doc["scenario"]);
         int n = 0;
         for (const auto &c : doc["cases"]) {
             try {
@@ -387,6 +626,8 @@ struct Runner {
         }
         if (!tmp.empty())
             unlink(tmp.c_str());
+        if (!healthy_path.empty())
+            unlink(healthy_path.c_str());
     }
 };
 
