@@ -8,7 +8,7 @@ preset=${1:-default}
 
 packages=(build-essential cmake ninja-build pkg-config libyaml-cpp-dev libbz2-dev
           libpcap-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev tcpdump
-          libxml2-dev groff-base dpkg-dev)
+          libxml2-dev groff-base dpkg-dev ccache)
 # The fuzz and coverage presets need clang and its libFuzzer runtime.
 uses_clang=false
 case $preset in fuzz | coverage) uses_clang=true packages+=(clang) ;; esac
@@ -32,6 +32,12 @@ install_missing "${packages[@]}"
 if $uses_clang; then
   clang_major=$(clang -dumpversion | cut -d. -f1)
   install_missing "libclang-rt-$clang_major-dev"
+fi
+
+# Compiler cache: the trees and clones of one machine share their objects
+# (paths are taken relative to the checkout, so a fresh clone hits too).
+if command -v ccache >/dev/null 2>&1; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 fi
 
 echo "== configuring and building ($preset)"

@@ -6,7 +6,8 @@
 #   scripts/test.sh default    only the ordinary build
 #   scripts/test.sh asan       only the sanitizer build
 #   scripts/test.sh fuzz       only the fuzz smoke run
-# $FUZZ_SMOKE_SECONDS sets the smoke run's time per target (default 15).
+# $FUZZ_SMOKE_SECONDS sets the smoke run's time per target (default 5).
+# The end prints the size of the tests against the code (scripts/test-ratio.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
@@ -21,10 +22,11 @@ for preset in "${presets[@]}"; do
     # Each target briefly, two at a time: one that no longer builds or
     # crashes at once fails the suite.
     echo "== fuzz smoke run"
-    FUZZ_JOBS=2 scripts/fuzz.sh "${FUZZ_SMOKE_SECONDS:-15}"
+    FUZZ_JOBS=2 scripts/fuzz.sh "${FUZZ_SMOKE_SECONDS:-5}"
     continue
   fi
   scripts/setup.sh "$preset"
   echo "== testing ($preset)"
   ctest --preset "$preset"
 done
+scripts/test-ratio.sh
