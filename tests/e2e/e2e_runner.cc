@@ -317,6 +317,10 @@ std::string apply_edits(const std::string &healthy, const YAML::Node &edits, boo
     for (size_t i = 0; i < v.size(); i++)
         if (!drop[i])
             out += v[i] + "\n";
+    // A page whose last line has no line break (the redundancy state) keeps
+    // it so when that line is kept.
+    if (!healthy.empty() && healthy.back() != '\n' && !v.empty() && !drop.back())
+        out.pop_back();
     return out;
 }
 
