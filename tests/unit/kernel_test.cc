@@ -82,23 +82,6 @@ template <class T> struct Rec {
     T *operator->() { return p; }
 };
 
-std::vector<uint16_t> interface_walk(rtslib_handle *h) {
-    std::vector<uint16_t> seen;
-    uint16_t index = 0;
-    for (;;) {
-        Rec<rtslib_ifd_record> r(h);
-        size_t len = 0;
-        int rc = rtslib_ifdm_get_by_index(h, index, RTSLIB_OP_GET_NEXT, &r.p, &len);
-        if (rc) {
-            EXPECT_EQ(rc, ENOENT);
-            return seen;
-        }
-        EXPECT_GT(len, 0u);
-        seen.push_back(r->index);
-        index = r->index;
-    }
-}
-
 const rtslib_attr *find_attr(const rtslib_ifd_record &rec, uint32_t type) {
     for (const auto &a : rec.attrs)
         if (a.type == type)
@@ -148,42 +131,6 @@ class KernelLab : public ::testing::Test {
     Handle k;
 };
 
-TEST_F(KernelLab, InterfacesWalkInIndexOrderWithTheirFields) {
-    EXPECT_EQ(interface_walk(k.h),
-              (std::vector<uint16_t>{5, 100, 101, 110, 120, 121, 122, 125, 130}));
-
-    Rec<rtslib_ifd_record> ms(k.h);
-    ASSERT_EQ(rtslib_ifdm_get_by_index(k.h, 100, RTSLIB_OP_GET, &ms.p, nullptr), 0);
-    EXPECT_EQ(ms->name, "ms-1/0/0");
-    EXPECT_EQ(ms->devtype, 102);
-    EXPECT_EQ(ms->fpc_slot, 1);
-    EXPECT_EQ(ms->pic_slot, 0);
-    EXPECT_EQ(ms->flags, RTSLIB_IFD_F_AUTHORITATIVE);
-    EXPECT_EQ(ms->status, 0u);
-    EXPECT_TRUE(ms->attrs.empty());
-
-    Rec<rtslib_ifd_record> si(k.h);
-    ASSERT_EQ(rtslib_ifdm_get_by_name(k.h, "si-3/0/0", RTSLIB_OP_GET, &si.p, nullptr), 0);
-    EXPECT_EQ(si->index, 130);
-    EXPECT_EQ(si->flags, 0);
-    EXPECT_EQ(si->status, 1u);
-
-    // Members name their bundle by name or by index.
-    for (uint16_t member : {121, 122}) {
-        Rec<rtslib_ifd_record> m(k.h);
-        ASSERT_EQ(rtslib_ifdm_get_by_index(k.h, member, RTSLIB_OP_GET, &m.p, nullptr), 0);
-        EXPECT_EQ(m->parent_index, 120);
-        EXPECT_EQ(m->devtype, 154);
-        EXPECT_EQ(m->fpc_slot, 2);
-    }
-
-    Rec<rtslib_ifd_record> sp(k.h);
-    ASSERT_EQ(rtslib_ifdm_get_by_name(k.h, "sp-0/0/0", RTSLIB_OP_GET, &sp.p, nullptr), 0);
-    const rtslib_attr *raw = find_attr(*sp.p, 999);
-    ASSERT_NE(raw, nullptr);
-    EXPECT_EQ(raw->value, (std::vector<uint8_t>{0xde, 0xad}));
-}
-
 TEST_F(KernelLab, InterfaceLookupErrors) {
     Rec<rtslib_ifd_record> r(k.h);
     EXPECT_EQ(rtslib_ifdm_get_by_index(k.h, 102, RTSLIB_OP_GET, &r.p, nullptr), ENOENT);
@@ -227,40 +174,6 @@ TEST_F(KernelLab, RedundancyAndLoadBalancingAttributes) {
     EXPECT_EQ(lb.members[1].type, 3);
     EXPECT_EQ(lb.members[1].state, 5);
     EXPECT_EQ(lb.members[1].weight, -1);
-}
-
-TEST_F(KernelLab, PicsExactAndNextInSlotOrder) {
-    std::vector<std::pair<uint16_t, uint16_t>> order;
-    uint16_t fpc = 0, pic = 0;
-    for (;;) {
-        Rec<rtslib_pic_record> r(k.h);
-        int rc = rtslib_pic_get(k.h, fpc, pic, RTSLIB_OP_GET_NEXT, &r.p, nullptr);
-        if (rc) {
-            EXPECT_EQ(rc, ENOENT);
-            break;
-        }
-        order.emplace_back(r->fpc_slot, r->pic_slot);
-        fpc = r->fpc_slot;
-        pic = r->pic_slot;
-    }
-    EXPECT_EQ(order, (std::vector<std::pair<uint16_t, uint16_t>>{{0, 3}, {1, 0}, {1, 1}, {2, 0}}));
-
-    Rec<rtslib_pic_record> r(k.h);
-    size_t len = 0;
-    ASSERT_EQ(rtslib_pic_get(k.h, 1, 0, RTSLIB_OP_GET, &r.p, &len), 0);
-    EXPECT_EQ(r->pic_id, 2644);
-    EXPECT_EQ(r->flags, 1u);
-    EXPECT_GT(len, 0u);
-    Rec<rtslib_pic_record> r2(k.h);
-    ASSERT_EQ(rtslib_pic_get(k.h, 2, 0, RTSLIB_OP_GET, &r2.p, nullptr), 0);
-    EXPECT_EQ(r2->pic_id, 7);
-    EXPECT_EQ(r2->flags, 0x10u);
-
-    Rec<rtslib_pic_record> none(k.h);
-    EXPECT_EQ(rtslib_pic_get(k.h, 1, 2, RTSLIB_OP_GET, &none.p, nullptr), ENOENT);
-    EXPECT_EQ(rtslib_pic_get(k.h, 1, 0, 3, &none.p, nullptr), EINVAL);
-    EXPECT_EQ(rtslib_pic_get(k.h, 1, 0, 6, &none.p, nullptr), EINVAL);
-    EXPECT_EQ(none.p, nullptr);
 }
 
 TEST_F(KernelLab, ConfigurationWalkByKeyPrefersTheAskedMinor) {
