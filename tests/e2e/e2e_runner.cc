@@ -366,7 +366,9 @@ void absolute_includes(YAML::Node scenario, const std::string &dir) {
     YAML::Node inc = scenario["include"];
     if (!inc)
         return;
-    auto absolute = [&](const std::string &p) { return p.empty() || p[0] == '/' ? p : dir + "/" + p; };
+    auto absolute = [&](const std::string &p) {
+        return p.empty() || p[0] == '/' ? p : dir + "/" + p;
+    };
     if (inc.IsScalar()) {
         scenario["include"] = absolute(inc.as<std::string>());
         return;
@@ -677,7 +679,8 @@ int main(int argc, char **argv) {
             files.push_back(argv[i]);
     }
     if (r.bin.empty() || schema_dir.empty() || files.empty()) {
-        std::fprintf(stderr, "usage: e2e_runner --bin DIR --schemas DIR [--expect-failures] CASEFILE...\n");
+        std::fprintf(stderr,
+                     "usage: e2e_runner --bin DIR --schemas DIR [--expect-failures] CASEFILE...\n");
         return 2;
     }
     std::string why;
