@@ -158,6 +158,10 @@ int services_ui_last_error(const services_ui_conn *c) {
     return c ? c->last_error : EBADF;
 }
 
+unsigned services_ui_other_type_replies(const services_ui_conn *) {
+    return 0;
+}
+
 const char *services_ui_peer(const services_ui_conn *) {
     return "the fuzzed agent";
 }

@@ -50,6 +50,8 @@ struct services_ui_conn {
     // The peer closed or broke the framing: nothing more can be exchanged.
     bool broken = false;
     int last_error = 0;
+    // Replies of the latest request passed over for their type.
+    unsigned other_type = 0;
     // Who the channel talks to, for messages ("fpc 1 pic 0"; empty when
     // attached to a socket handed in).
     std::string peer;
@@ -196,6 +198,8 @@ Frame next_of(services_ui_conn *c, uint8_t want, uint8_t end_kind, uint16_t type
         bool ok = false;
         if (f.kind == want && message_type(f, ok) == type && ok)
             return f;
+        if (f.kind == SERVICES_UI_FRAME_REPLY)
+            c->other_type++;
     }
     if (c->broken && c->last_error == 0)
         c->last_error = EPIPE;
@@ -288,6 +292,7 @@ int services_ui_send(services_ui_conn *c, const void *msg, size_t size) {
         return -1;
     }
     c->outstanding++;
+    c->other_type = 0;
     return 0;
 }
 
@@ -329,4 +334,8 @@ const char *services_ui_peer(const services_ui_conn *c) {
 
 int services_ui_last_error(const services_ui_conn *c) {
     return c ? c->last_error : EBADF;
+}
+
+unsigned services_ui_other_type_replies(const services_ui_conn *c) {
+    return c ? c->other_type : 0;
 }

@@ -117,6 +117,8 @@ services_ui_conn *services_ui_attach(int fd, const services_ui_timer *t);
 // Test and trace support: why the last receive returned nothing
 // (0: the agent's end marker; ETIMEDOUT, EPIPE (closed), EPROTO (bad frame)).
 int services_ui_last_error(const services_ui_conn *c);
+// How many replies to the latest request were passed over for their type.
+unsigned services_ui_other_type_replies(const services_ui_conn *c);
 
 // Who the channel talks to, for messages: "fpc F pic P", "fpc F" for a
 // line card, "the agent" for a channel attached to a socket handed in.

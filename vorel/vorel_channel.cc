@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -74,9 +77,79 @@ services_ui_conn *vorel_services_ui_open(unsigned fpc, unsigned pic, uint16_t po
     return services_ui_open_timeout(fpc, pic, port, err, &t);
 }
 
+namespace {
+
+// What the latest request on a channel got so far.  A PIC that leaves a
+// request without a usable reply is passed over (nothing is rendered for
+// it, the walk goes on), and standard error says so once per PIC and
+// request type, so that a broken PIC does not look like an empty table.
+struct request_outcome {
+    std::string pic; // the walk's name for the PIC; empty: the channel's peer
+    uint16_t type = 0;
+    bool sent = false, usable = false;
+    size_t short_size = 0, wanted = 0; // the last reply too short for its record
+};
+std::map<const services_ui_conn *, request_outcome> outcomes;
+
+// Why the latest request got nothing usable; empty when the PIC ended its
+// answer without replies (an empty table, unless the caller says otherwise).
+std::string why_unanswered(const services_ui_conn *c, const request_outcome &o) {
+    if (o.wanted)
+        return "its reply was " + std::to_string(o.short_size) + " bytes, shorter than " +
+               std::to_string(o.wanted);
+    if (services_ui_other_type_replies(c))
+        return "it answered with a reply of another type";
+    switch (services_ui_last_error(c)) {
+    case ETIMEDOUT:
+        return "no answer came in time";
+    case EPIPE:
+    case EPROTO:
+        return "the channel closed before a reply";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+void vorel_channel_names(const services_ui_conn *c, const char *pic_name) {
+    if (c)
+        outcomes[c].pic = pic_name ? pic_name : "";
+}
+
+void vorel_channel_forget(const services_ui_conn *c) {
+    outcomes.erase(c);
+}
+
+void vorel_note_unanswered(services_ui_conn *c, const char *who, bool answer_required) {
+    auto it = outcomes.find(c);
+    if (it == outcomes.end() || !it->second.sent || (it->second.usable && !answer_required))
+        return;
+    const request_outcome &o = it->second;
+    std::string why = why_unanswered(c, o);
+    if (why.empty()) {
+        if (!answer_required)
+            return; // an empty table
+        why = o.usable ? "it ended its answer early" : "it ended its answer without a reply";
+    }
+    std::string pic = !o.pic.empty() ? o.pic : who ? who : services_ui_peer(c);
+    static std::set<std::string> said;
+    if (!said.insert(pic + ' ' + std::to_string(o.type)).second)
+        return;
+    if (o.usable)
+        vorel_note_failure("%s: request %u got no complete answer (%s); what came is shown",
+                           pic.c_str(), unsigned{o.type}, why.c_str());
+    else
+        vorel_note_failure("%s: request %u got no usable reply (%s); nothing is shown for it",
+                           pic.c_str(), unsigned{o.type}, why.c_str());
+}
+
 int vorel_send(services_ui_conn *c, const vorel::ByteWriter &req) {
-    if (services_ui_send(c, req.data(), req.size()) == 0)
+    if (services_ui_send(c, req.data(), req.size()) == 0) {
+        request_outcome &o = outcomes[c];
+        o = request_outcome{o.pic, vorel::ByteReader(req.data(), req.size()).be16(0), true};
         return 0;
+    }
     // The queries give up on a failed send without a word of their own.
     int why = errno;
     vorel::ByteReader r(req.data(), req.size());
@@ -87,7 +160,13 @@ int vorel_send(services_ui_conn *c, const vorel::ByteWriter &req) {
 
 vorel::ByteReader vorel_receive(services_ui_conn *c, uint16_t type, uint16_t version) {
     services_ui_reply r = services_ui_receive(c, type, version);
-    return r ? vorel::ByteReader(r.data, r.size) : vorel::ByteReader();
+    if (!r) {
+        vorel_note_unanswered(c, nullptr);
+        return vorel::ByteReader();
+    }
+    if (auto it = outcomes.find(c); it != outcomes.end())
+        it->second.usable = true;
+    return vorel::ByteReader(r.data, r.size);
 }
 
 vorel::ByteReader vorel_receive_at_least(services_ui_conn *c, uint16_t type, uint16_t version,
@@ -97,15 +176,26 @@ vorel::ByteReader vorel_receive_at_least(services_ui_conn *c, uint16_t type, uin
         *came_short = false;
     for (;;) {
         services_ui_reply r = services_ui_receive(c, type, version);
-        if (!r)
+        auto it = outcomes.find(c);
+        if (!r) {
+            vorel_note_unanswered(c, who);
             return vorel::ByteReader();
-        if (r.size >= min_size && r.size > 0)
+        }
+        if (r.size >= min_size && r.size > 0) {
+            if (it != outcomes.end())
+                it->second.usable = true;
             return vorel::ByteReader(r.data, r.size);
+        }
         vorel_trace("vorel: %s: reply %u is %zu bytes, shorter than %zu; ignored\n",
                     who ? who : "?", unsigned{type}, r.size, min_size);
+        if (it != outcomes.end()) {
+            it->second.short_size = r.size;
+            it->second.wanted = min_size;
+        }
         if (on_short == short_reply::end_answer) {
             if (came_short)
                 *came_short = true;
+            vorel_note_unanswered(c, who);
             return vorel::ByteReader();
         }
     }

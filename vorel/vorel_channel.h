@@ -33,6 +33,12 @@ services_ui_timer vorel_ipc_timer(unsigned fpc, unsigned pic);
 services_ui_conn *vorel_services_ui_open(unsigned fpc, unsigned pic, uint16_t port,
                                          services_ui_error_cb err);
 
+// The PIC's name for the line that says a request got no usable reply
+// (the walk gives it when it opens the channel).
+void vorel_channel_names(const services_ui_conn *c, const char *pic_name);
+// Drops what is kept of the channel (it is closing).
+void vorel_channel_forget(const services_ui_conn *c);
+
 // Owns one open channel and closes it exactly once.
 class pic_channel {
   public:
@@ -53,8 +59,10 @@ class pic_channel {
     services_ui_conn *get() const { return c_; }
     explicit operator bool() const { return c_ != nullptr; }
     void close() {
-        if (c_)
+        if (c_) {
+            vorel_channel_forget(c_);
             services_ui_close(c_);
+        }
         c_ = nullptr;
     }
 
@@ -68,6 +76,16 @@ class pic_channel {
 int vorel_send(services_ui_conn *c, const vorel::ByteWriter &req);
 // The next reply of that type as a bounded reader (empty when none).
 vorel::ByteReader vorel_receive(services_ui_conn *c, uint16_t type, uint16_t version);
+
+// When the latest request on c got no usable reply (none in time, a
+// closed channel, replies too short or of another type), one line on
+// standard error says so, once per PIC and request type; standard output
+// is left to the caller.  The receive calls below say it themselves, and
+// an answer that ends without replies is an empty table.  A query that
+// needs its answer whole (a table with its closing entry, one statistics
+// reply) calls it with answer_required when the answer falls short: then
+// an answer ended early is said too, even after usable replies.
+void vorel_note_unanswered(services_ui_conn *c, const char *who, bool answer_required = false);
 
 // What a reply shorter than its record does: it is passed over and the
 // next one of the type is read (skip), or it ends the answer as if nothing

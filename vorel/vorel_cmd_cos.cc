@@ -131,8 +131,9 @@ int cos_stats_query(vorel_ctx *ctxt, services_ui_conn *asp_conn, asp_info *asp,
         },
         &answered);
     if (rc == 0 && !answered) {
-        // The command ends here; say which PIC left it without an answer.
-        vorel_note_failure("%s did not answer the class-of-service statistics request", asp->name);
+        // The command ends here, and an answer without statistics is a
+        // failure too.
+        vorel_note_unanswered(asp_conn, asp->name, true);
         return -1;
     }
     return rc;

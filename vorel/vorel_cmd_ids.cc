@@ -50,7 +50,7 @@ struct ids_params {
     // (copied, since a reply lives only until the next receive), and
     // whether a missing reply ended the walk.
     std::optional<std::array<uint8_t, kSummarySize>> summary;
-    const char *silent_pic = nullptr;
+    bool silent_pic = false; // a PIC stopped answering: the walk ended there
 };
 
 // ---------------------------------------------------------------------------
@@ -356,7 +356,7 @@ void emit_summary(const vorel_ctx *ctxt, const asp_info &asp,
 
 // The show request of one service set: its table until an entry without
 // flags, then the summary.  -1 when the PIC stopped answering (the walk
-// ends; silent_pic says which) or sent a second summary.
+// ends, and standard error has said why) or sent a second summary.
 int ids_show_query(vorel_ctx *ctxt, services_ui_conn *conn, const asp_info &asp,
                    const svc_set_info &ss, ids_params *p) {
     vorel::ByteWriter req = vorel_request(kShowRequest, 2, kShowRequestSize, ss.id);
@@ -378,7 +378,10 @@ int ids_show_query(vorel_ctx *ctxt, services_ui_conn *conn, const asp_info &asp,
                                                              asp.name, short_reply::skip);
             vorel::ByteBlock<kEntrySize> b;
             if (reply.empty() || !reply.block(0, b)) {
-                p->silent_pic = asp.name;
+                // The table ends here; an answer without its last entry is a
+                // failure too.
+                vorel_note_unanswered(conn, asp.name, true);
+                p->silent_pic = true;
                 return -1;
             }
             if (b.be32<60>() == 0)
@@ -477,12 +480,8 @@ int ids_show_walk(vorel_ctx *ctxt, ids_params *p) {
         xml_subtree_close();
         xml_subtree_once();
     }
-    if (p->silent_pic) {
-        // The table ends where the PIC stopped answering; later PICs are not asked.
-        vorel_note_failure("ids: no reply from %s; the PICs after it were not asked",
-                           p->silent_pic);
+    if (p->silent_pic) // said where it stopped; later PICs are not asked
         return 0;
-    }
     return rc;
 }
 

@@ -41,8 +41,9 @@ int mem_zone_query(vorel_ctx *, services_ui_conn *c, asp_info *asp, svc_set_info
         },
         &answered);
     if (rc == 0 && !answered) {
-        vorel_note_failure("svc_set: %s sent no memory zone; the PICs after it were not asked",
-                           asp->name);
+        // The later PICs are not asked; an answer without a zone is a
+        // failure too.
+        vorel_note_unanswered(c, asp->name, true);
         p->stopped_with_zero = true;
         return -1;
     }

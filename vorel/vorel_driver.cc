@@ -68,6 +68,7 @@ int vorel_walk_pics(const pic_walk &walk, const pic_query_fn &query) {
                               static_cast<void *>(nullptr));
             return -1;
         }
+        vorel_channel_names(channel.get(), asp->name);
         // The channel is closed exactly once, whatever the query answered.
         pic_query_fn call = query;
         if (walk.after_query)
