@@ -137,10 +137,10 @@ void vorel_note_unanswered(services_ui_conn *c, const char *who, bool answer_req
     if (!said.insert(pic + ' ' + std::to_string(o.type)).second)
         return;
     if (o.usable)
-        vorel_note_failure("%s: request %u got no complete answer (%s); what came is shown",
+        vorel_note_failure("%s: request %u got no complete answer (%s)",
                            pic.c_str(), unsigned{o.type}, why.c_str());
     else
-        vorel_note_failure("%s: request %u got no usable reply (%s); nothing is shown for it",
+        vorel_note_failure("%s: request %u got no usable reply (%s)",
                            pic.c_str(), unsigned{o.type}, why.c_str());
 }
 
