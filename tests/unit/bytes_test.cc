@@ -16,6 +16,8 @@ TEST(ByteReader, FetchesInsideTheBufferOrZeroAndFail) {
     EXPECT_EQ(r.le16(0), 0x3d01);
     EXPECT_TRUE(r.ok());
     ByteReader s(b, 3);
+    EXPECT_EQ(s.be64(0), 0u);
+    EXPECT_EQ(s.tail(3).size(), 0u);
     EXPECT_EQ(s.be16(2), 0u);
     EXPECT_FALSE(s.ok());
     EXPECT_FALSE(s.has(SIZE_MAX, 2)); // offset overflow

@@ -144,7 +144,6 @@ TEST(CaptureRawFile, DamagedFilesEndTheWalkWithAFailure) {
 #include "lab_fixture.h"
 #include "platform/tools.h"
 
-#include <climits>
 #include <fstream>
 #include <unistd.h>
 

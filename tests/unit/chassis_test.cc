@@ -1,14 +1,10 @@
 // Chassis queries, the hardware database, the package listing through the
 // real mvorel and the synchronisation monitor through the peer-connection
 // client, against an in-process lab; the lab's chassis section.
-#include "lab/chassis_module.h"
-#include "lab/lab.h"
-#include "lab/scenario.h"
 #include "lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/chassis.h"
 #include "platform/pconn.h"
-#include "platform/sockio.h"
 #include "platform/tools.h"
 
 #include <cerrno>
@@ -42,9 +38,21 @@ int run_mvorel(const std::vector<std::string> &args, std::string &out) {
     return r.status;
 }
 
-// mvorel runs only the package listing, without a shell.
-TEST(Chassis, PackageListingThroughMvorel) {
+// The hardware database opens only read-only; mvorel runs only the package
+// listing, without a shell.
+TEST(Chassis, HardwareDatabaseAndPackageListing) {
     LabRun lab(kScenario);
+    uint32_t id = 0;
+    errno = 0;
+    EXPECT_LT(hwdb_fpc_get_uint(0, FPC_I2C_ID, &id), 0); // not open yet
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_LT(hwdb_open_db(nullptr, 0, 1), 0);
+    EXPECT_EQ(errno, EINVAL);
+    ASSERT_EQ(hwdb_open_db(nullptr, 0, HWDB_MODE_READONLY), 0);
+    EXPECT_EQ(hwdb_fpc_get_uint(3, FPC_I2C_ID, &id), 0);
+    EXPECT_EQ(id, 1234u);
+    hwdb_close_db();
+    EXPECT_FALSE(dax_path_exists(nullptr, "x"));
     struct {
         std::vector<std::string> args;
         int status;
@@ -115,6 +123,8 @@ TEST(Chassis, NoLabEveryQueryFailsAtOnce) {
     std::string out;
     EXPECT_EQ(run_mvorel({"-c", "pkg_info", "-i", "ms-1/0/0"}, out), 1);
     EXPECT_EQ(pconn_client_connect(1, 0, PCONN_EP_MSVCS_SYNC_MONITOR), nullptr);
+    EXPECT_STREQ(msvcspmon_sync_state_to_string(0xABC125), "No HA or no backup");
+    EXPECT_STREQ(msvcspmon_sync_state_to_string(0xABC126), "State unavailable");
     unsetenv("VOREL_LAB_SOCKET");
     unsetenv("VOREL_LAB_NET");
 }

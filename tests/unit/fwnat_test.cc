@@ -1,7 +1,9 @@
-// The firewall and NAT value parsers: -x address ranges and the ends a NAT
-// pool range shows (the options and the action's choice are seen end to end).
+// The firewall and NAT value parsers: -V, -F and -w words, -x address
+// ranges, and the ends a NAT pool range shows.
 #include "vorel/vorel_cmd_fwnat.h"
+#include "vorel/vorel_getopt.h"
 
+#include "tests/support/argv.h"
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
@@ -17,7 +19,53 @@ std::string words(const vorel_addr &a) {
     return b;
 }
 
+fwnat_params parsed(std::vector<std::string> words) {
+    words.insert(words.begin(), "vorel");
+    vorel::testing::Argv a(words);
+    vorel_ctx ctx;
+    ctx.optstring = vorel_optstring;
+    vorel_getopt_reset();
+    vorel_opterr = 0;
+    fwnat_params p;
+    fwnat_params_init(&p);
+    EXPECT_EQ(fwnat_parse_options(a.argc(), a.argv(), &ctx, &p), 0);
+    return p;
+}
+
 } // namespace
+
+// The view words set the level and the detail flag; -F keywords count on
+// their own length and take the next word whatever it looks like (without
+// one they are ignored); -w internal asks for detail.
+TEST(FwnatOptions, WordsAndTheFieldsTheySet) {
+    struct {
+        std::vector<std::string> words;
+        const char *fields;
+    } cases[] = {
+        {{"-V", "summary"}, "V3 d0 c0 sport 0 dport 0 proto 65535 alg 0/65535 pgcp 0"},
+        {{"-V", "x"}, "V2 d1 c0 sport 0 dport 0 proto 65535 alg 0/65535 pgcp 0"},
+        {{"-d", "-V", "brief"}, "V0 d0 c0 sport 0 dport 0 proto 65535 alg 0/65535 pgcp 0"},
+        {{"-d", "-V", "terse"}, "V0 d0 c0 sport 0 dport 0 proto 65535 alg 0/65535 pgcp 0"},
+        {{"-V", "detail", "-V", "q"}, "V1 d0 c0 sport 0 dport 0 proto 65535 alg 0/65535 pgcp 0"},
+        {{"-F", "sportx", "80", "-F", "dport", "443", "-F", "proto", "300", "-F", "algorithm",
+          "sip"},
+         "V0 d0 c0 sport 80 dport 443 proto 44 alg 29/29 pgcp 0"},
+        {{"-F", "proto", "udp", "-F", "alg", "no-such-application", "-F", "unknown", "80"},
+         "V0 d0 c0 sport 0 dport 0 proto 17 alg 62/62 pgcp 0"},
+        {{"-F", "pgcp", "-d", "-c"}, "V0 d0 c1 sport 0 dport 0 proto 65535 alg 0/65535 pgcp 1"},
+        {{"-F", "pgcp"}, "V0 d0 c0 sport 0 dport 0 proto 65535 alg 0/65535 pgcp 0"},
+        {{"-w", "internal", "x"}, "V0 d1 c0 sport 0 dport 0 proto 65535 alg 0/65535 pgcp 0"},
+        {{"-d", "-w", "external", "x"}, "V0 d0 c0 sport 0 dport 0 proto 65535 alg 0/65535 pgcp 0"},
+    };
+    for (const auto &c : cases) {
+        fwnat_params p = parsed(c.words);
+        char got[128];
+        std::snprintf(got, sizeof got, "V%d d%d c%d sport %u dport %u proto %u alg %u/%u pgcp %d",
+                      p.stats_subcmd, p.detail, p.countonly, p.sport, p.dport, p.proto, p.alg,
+                      p.alg_id, p.pgcp);
+        EXPECT_STREQ(got, c.fields) << c.words[1];
+    }
+}
 
 // Ends never wrap or invert; refusals say why, the length checked before
 // the family.

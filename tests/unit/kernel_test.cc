@@ -1,7 +1,6 @@
 // The kernel interface library against the lab's kernel (a lab in the
 // process, every record read back through rtslib over the control socket),
 // and the decoders of the kernel's attributes.
-#include "lab/lab.h"
 #include "lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/rtslib.h"
@@ -124,6 +123,14 @@ TEST_F(KernelLab, CompressedPayloadWithoutDecompressorIsReported) {
     EXPECT_NE(hook_calls[0].find("no decompressor"), std::string::npos) << hook_calls[0];
 }
 
+TEST_F(KernelLab, CallsFailWhenTheLabGoesAway) {
+    run.lab.stop();
+    rtslib_ifd_record *r = nullptr;
+    EXPECT_NE(rtslib_ifdm_get_by_index(k.h, 100, RTSLIB_OP_GET, &r, nullptr), 0);
+    EXPECT_EQ(r, nullptr);
+    EXPECT_NE(k.get(3, 14, 7), 0);
+}
+
 // A PIC-mode walk meets service-set records: with other_minors_bare they
 // come without their payloads, so a damaged one is never decompressed.
 TEST(KernelWalks, OtherMinorsComeBareWhenTheCallerPassesThemOver) {
@@ -200,6 +207,8 @@ TEST(LoadBalancingAttribute, MemberCountIsClampedToTheEntriesPresent) {
     ASSERT_TRUE(rtslib_lb_decode(ByteReader(v.data(), 12 + 276), out));
     EXPECT_EQ(out.member_count, 0xffffffffu);
     EXPECT_EQ(out.members.size(), 1u);
+    rtslib_redundancy red;
+    EXPECT_FALSE(rtslib_redundancy_decode(ByteReader(v.data(), 179), red));
     EXPECT_FALSE(rtslib_lb_decode(ByteReader(v.data(), 11), out)); // shorter than the header
     EXPECT_TRUE(out.members.empty());
     EXPECT_EQ(out.mode, 0);

@@ -1,17 +1,11 @@
 // The checked reads every action uses: counter values, fixed records
 // (the sections and counter tables are seen on every page end to end).
 #include "platform/bytes.h"
-#include "platform/xml.h"
 #include "vorel/vorel_counters.h"
-#include "vorel/vorel_section.h"
-#include "vorel/vorel_tally.h"
 #include "vorel/vorel_util.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {

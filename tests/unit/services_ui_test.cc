@@ -1,12 +1,9 @@
 // The Services UI channel against the lab's agents, over real sockets: what
 // the end-to-end runs cannot see (leftovers of an earlier answer, the bytes
 // beyond msg_len, the flush before a wait).
-#include "lab/lab.h"
 #include "lab_fixture.h"
 #include "platform/bytes.h"
-#include "platform/lab_link.h"
 #include "platform/services_ui.h"
-#include "platform/sockio.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -73,6 +70,7 @@ class ServicesUi : public ::testing::Test {
 // The caller stops reading; the second reply of the same type is still on
 // its way and must not be taken for the answer to the next request.
 TEST_F(ServicesUi, LeftoversOfAnEarlierAnswerAreDiscarded) {
+    EXPECT_EQ(services_ui_open(1, 8, SERVICES_UI_PIC_PORT, nullptr), nullptr); // no slot 8
     ASSERT_EQ(send(request(120)), 0);
     EXPECT_EQ(hex(services_ui_receive(c, 121, 1)), "00 79 00 01 00 03 00 00 00 00 00 01");
     ASSERT_EQ(send(request(120)), 0);

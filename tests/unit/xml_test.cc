@@ -54,6 +54,33 @@ TEST_F(XmlOutput, EscapesTextAndAttributesAndReplacesBytesThatBreakTheDocument) 
                       "</bad>\n");
 }
 
+// Closes follow the open elements: a name not open is ignored, a name
+// further out closes what is inside it, a null name the innermost; with
+// XML mode off nothing is written.
+TEST_F(XmlOutput, ClosesFollowTheOpenElementsAndModeOffWritesNothing) {
+    static const xml_tag d("d"), b("b");
+    xml_subtree_close();
+    xml_send_close("a");
+    xml_subtree_open("a", {xml_attr_xmlns()});
+    xml_send_open("b");
+    xml_send_open("c");
+    xml_send_close("x");
+    EXPECT_EQ(xml_depth(), 3u);
+    xml_close(b); // closes c, then b
+    xml_open(d);
+    xml_send_close(nullptr);
+    const char *volatile none = nullptr; // hidden from the compiler's format check
+    xml_send_all("n", "%s", none);
+    xml_attr_emit("count", {xml_attribute("unit", "flows")}, "%d", 3);
+    xml_subtree_close();
+    xml_set_mode(false);
+    xml_subtree_open("hidden");
+    xml_attr_emit("count", {}, "%d", 4);
+    EXPECT_EQ(text(), std::string("<a xmlns=\"") + XML_NS_ADAPTIVE_SERVICES +
+                          "\">\n  <b>\n    <c>\n    </c>\n  </b>\n  <d>\n  </d>\n"
+                          "  <n>(null)</n>\n  <count unit=\"flows\">3</count>\n</a>\n");
+}
+
 // The fixed-tag leaf checks its text eight bytes at a time: every byte
 // value, at every place of texts of every length around a word, must be
 // escaped or replaced exactly as the byte-by-byte path does it.
