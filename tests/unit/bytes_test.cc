@@ -1,3 +1,5 @@
+// The checked reader, ByteBlock and the writer: every fetch stays inside
+// the buffer, and a fetch that would not gives zero and fails the reader.
 #include "platform/bytes.h"
 
 #include <gtest/gtest.h>
@@ -5,7 +7,7 @@
 using vorel::ByteReader;
 using vorel::ByteWriter;
 
-TEST(ByteReader, FetchesBigEndianInsideTheBuffer) {
+TEST(ByteReader, FetchesInsideTheBufferOrZeroAndFail) {
     const uint8_t b[] = {0x01, 0x3d, 0x00, 0x01, 0xde, 0xad, 0xbe, 0xef, 0, 0, 0, 0, 0, 0, 0, 7};
     ByteReader r(b, sizeof b);
     EXPECT_EQ(r.be16(0), 317);
@@ -13,35 +15,28 @@ TEST(ByteReader, FetchesBigEndianInsideTheBuffer) {
     EXPECT_EQ(r.be64(8), 7u);
     EXPECT_EQ(r.le16(0), 0x3d01);
     EXPECT_TRUE(r.ok());
-}
-
-TEST(ByteReader, ShortBufferGivesZeroAndFails) {
-    const uint8_t b[] = {1, 2, 3};
-    ByteReader r(b, sizeof b);
-    EXPECT_EQ(r.be32(0), 0u);
-    EXPECT_FALSE(r.ok());
-    ByteReader r2(b, sizeof b);
-    EXPECT_EQ(r2.be16(2), 0u);
-    EXPECT_FALSE(r2.ok());
-    EXPECT_FALSE(r2.has(SIZE_MAX, 2)); // offset overflow
-    EXPECT_FALSE(r2.has(1, SIZE_MAX));
-}
-
-TEST(ByteReader, BlockOnlyWhenAllOfItIsThere) {
-    const uint8_t b[] = {9, 0x01, 0x3d, 0xde, 0xad, 0xbe, 0xef, 0x7f};
-    ByteReader r(b, sizeof b);
-    vorel::ByteBlock<6> block;
-    EXPECT_EQ(block.be32<0>(), 0u); // never filled: zeros
-    ASSERT_TRUE(r.block(1, block));
-    EXPECT_EQ(block.be16<0>(), 317);
-    EXPECT_EQ(block.be32<2>(), 0xdeadbeefu);
-    EXPECT_EQ((block.block<2, 4>().u8<3>()), 0xef);
-    EXPECT_TRUE(r.ok());
-    vorel::ByteBlock<6> past;
-    EXPECT_FALSE(r.block(3, past)); // 3 + 6 > 8
+    ByteReader s(b, 3);
+    EXPECT_EQ(s.be64(0), 0u);
+    EXPECT_EQ(s.tail(3).size(), 0u);
+    EXPECT_EQ(s.be16(2), 0u);
+    EXPECT_FALSE(s.ok());
+    EXPECT_FALSE(s.has(SIZE_MAX, 2)); // offset overflow
+    EXPECT_FALSE(s.has(1, SIZE_MAX));
+    // A block only when all of it is there; never filled, it is zeros.
+    vorel::ByteBlock<6> block, past;
+    ByteReader t(b, 8);
+    ASSERT_TRUE(t.block(1, block));
+    EXPECT_EQ(block.be16<0>(), 0x3d00);
+    EXPECT_EQ((block.block<2, 4>().u8<3>()), 0xbe);
+    EXPECT_FALSE(t.block(3, past)); // 3 + 6 > 8
     EXPECT_EQ(past.be16<4>(), 0u);
-    EXPECT_FALSE(r.ok());
+    EXPECT_FALSE(t.ok());
     EXPECT_FALSE(ByteReader(b, sizeof b).block(SIZE_MAX, past));
+    // A sub-view is bounded by its parent.
+    ByteReader sub = r.sub(1, 3);
+    EXPECT_EQ(sub.u8(3), 0);
+    EXPECT_FALSE(sub.ok());
+    EXPECT_EQ(ByteReader(b, 5).sub(4, 2).size(), 0u);
 }
 
 TEST(ByteReader, TextStopsAtNulWidthAndEnd) {
@@ -63,37 +58,17 @@ TEST(ByteReader, ClampCountToCapacityAndBytesPresent) {
     EXPECT_EQ(r.clamp_count(UINT64_MAX, 100, 8, 256), 0u);
 }
 
-TEST(ByteReader, SubViewIsBounded) {
-    std::vector<uint8_t> b{1, 2, 3, 4, 5};
-    ByteReader r(b);
-    ByteReader s = r.sub(1, 3);
-    EXPECT_EQ(s.size(), 3u);
-    EXPECT_EQ(s.u8(0), 2);
-    EXPECT_EQ(s.u8(3), 0);
-    EXPECT_FALSE(s.ok());
-    ByteReader bad = r.sub(4, 2);
-    EXPECT_EQ(bad.size(), 0u);
-    EXPECT_FALSE(r.ok());
-}
-
-TEST(ByteWriter, StoresBigEndianAndRefusesOutOfRange) {
+TEST(ByteWriter, StoresInsideItsBufferAndTerminatesTexts) {
     ByteWriter w(8);
     w.be16(0, 317);
     w.be32(4, 0x01020304);
     EXPECT_TRUE(w.ok());
-    EXPECT_EQ(w.buffer(), (std::vector<uint8_t>{0x01, 0x3d, 0, 0, 1, 2, 3, 4}));
     w.be32(6, 1);
     EXPECT_FALSE(w.ok());
-    EXPECT_EQ(w.buffer()[6], 3); // untouched
-}
-
-TEST(ByteWriter, TextIsTerminatedWithinItsField) {
-    ByteWriter w(8);
-    w.text(0, 4, "abcdef");
-    EXPECT_EQ(w.buffer(), (std::vector<uint8_t>{'a', 'b', 'c', 0, 0, 0, 0, 0}));
-}
-
-TEST(Hex, RoundTrip) {
+    EXPECT_EQ(w.buffer(), (std::vector<uint8_t>{0x01, 0x3d, 0, 0, 1, 2, 3, 4}));
+    ByteWriter t(8);
+    t.text(0, 4, "abcdef");
+    EXPECT_EQ(t.buffer(), (std::vector<uint8_t>{'a', 'b', 'c', 0, 0, 0, 0, 0}));
     std::vector<uint8_t> out;
     ASSERT_TRUE(vorel::from_hex("01 3d:00_ff", out));
     EXPECT_EQ(vorel::to_hex(out.data(), out.size()), "01 3d 00 ff");

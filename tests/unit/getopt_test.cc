@@ -35,49 +35,24 @@ std::string parse(Argv &a, const char *opts = kOpts) {
 
 } // namespace
 
-TEST(Getopt, StopsAtFirstNonOptionWithoutPermuting) {
-    Argv a({"vorel", "-C", "sfw", "-S", "flows", "extra", "-X"});
-    EXPECT_EQ(parse(a), "C=sfw S=flows | extra -X");
-    EXPECT_EQ(std::string(a.argv()[5]), "extra"); // vector unchanged
-    EXPECT_EQ(std::string(a.argv()[6]), "-X");
-}
-
-TEST(Getopt, FirstFormOfARepeatedLetterWins) {
-    // -Z and -a take no argument although later forms say otherwise; -i,
-    // -O and -H take one.
-    Argv a({"vorel", "-Z", "x", "-a"});
-    EXPECT_EQ(parse(a), "Z | x -a");
-    Argv b({"vorel", "-i", "ms-1/0/0", "-O", "o", "-H", "h", "-a"});
-    EXPECT_EQ(parse(b), "i=ms-1/0/0 O=o H=h a |");
-}
-
-TEST(Getopt, ClustersAttachedArgumentsAndDoubleDash) {
-    Argv a({"vorel", "-Xt", "-Csfw", "--", "-n"});
-    EXPECT_EQ(parse(a), "X t C=sfw | -n");
-    Argv b({"vorel", "-", "-n"});
-    EXPECT_EQ(parse(b), "| - -n");
-}
-
-TEST(Getopt, UnknownLetterAndMissingArgument) {
-    Argv a({"vorel", "-j", "-p"});
-    EXPECT_EQ(parse(a), "?j ?p |");
-    EXPECT_EQ(vorel_optind, a.argc());
-    Argv b({"vorel", "-p"});
-    EXPECT_EQ(parse(b, ":p:"), ": |");
-    Argv c({"vorel", "-:"});
-    EXPECT_EQ(parse(c, "a:"), "?: |");
-}
-
-TEST(Getopt, ResetParsesTheSameVectorAgain) {
-    Argv a({"vorel", "-C", "tcplog", "-S", "connection", "-X"});
-    EXPECT_EQ(parse(a), "C=tcplog S=connection X |");
-    // A handler parses again from the first argument after the reset.
-    EXPECT_EQ(parse(a), "C=tcplog S=connection X |");
-    // A reset in the middle of a cluster drops the rest of the cluster.
-    Argv b({"vorel", "-Xt"});
-    vorel_getopt_reset();
-    EXPECT_EQ(vorel_getopt(b.argc(), b.argv(), kOpts), 'X');
-    EXPECT_EQ(parse(b), "X t |");
+// No permuting: the first word that is no option ends the parse. The first
+// form of a repeated letter wins (-Z and -a take no argument although later
+// forms say otherwise). "?" and ":" name the letter that failed.
+TEST(Getopt, LettersArgumentsAndTheirFaults) {
+    for (auto [words, opts, parsed] :
+         std::initializer_list<std::tuple<std::vector<std::string>, const char *, const char *>>{
+             {{"-C", "sfw", "-S", "flows", "extra", "-X"}, kOpts, "C=sfw S=flows | extra -X"},
+             {{"-Z", "x", "-a"}, kOpts, "Z | x -a"},
+             {{"-i", "ms-1/0/0", "-O", "o", "-H", "h", "-a"}, kOpts, "i=ms-1/0/0 O=o H=h a |"},
+             {{"-j", "-p"}, kOpts, "?j ?p |"},
+             {{"-p"}, ":p:", ": |"},
+             {{"-:"}, "a:", "?: |"}}) {
+        std::vector<std::string> all{"vorel"};
+        all.insert(all.end(), words.begin(), words.end());
+        Argv a(all);
+        EXPECT_EQ(parse(a, opts), parsed);
+        EXPECT_EQ(std::vector<std::string>(a.argv(), a.argv() + a.argc()), all); // not permuted
+    }
 }
 
 // main and then the command's handler parse the same words: each fault is
