@@ -12,6 +12,8 @@ packages=(build-essential cmake ninja-build pkg-config libyaml-cpp-dev libbz2-de
 # The fuzz and coverage presets need clang and its libFuzzer runtime.
 uses_clang=false
 case $preset in fuzz | coverage) uses_clang=true packages+=(clang) ;; esac
+# The gcov preset's report is made by gcovr (scripts/coverage.sh).
+[ "$preset" != gcov ] || packages+=(gcovr)
 
 install_missing() {
   local missing=() p

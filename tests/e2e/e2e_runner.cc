@@ -1,6 +1,9 @@
 // Runs end-to-end cases: the real vorel binary against the real lab daemon.
 //
-//   e2e_runner --bin DIR --schemas DIR CASEFILE...
+//   e2e_runner --bin DIR --schemas DIR [--expect-failures] CASEFILE...
+//
+// --expect-failures inverts the verdict: the run passes only when every case
+// fails (tests/e2e/selftest/ shows each check can fail).
 //
 // A case file (YAML) holds a scenario and one or more cases:
 //
@@ -358,6 +361,24 @@ YAML::Node without_faults(YAML::Node n) {
     return n;
 }
 
+// Makes a scenario's relative include paths absolute, taken from DIR.
+void absolute_includes(YAML::Node scenario, const std::string &dir) {
+    YAML::Node inc = scenario["include"];
+    if (!inc)
+        return;
+    auto absolute = [&](const std::string &p) {
+        return p.empty() || p[0] == '/' ? p : dir + "/" + p;
+    };
+    if (inc.IsScalar()) {
+        scenario["include"] = absolute(inc.as<std::string>());
+        return;
+    }
+    YAML::Node out(YAML::NodeType::Sequence);
+    for (const auto &p : inc)
+        out.push_back(absolute(p.as<std::string>()));
+    scenario["include"] = out;
+}
+
 struct Runner {
     std::string bin;
     vorel::testing::XmlSchemas schemas; // every XML output is checked against its family's
@@ -611,14 +632,19 @@ struct Runner {
         healthy_out.clear();
         healthy_path.clear();
         healthy_dir = dir_of(case_file);
-        if (const YAML::Node h = doc["healthy_scenario"])
-            healthy_source = h.IsScalar() ? YAML::LoadFile(h.as<std::string>()[0] == '/'
-                                                               ? h.as<std::string>()
-                                                               : healthy_dir + "/" + h.as<std::string>())
-                                          : h;
-        else
-            healthy_source = without_faults(doc["scenario"].IsScalar() ? YAML::LoadFile(scenario)
-                                                                       : doc["scenario"]);
+        // The healthy router is written to a file of its own elsewhere, so its
+        // includes are made absolute (they are relative to the file naming them).
+        if (const YAML::Node h = doc["healthy_scenario"]) {
+            std::string path = h.IsScalar() ? h.as<std::string>() : "";
+            if (!path.empty() && path[0] != '/')
+                path = healthy_dir + "/" + path;
+            healthy_source = h.IsScalar() ? YAML::LoadFile(path) : YAML::Clone(h);
+            absolute_includes(healthy_source, h.IsScalar() ? dir_of(path) : healthy_dir);
+        } else {
+            const YAML::Node s = doc["scenario"];
+            healthy_source = without_faults(s.IsScalar() ? YAML::LoadFile(scenario) : s);
+            absolute_includes(healthy_source, s.IsScalar() ? dir_of(scenario) : healthy_dir);
+        }
         int n = 0;
         for (const auto &c : doc["cases"]) {
             try {
@@ -641,16 +667,20 @@ int main(int argc, char **argv) {
     Runner r;
     std::vector<std::string> files;
     std::string schema_dir;
+    bool expect_failures = false;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--bin") == 0 && i + 1 < argc)
             r.bin = argv[++i];
         else if (std::strcmp(argv[i], "--schemas") == 0 && i + 1 < argc)
             schema_dir = argv[++i];
+        else if (std::strcmp(argv[i], "--expect-failures") == 0)
+            expect_failures = true;
         else
             files.push_back(argv[i]);
     }
     if (r.bin.empty() || schema_dir.empty() || files.empty()) {
-        std::fprintf(stderr, "usage: e2e_runner --bin DIR --schemas DIR CASEFILE...\n");
+        std::fprintf(stderr,
+                     "usage: e2e_runner --bin DIR --schemas DIR [--expect-failures] CASEFILE...\n");
         return 2;
     }
     std::string why;
@@ -662,5 +692,10 @@ int main(int argc, char **argv) {
         r.run_file(f);
     std::printf("%d passed, %d failed; XML outputs: %d validated\n", r.passed, r.failed,
                 r.schemas.validated());
+    if (expect_failures) {
+        if (r.passed)
+            std::printf("%d case(s) passed that must fail\n", r.passed);
+        return r.passed == 0 && r.failed > 0 ? 0 : 1;
+    }
     return r.failed ? 1 : 0;
 }
