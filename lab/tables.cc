@@ -1,6 +1,7 @@
 #include "lab/tables.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 namespace vorel::lab {
@@ -40,11 +41,12 @@ uint64_t RemovedSet::remove(uint64_t first, uint64_t last) {
 }
 
 void Table::add_listed(Entry entry) {
-    if (blocks_.empty() || blocks_.back().formula) {
+    if (blocks_.empty() || blocks_.back().formula)
         blocks_.push_back(Block{total_, 0, {}, nullptr});
-    }
-    blocks_.back().listed.push_back(std::move(entry));
-    ++blocks_.back().count;
+    entry.resize(entry_size_);
+    Block &b = blocks_.back();
+    b.listed.insert(b.listed.end(), entry.begin(), entry.end());
+    ++b.count;
     ++total_;
 }
 
@@ -61,27 +63,42 @@ const Table::Block &Table::block_of(uint64_t index) const {
     return *std::prev(after);
 }
 
-Entry Table::entry(uint64_t index) const {
+void Table::entry(uint64_t index, uint8_t *out) const {
     const Block &block = block_of(index);
     uint64_t offset = index - block.first;
-    return block.formula ? block.formula(offset) : block.listed[offset];
+    if (block.formula)
+        block.formula(offset, out);
+    else
+        std::memcpy(out, block.listed.data() + offset * entry_size_, entry_size_);
 }
 
-void Table::for_each(const std::function<bool(uint64_t, const Entry &)> &visit) const {
-    for (uint64_t i = removed_.next_kept(0); i < total_; i = removed_.next_kept(i + 1)) {
-        if (!visit(i, entry(i)))
-            return;
+void Table::for_each(const std::function<bool(uint64_t, const uint8_t *)> &visit) const {
+    std::vector<uint8_t> scratch(entry_size_);
+    // Walk block by block so that finding an entry's block costs nothing.
+    for (const Block &b : blocks_) {
+        uint64_t end = b.first + b.count;
+        for (uint64_t i = removed_.next_kept(b.first); i < end; i = removed_.next_kept(i + 1)) {
+            const uint8_t *e;
+            if (b.formula) {
+                b.formula(i - b.first, scratch.data());
+                e = scratch.data();
+            } else {
+                e = b.listed.data() + (i - b.first) * entry_size_;
+            }
+            if (!visit(i, e))
+                return;
+        }
     }
 }
 
-uint64_t Table::remove_if(const std::function<bool(const Entry &)> &match) {
+uint64_t Table::remove_if(const std::function<bool(const uint8_t *)> &match) {
     // Collect runs of matching indices so a clear of a whole block is one span.
     uint64_t removed = 0, run_first = 0, run_last = 0;
     auto flush = [&] {
         removed += removed_.remove(run_first, run_last);
         run_first = run_last = 0;
     };
-    for_each([&](uint64_t i, const Entry &e) {
+    for_each([&](uint64_t i, const uint8_t *e) {
         if (!match(e))
             return true;
         if (run_last != i)
@@ -93,19 +110,29 @@ uint64_t Table::remove_if(const std::function<bool(const Entry &)> &match) {
     return removed;
 }
 
+bool PrefixFilter::any() const {
+    return std::all_of(mask, mask + 16, [](uint8_t b) { return b == 0; });
+}
+
+PrefixFilter PrefixFilter::of_length(const uint8_t *addr16, unsigned len, bool v6) {
+    PrefixFilter p;
+    std::memcpy(p.addr, addr16, 16);
+    p.ipv6 = v6;
+    len = std::min(len, v6 ? 128u : 32u);
+    for (unsigned i = 0; i < len; i++)
+        p.mask[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+    return p;
+}
+
 bool PrefixFilter::matches(const uint8_t *entry_addr, bool entry_ipv6) const {
-    if (any)
+    if (any())
         return true;
     if (entry_ipv6 != ipv6)
         return false;
-    unsigned bits = std::min(mask_len, ipv6 ? 128u : 32u);
-    unsigned whole = bits / 8, rest = bits % 8;
-    if (!std::equal(addr, addr + whole, entry_addr))
-        return false;
-    if (rest == 0)
-        return true;
-    uint8_t mask = static_cast<uint8_t>(0xff << (8 - rest));
-    return (addr[whole] & mask) == (entry_addr[whole] & mask);
+    for (unsigned i = 0; i < 16; i++)
+        if ((addr[i] & mask[i]) != (entry_addr[i] & mask[i]))
+            return false;
+    return true;
 }
 
 bool flow_matches(const FlowFilter &f, const FlowKey &k) {
@@ -113,7 +140,7 @@ bool flow_matches(const FlowFilter &f, const FlowKey &k) {
            (f.source_port == 0 || f.source_port == k.source_port) &&
            (f.destination_port == 0 || f.destination_port == k.destination_port) &&
            (f.protocol == 65535 || f.protocol == k.protocol) &&
-           (f.application == 0 || f.application == k.application);
+           (f.application == 0 || !k.has_application || f.application == k.application);
 }
 
 } // namespace vorel::lab
