@@ -75,7 +75,7 @@ bool rule_matches(const AgentMatch &m, const ByteReader &req) {
 
 // Streams one answer into the connection in large writes, applying the
 // rule's fault to what goes out.
-class AnswerStream {
+class AnswerStream : public FrameSink {
   public:
     AnswerStream(int fd, const AgentFault &f) : fd_(fd), fault_(f) {
         if (f.kind == FaultKind::Close)
@@ -99,6 +99,13 @@ class AnswerStream {
             if (out_.size() >= kFlushAt)
                 flush();
         }
+    }
+
+    // Room for one frame of an answer computed from a table.
+    uint8_t *frame(uint8_t kind, size_t len) override {
+        if (out_.size() >= kFlushAt)
+            flush();
+        return append_frame(kind, len);
     }
 
     void end_frame(uint8_t kind) {
@@ -189,7 +196,11 @@ AgentsModule::~AgentsModule() {
 void AgentsModule::load(const YAML::Node &root, ScenarioReader &reader) {
     std::vector<std::string> builtin_errors;
     layouts_ = LayoutSet();
-    layouts_.add_builtin(builtin_errors);
+    table_forms_ = TableForms();
+    layouts_.add_builtin(builtin_errors, [this](const YAML::Node &root, ScenarioReader &r) {
+        if (root["tables"])
+            table_forms_.add(root["tables"], layouts_, r);
+    });
     for (const auto &e : builtin_errors)
         reader.error_at(-1, 0, "built-in layout: " + e);
     agents_.clear();
@@ -201,6 +212,8 @@ void AgentsModule::load_include(const YAML::Node &root, ScenarioReader &reader) 
         layouts_.add_structures(root["structures"], reader);
     if (root["layouts"])
         layouts_.add(root["layouts"], reader);
+    if (root["tables"])
+        table_forms_.add(root["tables"], layouts_, reader);
     YAML::Node list = root["agents"];
     if (!list)
         return;
@@ -217,7 +230,7 @@ void AgentsModule::load_agent(const YAML::Node &n, ScenarioReader &r) {
         r.error(n, "an agent names either a pic (\"ms-1/0/0\" or {fpc, pic}) or a linecard (FPC)");
         return;
     }
-    r.only_keys(n, {"pic", "linecard", "rules", "description"});
+    r.only_keys(n, {"pic", "linecard", "rules", "tables", "description"});
     auto a = std::make_unique<Agent>();
     if (YAML::Node p = n["pic"]) {
         if (p.IsMap()) {
@@ -250,6 +263,8 @@ void AgentsModule::load_agent(const YAML::Node &n, ScenarioReader &r) {
             }
         }
     }
+    if (n["tables"])
+        load_agent_tables(n["tables"], table_forms_, r, target->tables);
     if (target == a.get())
         agents_.push_back(std::move(a));
 }
@@ -379,6 +394,7 @@ bool AgentsModule::load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &
 int AgentsModule::start(Runtime &rt, std::string &err) {
     rt_ = &rt;
     stopping_ = false;
+    rt.resets.push_back([this] { reset(); });
     for (auto &a : agents_) {
         in_addr addr{};
         bool ok = a->linecard ? lab_link::linecard_agent_address(a->fpc, addr, rt.net)
@@ -396,6 +412,16 @@ int AgentsModule::start(Runtime &rt, std::string &err) {
     }
     accept_thread_ = std::thread([this] { accept_loop(); });
     return 0;
+}
+
+void AgentsModule::reset() {
+    for (auto &a : agents_) {
+        std::lock_guard<std::mutex> g(a->mu);
+        for (auto &rule : a->rules)
+            rule.used = 0;
+        for (auto &t : a->tables)
+            t->table.reset();
+    }
 }
 
 void AgentsModule::close_listeners() {
@@ -483,7 +509,7 @@ void AgentsModule::serve(Agent &a, int fd, Connection &c) {
                          a.label().c_str(), r.be16(kMsgTypeOffset), r.be16(kMsgVersionOffset),
                          req.size(),
                          rule ? ("rule at line " + std::to_string(rule->line)).c_str() : "no rule");
-        if (!answer(fd, rule, r))
+        if (!answer(fd, a, rule, r))
             break;
     }
     {
@@ -512,7 +538,7 @@ bool AgentsModule::pause(double seconds) {
 
 // Sends the rule's answer (just the answer end when no rule matched).
 // false when the connection is to be closed.
-bool AgentsModule::answer(int fd, const AgentRule *rule, const ByteReader &req) {
+bool AgentsModule::answer(int fd, Agent &a, const AgentRule *rule, const ByteReader &req) {
     static const AgentFault kNoFault;
     const AgentFault &fault = rule ? rule->fault : kNoFault;
     if (fault.kind == FaultKind::NoAnswer)
@@ -534,6 +560,10 @@ bool AgentsModule::answer(int fd, const AgentRule *rule, const ByteReader &req) 
                 out.message(SERVICES_UI_FRAME_PART, p);
             out.end_frame(SERVICES_UI_FRAME_OBJECT_END);
         }
+    } else if (const TableService *service = table_forms_.service_for(
+                   req.be16(kMsgTypeOffset), req.be16(kMsgVersionOffset))) {
+        std::lock_guard<std::mutex> g(a.mu);
+        answer_from_tables(*service, a.tables, req, out);
     }
     if (fault.kind != FaultKind::DropEnd)
         out.end_frame(SERVICES_UI_FRAME_ANSWER_END);

@@ -10,6 +10,7 @@
 
 #include "lab/layouts.h"
 #include "lab/runtime.h"
+#include "lab/table_forms.h"
 
 #include <atomic>
 #include <cstdint>
@@ -59,8 +60,10 @@ struct Agent {
     unsigned fpc = 0;
     unsigned pic = 0;
     std::vector<AgentRule> rules;
+    // The state the agent answers from when no rule matches (guarded by mu).
+    std::vector<std::unique_ptr<AgentTable>> tables;
     int listen_fd = -1;
-    std::mutex mu; // rule use counts
+    std::mutex mu; // rule use counts and tables
 
     uint16_t port() const { return linecard ? lab_link::kLineCardPort : lab_link::kPicPort; }
     // "pic 1/0 6200" or "linecard 1 33019": how the request log names it.
@@ -78,10 +81,12 @@ class AgentsModule : public Module {
     int start(Runtime &rt, std::string &err) override;
     void stop() override;
     std::vector<std::string> sections() const override {
-        return {"agents", "structures", "layouts"};
+        return {"agents", "structures", "layouts", "tables"};
     }
 
     const LayoutSet &layouts() const { return layouts_; }
+    // Puts every agent's tables (and rule use counts) back as loaded.
+    void reset();
 
   private:
     struct Connection {
@@ -94,12 +99,13 @@ class AgentsModule : public Module {
     bool load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &rule);
     void accept_loop();
     void serve(Agent &a, int fd, Connection &c);
-    bool answer(int fd, const AgentRule *rule, const ByteReader &req);
+    bool answer(int fd, Agent &a, const AgentRule *rule, const ByteReader &req);
     bool pause(double seconds);
     void reap_connections(bool all);
     void close_listeners();
 
     LayoutSet layouts_;
+    TableForms table_forms_;
     std::vector<std::unique_ptr<Agent>> agents_;
     Runtime *rt_ = nullptr;
     std::atomic<bool> stopping_{false};

@@ -225,6 +225,10 @@ lab_link::Answer Lab::lab_service(uint16_t op) {
         body.bytes(t.data(), t.size());
         break;
     }
+    case lab_link::kReset:
+        for (auto &reset : rt_.resets)
+            reset();
+        break;
     case lab_link::kStop: {
         std::lock_guard<std::mutex> g(stop_mu_);
         rt_.stopping = true;

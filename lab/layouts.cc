@@ -1,5 +1,6 @@
 #include "lab/layouts.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
@@ -568,6 +569,33 @@ void read_header(const YAML::Node &h, std::vector<uint8_t> &buf, MessageSpec &m,
         m.type_fixed = true;
 }
 
+// The fields, header and vary of a layout message (or, without a header, of
+// a table entry) into m.
+void read_fields(const YAML::Node &n, const Layout &l, bool header, ScenarioReader &r,
+                 MessageSpec &m) {
+    std::vector<uint8_t> &buf = m.bytes;
+    buf.assign(l.size, 0);
+    if (header) {
+        store_be(&buf[kMsgTypeOffset], 2, l.type);
+        store_be(&buf[kMsgVersionOffset], 2, l.version);
+        store_be(&buf[kMsgLenOffset], 2, (l.size + 3) / 4);
+    }
+    if (n["fields"]) {
+        Encoder e(r, l, buf);
+        e.fields(l.fields, 0, n["fields"]);
+    }
+    if (header && n["header"])
+        read_header(n["header"], buf, m, r);
+    if (YAML::Node vary = n["vary"]) {
+        if (!vary.IsMap())
+            r.error(vary, "vary is a map of field names to {start, step}");
+        else
+            for (const auto &kv : vary)
+                if (auto v = read_vary(kv.first.Scalar(), kv.second, l, buf, r, kv.first))
+                    m.vary.push_back(*v);
+    }
+}
+
 std::optional<MessageSpec> read_layout_message(const YAML::Node &n, const LayoutSet &layouts,
                                                ScenarioReader &r) {
     r.only_keys(n, {"layout", "fields", "header", "repeat", "vary"});
@@ -581,25 +609,7 @@ std::optional<MessageSpec> read_layout_message(const YAML::Node &n, const Layout
     }
     MessageSpec m;
     m.type_fixed = false;
-    std::vector<uint8_t> &buf = m.bytes;
-    buf.assign(l->size, 0);
-    store_be(&buf[kMsgTypeOffset], 2, l->type);
-    store_be(&buf[kMsgVersionOffset], 2, l->version);
-    store_be(&buf[kMsgLenOffset], 2, (l->size + 3) / 4);
-    if (n["fields"]) {
-        Encoder e(r, *l, buf);
-        e.fields(l->fields, 0, n["fields"]);
-    }
-    if (n["header"])
-        read_header(n["header"], buf, m, r);
-    if (YAML::Node vary = n["vary"]) {
-        if (!vary.IsMap())
-            r.error(vary, "vary is a map of field names to {start, step}");
-        else
-            for (const auto &kv : vary)
-                if (auto v = read_vary(kv.first.Scalar(), kv.second, *l, buf, r, kv.first))
-                    m.vary.push_back(*v);
-    }
+    read_fields(n, *l, true, r, m);
     return m;
 }
 
@@ -630,6 +640,36 @@ std::optional<MessageSpec> read_message(const YAML::Node &n, const LayoutSet &la
     if (m)
         m->repeat = r.number_or(n, "repeat", 1, kMaxRepeat);
     return m;
+}
+
+MessageSpec read_entry(const YAML::Node &n, const Layout &entry, bool header, ScenarioReader &r) {
+    MessageSpec m;
+    read_fields(n, entry, header, r, m);
+    return m;
+}
+
+std::optional<FieldRef> locate_field(const Layout &l, const std::string &path) {
+    auto res = resolve(l, path);
+    if (!res)
+        return std::nullopt;
+    return FieldRef{res->offset, static_cast<unsigned>(res->field->width), res->field->kind};
+}
+
+Layout Structure::as_layout() const {
+    Layout l;
+    l.name = name;
+    l.size = size;
+    l.fields = fields;
+    l.origin = origin;
+    return l;
+}
+
+std::vector<uint8_t> blank_message(const Layout &l) {
+    std::vector<uint8_t> buf(std::max(l.size, kMsgHeaderSize), 0);
+    store_be(&buf[kMsgTypeOffset], 2, l.type);
+    store_be(&buf[kMsgVersionOffset], 2, l.version);
+    store_be(&buf[kMsgLenOffset], 2, (l.size + 3) / 4);
+    return buf;
 }
 
 namespace {
@@ -673,7 +713,7 @@ void LayoutSet::add_structures(const YAML::Node &list, ScenarioReader &reader) {
 
 // Every file's structures first, then the layouts, so that a layout may use
 // a structure of another file.
-void LayoutSet::add_builtin(std::vector<std::string> &errors) {
+void LayoutSet::add_builtin(std::vector<std::string> &errors, const FileHook &after_layouts) {
     struct File {
         ScenarioReader reader;
         YAML::Node root;
@@ -694,9 +734,12 @@ void LayoutSet::add_builtin(std::vector<std::string> &errors) {
             file.root = YAML::Node();
         }
     }
-    for (File &file : files) {
+    for (File &file : files)
         if (file.root.IsMap() && file.root["layouts"])
             add(file.root["layouts"], file.reader);
+    for (File &file : files) {
+        if (after_layouts && file.root.IsMap())
+            after_layouts(file.root, file.reader);
         errors.insert(errors.end(), file.reader.errors().begin(), file.reader.errors().end());
     }
 }

@@ -38,6 +38,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -88,6 +89,8 @@ struct Structure {
     size_t size = 0;
     std::vector<LayoutField> fields;
     std::string origin;
+    // The structure as a layout without a header (table entries).
+    Layout as_layout() const;
 };
 
 // Largest message a layout may describe: msg_len is a 16-bit count of
@@ -109,7 +112,9 @@ class LayoutSet {
     void add_structures(const YAML::Node &list, ScenarioReader &reader);
     // Adds the layouts compiled into the lab.  Each file is reported under
     // its own name ("lab/layouts/tcplog.yaml:12:5: ...") into errors.
-    void add_builtin(std::vector<std::string> &errors);
+    // after_layouts sees each file's root once every file's layouts are in.
+    using FileHook = std::function<void(const YAML::Node &root, ScenarioReader &reader)>;
+    void add_builtin(std::vector<std::string> &errors, const FileHook &after_layouts = nullptr);
     const Layout *find(std::string_view name) const;
     const Structure *find_structure(std::string_view name) const;
     size_t size() const { return layouts_.size(); }
@@ -147,6 +152,22 @@ struct MessageSpec {
 // header: {...}, repeat: N, vary: {FIELD: {start: S, step: K}}}.
 std::optional<MessageSpec> read_message(const YAML::Node &node, const LayoutSet &layouts,
                                         ScenarioReader &reader);
+
+// A table entry's block: {fields, vary} encoded against `entry` (with the
+// message header filled in when the entries are whole messages).
+MessageSpec read_entry(const YAML::Node &node, const Layout &entry, bool header,
+                       ScenarioReader &reader);
+
+// Where a field path ("count", "flows.0.src") lies in a layout.
+struct FieldRef {
+    size_t offset = 0;
+    unsigned width = 0;
+    FieldKind kind = FieldKind::U8;
+};
+std::optional<FieldRef> locate_field(const Layout &l, const std::string &path);
+
+// A message of the layout with its header filled in and every field zero.
+std::vector<uint8_t> blank_message(const Layout &l);
 
 // A big-endian store of the low `width` bytes of v (1, 2, 4 or 8).
 void store_be(uint8_t *dst, unsigned width, uint64_t v);

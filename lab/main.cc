@@ -6,6 +6,7 @@
 //   vorel-lab stop [--dir DIR]               stop a background lab
 //   vorel-lab env [--dir DIR]                print the environment that points at it
 //   vorel-lab log [--dir DIR]                print the requests its agents received
+//   vorel-lab reset [--dir DIR]              put the agents' tables back as loaded
 //   vorel-lab exec SCENARIO [options] -- COMMAND [ARG...]
 //                                            start, run COMMAND against the lab, stop,
 //                                            exit with COMMAND's status
@@ -47,6 +48,7 @@ const char *kUsage =
     "       vorel-lab stop [--dir DIR]\n"
     "       vorel-lab env [--dir DIR]\n"
     "       vorel-lab log [--dir DIR]\n"
+    "       vorel-lab reset [--dir DIR | --socket PATH]\n"
     "       vorel-lab exec SCENARIO [--net N] [--request-log FILE] [--kernel-log FILE]\n"
     "                  -- COMMAND [ARG...]\n"
     "       vorel-lab draw SCENARIO\n"
@@ -56,6 +58,7 @@ struct Options {
     std::string command;
     std::string scenario;
     std::string dir;
+    bool dir_given = false; // --dir or $VOREL_LAB_DIR
     std::string socket;
     std::string request_log;
     std::string kernel_log;
@@ -77,6 +80,7 @@ bool parse_options(int argc, char **argv, Options &o) {
     o.command = argv[1];
     const char *env_dir = std::getenv("VOREL_LAB_DIR");
     o.dir = env_dir && *env_dir ? env_dir : "/tmp/vorel-lab";
+    o.dir_given = env_dir && *env_dir;
     for (int i = 2; i < argc; i++) {
         std::string a = argv[i];
         auto value = [&](const char *name) -> std::string {
@@ -90,6 +94,7 @@ bool parse_options(int argc, char **argv, Options &o) {
             break;
         } else if (a == "--dir") {
             o.dir = value("--dir");
+            o.dir_given = true;
         } else if (a == "--socket") {
             o.socket = value("--socket");
         } else if (a == "--request-log") {
@@ -339,6 +344,23 @@ int cmd_log(const Options &o) {
     return 0;
 }
 
+// The lab's state (what clears removed from the agents' tables) back as
+// the scenario loaded it.
+// The lab is the one --socket or --dir names, else the one the environment
+// points at (vorel-lab env, or a command that vorel-lab exec runs).
+int cmd_reset(const Options &o) {
+    const char *env_socket = std::getenv("VOREL_LAB_SOCKET");
+    std::string socket = !o.socket.empty()                           ? o.socket
+                         : !o.dir_given && env_socket && *env_socket ? env_socket
+                                                                     : o.dir + "/control.sock";
+    lab_link::Answer a;
+    if (!lab_call(socket, lab_link::kReset, a)) {
+        std::fprintf(stderr, "vorel-lab: no lab answers on %s\n", socket.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int cmd_draw(const Options &o) {
     if (o.scenario.empty())
         usage_error("draw needs a scenario file");
@@ -435,6 +457,8 @@ int main(int argc, char **argv) {
         return cmd_env(o);
     if (o.command == "log")
         return cmd_log(o);
+    if (o.command == "reset")
+        return cmd_reset(o);
     if (o.command == "exec")
         return cmd_exec(o);
     if (o.command == "draw")

@@ -40,6 +40,8 @@ struct Runtime {
     std::map<uint16_t, ControlHandler> services;
     LineLog request_log;    // "pic 1/0 6200 <hex request>" per request an agent received
     LineLog kernel_changes; // one line per state change asked of the kernel
+    // What `vorel-lab reset` calls: each module puts its state back as loaded.
+    std::vector<std::function<void()>> resets;
     std::atomic<bool> stopping{false};
     bool verbose = false;
 };

@@ -58,6 +58,7 @@ enum LabOp : uint16_t {
     kRequestLog = 2,    // -> str16 text (one line per request received by the agents)
     kKernelChanges = 3, // -> str16 text (one line per state change asked of the kernel)
     kStop = 4,
+    kReset = 5, // the agents' tables back as the scenario loaded them
 };
 
 // $VOREL_LAB_SOCKET, or the default path.

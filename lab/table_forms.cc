@@ -1,0 +1,387 @@
+#include "lab/table_forms.h"
+
+#include "platform/services_ui.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vorel::lab {
+
+namespace {
+
+constexpr size_t kAddrFlag = 16;
+// Most entries one generated block may hold.
+constexpr uint64_t kMaxBlockEntries = 100000000;
+
+int line_of(const YAML::Node &n) {
+    YAML::Mark m = n.Mark();
+    return m.is_null() ? 0 : m.line + 1;
+}
+
+struct OpName {
+    const char *name;
+    TableOp op;
+};
+const OpName kOps[] = {{"list", TableOp::List},
+                       {"count", TableOp::Count},
+                       {"clear", TableOp::Clear},
+                       {"reset", TableOp::Reset}};
+
+// A named field of `l`, as the field kinds `want` allow.
+FieldAt field_of(const Layout &l, const YAML::Node &name, ScenarioReader &r, bool address) {
+    FieldAt at;
+    if (!name.IsScalar()) {
+        r.error(name, "a field name of layout '" + l.name + "'");
+        return at;
+    }
+    auto f = locate_field(l, name.Scalar());
+    bool number = f && (f->kind == FieldKind::U8 || f->kind == FieldKind::Be16 ||
+                        f->kind == FieldKind::Be32 || f->kind == FieldKind::Be64);
+    if (!f || (address ? f->kind != FieldKind::Addr : !number)) {
+        r.error(name, "layout '" + l.name + "' has no " + (address ? "address" : "number") +
+                          " field '" + name.Scalar() + "'");
+        return at;
+    }
+    at.present = true;
+    at.offset = f->offset;
+    at.width = f->width;
+    return at;
+}
+
+FieldAt named_field(const Layout &l, const char *name) {
+    FieldAt at;
+    if (auto f = locate_field(l, name)) {
+        at.present = true;
+        at.offset = f->offset;
+        at.width = f->width;
+    }
+    return at;
+}
+
+// The 16 address bytes and the family of an addr field.
+PrefixFilter prefix_of(const uint8_t *req, const FieldAt &prefix, const FieldAt &mask) {
+    PrefixFilter p;
+    if (!prefix.present || !mask.present)
+        return p;
+    std::memcpy(p.addr, req + prefix.offset, 16);
+    std::memcpy(p.mask, req + mask.offset, 16);
+    p.ipv6 = req[prefix.offset + kAddrFlag] != 0;
+    return p;
+}
+
+FlowFilter flow_filter_of(const TableService &s, const uint8_t *req) {
+    FlowFilter f;
+    f.source = prefix_of(req, s.sprefix, s.smask);
+    f.destination = prefix_of(req, s.dprefix, s.dmask);
+    f.source_port = static_cast<uint16_t>(s.sport.read(req));
+    f.destination_port = static_cast<uint16_t>(s.dport.read(req));
+    f.protocol = s.proto.present ? static_cast<uint16_t>(s.proto.read(req)) : 65535;
+    f.application = static_cast<uint32_t>(s.alg.read(req));
+    return f;
+}
+
+FlowKey flow_key_of(const TableForm &form, const uint8_t *e) {
+    static const uint8_t kZero[kAddrFlag + 1] = {};
+    FlowKey k;
+    k.source = form.source.present ? e + form.source.offset : kZero;
+    k.destination = form.destination.present ? e + form.destination.offset : kZero;
+    k.ipv6 = k.source[kAddrFlag] != 0;
+    k.source_port = static_cast<uint16_t>(form.source_port.read(e));
+    k.destination_port = static_cast<uint16_t>(form.destination_port.read(e));
+    k.protocol = static_cast<uint16_t>(form.protocol.read(e));
+    k.application = static_cast<uint32_t>(form.application.read(e));
+    k.has_application = form.application.present;
+    return k;
+}
+
+} // namespace
+
+void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioReader &r) {
+    if (!list.IsSequence()) {
+        r.error(list, "tables is a list of {name, entry, per, key, serve}");
+        return;
+    }
+    for (const auto &n : list) {
+        if (!n.IsMap()) {
+            r.error(n, "a table is a map {name, entry, per, key, serve}");
+            continue;
+        }
+        r.only_keys(n, {"name", "entry", "per", "key", "serve", "description"});
+        auto name = r.text(n, "name", true);
+        auto entry = r.text(n, "entry", true);
+        if (!name || !entry)
+            continue;
+        if (find(*name)) {
+            r.error(n["name"], "table '" + *name + "' is defined twice");
+            continue;
+        }
+        auto form = std::make_unique<TableForm>();
+        form->name = *name;
+        if (const Structure *st = layouts.find_structure(*entry)) {
+            form->entry = st->as_layout();
+        } else if (const Layout *l = layouts.find(*entry)) {
+            form->entry = *l;
+            form->entry_is_message = true;
+        } else {
+            r.error(n["entry"], "no structure or layout '" + *entry + "'");
+            continue;
+        }
+        std::string per = r.text_or(n, "per", "svc_set");
+        if (per != "svc_set" && per != "pic")
+            r.error(n["per"], "per is svc_set or pic");
+        form->per_svc_set = per == "svc_set";
+        if (YAML::Node key = n["key"]) {
+            r.only_keys(key, {"source", "destination", "source_port", "destination_port",
+                              "protocol", "application"});
+            const Layout &e = form->entry;
+            if (key["source"])
+                form->source = field_of(e, key["source"], r, true);
+            if (key["destination"])
+                form->destination = field_of(e, key["destination"], r, true);
+            if (key["source_port"])
+                form->source_port = field_of(e, key["source_port"], r, false);
+            if (key["destination_port"])
+                form->destination_port = field_of(e, key["destination_port"], r, false);
+            if (key["protocol"])
+                form->protocol = field_of(e, key["protocol"], r, false);
+            if (key["application"])
+                form->application = field_of(e, key["application"], r, false);
+        }
+        forms_.push_back(std::move(form));
+        if (YAML::Node serve = n["serve"]) {
+            if (!serve.IsSequence())
+                r.error(serve, "serve is a list of {request, do, filter, limit, reply, ...}");
+            else
+                for (const auto &s : serve)
+                    add_service(s, *forms_.back(), layouts, r);
+        }
+    }
+}
+
+void TableForms::add_service(const YAML::Node &n, const TableForm &form, const LayoutSet &layouts,
+                             ScenarioReader &r) {
+    if (!n.IsMap()) {
+        r.error(n, "a service is a map {request, do, filter, limit, reply, entry_at, number}");
+        return;
+    }
+    r.only_keys(n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts"});
+    TableService s;
+    s.form = &form;
+    s.line = line_of(n);
+    auto req_name = r.text(n, "request", true);
+    auto op = r.text(n, "do", true);
+    if (!req_name || !op)
+        return;
+    const Layout *req = layouts.find(*req_name);
+    if (!req) {
+        r.error(n["request"], "unknown layout '" + *req_name + "'");
+        return;
+    }
+    s.type = req->type;
+    s.version = req->version;
+    s.request_size = req->size;
+    bool known = false;
+    for (const auto &o : kOps)
+        if (*op == o.name)
+            s.op = o.op, known = true;
+    if (!known) {
+        r.error(n["do"], "do is list, count, clear or reset");
+        return;
+    }
+    if (YAML::Node f = n["filter"]) {
+        if (!f.IsScalar() || f.Scalar() != "flow_filter") {
+            r.error(f, "filter names the request's filter block: flow_filter");
+        } else {
+            s.filter = FilterKind::Flow;
+            s.sprefix = named_field(*req, "sprefix");
+            s.smask = named_field(*req, "smask");
+            s.dprefix = named_field(*req, "dprefix");
+            s.dmask = named_field(*req, "dmask");
+            s.sport = named_field(*req, "sport");
+            s.dport = named_field(*req, "dport");
+            s.proto = named_field(*req, "proto");
+            s.alg = named_field(*req, "alg");
+            if (!s.sprefix.present || !s.smask.present)
+                r.error(f, "layout '" + req->name + "' does not carry the flow filter block");
+        }
+    }
+    if (n["limit"])
+        s.limit = field_of(*req, n["limit"], r, false);
+    s.parts = r.flag_or(n, "parts", false);
+    if (auto reply_name = r.text(n, "reply")) {
+        const Layout *reply = layouts.find(*reply_name);
+        if (!reply) {
+            r.error(n["reply"], "unknown layout '" + *reply_name + "'");
+            return;
+        }
+        s.reply = blank_message(*reply);
+        if (n["number"])
+            s.number = field_of(*reply, n["number"], r, false);
+        if (n["entry_at"]) {
+            s.entry_at = r.number_or(n, "entry_at", 0, kMaxLayoutSize);
+            if (form.entry_is_message || s.entry_at < kMsgHeaderSize ||
+                s.entry_at + form.entry.size > reply->size)
+                r.error(n["entry_at"], "the entry does not fit reply '" + reply->name + "' at " +
+                                           std::to_string(s.entry_at));
+        }
+    }
+    bool listing = s.op == TableOp::List;
+    if (listing && s.reply.empty() && !form.entry_is_message)
+        r.error(n, "a list of entries that are not messages needs reply and entry_at");
+    if (!listing && !s.reply.empty() && s.op != TableOp::Reset && !s.number.present)
+        r.error(n, "a count or clear reply names its number field (number)");
+    services_.push_back(std::move(s));
+}
+
+const TableForm *TableForms::find(const std::string &name) const {
+    for (const auto &f : forms_)
+        if (f->name == name)
+            return f.get();
+    return nullptr;
+}
+
+const TableService *TableForms::service_for(uint16_t type, uint16_t version) const {
+    for (const auto &s : services_)
+        if (s.type == type && s.version == version)
+            return &s;
+    return nullptr;
+}
+
+void load_agent_tables(const YAML::Node &list, const TableForms &forms, ScenarioReader &r,
+                       std::vector<std::unique_ptr<AgentTable>> &out) {
+    if (!list.IsSequence()) {
+        r.error(list, "an agent's tables is a list of {table, svc_set_id, entries}");
+        return;
+    }
+    for (const auto &n : list) {
+        if (!n.IsMap()) {
+            r.error(n, "a table is a map {table, svc_set_id, entries}");
+            continue;
+        }
+        r.only_keys(n, {"table", "svc_set_id", "entries", "description"});
+        auto name = r.text(n, "table", true);
+        const TableForm *form = name ? forms.find(*name) : nullptr;
+        if (!form) {
+            if (name)
+                r.error(n["table"], "no table '" + *name + "' (the layout files' tables:)");
+            continue;
+        }
+        std::optional<uint16_t> id;
+        if (auto v = r.number(n, "svc_set_id", 65535, form->per_svc_set))
+            id = static_cast<uint16_t>(*v);
+        if (id && !form->per_svc_set)
+            r.error(n["svc_set_id"], "table '" + *name + "' is kept per PIC");
+        // Several entries for one table (an included file, say) add blocks.
+        AgentTable *t = nullptr;
+        for (auto &have : out)
+            if (have->form == form && have->svc_set_id == id)
+                t = have.get();
+        if (!t) {
+            t = out.emplace_back(std::make_unique<AgentTable>(form, form->entry.size)).get();
+            t->svc_set_id = id;
+        }
+        YAML::Node entries = n["entries"];
+        if (!entries)
+            continue;
+        if (!entries.IsSequence()) {
+            r.error(entries, "entries is a list of {fields, count, vary}");
+            continue;
+        }
+        for (const auto &e : entries) {
+            if (!e.IsMap()) {
+                r.error(e, "an entry is a map {fields, count, vary}");
+                continue;
+            }
+            r.only_keys(e, {"fields", "count", "vary", "header"});
+            auto spec = std::make_shared<MessageSpec>(
+                read_entry(e, form->entry, form->entry_is_message, r));
+            uint64_t count = r.number_or(e, "count", 1, kMaxBlockEntries);
+            if (!e["count"] && spec->vary.empty()) {
+                t->table.add_listed(spec->bytes);
+                continue;
+            }
+            size_t size = spec->bytes.size();
+            t->table.add_generated(count, [spec, size](uint64_t i, uint8_t *dst) {
+                std::memcpy(dst, spec->bytes.data(), size);
+                spec->patch(dst, size, i);
+            });
+        }
+    }
+}
+
+bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<AgentTable>> &tables,
+                        const ByteReader &request, FrameSink &out) {
+    const TableForm &form = *s.form;
+    bool keeps_form = false;
+    AgentTable *table = nullptr;
+    uint16_t id = request.be16(kMsgSvcSetOffset);
+    for (auto &t : tables) {
+        if (t->form != &form)
+            continue;
+        keeps_form = true;
+        if (!form.per_svc_set || t->svc_set_id == id)
+            table = t.get();
+    }
+    if (!keeps_form)
+        return false;
+    // The request as its layout sees it: a short one reads as zero past its end.
+    std::vector<uint8_t> req(request.data(), request.data() + request.size());
+    if (req.size() < s.request_size)
+        req.resize(s.request_size, 0);
+    FlowFilter filter;
+    if (s.filter == FilterKind::Flow)
+        filter = flow_filter_of(s, req.data());
+    auto selected = [&](const uint8_t *e) {
+        return s.filter == FilterKind::None || flow_matches(filter, flow_key_of(form, e));
+    };
+    uint64_t number = 0;
+    switch (s.op) {
+    case TableOp::List: {
+        uint64_t limit = s.limit.read(req.data());
+        if (!table)
+            break;
+        const size_t entry_size = form.entry.size;
+        const uint8_t kind = s.parts ? SERVICES_UI_FRAME_PART : SERVICES_UI_FRAME_REPLY;
+        table->table.for_each([&](uint64_t, const uint8_t *e) {
+            if (!selected(e))
+                return true;
+            if (s.reply.empty()) {
+                std::memcpy(out.frame(kind, entry_size), e, entry_size);
+            } else {
+                uint8_t *msg = out.frame(kind, s.reply.size());
+                std::memcpy(msg, s.reply.data(), s.reply.size());
+                std::memcpy(msg + s.entry_at, e, entry_size);
+            }
+            return limit == 0 || ++number < limit;
+        });
+        if (s.parts)
+            out.frame(SERVICES_UI_FRAME_OBJECT_END, 0);
+        return true;
+    }
+    case TableOp::Count:
+        if (table)
+            table->table.for_each([&](uint64_t, const uint8_t *e) {
+                number += selected(e);
+                return true;
+            });
+        break;
+    case TableOp::Clear:
+        if (table)
+            number = table->table.remove_if(selected);
+        break;
+    case TableOp::Reset:
+        break;
+    }
+    if (!s.reply.empty()) {
+        uint8_t *msg = out.frame(SERVICES_UI_FRAME_REPLY, s.reply.size());
+        std::memcpy(msg, s.reply.data(), s.reply.size());
+        if (s.number.present) {
+            unsigned bits = s.number.width * 8;
+            uint64_t most = bits >= 64 ? UINT64_MAX : (uint64_t{1} << bits) - 1;
+            store_be(msg + s.number.offset, s.number.width, std::min(number, most));
+        }
+    }
+    return true;
+}
+
+} // namespace vorel::lab

@@ -1,0 +1,116 @@
+// How agents answer from tables.
+//
+// A family's layout file says, once for every scenario, which tables its
+// agents keep and which requests read or change them:
+//
+//   tables:
+//     - name: fwnat_flows
+//       entry: fwnat_flow_record        # a structure (or a layout: whole messages)
+//       per: svc_set                    # or pic
+//       key: {source: src, destination: dst, source_port: src_port,
+//             destination_port: dst_port, protocol: proto}
+//       serve:
+//         - {request: fwnat_flow_dump_request, do: list, filter: flow_filter,
+//            limit: limit, reply: fwnat_flow_dump_reply, entry_at: 24}
+//         - {request: fwnat_flow_count_request, do: count, filter: flow_filter,
+//            reply: fwnat_flow_count_reply, number: count}
+//
+// A scenario's agent then holds the entries (`tables:` of the agent), and a
+// request that no rule answers is answered from them: list sends the
+// entries the request's filter selects, in table order, at most `limit`;
+// count sends how many match; clear removes them and sends how many it
+// removed; reset zeroes a counters table.
+#pragma once
+
+#include "lab/layouts.h"
+#include "lab/tables.h"
+#include "platform/bytes.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorel::lab {
+
+// Where the answer goes: each call gives room for one frame of `kind`
+// and `len` bytes, valid until the next call.
+class FrameSink {
+  public:
+    virtual ~FrameSink() = default;
+    virtual uint8_t *frame(uint8_t kind, size_t len) = 0;
+};
+
+// A field of a request, a reply or an entry (offset 0 with width 0: absent).
+struct FieldAt {
+    bool present = false;
+    size_t offset = 0;
+    unsigned width = 0;
+    uint64_t read(const uint8_t *base) const { return present ? load_be(base + offset, width) : 0; }
+};
+
+enum class TableOp { List, Count, Clear, Reset };
+enum class FilterKind { None, Flow };
+
+struct TableForm;
+
+// One request a table answers.
+struct TableService {
+    const TableForm *form = nullptr;
+    uint16_t type = 0, version = 0;
+    size_t request_size = 0;
+    TableOp op = TableOp::List;
+    FilterKind filter = FilterKind::None;
+    // The flow filter block's fields in the request.
+    FieldAt sprefix, smask, dprefix, dmask, sport, dport, proto, alg;
+    FieldAt limit;
+    std::vector<uint8_t> reply; // the reply's template (empty: the entry is the message)
+    size_t entry_at = 0;        // list: where each entry goes in its reply
+    FieldAt number;             // count, clear: the reply's number field
+    bool parts = false;         // list: entries go as large-object parts, then an object end
+    int line = 0;
+};
+
+struct TableForm {
+    std::string name;
+    Layout entry;
+    bool entry_is_message = false; // entries are whole messages (header included)
+    bool per_svc_set = true;
+    // The fields a filter selects on (addr fields: the IPv6 flag at +16).
+    FieldAt source, destination, source_port, destination_port, protocol, application;
+};
+
+// An agent's table: a form's entries for one service set (or the PIC).
+struct AgentTable {
+    const TableForm *form = nullptr;
+    std::optional<uint16_t> svc_set_id;
+    Table table;
+    AgentTable(const TableForm *f, size_t entry_size) : form(f), table(entry_size) {}
+};
+
+class TableForms {
+  public:
+    // Adds the forms of a `tables:` list (a layout file's or a scenario's).
+    void add(const YAML::Node &list, const LayoutSet &layouts, ScenarioReader &r);
+    const TableForm *find(const std::string &name) const;
+    // The service for a request, or null when no table answers its type.
+    const TableService *service_for(uint16_t type, uint16_t version) const;
+
+  private:
+    void add_service(const YAML::Node &n, const TableForm &form, const LayoutSet &layouts,
+                     ScenarioReader &r);
+    std::vector<std::unique_ptr<TableForm>> forms_;
+    std::vector<TableService> services_;
+};
+
+// Reads an agent's `tables:` list into `out`.
+void load_agent_tables(const YAML::Node &list, const TableForms &forms, ScenarioReader &r,
+                       std::vector<std::unique_ptr<AgentTable>> &out);
+
+// Answers the request from the agent's tables; false when the agent keeps
+// no table of the service's form (the request is not the tables' to answer).
+bool answer_from_tables(const TableService &service,
+                        std::vector<std::unique_ptr<AgentTable>> &tables, const ByteReader &request,
+                        FrameSink &out);
+
+} // namespace vorel::lab
