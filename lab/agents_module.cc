@@ -420,7 +420,7 @@ void AgentsModule::reset() {
         for (auto &rule : a->rules)
             rule.used = 0;
         for (auto &t : a->tables)
-            t->table.reset();
+            t->reset();
     }
 }
 

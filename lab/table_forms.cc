@@ -25,7 +25,7 @@ struct OpName {
 const OpName kOps[] = {{"list", TableOp::List},
                        {"count", TableOp::Count},
                        {"clear", TableOp::Clear},
-                       {"reset", TableOp::Reset}};
+                       {"zero", TableOp::Zero}};
 
 // A named field of `l`, as the field kinds `want` allow.
 FieldAt field_of(const Layout &l, const YAML::Node &name, ScenarioReader &r, bool address) {
@@ -185,7 +185,7 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         if (*op == o.name)
             s.op = o.op, known = true;
     if (!known) {
-        r.error(n["do"], "do is list, count, clear or reset");
+        r.error(n["do"], "do is list, count, clear or zero");
         return;
     }
     if (YAML::Node f = n["filter"]) {
@@ -228,7 +228,7 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
     bool listing = s.op == TableOp::List;
     if (listing && s.reply.empty() && !form.entry_is_message)
         r.error(n, "a list of entries that are not messages needs reply and entry_at");
-    if (!listing && !s.reply.empty() && s.op != TableOp::Reset && !s.number.present)
+    if (!listing && !s.reply.empty() && s.op != TableOp::Zero && !s.number.present)
         r.error(n, "a count or clear reply names its number field (number)");
     services_.push_back(std::move(s));
 }
@@ -341,17 +341,24 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         if (!table)
             break;
         const size_t entry_size = form.entry.size;
+        // A zeroed counters table keeps its header (a message's) and reads zero after it.
+        const size_t keep = !table->zeroed          ? entry_size
+                            : form.entry_is_message ? std::min(entry_size, kMsgHeaderSize)
+                                                    : 0;
         const uint8_t kind = s.parts ? SERVICES_UI_FRAME_PART : SERVICES_UI_FRAME_REPLY;
         table->table.for_each([&](uint64_t, const uint8_t *e) {
             if (!selected(e))
                 return true;
+            uint8_t *at;
             if (s.reply.empty()) {
-                std::memcpy(out.frame(kind, entry_size), e, entry_size);
+                at = out.frame(kind, entry_size);
             } else {
                 uint8_t *msg = out.frame(kind, s.reply.size());
                 std::memcpy(msg, s.reply.data(), s.reply.size());
-                std::memcpy(msg + s.entry_at, e, entry_size);
+                at = msg + s.entry_at;
             }
+            std::memcpy(at, e, keep);
+            std::memset(at + keep, 0, entry_size - keep);
             return limit == 0 || ++number < limit;
         });
         if (s.parts)
@@ -369,7 +376,9 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         if (table)
             number = table->table.remove_if(selected);
         break;
-    case TableOp::Reset:
+    case TableOp::Zero:
+        if (table)
+            table->zeroed = true;
         break;
     }
     if (!s.reply.empty()) {

@@ -19,7 +19,8 @@
 // request that no rule answers is answered from them: list sends the
 // entries the request's filter selects, in table order, at most `limit`;
 // count sends how many match; clear removes them and sends how many it
-// removed; reset zeroes a counters table.
+// removed; zero zeroes a counters table (its entries read as zeros past
+// their header until vorel-lab reset).
 #pragma once
 
 #include "lab/layouts.h"
@@ -49,7 +50,7 @@ struct FieldAt {
     uint64_t read(const uint8_t *base) const { return present ? load_be(base + offset, width) : 0; }
 };
 
-enum class TableOp { List, Count, Clear, Reset };
+enum class TableOp { List, Count, Clear, Zero };
 enum class FilterKind { None, Flow };
 
 struct TableForm;
@@ -85,7 +86,12 @@ struct AgentTable {
     const TableForm *form = nullptr;
     std::optional<uint16_t> svc_set_id;
     Table table;
+    bool zeroed = false; // a counters table whose clear action ran
     AgentTable(const TableForm *f, size_t entry_size) : form(f), table(entry_size) {}
+    void reset() {
+        table.reset();
+        zeroed = false;
+    }
 };
 
 class TableForms {
