@@ -293,17 +293,17 @@ void load_agent_tables(const YAML::Node &list, const TableForms &forms, Scenario
                 continue;
             }
             r.only_keys(e, {"fields", "count", "vary", "header"});
-            auto spec = std::make_shared<MessageSpec>(
+            auto message = std::make_shared<MessageSpec>(
                 read_entry(e, form->entry, form->entry_is_message, r));
             uint64_t count = r.number_or(e, "count", 1, kMaxBlockEntries);
-            if (!e["count"] && spec->vary.empty()) {
-                t->table.add_listed(spec->bytes);
+            if (!e["count"] && message->vary.empty()) {
+                t->table.add_listed(message->bytes);
                 continue;
             }
-            size_t size = spec->bytes.size();
-            t->table.add_generated(count, [spec, size](uint64_t i, uint8_t *dst) {
-                std::memcpy(dst, spec->bytes.data(), size);
-                spec->patch(dst, size, i);
+            size_t size = message->bytes.size();
+            t->table.add_generated(count, [message, size](uint64_t i, uint8_t *dst) {
+                std::memcpy(dst, message->bytes.data(), size);
+                message->patch(dst, size, i);
             });
         }
     }
