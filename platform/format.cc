@@ -440,27 +440,8 @@ void format_appendv(TextBuffer &out, const char *fmt, va_list ap) {
 }
 
 // A width as the conversion keeps it (an int; no column is that wide).
-int column_width(size_t width) {
+[[maybe_unused]] int column_width(size_t width) {
     return static_cast<int>(width < size_t{INT_MAX} ? width : size_t{INT_MAX});
-}
-
-void append_right(TextBuffer &out, const char *text, size_t len, size_t width) {
-    Conversion s = kBlankConversion;
-    s.width = column_width(width);
-    append_padded(out, text, len, s);
-}
-
-void append_left(TextBuffer &out, const char *text, size_t len, size_t width) {
-    Conversion s = kBlankConversion;
-    s.width = column_width(width);
-    s.left = true;
-    append_padded(out, text, len, s);
-}
-
-void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width) {
-    Conversion s = kBlankConversion;
-    s.width = column_width(width);
-    append_number(out, v, false, 10, false, s);
 }
 
 int write_stdout(const TextBuffer &text) {

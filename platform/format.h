@@ -12,6 +12,7 @@
 // format works and prints the same text.
 #pragma once
 
+#include <charconv>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -117,9 +118,33 @@ void format_unsigned(TextBuffer &out, unsigned long long v);
 // Fixed-width columns, for lines printed millions of times, where even a
 // compiled format's steps show: each appends exactly what the printf
 // conversion named appends (a text longer than the width is not cut).
-void append_right(TextBuffer &out, const char *text, size_t len, size_t width);  // "%*s"
-void append_left(TextBuffer &out, const char *text, size_t len, size_t width);   // "%-*s"
-void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width); // "%*llu"
+// Inline, so that a constant width folds into the caller.
+//
+// n blanks at d in 16-byte stores: what lies past them is overwritten by
+// the text, or lies in the buffer's slack.
+inline void put_blanks(char *d, size_t n) {
+    for (size_t i = 0; i < n || i == 0; i += 16)
+        std::memset(d + i, ' ', 16);
+}
+inline void append_right(TextBuffer &out, const char *text, size_t len, size_t width) { // "%*s"
+    size_t pad = width > len ? width - len : 0;
+    char *d = out.extend(len + pad);
+    put_blanks(d, pad);
+    TextBuffer::put(d + pad, text, len);
+}
+inline void append_left(TextBuffer &out, const char *text, size_t len, size_t width) { // "%-*s"
+    size_t pad = width > len ? width - len : 0;
+    char *d = out.extend(len + pad);
+    TextBuffer::put(d, text, len);
+    put_blanks(d + len, pad);
+}
+inline void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width) { // "%*llu"
+    // std::to_chars measured faster than a digit loop and than {fmt}
+    // (bench/format_choice_bench.cc).
+    char digits[20];
+    char *end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    append_right(out, digits, static_cast<size_t>(end - digits), width);
+}
 // Writes the text to standard output (without the stream's lock, as
 // vorel_printf does); -1 when the stream refuses it.
 int write_stdout(const TextBuffer &text);

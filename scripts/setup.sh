@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 preset=${1:-default}
 
 packages=(build-essential cmake ninja-build pkg-config libyaml-cpp-dev libbz2-dev
-          libpcap-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev tcpdump
+          libpcap-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev tcpdump
           libxml2-dev groff-base dpkg-dev ccache)
 # The fuzz and coverage presets need clang and its libFuzzer runtime.
 uses_clang=false

@@ -100,8 +100,7 @@ const char *tunnel_label(const sw_flow_record &rec) {
 
 // The softwire family's flow entries: its own translation element, the
 // softwire line in columns, and no ports in a tunnel flow's translations.
-const vorel_flow_style kSwFlowStyle{"", "     Softwire %16s       ->%16s      \n", true, &kNatEntry,
-                                    &kNatType};
+const vorel_flow_style kSwFlowStyle{"", true, true, &kNatEntry, &kNatType};
 
 } // namespace
 

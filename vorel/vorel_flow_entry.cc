@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-const vorel_flow_style vorel_flow_style_sfw = {"TCP tickle enabled, TCP tickles sent: %u, \n"};
-const vorel_flow_style vorel_flow_style_msp = {"TCP tickle enabled, tcp_tickle: %u, \n"};
+const vorel_flow_style vorel_flow_style_sfw = {"TCP tickle enabled, TCP tickles sent: "};
+const vorel_flow_style vorel_flow_style_msp = {"TCP tickle enabled, tcp_tickle: "};
 
 namespace {
 
@@ -50,6 +50,37 @@ void append_flow_line(vorel::TextBuffer &out, const vorel_flow_entry &e) {
     append_column(out, flowtype2str(e.line.state), 7);
     append_column(out, dir2str(e.line.direction), 6);
     vorel::append_unsigned_right(out, e.line.frames, 11);
+    out.append('\n');
+}
+
+// A translation line, as "     NAT source %16s:%6s ->%16s:%6s\n" (the
+// separator ":") or "     NAT dest %16s%6s ->%16s%6s\n" (none) prints it.
+void append_nat_line(vorel::TextBuffer &out, const char *label, const char *separator,
+                     const char *ip, const char *port, const vorel_flow_nat &to) {
+    out.append(label);
+    append_column(out, ip, 16);
+    out.append(separator);
+    append_column(out, port, 6);
+    out.append(" ->", 3);
+    append_column(out, to.to_ip, 16);
+    out.append(separator);
+    append_column(out, to.to_port, 6);
+    out.append('\n');
+}
+
+void append_softwire_line(vorel::TextBuffer &out, const vorel_flow_style &style, const char *from,
+                          const char *to) {
+    out.append("     Softwire ");
+    if (style.softwire_columns) {
+        append_column(out, from, 16);
+        out.append("       ->", 9);
+        append_column(out, to, 16);
+        out.append("      \n", 7);
+        return;
+    }
+    out.append(from);
+    out.append(" -> ", 4);
+    out.append(to);
     out.append('\n');
 }
 
@@ -124,19 +155,33 @@ void xml_detail(const vorel_flow_entry &e) {
 
 void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
     const char *proto_detail = protocol_detail(e);
-    vorel::format_append(out, "Byte count: %12u\n", e.detail.bytes);
+    out.append("Byte count: ", 12);
+    vorel::append_unsigned_right(out, e.detail.bytes, 12);
+    out.append('\n');
     if (e.detail.tcp_established) {
-        vorel::format_append(out, "TCP established, TCP window size: %u, TCP acknowledge: %u\n",
-                             unsigned{e.detail.tcp_window}, e.detail.tcp_ack);
-        if (e.detail.tcp_tickle)
-            vorel::format_append(out, style.tickle_line, unsigned{e.detail.tickles});
-    }
-    vorel::format_append(out, "Flow role: %s, Timeout: %u\n", role2str(e.detail.role),
-                         e.detail.timeout);
-    if (proto_detail[0])
-        vorel::format_append(out, ", Protocol detail: %s \n", proto_detail);
-    else
+        out.append("TCP established, TCP window size: ");
+        vorel::format_unsigned(out, e.detail.tcp_window);
+        out.append(", TCP acknowledge: ");
+        vorel::format_unsigned(out, e.detail.tcp_ack);
         out.append('\n');
+        if (e.detail.tcp_tickle) {
+            out.append(style.tickle_label);
+            vorel::format_unsigned(out, e.detail.tickles);
+            out.append(", \n", 3);
+        }
+    }
+    out.append("Flow role: ");
+    out.append(role2str(e.detail.role));
+    out.append(", Timeout: ");
+    vorel::format_unsigned(out, e.detail.timeout);
+    out.append('\n');
+    if (proto_detail[0]) {
+        out.append(", Protocol detail: ");
+        out.append(proto_detail);
+        out.append(" \n", 2);
+    } else {
+        out.append('\n');
+    }
 }
 
 void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
@@ -160,13 +205,11 @@ void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &
     out.clear();
     append_flow_line(out, e);
     if (e.source_nat)
-        vorel::format_append(out, "     NAT source %16s:%6s ->%16s:%6s\n", e.line.src, e.line.sport,
-                             e.source_nat->to_ip, e.source_nat->to_port);
+        append_nat_line(out, "     NAT source ", ":", e.line.src, e.line.sport, *e.source_nat);
     if (e.destination_nat)
-        vorel::format_append(out, "     NAT dest %16s%6s ->%16s%6s\n", e.line.dst, e.line.dport,
-                             e.destination_nat->to_ip, e.destination_nat->to_port);
+        append_nat_line(out, "     NAT dest ", "", e.line.dst, e.line.dport, *e.destination_nat);
     if (e.softwire_from)
-        vorel::format_append(out, style.softwire_line, e.softwire_from, e.softwire_to);
+        append_softwire_line(out, style, e.softwire_from, e.softwire_to);
     if (detail)
         text_detail(out, e, style);
     vorel::write_stdout(out);
@@ -202,6 +245,6 @@ void vorel_flow_softwire_print(const char *from, const char *to, bool xml,
     }
     vorel::TextBuffer &out = entry_text();
     out.clear();
-    vorel::format_append(out, style.softwire_line, from, to);
+    append_softwire_line(out, style, from, to);
     vorel::write_stdout(out);
 }

@@ -71,10 +71,12 @@ struct vorel_flow_entry {
 
 // The differences of the families.
 struct vorel_flow_style {
-    // The detail line of a TCP flow that tickles; its one %u the count.
-    const char *tickle_line = "";
-    // The softwire line; its two %s the ends.
-    const char *softwire_line = "     Softwire %s -> %s\n";
+    // The detail line of a TCP flow that tickles: this label, the count,
+    // then ", " and the line's end.
+    const char *tickle_label = "";
+    // The softwire line in columns, "     Softwire %16s       ->%16s      \n",
+    // rather than "     Softwire %s -> %s\n".
+    bool softwire_columns = false;
     // XML: the translations of a softwire's tunnel flow show no ports.
     bool tunnel_hides_nat_ports = false;
     // XML: the translation element and its type leaf (null: "sfw-flow-nat"
@@ -82,8 +84,8 @@ struct vorel_flow_style {
     const xml_tag *nat = nullptr;
     const xml_tag *nat_type = nullptr;
 };
-extern const vorel_flow_style vorel_flow_style_sfw; // "TCP tickles sent: %u"
-extern const vorel_flow_style vorel_flow_style_msp; // "tcp_tickle: %u"
+extern const vorel_flow_style vorel_flow_style_sfw; // "TCP tickles sent: N"
+extern const vorel_flow_style vorel_flow_style_msp; // "tcp_tickle: N"
 
 // The entry's elements, their tags made once (a table may hold millions);
 // also for a family that renders the same elements around its own lines.
