@@ -560,8 +560,7 @@ bool AgentsModule::answer(int fd, Agent &a, const AgentRule *rule, const ByteRea
                 out.message(SERVICES_UI_FRAME_PART, p);
             out.end_frame(SERVICES_UI_FRAME_OBJECT_END);
         }
-    } else if (const TableService *service = table_forms_.service_for(
-                   req.be16(kMsgTypeOffset), req.be16(kMsgVersionOffset))) {
+    } else if (const TableService *service = table_forms_.service_for(req)) {
         std::lock_guard<std::mutex> g(a.mu);
         answer_from_tables(*service, a.tables, req, out);
     }

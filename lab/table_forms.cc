@@ -164,7 +164,8 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         r.error(n, "a service is a map {request, do, filter, limit, reply, entry_at, number}");
         return;
     }
-    r.only_keys(n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts"});
+    r.only_keys(
+        n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts", "when"});
     TableService s;
     s.form = &form;
     s.line = line_of(n);
@@ -207,6 +208,14 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
     }
     if (n["limit"])
         s.limit = field_of(*req, n["limit"], r, false);
+    if (YAML::Node when = n["when"]) {
+        if (!when.IsMap())
+            r.error(when, "when is a map {request field: value}");
+        else
+            for (const auto &kv : when)
+                s.when.emplace_back(field_of(*req, kv.first, r, false),
+                                    r.number_or(when, kv.first.Scalar().c_str(), 0, UINT64_MAX));
+    }
     s.parts = r.flag_or(n, "parts", false);
     if (auto reply_name = r.text(n, "reply")) {
         const Layout *reply = layouts.find(*reply_name);
@@ -240,9 +249,18 @@ const TableForm *TableForms::find(const std::string &name) const {
     return nullptr;
 }
 
-const TableService *TableForms::service_for(uint16_t type, uint16_t version) const {
+const TableService *TableForms::service_for(const ByteReader &request) const {
+    uint16_t type = request.be16(kMsgTypeOffset), version = request.be16(kMsgVersionOffset);
+    auto holds = [&](const std::pair<FieldAt, uint64_t> &w) {
+        const FieldAt &f = w.first;
+        // A field past a short request's end reads as zero.
+        uint64_t v =
+            request.has(f.offset, f.width) ? load_be(request.data() + f.offset, f.width) : 0;
+        return v == w.second;
+    };
     for (const auto &s : services_)
-        if (s.type == type && s.version == version)
+        if (s.type == type && s.version == version &&
+            std::all_of(s.when.begin(), s.when.end(), holds))
             return &s;
     return nullptr;
 }

@@ -69,6 +69,9 @@ struct TableService {
     size_t entry_at = 0;        // list: where each entry goes in its reply
     FieldAt number;             // count, clear: the reply's number field
     bool parts = false;         // list: entries go as large-object parts, then an object end
+    // Request fields that must hold these values (a show and a clear that
+    // share a type differ by a field); none: every request of the type.
+    std::vector<std::pair<FieldAt, uint64_t>> when;
     int line = 0;
 };
 
@@ -100,7 +103,8 @@ class TableForms {
     void add(const YAML::Node &list, const LayoutSet &layouts, ScenarioReader &r);
     const TableForm *find(const std::string &name) const;
     // The service for a request, or null when no table answers its type.
-    const TableService *service_for(uint16_t type, uint16_t version) const;
+    // The service of the request (its type and version, then its `when`).
+    const TableService *service_for(const ByteReader &request) const;
 
   private:
     void add_service(const YAML::Node &n, const TableForm &form, const LayoutSet &layouts,
