@@ -436,6 +436,7 @@ void AgentsModule::stop() {
     stopping_ = true;
     if (accept_thread_.joinable())
         accept_thread_.join();
+    log_backlog();
     close_listeners();
     {
         std::lock_guard<std::mutex> g(conn_mu_);
@@ -469,6 +470,28 @@ void AgentsModule::accept_loop() {
     }
 }
 
+// A command that has ended may have left requests no agent has read yet
+// (a clear whose answer it does not wait for, sent just before it exits):
+// the connections still waiting to be accepted are taken, and the requests
+// they hold are logged, unanswered, so that the log has all that was sent.
+void AgentsModule::log_backlog() {
+    for (auto &a : agents_) {
+        if (a->listen_fd < 0)
+            continue;
+        // The listener blocks: ask first whether a connection waits.
+        pollfd waiting{a->listen_fd, POLLIN, 0};
+        while (::poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN)) {
+            int fd = ::accept4(a->listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0)
+                break;
+            std::vector<uint8_t> req;
+            while (read_request(fd, req))
+                rt_->request_log.add(a->label() + " " + to_hex(req.data(), req.size()));
+            ::close(fd);
+        }
+    }
+}
+
 // Joins the threads of finished connections (all of them when stopping).
 // The threads are joined outside the lock, which they take as they end.
 void AgentsModule::reap_connections(bool all) {
@@ -489,8 +512,10 @@ void AgentsModule::reap_connections(bool all) {
 
 void AgentsModule::serve(Agent &a, int fd, Connection &c) {
     std::vector<uint8_t> req;
-    while (!stopping_ && read_request(fd, req)) {
+    while (read_request(fd, req)) {
         rt_->request_log.add(a.label() + " " + to_hex(req.data(), req.size()));
+        if (stopping_)
+            continue; // what the connection still holds is logged, not answered
         const AgentRule *rule = nullptr;
         ByteReader r(req);
         {

@@ -103,6 +103,7 @@ class AgentsModule : public Module {
     bool pause(double seconds);
     void reap_connections(bool all);
     void close_listeners();
+    void log_backlog();
 
     LayoutSet layouts_;
     TableForms table_forms_;
