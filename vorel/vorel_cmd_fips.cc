@@ -330,10 +330,10 @@ int write_monte_results(services_ui_conn *c, uint32_t code, bool encrypt) {
 
 int fips_cmd_send_query(const fips_params &p) {
     if (is(p.alg, "RSA") || is(p.alg, "RNG")) {
-        services_ui_conn *c = fips_open(p.fpc, p.pic);
+        services_ui_conn *c = fips_open(p);
         if (!c)
             return -1;
-        fips_session s(c, p.fpc, p.pic);
+        fips_session s(c, p);
         if (is(p.alg, "RNG")) {
             vorel_trace("RNG %s\n", vorel_str_or_null(p.mode ? p.mode->c_str() : nullptr));
             return fips_rng_test(s, p);
@@ -349,7 +349,7 @@ int fips_cmd_send_query(const fips_params &p) {
     vorel::ByteWriter req = fips_request(t.code);
     if (!build_request(p, t, &req))
         return -1;
-    pic_channel c(fips_open(p.fpc, p.pic));
+    pic_channel c(fips_open(p));
     if (!c)
         return -1;
     if (vorel_send(c.get(), req) < 0) {
@@ -404,12 +404,13 @@ void fips_write_hex_line(FILE *f, const char *label, const vorel::ByteReader &re
     std::fputc('\n', f);
 }
 
-services_ui_conn *fips_open(unsigned fpc, unsigned pic) {
+services_ui_conn *fips_open(const fips_params &p) {
     // A PIC that cannot be reached ends the run: the fatal-error routine
     // says why and exits with status 1.
-    services_ui_conn *c = services_ui_open(fpc, pic, SERVICES_UI_PIC_PORT, vorel_fatal_error);
+    services_ui_conn *c = services_ui_open(p.fpc, p.pic, SERVICES_UI_PIC_PORT, vorel_fatal_error);
     if (!c)
         vorel_user_message("vorel: failed to open connection\n");
+    vorel_channel_names(c, p.pic_name);
     return c;
 }
 
@@ -426,7 +427,7 @@ bool fips_session::exchange(const vorel::ByteWriter &req, std::string *reply) {
     }
     reply->assign(reinterpret_cast<const char *>(r.data()), r.size());
     c_.close();
-    c_ = pic_channel(fips_open(fpc_, pic_));
+    c_ = pic_channel(fips_open(p_));
     return static_cast<bool>(c_);
 }
 
@@ -439,5 +440,6 @@ int vorel_handle_fips_command(int argc, char **argv, vorel_ctx *ctxt) {
         vorel_user_message("vorel: Incorect interface name -i %s\n", vorel_str_or_null(pic_name));
         return -1;
     }
+    p.pic_name = pic_name;
     return fips_cmd_send_query(p);
 }

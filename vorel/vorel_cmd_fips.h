@@ -26,6 +26,7 @@ struct fips_params {
     uint32_t encrypt = 0;                // -Z
     uint32_t hmac_flag = 0;              // -H
     unsigned fpc = 0, pic = 0;           // from -i
+    const char *pic_name = "";           // -i as given
 };
 
 // The message (request and reply share it): 14956 bytes, numbers big-endian.
@@ -93,7 +94,7 @@ void fips_write_hex_line(FILE *f, const char *label, const vorel::ByteReader &re
 // to the same PIC after every reply.
 class fips_session {
   public:
-    fips_session(services_ui_conn *c, unsigned fpc, unsigned pic) : c_(c), fpc_(fpc), pic_(pic) {}
+    fips_session(services_ui_conn *c, const fips_params &p) : c_(c), p_(p) {}
     // Sends req and copies the reply into *reply; false (with the message)
     // when the test must end.
     bool exchange(const vorel::ByteWriter &req, std::string *reply);
@@ -101,12 +102,13 @@ class fips_session {
 
   private:
     pic_channel c_;
-    unsigned fpc_, pic_;
+    const fips_params &p_;
 };
 
 // Opens the channel to the PIC the run addresses (the fatal-error routine
-// ends the run when it cannot be reached).
-services_ui_conn *fips_open(unsigned fpc, unsigned pic);
+// ends the run when it cannot be reached), named for it in what the channel
+// reports.
+services_ui_conn *fips_open(const fips_params &p);
 
 // The file tests; each takes over the open channel.  0, or -1.
 int fips_rng_test(fips_session &s, const fips_params &p);
