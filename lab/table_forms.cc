@@ -48,6 +48,21 @@ FieldAt field_of(const Layout &l, const YAML::Node &name, ScenarioReader &r, boo
     return at;
 }
 
+// A named field of `l` of any kind, compared as bytes.
+FieldAt bytes_field(const Layout &l, const YAML::Node &name, ScenarioReader &r) {
+    FieldAt at;
+    auto f = name.IsScalar() ? locate_field(l, name.Scalar()) : std::nullopt;
+    if (!f || f->kind == FieldKind::Struct) {
+        r.error(name, "layout '" + l.name + "' has no field '" +
+                          (name.IsScalar() ? name.Scalar() : "") + "'");
+        return at;
+    }
+    at.present = true;
+    at.offset = f->offset;
+    at.width = f->width;
+    return at;
+}
+
 FieldAt named_field(const Layout &l, const char *name) {
     FieldAt at;
     if (auto f = locate_field(l, name)) {
@@ -164,8 +179,8 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         r.error(n, "a service is a map {request, do, filter, limit, reply, entry_at, number}");
         return;
     }
-    r.only_keys(
-        n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts", "when"});
+    r.only_keys(n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts",
+                    "when", "equal"});
     TableService s;
     s.form = &form;
     s.line = line_of(n);
@@ -208,6 +223,18 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
     }
     if (n["limit"])
         s.limit = field_of(*req, n["limit"], r, false);
+    if (YAML::Node equal = n["equal"]) {
+        if (!equal.IsMap())
+            r.error(equal, "equal is a map {request field: entry field}");
+        else
+            for (const auto &kv : equal) {
+                FieldAt in_request = bytes_field(*req, kv.first, r);
+                FieldAt in_entry = bytes_field(form.entry, kv.second, r);
+                if (in_request.present && in_entry.present && in_request.width != in_entry.width)
+                    r.error(kv.second, "the two fields of an equal selector differ in width");
+                s.equal.emplace_back(in_request, in_entry);
+            }
+    }
     if (YAML::Node when = n["when"]) {
         if (!when.IsMap())
             r.error(when, "when is a map {request field: value}");
@@ -349,7 +376,15 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
     FlowFilter filter;
     if (s.filter == FilterKind::Flow)
         filter = flow_filter_of(s, req.data());
+    auto equal_holds = [&](const std::pair<FieldAt, FieldAt> &q, const uint8_t *e) {
+        const uint8_t *want = req.data() + q.first.offset;
+        bool any = std::all_of(want, want + q.first.width, [](uint8_t b) { return b == 0; });
+        return any || std::memcmp(want, e + q.second.offset, q.second.width) == 0;
+    };
     auto selected = [&](const uint8_t *e) {
+        for (const auto &q : s.equal)
+            if (!equal_holds(q, e))
+                return false;
         return s.filter == FilterKind::None || flow_matches(filter, flow_key_of(form, e));
     };
     uint64_t number = 0;

@@ -72,6 +72,9 @@ struct TableService {
     // Request fields that must hold these values (a show and a clear that
     // share a type differ by a field); none: every request of the type.
     std::vector<std::pair<FieldAt, uint64_t>> when;
+    // Selectors that compare a request field with an entry field byte for
+    // byte; an all-zero request field selects every entry.
+    std::vector<std::pair<FieldAt, FieldAt>> equal;
     int line = 0;
 };
 
