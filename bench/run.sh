@@ -149,15 +149,17 @@ done
 n=$(echo "$sizes" | awk '{ print $NF }')
 "$bin/bench_scenario" sipcalls "$n" >"$work/sipcalls-$n.yaml"
 start_lab "sipcalls-$n" "$work/sipcalls-$n.yaml"
-measure "sip-xml-$n" pipe "$bin/vorel" -X -C sfw -S sip-call
-measure "sip-text-$n" pipe "$bin/vorel" -C sfw -S sip-call
+for sink in pipe null; do
+    measure "sip-xml-$sink-$n" "$sink" "$bin/vorel" -X -C sfw -S sip-call
+    measure "sip-text-$sink-$n" "$sink" "$bin/vorel" -C sfw -S sip-call
+done
 stop_lab
 echo
 echo "SIP calls of one service set, $n calls, into a pipe"
 printf '%-5s %8s %11s %9s\n' mode "wall s" "calls/s" "peak KiB"
 for mode in text xml; do
-    awk -v n="$n" -v mode="$mode" -v wall="$(figure "sip-$mode-$n" wall)" \
-        -v peak="$(figure "sip-$mode-$n" peak_kib)" \
+    awk -v n="$n" -v mode="$mode" -v wall="$(figure "sip-$mode-pipe-$n" wall)" \
+        -v peak="$(figure "sip-$mode-pipe-$n" peak_kib)" \
         'BEGIN { printf "%-5s %8.3f %11.0f %9d\n", mode, wall, n / wall, peak }'
 done
 
@@ -204,9 +206,10 @@ for n in ${MAPPING_SIZES:-1000000}; do
     for mode in text xml; do
         x=
         [ "$mode" = xml ] && x=-X
-        measure "mappings-$mode-$n" null "$bin/vorel" $x -C nat -S mappingsv2-eim
-        awk -v n="$n" -v mode="$mode" -v wall="$(figure "mappings-$mode-$n" wall)" \
-            -v peak="$(figure "mappings-$mode-$n" peak_kib)" \
+        measure "mappings-$mode-pipe-$n" pipe "$bin/vorel" $x -C nat -S mappingsv2-eim
+        measure "mappings-$mode-null-$n" null "$bin/vorel" $x -C nat -S mappingsv2-eim
+        awk -v n="$n" -v mode="$mode" -v wall="$(figure "mappings-$mode-null-$n" wall)" \
+            -v peak="$(figure "mappings-$mode-null-$n" peak_kib)" \
             'BEGIN { printf "%-5s %8d %8.3f %11.0f %9d\n", mode, n, wall, n / wall, peak }'
     done
     stop_lab
@@ -249,21 +252,66 @@ start_lab conv "$work/conv.yaml"
 for mode in text xml; do
     x=
     [ "$mode" = xml ] && x=-X
-    measure "conv-$mode" pipe "$bin/vorel" -C msp $x -S conversations -i ms-1/0/0 -g groups 0
+    measure "conv-$mode-pipe-$n" pipe "$bin/vorel" -C msp $x -S conversations -i ms-1/0/0 -g groups 0
+    measure "conv-$mode-null-$n" null "$bin/vorel" -C msp $x -S conversations -i ms-1/0/0 -g groups 0
 done
 stop_lab
 echo
 echo "ALG conversations: $n groups of two resources each (-C msp -S conversations -g groups), into a pipe"
 printf '%-5s %8s %11s %9s\n' mode "wall s" "groups/s" "peak KiB"
 for mode in text xml; do
-    awk -v mode="$mode" -v n="$n" -v wall="$(figure "conv-$mode" wall)" \
-        -v peak="$(figure "conv-$mode" peak_kib)" \
+    awk -v mode="$mode" -v n="$n" -v wall="$(figure "conv-$mode-pipe-$n" wall)" \
+        -v peak="$(figure "conv-$mode-pipe-$n" peak_kib)" \
         'BEGIN { printf "%-5s %8.3f %11.0f %9d\n", mode, wall, n / wall, peak }'
 done
 
+# ---- the summary: every large table at its largest size ----------------------
+# row TABLE N PREFIX [FLOOR_PREFIX]: entries/s and peak memory of PREFIX-MODE-SINK-N
+# in text and XML, to /dev/null and into a pipe; the ratio to the floor
+# where the floor is measured (the flow table's wire and sink); whether the
+# targets hold: 10^6 entries/s in text, 500 000/s in XML, peak
+# resident memory under 16 MiB.
+row() {
+    for mode in text xml; do
+        for sink in null pipe; do
+            wall=$(figure "$3-$mode-$sink-$2" wall)
+            peak=$(figure "$3-$mode-$sink-$2" peak_kib)
+            floor=
+            if [ -n "${4:-}" ]; then
+                floor=$(awk -v w="$(figure "$4-raw-$2" wall)" -v s="$(figure "sink-$mode-$sink-$2" wall)" \
+                    'BEGIN { if (w != "" && s != "") printf "%.3f", w + s }')
+            fi
+            awk -v t="$1" -v n="$2" -v mode="$mode" -v sink="$sink" -v wall="$wall" -v peak="$peak" \
+                -v floor="$floor" 'BEGIN {
+                    if (wall == "") { printf "%-22s %-4s %-4s %8d %12s\n", t, mode, sink, n, "(not measured)"; exit }
+                    rate = n / wall
+                    want = mode == "text" ? 1000000 : 500000
+                    ok = (rate >= want && peak < 16384) ? "yes" : "no"
+                    ratio = floor != "" && floor > 0 ? sprintf("%.2f", wall / floor) : "-"
+                    printf "%-22s %-4s %-4s %8d %12.0f %6s %9d %4s\n", t, mode, sink, n, rate, ratio, peak, ok
+                }'
+        done
+    done
+}
+big=$(echo "$sizes" | awk '{ print $NF }')
+echo
+echo "Summary: each large table at its largest size (entries/s from the median wall time)"
+printf '%-22s %-4s %-4s %8s %12s %6s %9s %4s\n' table mode sink N entries/s ratio "peak KiB" met
+row "firewall flows" "$big" vorel wire
+row "subscriber sessions" "$big" mss
+row "SIP calls" "$big" sip
+for n in $sw_sizes; do row "softwire flows" "$n" softwire; done
+for n in ${MAPPING_SIZES:-1000000}; do row "NAT mappings (EIM)" "$n" mappings; done
+row "ALG conversations" 1000000 conv
+echo "(ratio: wall time over the floor, the lab's wire time plus the sink's, where it is measured;"
+echo " met: text at 10^6/s or more, XML at 500 000/s or more, peak under 16 MiB."
+echo " Subscriber sessions are XML only: their text rows are not measured.  Not yet generated at"
+echo " this size: conversations of the firewall, SIP registrations, session-engine sessions and"
+echo " flows, softwires themselves (measured above at /dev/null), tcplog's full table.)"
+
 # ---- 4: micro-benchmarks ---------------------------------------------------
 if [ "$micro" != 0 ]; then
-    for b in flow_render_bench xml_bench; do
+    for b in flow_render_bench xml_bench format_choice_bench; do
         [ -x "$bin/$b" ] || continue
         echo
         "$bin/$b" --benchmark_min_time=0.2 --benchmark_color=false 2>&1 | sed -n '/^Benchmark/,$p'
