@@ -9,6 +9,7 @@
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
 
+#include "bench/stderr_reporter.h"
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -193,11 +194,5 @@ BENCHMARK(BM_FlowXmlDetail);
 } // namespace
 
 int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
-    reporter.SetOutputStream(&std::cerr);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return run_benchmarks_to_stderr(argc, argv);
 }

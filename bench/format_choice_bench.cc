@@ -6,6 +6,7 @@
 #include "platform/format.h"
 #include "vorel/vorel_util.h"
 
+#include "bench/stderr_reporter.h"
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <charconv>
@@ -152,11 +153,5 @@ BENCHMARK(BM_NumberFmt);
 } // namespace
 
 int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
-    reporter.SetOutputStream(&std::cerr);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return run_benchmarks_to_stderr(argc, argv);
 }
