@@ -6,6 +6,9 @@
 //       agent (repeat/vary): TCP, UDP with source NAT, TCP over IPv6, TCP
 //       with destination NAT, ICMP and a DS-Lite softwire.  Half of the
 //       shapes print a second line (the NAT or softwire line).
+//   bench_scenario flow-table N
+//       the same flows as the agent's table (fwnat_flows), not a rule's
+//       generated replies: what the lab's tables cost.
 //   bench_scenario mss N
 //       one multiservices PIC (ms-1/0/0) with one service set (sset-bench,
 //       id 1) holding N mobile subscriber sessions, each with its forward
@@ -110,24 +113,36 @@ bool parse_count(const char *text, unsigned long max, unsigned long &out) {
 
 // One PIC (ms-1/0/0) with one service set (sset-bench) whose agent answers
 // requests of `request` type with N replies of `layout`, spread over the
-// shapes (the first shapes take the remainder).
+// shapes (the first shapes take the remainder).  With a `table`, the same
+// entries are the agent's table of that name instead of a rule's replies.
 void write_one_table(const char *what, unsigned long n, unsigned request, const char *layout,
-                     const FlowShape *shapes, unsigned long shape_count) {
+                     const FlowShape *shapes, unsigned long shape_count,
+                     const char *table = nullptr) {
     std::printf("name: bench %s %lu\n", what, n);
     std::printf("chassis: {master: true}\n");
     std::printf("interfaces:\n  - {index: 130, name: ms-1/0/0, type: 102, fpc: 1, pic: 0}\n");
     std::printf("pics:\n  - {fpc: 1, pic: 0, id: 2644, flags: 1}\n");
     std::printf(
         "service_sets:\n  - {name: sset-bench, id: 1, pic: ms-1/0/0, rules: {count_a: 1}}\n");
-    std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: %u}\n", request);
-    std::printf("        reply:\n");
+    if (table)
+        std::printf("agents:\n  - pic: ms-1/0/0\n    tables:\n      - table: %s\n"
+                    "        svc_set_id: 1\n        entries:\n",
+                    table);
+    else
+        std::printf("agents:\n  - pic: ms-1/0/0\n    rules:\n      - match: {type: %u}\n"
+                    "        reply:\n",
+                    request);
     for (unsigned long i = 0; i < shape_count; i++) {
         unsigned long copies = n / shape_count + (i < n % shape_count ? 1 : 0);
         if (copies == 0)
             continue;
         std::printf("          # %s\n", shapes[i].comment);
-        std::printf("          - layout: %s\n", layout);
-        std::printf("            repeat: %lu\n", copies);
+        if (table) {
+            std::printf("          - count: %lu\n", copies);
+        } else {
+            std::printf("          - layout: %s\n", layout);
+            std::printf("            repeat: %lu\n", copies);
+        }
         std::printf("            vary: %s\n", shapes[i].vary);
         std::printf("            fields: %s\n", shapes[i].fields);
     }
@@ -206,8 +221,8 @@ void write_softwires(unsigned long n) {
     write_shapes(kSoftwireShapes, n);
 }
 
-void write_flows(unsigned long n) {
-    write_one_table("flows", n, 18, "fwnat_flow_dump_reply", kShapes, kShapeCount);
+void write_flows(unsigned long n, const char *table = nullptr) {
+    write_one_table("flows", n, 18, "fwnat_flow_dump_reply", kShapes, kShapeCount, table);
 }
 
 const FlowShape kMappingShapes[] = {
@@ -252,6 +267,7 @@ void write_snapshot(unsigned long pics, unsigned long sets) {
 
 int usage() {
     std::fprintf(stderr, "usage: bench_scenario flows N\n"
+                         "       bench_scenario flow-table N\n"
                          "       bench_scenario mss N\n"
                          "       bench_scenario sipcalls N\n"
                          "       bench_scenario softwires N\n"
@@ -267,6 +283,9 @@ int main(int argc, char **argv) {
     unsigned long n = 0, pics = 0, sets = 0;
     if (argc == 3 && std::strcmp(argv[1], "flows") == 0 && parse_count(argv[2], 100000000, n)) {
         write_flows(n);
+    } else if (argc == 3 && std::strcmp(argv[1], "flow-table") == 0 &&
+               parse_count(argv[2], 100000000, n)) {
+        write_flows(n, "fwnat_flows");
     } else if (argc == 3 && std::strcmp(argv[1], "mss") == 0 &&
                parse_count(argv[2], 100000000, n)) {
         write_mss(n);

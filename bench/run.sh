@@ -115,6 +115,28 @@ for n in $sizes; do
         'BEGIN { printf "%8d %10.3f %14.3f %16.1f\n", n, raw, lib, text / raw }'
 done
 
+# ---- the lab's tables: the same flows from a table, not a rule -------------
+# lab_peak: the running lab's peak resident memory in KiB.
+lab_peak() {
+    sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$(cat "$lab_dir/pid")/status"
+}
+big=$(echo "$sizes" | awk '{ print $NF }')
+start_lab "flows-rule-$big" "$work/flows-$big.yaml"
+measure "rule-text-null-$big" null "$bin/vorel" -C sfw -S flows
+rule_peak=$(lab_peak)
+"$bin/bench_scenario" flow-table "$big" >"$work/flow-table-$big.yaml"
+start_lab "flow-table-$big" "$work/flow-table-$big.yaml"
+measure "table-text-null-$big" null "$bin/vorel" -C sfw -S flows
+table_peak=$(lab_peak)
+stop_lab
+echo
+echo "The lab's flow table, $big flows: a rule's generated replies against the agent's table"
+printf '%-6s %8s %11s %14s\n' source "wall s" "flows/s" "lab peak KiB"
+awk -v n="$big" -v w="$(figure "rule-text-null-$big" wall)" -v p="$rule_peak" \
+    'BEGIN { printf "%-6s %8.3f %11.0f %14d\n", "rule", w, n / w, p }'
+awk -v n="$big" -v w="$(figure "table-text-null-$big" wall)" -v p="$table_peak" \
+    'BEGIN { printf "%-6s %8.3f %11.0f %14d\n", "table", w, n / w, p }'
+
 # ---- output buffering: one write per line ---------------------------------
 n=$(echo "$sizes" | awk '{ print $1 }')
 bytes=$(figure "vorel-text-pipe-$n" bytes)
