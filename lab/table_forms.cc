@@ -121,7 +121,7 @@ void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioR
             r.error(n, "a table is a map {name, entry, per, key, serve}");
             continue;
         }
-        r.only_keys(n, {"name", "entry", "per", "key", "serve", "description"});
+        r.only_keys(n, {"name", "entry", "per", "key", "keep", "serve", "description"});
         auto name = r.text(n, "name", true);
         auto entry = r.text(n, "entry", true);
         if (!name || !entry)
@@ -161,6 +161,13 @@ void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioR
                 form->protocol = field_of(e, key["protocol"], r, false);
             if (key["application"])
                 form->application = field_of(e, key["application"], r, false);
+        }
+        if (YAML::Node keep = n["keep"]) {
+            if (!keep.IsSequence())
+                r.error(keep, "keep is a list of the entry's fields");
+            else
+                for (const auto &f : keep)
+                    form->keep.push_back(bytes_field(form->entry, f, r));
         }
         forms_.push_back(std::move(form));
         if (YAML::Node serve = n["serve"]) {
@@ -412,6 +419,9 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
             }
             std::memcpy(at, e, keep);
             std::memset(at + keep, 0, entry_size - keep);
+            if (table->zeroed)
+                for (const FieldAt &f : form.keep)
+                    std::memcpy(at + f.offset, e + f.offset, f.width);
             return limit == 0 || ++number < limit;
         });
         if (s.parts)

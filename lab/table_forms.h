@@ -83,6 +83,9 @@ struct TableForm {
     Layout entry;
     bool entry_is_message = false; // entries are whole messages (header included)
     bool per_svc_set = true;
+    // What a zeroing leaves as it was: the fields that name an entry, or
+    // hold its settings, rather than count.
+    std::vector<FieldAt> keep;
     // The fields a filter selects on (addr fields: the IPv6 flag at +16).
     FieldAt source, destination, source_port, destination_port, protocol, application;
 };
