@@ -201,23 +201,18 @@ bool family_seeds(const Family &f, const std::vector<Family> &families) {
 rtslib_ifd_record ifd(uint16_t index, const std::string &name, uint16_t devtype, uint16_t fpc,
                       uint16_t pic, uint16_t parent = 0) {
     rtslib_ifd_record r;
-    r.parent_index = parent;
     r.index = index;
     r.name = name;
     r.flags = RTSLIB_IFD_F_AUTHORITATIVE;
     r.devtype = devtype;
     r.fpc_slot = fpc;
     r.pic_slot = pic;
+    r.parent_index = parent;
     return r;
 }
 
 rtslib_lb_member lb_member(const std::string &name, uint8_t state, int16_t weight = 1) {
-    rtslib_lb_member m;
-    m.type = RTSLIB_LB_MEMBER_SERVICE;
-    m.state = state;
-    m.weight = weight;
-    m.name = name;
-    return m;
+    return {RTSLIB_LB_MEMBER_SERVICE, state, weight, name};
 }
 
 // A load-balancing bundle; one that is up has an HA type and a last change.
@@ -532,23 +527,21 @@ constexpr uint8_t kSend = 0, kReceive = 1, kObject = 2, kLie = 3;
 constexpr uint8_t k318 = 0 << 2, k317 = 1 << 2;
 
 void channel_seeds() {
+    auto reply = [](uint16_t type, size_t size) {
+        return frame(SERVICES_UI_FRAME_REPLY, message(type, size));
+    };
+    auto part = [](uint16_t type) { return frame(SERVICES_UI_FRAME_PART, message(type, 40)); };
+    const Bytes end = frame(SERVICES_UI_FRAME_ANSWER_END, {});
     channel_seed("reply-then-end", {kSend | k317, kReceive | k318, kReceive | k318},
-                 {frame(SERVICES_UI_FRAME_REPLY, message(318, 14360)),
-                  frame(SERVICES_UI_FRAME_ANSWER_END, {})});
-    channel_seed(
-        "object", {kSend | k317, kReceive | k318, kObject | k318, kObject | k318, kObject | k318},
-        {frame(SERVICES_UI_FRAME_REPLY, message(318, 64)),
-         frame(SERVICES_UI_FRAME_PART, message(318, 40)),
-         frame(SERVICES_UI_FRAME_PART, message(317, 40)),
-         frame(SERVICES_UI_FRAME_PART, message(318, 40)), frame(SERVICES_UI_FRAME_OBJECT_END, {}),
-         frame(SERVICES_UI_FRAME_ANSWER_END, {})});
-    channel_seed(
-        "two-requests", {kSend | k317, kSend | k317, kReceive | k318, kReceive | k318, kLie | k317},
-        {frame(SERVICES_UI_FRAME_REPLY, message(318, 16)), frame(SERVICES_UI_FRAME_ANSWER_END, {}),
-         frame(SERVICES_UI_FRAME_REPLY, message(317, 16)),
-         frame(SERVICES_UI_FRAME_REPLY, message(318, 24)),
-         frame(SERVICES_UI_FRAME_ANSWER_END, {})});
-    Bytes cut = frame(SERVICES_UI_FRAME_REPLY, message(318, 200));
+                 {reply(318, 14360), end});
+    channel_seed("object",
+                 {kSend | k317, kReceive | k318, kObject | k318, kObject | k318, kObject | k318},
+                 {reply(318, 64), part(318), part(317), part(318),
+                  frame(SERVICES_UI_FRAME_OBJECT_END, {}), end});
+    channel_seed("two-requests",
+                 {kSend | k317, kSend | k317, kReceive | k318, kReceive | k318, kLie | k317},
+                 {reply(318, 16), end, reply(317, 16), reply(318, 24), end});
+    Bytes cut = reply(318, 200);
     cut.resize(100);
     channel_seed("closed-mid-frame", {kSend | k317, kReceive | k318, kReceive | k318}, {cut});
 }
