@@ -114,14 +114,15 @@ TEST(Completion, TheLabsVerbsOptionsAndFiles) {
     ASSERT_EQ(usage.status, 0) << usage.text;
     std::map<std::string, Set> options; // verb -> options
     std::string verb;
+    // "usage: vorel-lab VERB [OPTION ...]" and "       vorel-lab VERB ...", an
+    // indented line going on with the verb before; the prose after ends it.
     std::istringstream in(usage.text);
     for (std::string line; std::getline(in, line) && (line[0] == ' ' || line[0] == 'u');) {
         std::istringstream words(line);
         for (std::string w; words >> w;) {
             if (w == "vorel-lab" && words >> verb)
                 options[verb];
-            w.erase(std::remove_if(w.begin(), w.end(), [](char c) { return c == '[' || c == ']'; }),
-                    w.end());
+            std::erase_if(w, [](char c) { return c == '[' || c == ']'; });
             if (w[0] == '-')
                 options[verb].insert(w);
         }
