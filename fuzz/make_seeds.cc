@@ -2,9 +2,10 @@
 //
 //   fuzz_make_seeds SOURCE_DIR
 //
-//  - command families: the replies of the end-to-end scenarios
-//    (tests/e2e/cases/<family>_*.yaml), encoded by the lab's own layouts
-//    and laid out as the family target reads its input (fuzz_command.h);
+//  - command families: the agents' replies in the scenarios of the
+//    end-to-end cases (tests/e2e/cases/<family>_*.yaml), one set of seeds
+//    per scenario, encoded by the lab's own layouts and laid out as the
+//    family target reads its input (fuzz_command.h);
 //  - snapshot: the kernel's answers to a whole load, for a router with
 //    plain PICs, a bundle, a redundant pair, a PIC mode, service sets
 //    (plain, compressed, on a bundle, on a pair), a major 19 record and a
@@ -15,6 +16,7 @@
 //    the demo router.
 //
 // The seeds are committed; run this again after a layout or a case changes.
+// A target's old seeds go first, but for those written by hand (hand-*).
 #include "lab/layouts.h"
 #include "lab/scenario.h"
 #include "platform/bytes.h"
@@ -22,6 +24,7 @@
 #include "platform/rtslib_wire.h"
 #include "platform/services_ui.h"
 
+#include <algorithm>
 #include <bzlib.h>
 #include <cerrno>
 #include <cstdio>
@@ -29,7 +32,9 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <numeric>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 #include <yaml-cpp/yaml.h>
@@ -44,8 +49,13 @@ namespace {
 std::string g_root;
 
 void write_seed(const std::string &target, const std::string &name, const Bytes &bytes) {
+    static std::set<std::string> cleared;
     fs::path dir = fs::path(g_root) / "fuzz" / "corpus" / target;
     fs::create_directories(dir);
+    if (cleared.insert(target).second)
+        for (const auto &e : fs::directory_iterator(dir))
+            if (e.path().filename().string().rfind("hand-", 0) != 0)
+                fs::remove(e.path());
     std::ofstream out(dir / name, std::ios::binary);
     out.write(reinterpret_cast<const char *>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -60,101 +70,136 @@ void chunk(ByteAppender &a, const Bytes &b) {
 
 // ---- Command families ----
 
-// The replies of every agent of a case file's scenario, agent by agent;
-// with a request type, only the replies of the rules that answer it (a rule
-// that names no type answers every request).
-std::vector<std::vector<Bytes>> agent_replies(const std::string &case_file,
-                                              std::optional<unsigned> asked = std::nullopt) {
-    std::vector<std::vector<Bytes>> out;
-    YAML::Node doc = YAML::LoadFile(case_file);
-    YAML::Node scenario = doc["scenario"];
-    std::string scenario_file = case_file;
-    if (scenario.IsScalar()) { // a file of its own, named from the case file's folder
-        scenario_file = (fs::path(case_file).parent_path() / scenario.as<std::string>()).string();
-        scenario = YAML::LoadFile(scenario_file);
-    }
-    if (!scenario.IsMap())
-        return out;
-    vorel::lab::ScenarioReader reader(scenario_file);
+// How a family is seeded: how many PICs the family target's snapshot
+// visits; which argument vectors (byte 1 of the input) each scenario of the
+// family's case files is seeded for, by the scenario's name (the stem of its
+// file, or of the case file for a scenario written in it; one not listed:
+// vector 0); for a family whose agents answer each request by its type, the
+// type each vector's request has (0: any), so that each PIC gets only the
+// replies meant for that request; the kernel's answers for a vector that
+// reads them (mode bit 3).
+struct Family {
+    std::string name;
+    size_t pics_visited;
+    std::map<std::string, std::vector<uint8_t>> vectors = {};
+    std::vector<unsigned> asked = {};
+    std::map<uint8_t, Bytes> kernel = {};
+};
+
+std::vector<uint8_t> all(uint8_t n) { // vectors 0 to n - 1
+    std::vector<uint8_t> v(n);
+    std::iota(v.begin(), v.end(), 0);
+    return v;
+}
+
+// A generated reply goes out as several copies; a few are seeded.
+constexpr uint64_t kMaxCopies = 8;
+
+// What every agent of a scenario sends, agent by agent: each rule's replies
+// (every copy, its varying fields written), then its large object's parts
+// and the object's end (an empty chunk); with a request type, only the
+// rules that answer it (a rule that names no type answers every request).
+std::vector<std::vector<Bytes>> agent_replies(const std::string &file, const YAML::Node &scenario,
+                                              unsigned asked) {
+    vorel::lab::ScenarioReader reader(file);
     vorel::lab::LayoutSet layouts;
     std::vector<std::string> errors;
     layouts.add_builtin(errors);
+    if (scenario["structures"])
+        layouts.add_structures(scenario["structures"], reader);
     if (scenario["layouts"])
         layouts.add(scenario["layouts"], reader);
+    auto add = [&](std::vector<Bytes> &out, const YAML::Node &messages) {
+        for (const auto &msg : messages)
+            if (auto m = vorel::lab::read_message(msg, layouts, reader))
+                for (uint64_t i = 0; i < m->repeat && i < kMaxCopies; i++) {
+                    out.push_back(m->bytes);
+                    m->patch(out.back().data(), out.back().size(), i);
+                }
+    };
+    std::vector<std::vector<Bytes>> out;
     for (const auto &agent : scenario["agents"]) {
-        std::vector<Bytes> replies;
+        std::vector<Bytes> &replies = out.emplace_back();
         for (const auto &rule : agent["rules"]) {
             YAML::Node match = rule["match"];
-            if (asked && match && match["type"] && match["type"].as<unsigned>() != *asked)
+            if (asked && match && match["type"] && match["type"].as<unsigned>() != asked)
                 continue;
-            for (const auto &msg : rule["reply"])
-                if (auto message = vorel::lab::read_message(msg, layouts, reader))
-                    replies.push_back(message->bytes);
+            add(replies, rule["reply"]);
+            if (YAML::Node object = rule["large_object"]) {
+                add(replies, object["parts"]);
+                replies.emplace_back();
+            }
         }
-        out.push_back(std::move(replies));
     }
     return out;
 }
 
-// Which argument vectors of a family target a case file's replies are
-// seeded for (by the case file's name; a file not listed: vector 0), and
-// the kernel's answers for a vector that reads them (mode bit 3).
-struct FamilySeeding {
-    size_t pics_visited;
-    std::map<std::string, std::vector<uint8_t>> vectors;
-    std::map<uint8_t, Bytes> kernel;
-};
-
-// The request type an argument vector's query sends, for a family whose
-// agents answer each request by its type: each PIC then gets only the
-// replies meant for that request, so a view other than the first rule's
-// receives its own reply.
-using AskedTypes = std::map<uint8_t, unsigned>;
-
-// One seed per case file, argument vector and mode: each PIC the handler
-// visits gets the replies of the next agent of the scenario, then the
-// answer's end.
-void family_seeds(const std::string &family, const FamilySeeding &how,
-                  const AskedTypes &asked = {}) {
-    fs::path cases = fs::path(g_root) / "tests" / "e2e" / "cases";
-    for (const auto &e : fs::directory_iterator(cases)) {
-        std::string name = e.path().stem().string();
-        if (!e.is_regular_file() || name.rfind(family + "_", 0) != 0)
+// One seed per scenario of the family's case files
+// (tests/e2e/cases/<family>_*.yaml, but for those of a longer family's name:
+// fwnat_sfw_sip is not fwnat's), argument vector and mode: each PIC the
+// handler visits gets the replies of the next agent of the scenario, then
+// the answer's end.  False when the family names a scenario that none of
+// them has (a case file renamed or merged).
+bool family_seeds(const Family &f, const std::vector<Family> &families) {
+    auto of = [](const std::string &stem, const Family &g) {
+        return stem.rfind(g.name + "_", 0) == 0;
+    };
+    std::map<std::string, std::pair<std::string, YAML::Node>> scenarios; // name: file, root
+    for (const auto &e : fs::directory_iterator(fs::path(g_root) / "tests" / "e2e" / "cases")) {
+        std::string file = e.path().string(), name = e.path().stem().string();
+        if (!e.is_regular_file() || !of(name, f) ||
+            std::any_of(families.begin(), families.end(), [&](const Family &g) {
+                return g.name.size() > f.name.size() && of(name, g);
+            }))
             continue;
-        auto listed = how.vectors.find(name);
-        std::vector<uint8_t> vectors =
-            listed == how.vectors.end() ? std::vector<uint8_t>{0} : listed->second;
-        for (uint8_t vector : vectors) {
-            auto type = asked.find(vector);
-            auto agents =
-                agent_replies(e.path().string(),
-                              type == asked.end() ? std::nullopt : std::optional(type->second));
-            if (agents.empty())
-                continue;
-            auto kernel = how.kernel.find(vector);
+        YAML::Node scenario = YAML::LoadFile(file)["scenario"];
+        if (scenario.IsScalar()) { // a file of its own, named from the case file's folder
+            fs::path named = e.path().parent_path() / scenario.as<std::string>();
+            file = named.string();
+            name = named.stem().string();
+            scenario = YAML::LoadFile(file);
+        }
+        if (scenario.IsMap() && scenario["agents"].size())
+            scenarios.emplace(name, std::pair(file, scenario));
+    }
+    bool ok = true;
+    for (const auto &[name, vectors] : f.vectors)
+        if (!scenarios.count(name)) {
+            std::fprintf(stderr, "fuzz_make_seeds: no case file of family %s has scenario %s\n",
+                         f.name.c_str(), name.c_str());
+            ok = false;
+        }
+    for (const auto &[name, scenario] : scenarios) {
+        auto listed = f.vectors.find(name);
+        for (uint8_t vector : listed == f.vectors.end() ? all(1) : listed->second) {
+            auto agents = agent_replies(scenario.first, scenario.second,
+                                        vector < f.asked.size() ? f.asked[vector] : 0);
+            auto kernel = f.kernel.find(vector);
             for (uint8_t mode : {0, 1}) {
                 ByteAppender a;
-                a.u8(kernel == how.kernel.end() ? mode : mode | 8);
+                a.u8(kernel == f.kernel.end() ? mode : mode | 8);
                 a.u8(vector);
-                if (kernel != how.kernel.end())
+                if (kernel != f.kernel.end())
                     chunk(a, kernel->second);
-                for (size_t pic = 0; pic < how.pics_visited; pic++) {
+                for (size_t pic = 0; pic < f.pics_visited; pic++) {
                     a.u8(0); // the channel opens
                     for (const auto &reply : agents[pic % agents.size()])
                         chunk(a, reply);
                     chunk(a, {}); // answer end
                 }
                 std::string seed = name + (vector ? "-v" + std::to_string(vector) : "");
-                write_seed(family, seed + (mode ? "-xml" : "-text"), a.take());
+                write_seed(f.name, seed + (mode ? "-xml" : "-text"), a.take());
             }
         }
     }
+    return ok;
 }
 
 // ---- Snapshot ----
 
+// An interface; a bundle member names its bundle's index as its parent.
 rtslib_ifd_record ifd(uint16_t index, const std::string &name, uint16_t devtype, uint16_t fpc,
-                      uint16_t pic) {
+                      uint16_t pic, uint16_t parent = 0) {
     rtslib_ifd_record r;
     r.index = index;
     r.name = name;
@@ -162,19 +207,32 @@ rtslib_ifd_record ifd(uint16_t index, const std::string &name, uint16_t devtype,
     r.devtype = devtype;
     r.fpc_slot = fpc;
     r.pic_slot = pic;
+    r.parent_index = parent;
+    return r;
+}
+
+rtslib_lb_member lb_member(const std::string &name, uint8_t state, int16_t weight = 1) {
+    return {RTSLIB_LB_MEMBER_SERVICE, state, weight, name};
+}
+
+// A load-balancing bundle; one that is up has an HA type and a last change.
+rtslib_ifd_record lb_bundle(uint16_t index, const std::string &name,
+                            const std::vector<rtslib_lb_member> &members, bool up = true) {
+    rtslib_ifd_record r = ifd(index, name, 153, 0, 0);
+    rtslib_lb_options lb;
+    lb.mode = RTSLIB_LB_MODE_MEMBERS;
+    if (up) {
+        lb.state = 5;
+        lb.ha_type = 1;
+        lb.last_change = 1700000000;
+    }
+    lb.members = members;
+    r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
     return r;
 }
 
 rtslib_ifd_record bundle(const std::string &member = "mams-4/0/0") {
-    rtslib_ifd_record r = ifd(20, "ams0", 153, 0, 0);
-    rtslib_lb_options lb;
-    lb.mode = RTSLIB_LB_MODE_MEMBERS;
-    rtslib_lb_member m;
-    m.type = RTSLIB_LB_MEMBER_SERVICE;
-    m.name = member;
-    lb.members.push_back(m);
-    r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
-    return r;
+    return lb_bundle(20, "ams0", {lb_member(member, 0, 0)}, false);
 }
 
 rtslib_ifd_record pair() {
@@ -203,6 +261,15 @@ struct Kernel {
         chunk(a, {});
     }
     void record(const rtslib_ifd_record &r) { ok(wire::encode_ifd(r)); }
+    void records(std::initializer_list<rtslib_ifd_record> rs) {
+        for (const auto &r : rs)
+            record(r);
+    }
+    void value(const std::string &text) { // a chassis value
+        ByteAppender v;
+        v.str16(text);
+        ok(v.take());
+    }
 };
 
 Bytes compress(const Bytes &in) {
@@ -275,13 +342,9 @@ void snapshot_seed(const std::string &name, const SeedKind &kind) {
     if (!filter.empty())
         chunk(k.a, Bytes(filter.begin(), filter.end()));
     // Pass 1: interfaces.
-    k.record(ifd(10, "ms-1/0/0", 102, 1, 0));
-    k.record(ifd(11, "ms-2/0/0", 102, 2, 0));
-    k.record(bundle());
-    k.record(ifd(21, "mams-4/0/0", 154, 4, 0));
-    k.record(pair());
-    k.record(ifd(11, "ms-2/0/0", 102, 2, 0));
-    k.record(ifd(10, "ms-1/0/0", 102, 1, 0));
+    const auto ms1 = ifd(10, "ms-1/0/0", 102, 1, 0), ms2 = ifd(11, "ms-2/0/0", 102, 2, 0),
+               mams4 = ifd(21, "mams-4/0/0", 154, 4, 0);
+    k.records({ms1, ms2, bundle(), mams4, pair(), ms2, ms1});
     k.error(2); // ENOENT: the walk ends
     // Pass 2: PIC modes.
     vorel::ByteWriter mode(224);
@@ -289,20 +352,15 @@ void snapshot_seed(const std::string &name, const SeedKind &kind) {
     k.record(gencfg(3, 19, 8, pic_peer(1, 0), cut(mode.take())));
     k.error(2);
     // Pass 3: unified mode or not (a chassis value), then the service sets.
-    ByteAppender usf;
-    usf.str16(unified ? "1" : "0");
-    k.ok(usf.take());
+    k.value(unified ? "1" : "0");
     uint16_t major = unified ? 2 : 3, minor = unified ? 134 : 14;
     k.record(gencfg(major, minor, 1, pic_peer(1, 0), cut(service_set_payload("s1", 1, unified))));
     k.record(gencfg(major, minor, 2, pic_peer(2, 0), service_set_payload("s2", 2, unified), true,
                     corrupt));
     k.record(gencfg(major, minor, 3, ifd_peer(20), service_set_payload("s-ams", 3, unified)));
-    k.record(bundle());
-    k.record(ifd(21, "mams-4/0/0", 154, 4, 0));
+    k.records({bundle(), mams4});
     k.record(gencfg(major, minor, 4, ifd_peer(30), service_set_payload("s-pair", 4, unified)));
-    k.record(pair());
-    k.record(ifd(11, "ms-2/0/0", 102, 2, 0));
-    k.record(ifd(10, "ms-1/0/0", 102, 1, 0));
+    k.records({pair(), ms2, ms1});
     k.error(2);
     // Pass 4: a version-4 major 19 record.
     vorel::ByteWriter v4(232);
@@ -329,55 +387,23 @@ void snapshot_seed(const std::string &name, const SeedKind &kind) {
 // its twin ms-3/0/0), once to know it for a bundle, once for its members.
 Bytes ams0_members() {
     Kernel k;
-    k.record(bundle("mams-3/0/0"));
-    k.record(bundle("mams-3/0/0"));
+    k.records({bundle("mams-3/0/0"), bundle("mams-3/0/0")});
     return k.a.take();
 }
 
 // The chassis services' answers, one per call: a text value, or null for
 // "no such value".
 Bytes chassis_answers(std::initializer_list<const char *> values) {
-    ByteAppender a;
-    for (const char *v : values) {
-        if (!v) {
-            a.u8(ENOENT);
-            a.be16(0);
-            continue;
-        }
-        std::string text(v);
-        a.u8(0);
-        a.be16(static_cast<uint16_t>(text.size() + 2));
-        a.str16(text);
-    }
-    return a.take();
+    Kernel k;
+    for (const char *v : values)
+        v ? k.value(v) : k.error(ENOENT);
+    return k.a.take();
 }
 
 // ---- Load-balancing bundles (the lb target) ----
 
-rtslib_lb_member lb_member(const std::string &name, uint8_t state, int16_t weight = 1) {
-    rtslib_lb_member m;
-    m.type = RTSLIB_LB_MEMBER_SERVICE;
-    m.state = state;
-    m.weight = weight;
-    m.name = name;
-    return m;
-}
-
-// A bundle that is up with an HA type and members in every state (2
-// active, 5 backup, 9 none the view knows).
-rtslib_ifd_record lb_bundle(uint16_t index, const std::string &name,
-                            const std::vector<rtslib_lb_member> &members) {
-    rtslib_ifd_record r = ifd(index, name, 153, 0, 0);
-    rtslib_lb_options lb;
-    lb.mode = RTSLIB_LB_MODE_MEMBERS;
-    lb.state = 5;
-    lb.ha_type = 1;
-    lb.last_change = 1700000000;
-    lb.members = members;
-    r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
-    return r;
-}
-
+// A bundle that is up with members in every state (2 active, 5 backup, 9
+// none the view knows).
 rtslib_ifd_record ams0() {
     return lb_bundle(20, "ams0",
                      {lb_member("mams-3/0/0", 2), lb_member("mams-3/1/0", 5, 10),
@@ -386,31 +412,17 @@ rtslib_ifd_record ams0() {
                       lb_member("mams-6/0/0", 9, -32768)});
 }
 
-rtslib_ifd_record lb_member_ifd(uint16_t index, const std::string &name, uint16_t devtype,
-                                uint16_t fpc, uint16_t pic, uint16_t parent) {
-    rtslib_ifd_record r = ifd(index, name, devtype, fpc, pic);
-    r.parent_index = parent;
-    return r;
-}
-
 rtslib_ifd_record ams0_backup() {
-    return lb_member_ifd(22, "mams-3/1/0", 154, 3, 1, 20);
-}
-
-void chassis_value(Kernel &k, const std::string &value) {
-    ByteAppender v;
-    v.str16(value);
-    k.ok(v.take());
+    return ifd(22, "mams-3/1/0", 154, 3, 1, 20);
 }
 
 // A mobile gateway whose configuration names ams0 as an anchor; then the
 // backup member's record for each of ams0's two active members.
 void ams0_sync_answers(Kernel &k) {
-    chassis_value(k, "1");
-    chassis_value(k, "unified-edge gateways sgw G1 system anchor-spics interface ams0\n"
-                     "unified-edge gateways ggsn-pgw P1 system anchor-spics interface ams9");
-    k.record(ams0_backup());
-    k.record(ams0_backup());
+    k.value("1");
+    k.value("unified-edge gateways sgw G1 system anchor-spics interface ams0\n"
+            "unified-edge gateways ggsn-pgw P1 system anchor-spics interface ams9");
+    k.records({ams0_backup(), ams0_backup()});
 }
 
 // The monitor's reply: message 18 with the state word at 12.
@@ -441,14 +453,11 @@ void lb_seeds() {
     // (ams1 without options) and a member; each bundle is asked again by name.
     for (uint8_t vector : {0, 1}) {
         Kernel k;
-        k.record(ifd(10, "ge-0/0/0", 1, 0, 0));
-        k.record(ams0());
-        k.record(ams0());
+        k.records({ifd(10, "ge-0/0/0", 1, 0, 0), ams0(), ams0()});
         if (vector == 1)
             ams0_sync_answers(k);
-        k.record(lb_member_ifd(21, "mams-3/0/0", 154, 3, 0, 20));
-        k.record(ifd(30, "ams1", 153, 0, 0));
-        k.record(ifd(30, "ams1", 153, 0, 0));
+        k.records({ifd(21, "mams-3/0/0", 154, 3, 0, 20), ifd(30, "ams1", 153, 0, 0),
+                   ifd(30, "ams1", 153, 0, 0)});
         k.error(2); // ENOENT: the walk ends
         lb_seed(vector ? "show-detail" : "show", vector, k.a.take(),
                 vector ? std::vector<uint32_t>{kInSync, kInProgress} : std::vector<uint32_t>{});
@@ -463,9 +472,7 @@ void lb_seeds() {
     // record, the monitor's state, then the kernel's PIC change.
     auto mams_switchover = [](bool pic_change) {
         Kernel k;
-        k.record(lb_member_ifd(21, "mams-3/0/0", 154, 3, 0, 20));
-        k.record(ams0());
-        k.record(ams0_backup());
+        k.records({ifd(21, "mams-3/0/0", 154, 3, 0, 20), ams0(), ams0_backup()});
         if (pic_change)
             k.ok({});
         return k.a.take();
@@ -477,8 +484,8 @@ void lb_seeds() {
     // and the kernel's answer is the result.
     for (uint8_t result : {0, 8}) {
         Kernel k;
-        k.record(lb_member_ifd(51, "si-5/0/0", 146, 5, 0, 50));
-        k.record(lb_bundle(50, "ams3", {lb_member("si-5/0/0", 2), lb_member("si-5/1/0", 5)}));
+        k.records({ifd(51, "si-5/0/0", 146, 5, 0, 50),
+                   lb_bundle(50, "ams3", {lb_member("si-5/0/0", 2), lb_member("si-5/1/0", 5)})});
         k.error(result);
         lb_seed("switchover-inline-" + std::to_string(result), 5, k.a.take(), {});
     }
@@ -520,23 +527,21 @@ constexpr uint8_t kSend = 0, kReceive = 1, kObject = 2, kLie = 3;
 constexpr uint8_t k318 = 0 << 2, k317 = 1 << 2;
 
 void channel_seeds() {
+    auto reply = [](uint16_t type, size_t size) {
+        return frame(SERVICES_UI_FRAME_REPLY, message(type, size));
+    };
+    auto part = [](uint16_t type) { return frame(SERVICES_UI_FRAME_PART, message(type, 40)); };
+    const Bytes end = frame(SERVICES_UI_FRAME_ANSWER_END, {});
     channel_seed("reply-then-end", {kSend | k317, kReceive | k318, kReceive | k318},
-                 {frame(SERVICES_UI_FRAME_REPLY, message(318, 14360)),
-                  frame(SERVICES_UI_FRAME_ANSWER_END, {})});
-    channel_seed(
-        "object", {kSend | k317, kReceive | k318, kObject | k318, kObject | k318, kObject | k318},
-        {frame(SERVICES_UI_FRAME_REPLY, message(318, 64)),
-         frame(SERVICES_UI_FRAME_PART, message(318, 40)),
-         frame(SERVICES_UI_FRAME_PART, message(317, 40)),
-         frame(SERVICES_UI_FRAME_PART, message(318, 40)), frame(SERVICES_UI_FRAME_OBJECT_END, {}),
-         frame(SERVICES_UI_FRAME_ANSWER_END, {})});
-    channel_seed(
-        "two-requests", {kSend | k317, kSend | k317, kReceive | k318, kReceive | k318, kLie | k317},
-        {frame(SERVICES_UI_FRAME_REPLY, message(318, 16)), frame(SERVICES_UI_FRAME_ANSWER_END, {}),
-         frame(SERVICES_UI_FRAME_REPLY, message(317, 16)),
-         frame(SERVICES_UI_FRAME_REPLY, message(318, 24)),
-         frame(SERVICES_UI_FRAME_ANSWER_END, {})});
-    Bytes cut = frame(SERVICES_UI_FRAME_REPLY, message(318, 200));
+                 {reply(318, 14360), end});
+    channel_seed("object",
+                 {kSend | k317, kReceive | k318, kObject | k318, kObject | k318, kObject | k318},
+                 {reply(318, 64), part(318), part(317), part(318),
+                  frame(SERVICES_UI_FRAME_OBJECT_END, {}), end});
+    channel_seed("two-requests",
+                 {kSend | k317, kSend | k317, kReceive | k318, kReceive | k318, kLie | k317},
+                 {reply(318, 16), end, reply(317, 16), reply(318, 24), end});
+    Bytes cut = reply(318, 200);
     cut.resize(100);
     channel_seed("closed-mid-frame", {kSend | k317, kReceive | k318, kReceive | k318}, {cut});
 }
@@ -562,9 +567,12 @@ void scenario_seeds() {
         std::string text = out.c_str();
         write_seed("scenario", "e2e-" + e.path().stem().string(), Bytes(text.begin(), text.end()));
     }
-    for (const auto &e : fs::directory_iterator(fs::path(g_root) / "tests" / "data"))
-        if (e.is_regular_file()) // a family's own data folder is no scenario
-            write_seed("scenario", "data-" + e.path().stem().string(), file_bytes(e.path()));
+    auto seed_files = [](const fs::path &dir, const std::string &prefix) {
+        for (const auto &e : fs::directory_iterator(dir))
+            if (e.is_regular_file()) // a family's own data folder is no scenario
+                write_seed("scenario", prefix + e.path().stem().string(), file_bytes(e.path()));
+    };
+    seed_files(fs::path(g_root) / "tests" / "data", "data-");
     // The demo router: its main file without the include line (the target
     // passes over includes that leave its folder) and each included file.
     fs::path demo = fs::path(g_root) / "lab" / "scenarios";
@@ -574,8 +582,7 @@ void scenario_seeds() {
         if (line.rfind("include:", 0) != 0)
             text += line + "\n";
     write_seed("scenario", "demo", Bytes(text.begin(), text.end()));
-    for (const auto &e : fs::directory_iterator(demo / "demo"))
-        write_seed("scenario", "demo-" + e.path().stem().string(), file_bytes(e.path()));
+    seed_files(demo / "demo", "demo-");
 }
 
 } // namespace
@@ -586,90 +593,91 @@ int main(int argc, char **argv) {
         return 2;
     }
     g_root = argv[1];
-    // Families: name and how many PICs the family target's snapshot visits.
-    family_seeds("tcplog", {3, {}, {}});
-    family_seeds("fwnat", {6,
-                           {{"fwnat_flows", {0, 1, 7, 8}},
-                            {"fwnat_counts", {2, 3}},
-                            {"fwnat_conv", {4}},
-                            {"fwnat_natpool", {5, 6, 9}}},
-                           {}});
-    family_seeds("fwnat_sfw", {2,
-                               {{"fwnat_sfw_sip", {0, 1, 2, 3}},
-                                {"fwnat_sfw_analysis", {4, 5, 13}},
-                                {"fwnat_sfw_stats", {6, 7, 8, 9, 10, 11, 12}}},
-                               {}});
-    family_seeds("msp", {4,
-                         {{"msp_sessions", {0, 1, 9}},
-                          {"msp_flows", {4, 5, 7}},
-                          {"msp_cmdline", {2, 6}},
-                          {"msp_walk", {3, 8}},
-                          {"msp_stats", {10, 11, 12, 22}},
-                          {"msp_utilization", {13, 14, 15}},
-                          {"msp_alg", {16, 17, 18, 19, 20, 21, 23, 24, 25, 26}}},
-                         {{8, ams0_members()}}});
-    family_seeds("cos", {3, {{"cos_stats", {0, 1, 2, 3, 4}}, {"cos_faults", {1}}}, {}});
     // The routing engine says type 160, so no package is looked for.
     const Bytes re_type_160 = {0, 0, 5, 0, 3, '1', '6', '0'};
     std::map<uint8_t, Bytes> lrf_kernel;
-    for (uint8_t v = 0; v < 9; v++)
+    for (uint8_t v : all(9))
         lrf_kernel[v] = re_type_160;
-    // Each view's request type: statistics, collector, rule, template and
-    // the three clears.
-    const AskedTypes lrf_asked = {{0, 257}, {1, 259}, {2, 265}, {3, 269}, {4, 261},
-                                  {5, 263}, {6, 267}, {7, 269}, {8, 269}};
-    family_seeds(
-        "lrf",
-        {3, {{"lrf_views", {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {"lrf_faults", {0, 2}}}, lrf_kernel},
-        lrf_asked);
-    family_seeds("hcm", {3, {{"hcm_stats", {0, 1, 2, 3, 4, 5}}}, {}});
-    family_seeds("mss", {4, {{"mss_sessions", {0, 1, 2}}}, {}});
-    family_seeds("match_policy", {6, {{"match_policy_lookup", {0, 1, 2, 3, 4}}}, {}});
-    family_seeds("svc_set", {4,
-                             {{"svc_set_summary", {2, 3, 4}},
-                              {"svc_set_stats", {0, 1, 5, 7, 8, 9}},
-                              {"svc_set_plugins", {16, 17}},
-                              {"svc_set_syslog", {10, 11, 12, 18}},
-                              {"svc_set_flows", {6, 13, 14, 15}}},
-                             {}});
-    family_seeds("softwire", {4,
-                              {{"softwire_tables", {0, 1, 2, 3, 4, 5, 8}},
-                               {"softwire_stats", {6, 7, 9, 10}},
-                               {"softwire_demo", {0, 1}}},
-                              {}});
-    family_seeds("nat", {6,
-                         {{"nat_mappings", {0, 1, 2, 3, 14}},
-                          {"nat_lookups_clear", {4, 5, 6, 7, 15}},
-                          {"nat_stats", {8, 9, 17}},
-                          {"nat_pcp", {10, 11, 16}},
-                          {"nat_inline", {5, 12, 13}}},
-                         {}});
-    family_seeds("ha", {4, {{"ha_state", {0, 1, 2, 3, 4}}, {"ha_faults", {0, 3}}}, {}});
-    family_seeds("ids", {2, {{"ids_tables", {0, 1, 2, 3, 4}}, {"ids_faults", {1}}}, {}});
-    family_seeds("ipsec",
-                 {3, {{"ipsec_stats", {0, 1, 2, 3, 4, 5, 6}}, {"ipsec_faults", {0, 1}}}, {}});
-    family_seeds("capture", {3, {{"capture_dump", {0, 1, 2}}, {"capture_errors", {0, 1}}}, {}});
     // The FPC walk: a database, three slots of which two carry a board
     // that reassembles inline, member 0; then one named slot.
     const Bytes walk = chassis_answers(
         {"1", "0", "3", "2822", "2822", "0", "3", "2822", "2822", "0", "3", nullptr});
     const Bytes one_slot = chassis_answers({"1", "0", "2822", "2822", "0", "3"});
-    family_seeds("ipreass", {3,
-                             {{"ipreass_views", {0, 1, 2, 3, 4}},
-                              {"ipreass_vc", {2, 3}},
-                              {"ipreass_all_fpcs", {2}},
-                              {"ipreass_no_hwdb", {0, 5}}},
-                             {{2, walk}, {3, one_slot}, {5, walk}}});
-    family_seeds("fips", {3, {{"fips_tests", {0, 2, 3, 4, 5, 6, 7, 8}}}, {}});
+    const std::vector<Family> families = {
+        {"tcplog", 3},
+        // Flows, flows -d, the count, the drain, conversations, pools, the
+        // inline flows, a filtered flow listing, one pool.
+        {"fwnat",
+         6,
+         {{"fwnat", all(10)}, {"fwnat_faults", {0, 4}}},
+         {18, 18, 16, 14, 22, 24, 24, 18, 18, 24}},
+        // SIP calls, registrations, the call count, the registration drain,
+        // flow and subscriber analysis, statistics (four views, integrity
+        // drops, redundancy, inline), the analysis clear.
+        {"fwnat_sfw",
+         2,
+         {{"fwnat_sfw", all(14)}, {"fwnat_sfw_faults", {0, 4, 6, 11}}},
+         {73, 79, 75, 83, 20, 228, 34, 34, 34, 34, 163, 144, 34, 20}},
+        // Sessions (and their count and drains) and flows (and theirs) are
+        // asked by type.
+        {"msp",
+         4,
+         {{"msp_sessions", {0, 1, 2, 4, 5, 6, 7, 9}},
+          {"msp_alg_apps", {18, 19}},
+          {"msp_cmdline", {2, 6}},
+          {"msp_walk", {3, 8}},
+          {"msp_stats", {10, 11, 12, 22}},
+          {"msp_utilization", {13, 14, 15}},
+          {"msp_alg", {16, 17, 18, 19, 20, 21, 23, 24, 25, 26}}},
+         {134, 134, 122, 0, 118, 116, 114, 114, 0, 134},
+         {{8, ams0_members()}}},
+        {"cos", 3, {{"cos_stats", all(5)}, {"cos_faults", {1}}}},
+        // Statistics, collector, rule, template and the three clears.
+        {"lrf",
+         3,
+         {{"lrf", all(9)}, {"lrf_faults", {0, 2}}},
+         {257, 259, 265, 269, 261, 263, 267, 269, 269},
+         lrf_kernel},
+        {"hcm", 3, {{"hcm_stats", all(6)}}},
+        {"mss", 4, {{"mss_sessions", all(3)}}},
+        {"match_policy", 6, {{"match_policy_lookup", all(5)}}},
+        {"svc_set",
+         4,
+         {{"svc_set_summary", {2, 3, 4}},
+          {"svc_set", {0, 1, 5, 6, 7, 8, 9, 13, 14, 15, 16, 17}},
+          {"svc_set_syslog", {10, 11, 12, 18}}}},
+        {"softwire", 4, {{"softwire", all(11)}}},
+        {"nat", 6, {{"nat", all(18)}}},
+        {"ha", 4, {{"ha_state", all(5)}, {"ha_faults", {0, 3}}}},
+        {"ids", 2, {{"ids_tables", all(5)}, {"ids_faults", {1}}}},
+        {"ipsec", 3, {{"ipsec", all(7)}, {"ipsec_faults", {0, 1}}}},
+        {"capture", 3, {{"capture_dump", all(3)}, {"capture_errors", all(2)}}},
+        {"ipreass",
+         3,
+         {{"ipreass_views", all(5)},
+          {"ipreass_vc", {2, 3}},
+          {"ipreass_all_fpcs", {2}},
+          {"ipreass_no_hwdb", {0, 5}}},
+         {},
+         {{2, walk}, {3, one_slot}, {5, walk}}},
+        {"fips", 3, {{"fips_tests", {0, 2, 3, 4, 5, 6, 7, 8}}}},
+    };
+    bool ok = true;
+    for (const auto &f : families)
+        ok = family_seeds(f, families) && ok;
     lb_seeds();
-    snapshot_seed("load", {});
-    snapshot_seed("load-unified", {.unified = true});
-    snapshot_seed("load-corrupt", {.corrupt = true});
-    snapshot_seed("load-filter", {.filter = "s-ams"});
-    snapshot_seed("load-wire", {.fitted = false});
-    snapshot_seed("load-short", {.payload_size = 100});
-    snapshot_seed("load-short-unified", {.unified = true, .payload_size = 150});
+    const std::pair<const char *, SeedKind> loads[] = {
+        {"load", {}},
+        {"load-unified", {.unified = true}},
+        {"load-corrupt", {.corrupt = true}},
+        {"load-filter", {.filter = "s-ams"}},
+        {"load-wire", {.fitted = false}},
+        {"load-short", {.payload_size = 100}},
+        {"load-short-unified", {.unified = true, .payload_size = 150}},
+    };
+    for (const auto &[name, kind] : loads)
+        snapshot_seed(name, kind);
     channel_seeds();
     scenario_seeds();
-    return 0;
+    return ok ? 0 : 1;
 }

@@ -15,9 +15,11 @@
 //
 // With --completion it checks that every -S word the completion script
 // offers is one its command knows.
+#include "tests/e2e/xml_schemas.h"
 #include "tests/support/shell.h"
 #include "vorel/vorel_cmds.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -55,19 +57,14 @@ std::vector<Example> examples_of(const std::string &page, std::vector<std::strin
     std::vector<std::string> lines =
         split_lines(std::string(std::istreambuf_iterator<char>(f), {}));
     std::vector<Example> out;
-    bool in_console = false, in_other = false;
+    std::string fence; // the open block's opening line
     for (size_t i = 0; i < lines.size(); i++) {
         const std::string &l = lines[i];
         if (l.rfind("```", 0) == 0) {
-            if (in_console || in_other)
-                in_console = in_other = false;
-            else if (l == "```console")
-                in_console = true;
-            else
-                in_other = true;
+            fence = fence.empty() ? l : "";
             continue;
         }
-        if (!in_console)
+        if (fence != "```console")
             continue;
         if (l.rfind("$ ", 0) == 0) {
             Example e{page, static_cast<int>(i + 1), {}, {}};
@@ -156,29 +153,14 @@ struct Lab {
     }
 };
 
-std::string command_of(const std::vector<std::string> &words) {
-    for (size_t i = 0; i + 1 < words.size(); i++)
-        if (words[i] == "-C")
-            return words[i + 1];
-    return "";
-}
-
-bool has_word(const std::vector<std::string> &words, const char *w) {
-    for (const auto &x : words)
-        if (x == w)
-            return true;
-    return false;
-}
-
 int check_examples(const Lab &lab, const std::vector<Example> &examples) {
     int failed = 0;
     for (const Example &e : examples) {
-        std::string got = lab.run(e.words);
+        std::vector<std::string> got = split_lines(lab.run(e.words));
         std::string shown = "vorel";
         for (const auto &w : e.words)
             shown += " " + w;
-        if (matches(without_trailing_blanks(e.want), 0, without_trailing_blanks(split_lines(got)),
-                    0)) {
+        if (matches(without_trailing_blanks(e.want), 0, without_trailing_blanks(got), 0)) {
             std::printf("ok   %s:%d: %s\n", e.page.c_str(), e.line, shown.c_str());
             continue;
         }
@@ -187,12 +169,11 @@ int check_examples(const Lab &lab, const std::vector<Example> &examples) {
         for (const auto &l : e.want)
             std::printf("    |%s\n", l.c_str());
         std::printf("  the program prints:\n");
-        std::vector<std::string> got_lines = split_lines(got);
         constexpr size_t kShown = 60; // enough to see where they part
-        for (size_t i = 0; i < got_lines.size() && i < kShown; i++)
-            std::printf("    |%s\n", got_lines[i].c_str());
-        if (got_lines.size() > kShown)
-            std::printf("    (%zu more lines)\n", got_lines.size() - kShown);
+        for (size_t i = 0; i < got.size() && i < kShown; i++)
+            std::printf("    |%s\n", got[i].c_str());
+        if (got.size() > kShown)
+            std::printf("    (%zu more lines)\n", got.size() - kShown);
     }
     std::printf("%zu examples, %d differ\n", examples.size(), failed);
     return failed ? 1 : 0;
@@ -203,7 +184,8 @@ int check_examples(const Lab &lab, const std::vector<Example> &examples) {
 int check_coverage(const Lab &lab, const std::vector<Example> &examples) {
     std::map<std::string, std::set<bool>> shown; // command -> XML or not
     for (const Example &e : examples)
-        shown[command_of(e.words)].insert(has_word(e.words, "-X"));
+        shown[vorel::testing::XmlSchemas::command_of(e.words)].insert(
+            std::count(e.words.begin(), e.words.end(), "-X") > 0);
     int missing = 0;
     for (const vorel_cmd *c = vorel_cmd_table; c->name; c++) {
         if (lab.run({"-C", c->name}).find("is not available in this build") != std::string::npos)
