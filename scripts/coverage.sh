@@ -17,9 +17,11 @@ status=0
 ctest --preset gcov >build-gcov/ctest.log 2>&1 || status=$?
 tail -n 3 build-gcov/ctest.log
 
+# The full report goes to a file of the tree, never to /dev/null: gcovr
+# replaces its output file, and would put a regular file in the device's place.
 for dir in vorel platform; do
   echo "== coverage of $dir/"
   gcovr -r . --object-directory build-gcov --filter "$dir/" --print-summary \
-    --output /dev/null build-gcov | grep -E '^(lines|branches):'
+    --output "build-gcov/coverage-$dir.txt" build-gcov | grep -E '^(lines|branches):'
 done
 exit $status
