@@ -12,6 +12,7 @@
 #include "vorel/vorel_cmds.h"
 #include "vorel/vorel_driver.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_section.h"
 #include "vorel/vorel_string.h"
@@ -19,6 +20,7 @@
 #include "vorel/vorel_util.h"
 
 #include <arpa/inet.h>
+#include <charconv>
 
 #include <cstdio>
 #include <cstring>
@@ -227,10 +229,32 @@ constexpr size_t kSessionReplySize = kReverseFlowOffset + kFlowRecordSize;
 constexpr uint8_t kProtoIcmp = 1;
 constexpr uint8_t kProtoIcmpv6 = 58;
 
+// The elements of a session entry, their tags made once (a PIC may hold
+// millions of subscriber sessions).
+struct mss_session_tags {
+    xml_tag entry{"mss-sess-entry"};
+    xml_tag svc_set{"mss-serv-set-name"};
+    xml_tag id{"mss-sess-id"};
+    xml_tag type{"mss-subsc-type"};
+    xml_tag imsi{"mss-imsi"};
+    xml_tag msisdn{"mss-msisdn"};
+    xml_tag alg{"mss-sess-alg-id"};
+};
+const mss_session_tags kSessionTags;
+
+// A port as "%-5u" prints it.
+std::string_view port_text(uint16_t port, char (&buf)[8]) {
+    char *end = std::to_chars(buf, buf + sizeof buf, port).ptr;
+    while (end < buf + 5)
+        *end++ = ' ';
+    return {buf, static_cast<size_t>(end - buf)};
+}
+
 // A flow of a subscriber session: the session family's row, with the
 // ports as plain numbers (no wildcard) and no softwire or detail part.  A
 // DS-Lite flow is named so and has no ports, as in the session family.
 void render_subscriber_flow(const msp_flow &f) {
+    const vorel_flow_tags &t = vorel_flow_xml_tags();
     // Both addresses take the family of the source.
     int family = f.src.is_v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET;
     int len = f.src.is_v6 ? 128 : 32;
@@ -239,29 +263,35 @@ void render_subscriber_flow(const msp_flow &f) {
     prefix_value_to_string(family, &f.dst, len, dst, sizeof dst);
     const bool ds_lite = f.ds_lite == 1;
     const bool ports = !ds_lite && f.proto != kProtoIcmp && f.proto != kProtoIcmpv6;
-    xml_send_open("sfw-flow-entry");
-    xml_send_all("sfw-flow-protocol", "%s", ds_lite ? "DS-LITE" : proto2str(f.proto));
-    xml_send_all("sfw-flow-source-ip", "%s", src);
+    char port[8];
+    xml_open(t.entry);
+    xml_leaf(t.protocol, ds_lite ? "DS-LITE" : proto2str(f.proto));
+    xml_leaf(t.source_ip, src);
     if (ports)
-        xml_send_all("sfw-flow-source-port", "%-5u", f.src_port);
-    xml_send_all("sfw-flow-destination-ip", "%s", dst);
+        xml_leaf(t.source_port, port_text(f.src_port, port));
+    xml_leaf(t.destination_ip, dst);
     if (ports)
-        xml_send_all("sfw-flow-destination-port", "%-5u", f.dst_port);
-    xml_send_all("sfw-flow-state", "%s", flowtype2str(f.state));
-    xml_send_all("sfw-flow-direction", "%s", dir2str(f.direction));
-    xml_send_all("sfw-flow-frame-counter", "%u", f.frames);
-    xml_send_close("sfw-flow-entry");
+        xml_leaf(t.destination_port, port_text(f.dst_port, port));
+    xml_leaf(t.state, flowtype2str(f.state));
+    xml_leaf(t.direction, dir2str(f.direction));
+    xml_leaf(t.frames, unsigned{f.frames});
+    xml_close(t.entry);
 }
 
 void render_session(const asp_info &, const svc_set_info &ss, const vorel::ByteReader &r) {
-    xml_send_open("mss-sess-entry");
-    xml_send_all("mss-serv-set-name", "%.*s", static_cast<int>(sizeof ss.name), ss.name);
-    xml_send_all("mss-sess-id", "%u", r.be32(40));
-    xml_send_all("mss-subsc-type", "%s", subsc_type2str(r.u8(kSubscTypeOffset)));
-    xml_send_all("mss-imsi", "%s", imsi_at(r, 24).c_str());
-    xml_send_all("mss-msisdn", "%llu", static_cast<unsigned long long>(r.be64(32)));
-    xml_send_all("mss-sess-alg-id", "%s", qrtalg2str(r.be16(18)));
-    xml_send_close("mss-sess-entry");
+    const mss_session_tags &t = kSessionTags;
+    // The session's 28 lines go out in one write.
+    xml_batch batch;
+    char msisdn[24];
+    char *msisdn_end = std::to_chars(msisdn, msisdn + sizeof msisdn, r.be64(32)).ptr;
+    xml_open(t.entry);
+    xml_leaf(t.svc_set, std::string_view(ss.name, strnlen(ss.name, sizeof ss.name)));
+    xml_leaf(t.id, unsigned{r.be32(40)});
+    xml_leaf(t.type, subsc_type2str(r.u8(kSubscTypeOffset)));
+    xml_leaf(t.imsi, imsi_at(r, 24));
+    xml_leaf(t.msisdn, std::string_view(msisdn, static_cast<size_t>(msisdn_end - msisdn)));
+    xml_leaf(t.alg, qrtalg2str(r.be16(18)));
+    xml_close(t.entry);
     for (size_t off : {kForwardFlowOffset, kReverseFlowOffset}) {
         msp_flow flow;
         if (msp_flow_read(r, off, &flow))
