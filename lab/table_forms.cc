@@ -27,6 +27,15 @@ const OpName kOps[] = {{"list", TableOp::List},
                        {"clear", TableOp::Clear},
                        {"zero", TableOp::Zero}};
 
+// The FieldAt of a field the layout has.
+FieldAt at_field(const FieldRef &f) {
+    FieldAt at;
+    at.present = true;
+    at.offset = f.offset;
+    at.width = f.width;
+    return at;
+}
+
 // A named field of `l`, as the field kinds `want` allow.
 FieldAt field_of(const Layout &l, const YAML::Node &name, ScenarioReader &r, bool address) {
     FieldAt at;
@@ -42,35 +51,23 @@ FieldAt field_of(const Layout &l, const YAML::Node &name, ScenarioReader &r, boo
                           " field '" + name.Scalar() + "'");
         return at;
     }
-    at.present = true;
-    at.offset = f->offset;
-    at.width = f->width;
-    return at;
+    return at_field(*f);
 }
 
 // A named field of `l` of any kind, compared as bytes.
 FieldAt bytes_field(const Layout &l, const YAML::Node &name, ScenarioReader &r) {
-    FieldAt at;
     auto f = name.IsScalar() ? locate_field(l, name.Scalar()) : std::nullopt;
     if (!f || f->kind == FieldKind::Struct) {
         r.error(name, "layout '" + l.name + "' has no field '" +
                           (name.IsScalar() ? name.Scalar() : "") + "'");
-        return at;
+        return {};
     }
-    at.present = true;
-    at.offset = f->offset;
-    at.width = f->width;
-    return at;
+    return at_field(*f);
 }
 
 FieldAt named_field(const Layout &l, const char *name) {
-    FieldAt at;
-    if (auto f = locate_field(l, name)) {
-        at.present = true;
-        at.offset = f->offset;
-        at.width = f->width;
-    }
-    return at;
+    auto f = locate_field(l, name);
+    return f ? at_field(*f) : FieldAt{};
 }
 
 // The 16 address bytes and the family of an addr field.

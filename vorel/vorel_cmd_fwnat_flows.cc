@@ -47,18 +47,10 @@ void address_text(const fwnat_addr &a, bool v6, char (&buf)[kAddrText]) {
 }
 
 // A port column: "%-5u", or empty for ICMP, whose ports carry type and code.
-// Written by hand (two per flow): a port has at most five digits.
 void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
     buf[0] = '\0';
-    if (is_icmp(proto))
-        return;
-    size_t digits = port >= 10000 ? 5 : port >= 1000 ? 4 : port >= 100 ? 3 : port >= 10 ? 2 : 1;
-    std::memset(buf, ' ', 5);
-    buf[5] = '\0';
-    for (size_t i = digits; i > 0; i--) {
-        buf[i - 1] = static_cast<char>('0' + port % 10);
-        port = static_cast<uint16_t>(port / 10);
-    }
+    if (!is_icmp(proto))
+        vorel_port_column(port, buf);
 }
 
 } // namespace

@@ -242,14 +242,6 @@ struct mss_session_tags {
 };
 const mss_session_tags kSessionTags;
 
-// A port as "%-5u" prints it.
-std::string_view port_text(uint16_t port, char (&buf)[8]) {
-    char *end = std::to_chars(buf, buf + sizeof buf, port).ptr;
-    while (end < buf + 5)
-        *end++ = ' ';
-    return {buf, static_cast<size_t>(end - buf)};
-}
-
 // A flow of a subscriber session: the session family's row, with the
 // ports as plain numbers (no wildcard) and no softwire or detail part.  A
 // DS-Lite flow is named so and has no ports, as in the session family.
@@ -268,10 +260,10 @@ void render_subscriber_flow(const msp_flow &f) {
     xml_leaf(t.protocol, ds_lite ? "DS-LITE" : proto2str(f.proto));
     xml_leaf(t.source_ip, src);
     if (ports)
-        xml_leaf(t.source_port, port_text(f.src_port, port));
+        xml_leaf(t.source_port, vorel_port_column(f.src_port, port));
     xml_leaf(t.destination_ip, dst);
     if (ports)
-        xml_leaf(t.destination_port, port_text(f.dst_port, port));
+        xml_leaf(t.destination_port, vorel_port_column(f.dst_port, port));
     xml_leaf(t.state, flowtype2str(f.state));
     xml_leaf(t.direction, dir2str(f.direction));
     xml_leaf(t.frames, unsigned{f.frames});

@@ -4,6 +4,7 @@
 #include "platform/xml.h"
 #include "vorel/vorel_util.h"
 
+#include <charconv>
 #include <cstring>
 
 const vorel_flow_style vorel_flow_style_sfw = {"TCP tickle enabled, TCP tickles sent: "};
@@ -219,6 +220,14 @@ void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &
 
 const vorel_flow_tags &vorel_flow_xml_tags() {
     return tags();
+}
+
+std::string_view vorel_port_column(uint16_t port, char (&buf)[8]) {
+    char *end = std::to_chars(buf, buf + 5, port).ptr;
+    while (end < buf + 5)
+        *end++ = ' ';
+    *end = '\0';
+    return {buf, static_cast<size_t>(end - buf)};
 }
 
 void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, const char *src,

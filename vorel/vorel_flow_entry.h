@@ -115,6 +115,10 @@ struct vorel_flow_tags {
 };
 const vorel_flow_tags &vorel_flow_xml_tags();
 
+// A port as "%-5u" prints it (a port has at most five digits), NUL-ended in
+// buf: the port columns of the flow tables.
+std::string_view vorel_port_column(uint16_t port, char (&buf)[8]);
+
 // The line and the detail of an entry from a record: the address and port
 // texts as the family writes them, tickles the count its record keeps.
 void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, const char *src,
