@@ -184,7 +184,7 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         return;
     }
     r.only_keys(n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts",
-                    "when", "equal"});
+                    "per_reply", "copies", "scope", "also", "when", "equal"});
     TableService s;
     s.form = &form;
     s.line = line_of(n);
@@ -248,6 +248,13 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
                                     r.number_or(when, kv.first.Scalar().c_str(), 0, UINT64_MAX));
     }
     s.parts = r.flag_or(n, "parts", false);
+    s.per_reply = r.number_or(n, "per_reply", 1, kMaxLayoutSize);
+    s.copies = static_cast<unsigned>(r.number_or(n, "copies", 1, 16));
+    std::string scope = r.text_or(n, "scope", "svc_set");
+    if (scope != "svc_set" && scope != "pic")
+        r.error(n["scope"], "scope is svc_set or pic");
+    s.whole_pic = scope == "pic";
+    add_also(n["also"], s, r);
     if (auto reply_name = r.text(n, "reply")) {
         const Layout *reply = layouts.find(*reply_name);
         if (!reply) {
@@ -260,7 +267,7 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         if (n["entry_at"]) {
             s.entry_at = r.number_or(n, "entry_at", 0, kMaxLayoutSize);
             if (form.entry_is_message || s.entry_at < kMsgHeaderSize ||
-                s.entry_at + form.entry.size > reply->size)
+                s.entry_at + s.per_reply * form.entry.size > reply->size)
                 r.error(n["entry_at"], "the entry does not fit reply '" + reply->name + "' at " +
                                            std::to_string(s.entry_at));
         }
@@ -270,7 +277,29 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         r.error(n, "a list of entries that are not messages needs reply and entry_at");
     if (!listing && !s.reply.empty() && s.op != TableOp::Zero && !s.number.present)
         r.error(n, "a count or clear reply names its number field (number)");
+    if (s.per_reply > 1 && (!listing || !s.number.present || !s.entry_at))
+        r.error(n, "per_reply lists entries into a reply at entry_at, counted in its number field");
+    if (s.whole_pic && s.op != TableOp::Zero && s.op != TableOp::Clear)
+        r.error(n["scope"], "scope belongs to a clear or a zeroing");
+    if (!s.also.empty() && s.op != TableOp::Zero)
+        r.error(n["also"], "also belongs to a zeroing");
     services_.push_back(std::move(s));
+}
+
+void TableForms::add_also(const YAML::Node &also, TableService &s, ScenarioReader &r) const {
+    if (!also)
+        return;
+    if (!also.IsSequence()) {
+        r.error(also, "also is a list of tables defined above");
+        return;
+    }
+    for (const auto &name : also) {
+        const TableForm *other = name.IsScalar() ? find(name.Scalar()) : nullptr;
+        if (!other)
+            r.error(name, "no table '" + (name.IsScalar() ? name.Scalar() : "") + "' above");
+        else
+            s.also.push_back(other);
+    }
 }
 
 const TableForm *TableForms::find(const std::string &name) const {
@@ -358,18 +387,41 @@ void load_agent_tables(const YAML::Node &list, const TableForms &forms, Scenario
     }
 }
 
+namespace {
+
+void store_number(uint8_t *msg, const FieldAt &field, uint64_t number) {
+    if (!field.present)
+        return;
+    unsigned bits = field.width * 8;
+    uint64_t most = bits >= 64 ? UINT64_MAX : (uint64_t{1} << bits) - 1;
+    store_be(msg + field.offset, field.width, std::min(number, most));
+}
+
+} // namespace
+
 bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<AgentTable>> &tables,
                         const ByteReader &request, FrameSink &out) {
     const TableForm &form = *s.form;
-    bool keeps_form = false;
-    AgentTable *table = nullptr;
+    auto served = [&](const TableForm *f) {
+        return f == &form || std::find(s.also.begin(), s.also.end(), f) != s.also.end();
+    };
+    // The tables the request reads or changes: its service set's (every
+    // set's when a whole-PIC clear names none), of its form and of those
+    // its clear also resets.
     uint16_t id = request.be16(kMsgSvcSetOffset);
+    const bool every_set = s.whole_pic && id == 0;
+    bool keeps_form = false;
+    std::vector<AgentTable *> targets;
+    AgentTable *table = nullptr; // the request's own table of its form
     for (auto &t : tables) {
-        if (t->form != &form)
+        if (!served(t->form))
             continue;
         keeps_form = true;
-        if (!form.per_svc_set || t->svc_set_id == id)
-            table = t.get();
+        if (!t->form->per_svc_set || every_set || t->svc_set_id == id) {
+            targets.push_back(t.get());
+            if (t->form == &form && !table)
+                table = t.get();
+        }
     }
     if (!keeps_form)
         return false;
@@ -403,6 +455,10 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
                             : form.entry_is_message ? std::min(entry_size, kMsgHeaderSize)
                                                     : 0;
         const uint8_t kind = s.parts ? SERVICES_UI_FRAME_PART : SERVICES_UI_FRAME_REPLY;
+        // The reply being filled and how many entries it holds; its count is
+        // written before the next frame is asked for (which may send it).
+        uint8_t *msg = nullptr;
+        uint64_t in_msg = 0;
         table->table.for_each([&](uint64_t, const uint8_t *e) {
             if (!selected(e))
                 return true;
@@ -410,9 +466,14 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
             if (s.reply.empty()) {
                 at = out.frame(kind, entry_size);
             } else {
-                uint8_t *msg = out.frame(kind, s.reply.size());
-                std::memcpy(msg, s.reply.data(), s.reply.size());
-                at = msg + s.entry_at;
+                if (!msg || in_msg == s.per_reply) {
+                    if (msg)
+                        store_number(msg, s.number, in_msg);
+                    msg = out.frame(kind, s.reply.size());
+                    std::memcpy(msg, s.reply.data(), s.reply.size());
+                    in_msg = 0;
+                }
+                at = msg + s.entry_at + in_msg++ * entry_size;
             }
             std::memcpy(at, e, keep);
             std::memset(at + keep, 0, entry_size - keep);
@@ -421,6 +482,8 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
                     std::memcpy(at + f.offset, e + f.offset, f.width);
             return limit == 0 || ++number < limit;
         });
+        if (msg && s.per_reply > 1)
+            store_number(msg, s.number, in_msg);
         if (s.parts)
             out.frame(SERVICES_UI_FRAME_OBJECT_END, 0);
         return true;
@@ -433,22 +496,18 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
             });
         break;
     case TableOp::Clear:
-        if (table)
-            number = table->table.remove_if(selected);
+        for (AgentTable *t : targets)
+            number += t->table.remove_if(selected);
         break;
     case TableOp::Zero:
-        if (table)
-            table->zeroed = true;
+        for (AgentTable *t : targets)
+            t->zeroed = true;
         break;
     }
-    if (!s.reply.empty()) {
+    for (unsigned c = 0; c < s.copies && !s.reply.empty(); c++) {
         uint8_t *msg = out.frame(SERVICES_UI_FRAME_REPLY, s.reply.size());
         std::memcpy(msg, s.reply.data(), s.reply.size());
-        if (s.number.present) {
-            unsigned bits = s.number.width * 8;
-            uint64_t most = bits >= 64 ? UINT64_MAX : (uint64_t{1} << bits) - 1;
-            store_be(msg + s.number.offset, s.number.width, std::min(number, most));
-        }
+        store_number(msg, s.number, number);
     }
     return true;
 }

@@ -69,6 +69,14 @@ struct TableService {
     size_t entry_at = 0;        // list: where each entry goes in its reply
     FieldAt number;             // count, clear: the reply's number field
     bool parts = false;         // list: entries go as large-object parts, then an object end
+    size_t per_reply = 1;       // list: entries side by side in one reply, `number` counting them
+    unsigned copies = 1;        // count, clear, zero: the reply is sent this many times
+    // clear, zero: a request of service set 0 reaches every service set's
+    // table of the agent (the clear of a whole PIC).
+    bool whole_pic = false;
+    // zero: other counters tables that the same clear resets (one request
+    // read by two reply layouts).
+    std::vector<const TableForm *> also;
     // Request fields that must hold these values (a show and a clear that
     // share a type differ by a field); none: every request of the type.
     std::vector<std::pair<FieldAt, uint64_t>> when;
@@ -115,6 +123,7 @@ class TableForms {
   private:
     void add_service(const YAML::Node &n, const TableForm &form, const LayoutSet &layouts,
                      ScenarioReader &r);
+    void add_also(const YAML::Node &also, TableService &s, ScenarioReader &r) const;
     std::vector<std::unique_ptr<TableForm>> forms_;
     std::vector<TableService> services_;
 };
