@@ -184,7 +184,7 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         return;
     }
     r.only_keys(n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts",
-                    "per_reply", "copies", "scope", "also", "when", "equal"});
+                    "per_reply", "copies", "scope", "also", "when", "equal", "echo"});
     TableService s;
     s.form = &form;
     s.line = line_of(n);
@@ -255,8 +255,9 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         r.error(n["scope"], "scope is svc_set or pic");
     s.whole_pic = scope == "pic";
     add_also(n["also"], s, r);
+    const Layout *reply = nullptr;
     if (auto reply_name = r.text(n, "reply")) {
-        const Layout *reply = layouts.find(*reply_name);
+        reply = layouts.find(*reply_name);
         if (!reply) {
             r.error(n["reply"], "unknown layout '" + *reply_name + "'");
             return;
@@ -271,6 +272,19 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
                 r.error(n["entry_at"], "the entry does not fit reply '" + reply->name + "' at " +
                                            std::to_string(s.entry_at));
         }
+    }
+    if (YAML::Node echo = n["echo"]) {
+        const Layout *message = reply ? reply : &form.entry;
+        if (!echo.IsMap() || (s.reply.empty() && !form.entry_is_message))
+            r.error(echo, "echo is a map {request field: reply field}");
+        else
+            for (const auto &kv : echo) {
+                FieldAt in_request = bytes_field(*req, kv.first, r);
+                FieldAt in_reply = bytes_field(*message, kv.second, r);
+                if (in_request.present && in_reply.present && in_request.width != in_reply.width)
+                    r.error(kv.second, "the two fields of an echo differ in width");
+                s.echo.emplace_back(in_request, in_reply);
+            }
     }
     bool listing = s.op == TableOp::List;
     if (listing && s.reply.empty() && !form.entry_is_message)
@@ -397,6 +411,11 @@ void store_number(uint8_t *msg, const FieldAt &field, uint64_t number) {
     store_be(msg + field.offset, field.width, std::min(number, most));
 }
 
+void echo_request(const TableService &s, const uint8_t *request, uint8_t *msg) {
+    for (const auto &[from, to] : s.echo)
+        std::memcpy(msg + to.offset, request + from.offset, to.width);
+}
+
 } // namespace
 
 bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<AgentTable>> &tables,
@@ -465,6 +484,7 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
             uint8_t *at;
             if (s.reply.empty()) {
                 at = out.frame(kind, entry_size);
+                msg = at;
             } else {
                 if (!msg || in_msg == s.per_reply) {
                     if (msg)
@@ -480,6 +500,7 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
             if (table->zeroed)
                 for (const FieldAt &f : form.keep)
                     std::memcpy(at + f.offset, e + f.offset, f.width);
+            echo_request(s, req.data(), msg);
             return limit == 0 || ++number < limit;
         });
         if (msg && s.per_reply > 1)
@@ -508,6 +529,7 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         uint8_t *msg = out.frame(SERVICES_UI_FRAME_REPLY, s.reply.size());
         std::memcpy(msg, s.reply.data(), s.reply.size());
         store_number(msg, s.number, number);
+        echo_request(s, req.data(), msg);
     }
     return true;
 }
