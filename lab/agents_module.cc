@@ -585,9 +585,10 @@ bool AgentsModule::answer(int fd, Agent &a, const AgentRule *rule, const ByteRea
                 out.message(SERVICES_UI_FRAME_PART, p);
             out.end_frame(SERVICES_UI_FRAME_OBJECT_END);
         }
-    } else if (const TableService *service = table_forms_.service_for(req)) {
+    } else {
         std::lock_guard<std::mutex> g(a.mu);
-        answer_from_tables(*service, a.tables, req, out);
+        if (const TableService *service = table_forms_.service_for(req, a.tables))
+            answer_from_tables(*service, a.tables, req, out);
     }
     if (fault.kind != FaultKind::DropEnd)
         out.end_frame(SERVICES_UI_FRAME_ANSWER_END);

@@ -323,7 +323,9 @@ const TableForm *TableForms::find(const std::string &name) const {
     return nullptr;
 }
 
-const TableService *TableForms::service_for(const ByteReader &request) const {
+const TableService *
+TableForms::service_for(const ByteReader &request,
+                        const std::vector<std::unique_ptr<AgentTable>> &tables) const {
     uint16_t type = request.be16(kMsgTypeOffset), version = request.be16(kMsgVersionOffset);
     auto holds = [&](const std::pair<FieldAt, uint64_t> &w) {
         const FieldAt &f = w.first;
@@ -332,9 +334,15 @@ const TableService *TableForms::service_for(const ByteReader &request) const {
             request.has(f.offset, f.width) ? load_be(request.data() + f.offset, f.width) : 0;
         return v == w.second;
     };
+    auto kept = [&](const TableService &s) {
+        return std::any_of(tables.begin(), tables.end(), [&](const auto &t) {
+            return t->form == s.form ||
+                   std::find(s.also.begin(), s.also.end(), t->form) != s.also.end();
+        });
+    };
     for (const auto &s : services_)
         if (s.type == type && s.version == version &&
-            std::all_of(s.when.begin(), s.when.end(), holds))
+            std::all_of(s.when.begin(), s.when.end(), holds) && kept(s))
             return &s;
     return nullptr;
 }

@@ -119,9 +119,11 @@ class TableForms {
     // Adds the forms of a `tables:` list (a layout file's or a scenario's).
     void add(const YAML::Node &list, const LayoutSet &layouts, ScenarioReader &r);
     const TableForm *find(const std::string &name) const;
-    // The service for a request, or null when no table answers its type.
-    // The service of the request (its type and version, then its `when`).
-    const TableService *service_for(const ByteReader &request) const;
+    // The first service that fits the request (its type and version, then
+    // its `when`) and reads a table the agent keeps; null: no table answers.
+    // (Two families may read one request type, each from its own table.)
+    const TableService *service_for(const ByteReader &request,
+                                    const std::vector<std::unique_ptr<AgentTable>> &tables) const;
 
   private:
     void add_service(const YAML::Node &n, const TableForm &form, const LayoutSet &layouts,
