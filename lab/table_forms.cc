@@ -477,18 +477,19 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         if (!table)
             break;
         const size_t entry_size = form.entry.size;
-        // A zeroed counters table keeps its header (a message's) and reads zero after it.
-        const size_t keep = !table->zeroed          ? entry_size
-                            : form.entry_is_message ? std::min(entry_size, kMsgHeaderSize)
-                                                    : 0;
+        // A zeroed entry keeps its header (a message's) and the fields its
+        // form keeps, and reads zero elsewhere.
+        const size_t zeroed_keep = form.entry_is_message ? kMsgHeaderSize : 0;
         const uint8_t kind = s.parts ? SERVICES_UI_FRAME_PART : SERVICES_UI_FRAME_REPLY;
         // The reply being filled and how many entries it holds; its count is
         // written before the next frame is asked for (which may send it).
         uint8_t *msg = nullptr;
         uint64_t in_msg = 0;
-        table->table.for_each([&](uint64_t, const uint8_t *e) {
+        table->table.for_each([&](uint64_t index, const uint8_t *e) {
             if (!selected(e))
                 return true;
+            const bool zeroed = table->zeroed.contains(index);
+            const size_t keep = zeroed ? std::min(entry_size, zeroed_keep) : entry_size;
             uint8_t *at;
             if (s.reply.empty()) {
                 at = out.frame(kind, entry_size);
@@ -505,7 +506,7 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
             }
             std::memcpy(at, e, keep);
             std::memset(at + keep, 0, entry_size - keep);
-            if (table->zeroed)
+            if (zeroed)
                 for (const FieldAt &f : form.keep)
                     std::memcpy(at + f.offset, e + f.offset, f.width);
             echo_request(s, req.data(), msg);
@@ -529,8 +530,14 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
             number += t->table.remove_if(selected);
         break;
     case TableOp::Zero:
+        // The request's selectors choose the entries of its own form; the
+        // tables it also resets are zeroed whole.
         for (AgentTable *t : targets)
-            t->zeroed = true;
+            t->table.for_each([&](uint64_t index, const uint8_t *e) {
+                if (t->form != &form || selected(e))
+                    t->zeroed.remove(index, index + 1);
+                return true;
+            });
         break;
     }
     for (unsigned c = 0; c < s.copies && !s.reply.empty(); c++) {

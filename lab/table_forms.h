@@ -106,11 +106,12 @@ struct AgentTable {
     const TableForm *form = nullptr;
     std::optional<uint16_t> svc_set_id;
     Table table;
-    bool zeroed = false; // a counters table whose clear action ran
+    // The entries of a counters table that a clear zeroed (by index).
+    RemovedSet zeroed;
     AgentTable(const TableForm *f, size_t entry_size) : form(f), table(entry_size) {}
     void reset() {
         table.reset();
-        zeroed = false;
+        zeroed.clear();
     }
 };
 
