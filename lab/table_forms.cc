@@ -65,6 +65,20 @@ FieldAt bytes_field(const Layout &l, const YAML::Node &name, ScenarioReader &r) 
     return at_field(*f);
 }
 
+// A request field compared as bytes; `svc_set_id` names the header's
+// service-set id where the layout has no field of that name (an agent kept
+// per PIC that answers for one service set or, given 0, for all).
+FieldAt request_field(const Layout &l, const YAML::Node &name, ScenarioReader &r) {
+    if (name.IsScalar() && name.Scalar() == "svc_set_id" && !locate_field(l, "svc_set_id")) {
+        FieldAt at;
+        at.present = true;
+        at.offset = kMsgSvcSetOffset;
+        at.width = 2;
+        return at;
+    }
+    return bytes_field(l, name, r);
+}
+
 FieldAt named_field(const Layout &l, const char *name) {
     auto f = locate_field(l, name);
     return f ? at_field(*f) : FieldAt{};
@@ -232,7 +246,7 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
             r.error(equal, "equal is a map {request field: entry field}");
         else
             for (const auto &kv : equal) {
-                FieldAt in_request = bytes_field(*req, kv.first, r);
+                FieldAt in_request = request_field(*req, kv.first, r);
                 FieldAt in_entry = bytes_field(form.entry, kv.second, r);
                 if (in_request.present && in_entry.present && in_request.width != in_entry.width)
                     r.error(kv.second, "the two fields of an equal selector differ in width");
