@@ -198,7 +198,8 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         return;
     }
     r.only_keys(n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts",
-                    "per_reply", "copies", "scope", "also", "when", "equal", "echo"});
+                    "per_reply", "copies", "scope", "also", "when", "equal", "echo",
+                    "count_by"});
     TableService s;
     s.form = &form;
     s.line = line_of(n);
@@ -287,6 +288,8 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
                                            std::to_string(s.entry_at));
         }
     }
+    if (YAML::Node by = n["count_by"])
+        add_count_by(by, form, reply, s, r);
     if (YAML::Node echo = n["echo"]) {
         const Layout *message = reply ? reply : &form.entry;
         if (!echo.IsMap() || (s.reply.empty() && !form.entry_is_message))
@@ -312,6 +315,23 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
     if (!s.also.empty() && s.op != TableOp::Zero)
         r.error(n["also"], "also belongs to a zeroing");
     services_.push_back(std::move(s));
+}
+
+// count_by: {field: ENTRY FIELD, numbers: {VALUE: REPLY FIELD, ...}}
+void TableForms::add_count_by(const YAML::Node &by, const TableForm &form, const Layout *reply,
+                              TableService &s, ScenarioReader &r) {
+    if (!by.IsMap() || !by["field"] || !by["numbers"] || !by["numbers"].IsMap() || !reply ||
+        s.op != TableOp::Count) {
+        r.error(by, "count_by is {field: ENTRY FIELD, numbers: {VALUE: REPLY FIELD}} of a count "
+                    "with a reply");
+        return;
+    }
+    r.only_keys(by, {"field", "numbers"});
+    s.count_by = field_of(form.entry, by["field"], r, false);
+    for (const auto &kv : by["numbers"]) {
+        auto value = r.as_number(kv.first, UINT64_MAX);
+        s.counts.emplace_back(value.value_or(0), field_of(*reply, kv.second, r, false));
+    }
 }
 
 void TableForms::add_also(const YAML::Node &also, TableService &s, ScenarioReader &r) const {
@@ -485,6 +505,9 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         return s.filter == FilterKind::None || flow_matches(filter, flow_key_of(form, e));
     };
     uint64_t number = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> by_kind; // value -> entries counted
+    for (const auto &c : s.counts)
+        by_kind.emplace_back(c.first, 0);
     switch (s.op) {
     case TableOp::List: {
         uint64_t limit = s.limit.read(req.data());
@@ -535,7 +558,12 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
     case TableOp::Count:
         if (table)
             table->table.for_each([&](uint64_t, const uint8_t *e) {
-                number += selected(e);
+                if (!selected(e))
+                    return true;
+                number++;
+                uint64_t kind = s.count_by.read(e);
+                for (auto &c : by_kind)
+                    c.second += c.first == kind;
                 return true;
             });
         break;
@@ -558,6 +586,8 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         uint8_t *msg = out.frame(SERVICES_UI_FRAME_REPLY, s.reply.size());
         std::memcpy(msg, s.reply.data(), s.reply.size());
         store_number(msg, s.number, number);
+        for (size_t k = 0; k < s.counts.size(); k++)
+            store_number(msg, s.counts[k].second, by_kind[k].second);
         echo_request(s, req.data(), msg);
     }
     return true;

@@ -68,6 +68,10 @@ struct TableService {
     std::vector<uint8_t> reply; // the reply's template (empty: the entry is the message)
     size_t entry_at = 0;        // list: where each entry goes in its reply
     FieldAt number;             // count, clear: the reply's number field
+    // count: further reply fields that count the selected entries whose
+    // entry field `count_by` holds a value (the tunnels of each kind).
+    FieldAt count_by;
+    std::vector<std::pair<uint64_t, FieldAt>> counts;
     bool parts = false;         // list: entries go as large-object parts, then an object end
     size_t per_reply = 1;       // list: entries side by side in one reply, `number` counting them
     unsigned copies = 1;        // count, clear, zero: the reply is sent this many times
@@ -130,6 +134,8 @@ class TableForms {
     void add_service(const YAML::Node &n, const TableForm &form, const LayoutSet &layouts,
                      ScenarioReader &r);
     void add_also(const YAML::Node &also, TableService &s, ScenarioReader &r) const;
+    static void add_count_by(const YAML::Node &by, const TableForm &form, const Layout *reply,
+                             TableService &s, ScenarioReader &r);
     std::vector<std::unique_ptr<TableForm>> forms_;
     std::vector<TableService> services_;
 };
