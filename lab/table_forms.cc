@@ -46,7 +46,9 @@ FieldAt field_of(const Layout &l, const YAML::Node &name, ScenarioReader &r, boo
     auto f = locate_field(l, name.Scalar());
     bool number = f && (f->kind == FieldKind::U8 || f->kind == FieldKind::Be16 ||
                         f->kind == FieldKind::Be32 || f->kind == FieldKind::Be64);
-    if (!f || (address ? f->kind != FieldKind::Addr : !number)) {
+    // An address key may also be a plain 32-bit IPv4 address.
+    bool addr = f && (f->kind == FieldKind::Addr || f->kind == FieldKind::Be32);
+    if (!f || (address ? !addr : !number)) {
         r.error(name, "layout '" + l.name + "' has no " + (address ? "address" : "number") +
                           " field '" + name.Scalar() + "'");
         return at;
@@ -106,11 +108,22 @@ FlowFilter flow_filter_of(const TableService &s, const uint8_t *req) {
     return f;
 }
 
-FlowKey flow_key_of(const TableForm &form, const uint8_t *e) {
-    static const uint8_t kZero[kAddrFlag + 1] = {};
+// The address bytes (and IPv6 flag at 16) of an address key: an addr
+// field's own, or an IPv4 word widened into `room`.
+const uint8_t *address_of(const FieldAt &f, const uint8_t *e, uint8_t (&room)[kAddrFlag + 1]) {
+    if (!f.present || f.width == 4) {
+        std::memset(room, 0, sizeof room);
+        if (f.present)
+            std::memcpy(room, e + f.offset, 4);
+        return room;
+    }
+    return e + f.offset;
+}
+
+FlowKey flow_key_of(const TableForm &form, const uint8_t *e, uint8_t (&room)[2][kAddrFlag + 1]) {
     FlowKey k;
-    k.source = form.source.present ? e + form.source.offset : kZero;
-    k.destination = form.destination.present ? e + form.destination.offset : kZero;
+    k.source = address_of(form.source, e, room[0]);
+    k.destination = address_of(form.destination, e, room[1]);
     k.ipv6 = k.source[kAddrFlag] != 0;
     k.source_port = static_cast<uint16_t>(form.source_port.read(e));
     k.destination_port = static_cast<uint16_t>(form.destination_port.read(e));
@@ -502,7 +515,8 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         for (const auto &q : s.equal)
             if (!equal_holds(q, e))
                 return false;
-        return s.filter == FilterKind::None || flow_matches(filter, flow_key_of(form, e));
+        uint8_t room[2][kAddrFlag + 1];
+        return s.filter == FilterKind::None || flow_matches(filter, flow_key_of(form, e, room));
     };
     uint64_t number = 0;
     std::vector<std::pair<uint64_t, uint64_t>> by_kind; // value -> entries counted
