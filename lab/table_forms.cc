@@ -145,7 +145,7 @@ void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioR
             r.error(n, "a table is a map {name, entry, per, key, serve}");
             continue;
         }
-        r.only_keys(n, {"name", "entry", "per", "key", "keep", "serve", "description"});
+        r.only_keys(n, {"name", "entry", "per", "key", "keep", "follow", "serve", "description"});
         auto name = r.text(n, "name", true);
         auto entry = r.text(n, "entry", true);
         if (!name || !entry)
@@ -165,6 +165,9 @@ void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioR
             r.error(n["entry"], "no structure or layout '" + *entry + "'");
             continue;
         }
+        form->main_size = form->entry.size;
+        if (YAML::Node follow = n["follow"])
+            add_follow(follow, *form, layouts, r);
         std::string per = r.text_or(n, "per", "svc_set");
         if (per != "svc_set" && per != "pic")
             r.error(n["per"], "per is svc_set or pic");
@@ -330,6 +333,39 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
     services_.push_back(std::move(s));
 }
 
+// follow: {layout: FOLLOWER, name: ARRAY, count: COUNT FIELD, room: N}: the
+// entry layout grows by an array of N followers after the first message,
+// whose count field defaults to the number of followers given.
+void TableForms::add_follow(const YAML::Node &follow, TableForm &form, const LayoutSet &layouts,
+                            ScenarioReader &r) {
+    r.only_keys(follow, {"layout", "name", "count", "room"});
+    auto layout = r.text(follow, "layout", true);
+    auto name = r.text(follow, "name", true);
+    const Layout *f = layout ? layouts.find(*layout) : nullptr;
+    if (!form.entry_is_message || !f || !name) {
+        r.error(follow, "follow names a layout of the messages that follow an entry that is a "
+                        "message, the array's name, its count field and its room");
+        return;
+    }
+    form.follower = *f;
+    form.follower_header = blank_message(*f);
+    form.follower_header.resize(kMsgHeaderSize);
+    form.follow_room = r.number_or(follow, "room", 1, 64);
+    form.follow_count = field_of(form.entry, follow["count"], r, false);
+    LayoutField array;
+    array.name = *name;
+    array.kind = FieldKind::Struct;
+    array.offset = form.main_size;
+    array.count = form.follow_room;
+    array.width = array.stride = f->size;
+    array.fields = f->fields;
+    for (auto &field : form.entry.fields)
+        if (form.follow_count.present && field.offset == form.follow_count.offset)
+            field.count_of = *name;
+    form.entry.fields.push_back(std::move(array));
+    form.entry.size = form.main_size + form.follow_room * f->size;
+}
+
 // count_by: {field: ENTRY FIELD, numbers: {VALUE: REPLY FIELD, ...}}
 void TableForms::add_count_by(const YAML::Node &by, const TableForm &form, const Layout *reply,
                               TableService &s, ScenarioReader &r) {
@@ -466,6 +502,19 @@ void store_number(uint8_t *msg, const FieldAt &field, uint64_t number) {
     store_be(msg + field.offset, field.width, std::min(number, most));
 }
 
+// An entry's first message, then as many followers as its count field
+// says (at most the room), each with its layout's header.
+void send_with_followers(const TableForm &form, const uint8_t *e, uint8_t kind, FrameSink &out) {
+    std::memcpy(out.frame(kind, form.main_size), e, form.main_size);
+    const size_t size = form.follower.size;
+    uint64_t n = std::min<uint64_t>(form.follow_count.read(e), form.follow_room);
+    for (uint64_t k = 0; k < n; k++) {
+        uint8_t *f = out.frame(kind, size);
+        std::memcpy(f, e + form.main_size + k * size, size);
+        std::memcpy(f, form.follower_header.data(), kMsgHeaderSize);
+    }
+}
+
 void echo_request(const TableService &s, const uint8_t *request, uint8_t *msg) {
     for (const auto &[from, to] : s.echo)
         std::memcpy(msg + to.offset, request + from.offset, to.width);
@@ -542,6 +591,10 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
             const bool zeroed = table->zeroed.contains(index);
             const size_t keep = zeroed ? std::min(entry_size, zeroed_keep) : entry_size;
             uint8_t *at;
+            if (s.reply.empty() && form.follow_room) {
+                send_with_followers(form, e, kind, out);
+                return limit == 0 || ++number < limit;
+            }
             if (s.reply.empty()) {
                 at = out.frame(kind, entry_size);
                 msg = at;

@@ -101,6 +101,15 @@ struct TableForm {
     // What a zeroing leaves as it was: the fields that name an entry, or
     // hold its settings, rather than count.
     std::vector<FieldAt> keep;
+    // Entries that are a message and the messages that follow it (a
+    // session and its flows): the entry holds the first message, then room
+    // for `follow_room` followers side by side; its `follow_count` field
+    // says how many are sent after it.
+    size_t main_size = 0;
+    Layout follower;
+    std::vector<uint8_t> follower_header; // its type, version and length
+    size_t follow_room = 0;
+    FieldAt follow_count;
     // The fields a filter selects on (addr fields: the IPv6 flag at +16).
     FieldAt source, destination, source_port, destination_port, protocol, application;
 };
@@ -133,6 +142,8 @@ class TableForms {
   private:
     void add_service(const YAML::Node &n, const TableForm &form, const LayoutSet &layouts,
                      ScenarioReader &r);
+    static void add_follow(const YAML::Node &follow, TableForm &form, const LayoutSet &layouts,
+                           ScenarioReader &r);
     void add_also(const YAML::Node &also, TableService &s, ScenarioReader &r) const;
     static void add_count_by(const YAML::Node &by, const TableForm &form, const Layout *reply,
                              TableService &s, ScenarioReader &r);
