@@ -2,72 +2,11 @@
 //
 //   e2e_runner --bin DIR --schemas DIR [--expect-failures] CASEFILE...
 //
+// A case file (YAML) holds a scenario and its cases; each case runs
+// "vorel-lab exec SCENARIO -- vorel ARGS" and compares what it states.
+// docs/testing.md ("The runner's checks") is the reference of the keys.
 // --expect-failures inverts the verdict: the run passes only when every case
 // fails (tests/e2e/selftest/ shows each check can fail).
-//
-// A case file (YAML) holds a scenario and one or more cases:
-//
-//   scenario: ../../lab/scenarios/demo.yaml   # a path (relative to the case
-//                                              # file) or an inline map
-//   cases:
-//     - name: tcplog connection table
-//       args: [-C, tcplog, -S, connection]     # vorel's arguments
-//       env: {VOREL_UI_TIME_UNIT_MS: "50"}     # optional
-//       status: 0                              # expected exit status
-//       stdout: |                              # expected standard output, exact
-//         ...
-//       stdout_file: name.out                  # or: the expected bytes in a file
-//       stderr: "..."                          # optional, exact
-//       stderr_contains: "..."                 # optional
-//       requests: |                            # optional: the agents' request log,
-//         pic 1/0 6200 01 3d ...               # exact, in order
-//       kernel_changes: | ...                  # optional: the kernel's change log
-//       xml_well_formed: true                  # optional: output parses as XML
-//       program: mvorel                        # optional: run another binary
-//       files: {@TMP@/in.txt: "..."}            # optional: written before the run
-//       symlinks: {/tmp/result: @TMP@/victim}  # optional: made before the run
-//       expect_files: {@TMP@/out.txt: "..."}   # optional: exact contents after it
-//       expect_files_match: {@TMP@/out.txt: "n = [0-9a-f]+\n"}  # optional: the
-//                                              # whole contents match the pattern
-// @TMP@ stands for a directory of the case's own (in args and file paths);
-// every path named in files, symlinks and expect_files is removed after
-// the case.
-// In expected texts, @PROGRAM@ stands for the program's path as run.
-// Commands run in the case file's folder, so relative paths in args work.
-//
-//       no_lab: true                           # optional: run the program with no lab
-//                                              # at all (its control socket names a path
-//                                              # nobody listens on: @TMP@/no-lab.sock)
-//       requests_per_agent: true               # optional: the log compared agent by
-//                                              # agent (each agent's order kept)
-//       before: [[-C, sfw, -S, clear_flows], {program: vorel-lab, args: [reset]}]
-//                                              # optional: commands run first against
-//                                              # the same lab (state they change stays);
-//                                              # their output comes first in stdout
-// Compact checks state a case's point without the whole page (lines are
-// 1-based; a negative position counts from the end, -1 the last line):
-//       stdout_lines: {1: "first", -1: "last"}  # given lines at given positions
-//       stdout_line_count: 12
-//       stdout_has: ["a whole line", ...]     # each present, in this order
-//       stdout_lacks: ["text", ...]           # no line contains any of these
-//       stdout_match: ["REGEX", ...]          # each matched whole by some line
-//       stdout_every: {from: 2, to: -1, match: "REGEX"}  # every line in the range
-//       stderr_lines, stderr_has, stderr_lacks, stderr_match: the same for stderr
-// The differential check of a fault case:
-//       healthy_except: [{drop: REGEX}, {drop_from: REGEX, to: REGEX},
-//                        {drop_from: REGEX, count: N}]
-// standard output equals that of the same command (args, env) on the
-// healthy router, less the lines the edits drop: every line matching
-// `drop`; from the first line matching `drop_from` through the next line
-// matching `to` (or N lines).  The healthy router is the file's
-// `healthy_scenario:` (a path or a map, like `scenario:`), else the file's
-// scenario with every `fault:` key removed.
-// A case key the runner does not know fails the case (a misspelt check
-// would otherwise check nothing).
-// Every case runs "vorel-lab exec SCENARIO -- vorel ARGS" and compares.
-// Every XML output of vorel is validated against the RELAX NG schema of its
-// command's family (docs/schemas/commands.txt says which); XML of a command
-// and sub-command that it does not map fails the case.
 #include "tests/e2e/xml_schemas.h"
 #include "tests/support/shell.h"
 #include "tests/support/xml_balance.h"
