@@ -1,7 +1,7 @@
 // The kernel interface library against the lab's kernel (a lab in the
 // process, every record read back through rtslib over the control socket),
 // and the decoders of the kernel's attributes.
-#include "lab_fixture.h"
+#include "tests/support/lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/rtslib.h"
 #include "platform/sockio.h"

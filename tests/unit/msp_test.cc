@@ -1,5 +1,5 @@
 // The session plug-in registry.
-#include "lab_fixture.h"
+#include "tests/support/lab_fixture.h"
 #include "vorel/vorel_cmd_msp.h"
 #include "vorel/vorel_plugins.h"
 

@@ -1,6 +1,6 @@
 // Untrusted input at the edges: a link planted where the loader's dump file
 // goes, and agent byte streams that break the channel's framing.
-#include "lab_fixture.h"
+#include "tests/support/lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/services_ui.h"
 #include "vorel/vorel_channel.h"
