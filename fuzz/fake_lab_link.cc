@@ -5,6 +5,7 @@
 // client computes them.
 #include "fuzz/fakes.h"
 #include "platform/lab_link.h"
+#include "platform/rtslib_wire.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -20,9 +21,7 @@ constexpr uint8_t kFittedRecord = 0xfe;
 // Where the lengths lie in a configuration record and a tunnel group as
 // they travel (platform/rtslib_wire.h).
 constexpr size_t kGencfgFlags = 4, kGencfgPayloadLength = 16, kGencfgStoredLength = 20;
-constexpr size_t kGencfgHeader = 24;
 constexpr size_t kGroupLength = 4, kGroupHeader = 8;
-constexpr uint32_t kCompressed = 1u << 17;
 
 void put_be32(std::vector<uint8_t> &b, size_t at, size_t v) {
     for (int i = 0; i < 4; i++)
@@ -37,11 +36,11 @@ void fit_lengths(uint16_t service, uint16_t op, std::vector<uint8_t> &body) {
     using namespace vorel::lab_link;
     if (service != kKernel)
         return;
-    if (op == kGencfgGet && body.size() >= kGencfgHeader) {
-        size_t stored = body.size() - kGencfgHeader;
+    if (op == kGencfgGet && body.size() >= vorel::rtslib_wire::kGencfgHeaderSize) {
+        size_t stored = body.size() - vorel::rtslib_wire::kGencfgHeaderSize;
         put_be32(body, kGencfgStoredLength, stored);
         vorel::ByteReader r(body);
-        if (!(r.be32(kGencfgFlags) & kCompressed))
+        if (!(r.be32(kGencfgFlags) & RTSLIB_GENCFG_F_COMPRESSED))
             put_be32(body, kGencfgPayloadLength, stored);
     } else if (op == kL2tpGroupGet && body.size() >= kGroupHeader) {
         put_be32(body, kGroupLength, body.size() - kGroupHeader);

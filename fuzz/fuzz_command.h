@@ -3,34 +3,21 @@
 //
 // Input: byte 0 chooses the mode (bit 0 XML, bit 1 debug traces, bit 2
 // more command-line words, bit 3 kernel answers, bits 4-7 which package
-// checks find the package missing: fakes.h), byte 1 one of the
-// family's argument vectors; with bit 2 a chunk follows whose
-// NUL-separated words (at most 16) are added after that vector; with bit 3
-// (families that set Command::kernel) a chunk with the kernel's answers;
-// the rest is what the PIC agents and daemons answer
-// (fakes.h: one byte per channel or connection opened, then a chunk per
-// receive).  A
-// deliberate exit of the handler (a refused argument, a fatal error, an
-// open failure that ends the run) ends the run like a return: vorel_exit
-// throws here, and the handler's channels close as the stack unwinds.  Standard output goes to
-// /dev/null; XML output is kept and must be well formed once the run's open elements are closed,
-// and every channel opened must have been closed: either failing aborts the run, so the fuzzer
-// reports it.
+// checks find the package missing: fakes.h), byte 1 one of the family's
+// argument vectors; with bit 2 a chunk follows whose NUL-separated words
+// (at most 16) are added after that vector; with bit 3 (families that set
+// Command::kernel) a chunk with the kernel's answers; the rest is what the
+// PIC agents and daemons answer (fakes.h: one byte per channel or
+// connection opened, then a chunk per receive).  A deliberate exit of the
+// handler (a refused argument, a fatal error, an open failure that ends the
+// run) ends the run like a return: vorel_exit throws here, and the
+// handler's channels close as the stack unwinds.  Standard output goes to
+// /dev/null; XML output is kept and must be well formed once the run's open
+// elements are closed, and every channel opened must have been closed:
+// either failing aborts the run, so the fuzzer reports it.
 //
-// A family adds its target as one file, fuzz/families/<family>.cc:
-//
-//   #include "fuzz/fuzz_command.h"
-//   #include "vorel/vorel_cmds.h"
-#include "vorel/vorel_db.h"
-//
-//   extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-//       static const vorel::fuzz::Command family{
-//           vorel_handle_tcplog_command,
-//           {{"-C", "tcplog", "-S", "connection"}, {"-C", "tcplog", "-S", "connection", "-i",
-//           "ms-1/0/0"}},
-//       };
-//       return vorel::fuzz::run_command(family, data, size);
-//   }
+// A family adds its target as one file, fuzz/families/<family>.cc
+// (docs/robustness.md, "Adding a target for a new command family").
 #pragma once
 
 #include "vorel/vorel_cmds.h"

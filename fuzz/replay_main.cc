@@ -9,32 +9,26 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 namespace {
 
+// The file itself, or the files of the folder (no hidden ones) in order.
 std::vector<std::string> inputs_of(const std::string &path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        return {};
-    if (!S_ISDIR(st.st_mode))
-        return {path};
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_directory(path, ec))
+        return fs::exists(path, ec) ? std::vector<std::string>{path} : std::vector<std::string>{};
     std::vector<std::string> files;
-    if (DIR *d = ::opendir(path.c_str())) {
-        while (dirent *e = ::readdir(d)) {
-            std::string f = path + "/" + e->d_name;
-            if (e->d_name[0] != '.' && ::stat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                files.push_back(f);
-        }
-        ::closedir(d);
-    }
+    for (const auto &e : fs::directory_iterator(path, ec))
+        if (e.is_regular_file() && e.path().filename().string()[0] != '.')
+            files.push_back(e.path().string());
     std::sort(files.begin(), files.end());
     return files;
 }

@@ -7,41 +7,22 @@
 // are asked), so the SIP and analysis replies are read; a multiservices PIC
 // and an inline interface follow.
 #include "fuzz/fuzz_command.h"
-#include "vorel/vorel_db.h"
-#include "vorel/vorel_string.h"
-
-#include <memory>
 
 namespace {
-
-asp_info *pic(uint16_t fpc, const char *name, uint32_t flags) {
-    auto a = std::make_unique<asp_info>();
-    a->fpc_slot = fpc;
-    a->flags = flags;
-    vorel_strlcpy(a->name, name, sizeof a->name);
-    return vorel_db_asp_add(std::move(a), true);
-}
-
-void svc_set(asp_info *a, const char *name, uint16_t id) {
-    svc_set_info ss;
-    vorel_strlcpy(ss.name, name, sizeof ss.name);
-    ss.id = id;
-    ss.style = 'B';
-    ss.cfg_len = 728;
-    vorel_db_svc_set_add(a, ss);
-}
 
 //   sp-1/0/0  service PIC: sset-a (1), sset-b (2)
 //   sp-2/0/0  service PIC: sset-c (3)
 //   ms-3/0/0  multiservices PIC: sset-d (4)
 //   si-4/0/0  inline service interface: sset-si (20)
 void snapshot() {
-    asp_info *a = pic(1, "sp-1/0/0", 0);
-    svc_set(a, "sset-a", 1);
-    svc_set(a, "sset-b", 2);
-    svc_set(pic(2, "sp-2/0/0", 0), "sset-c", 3);
-    svc_set(pic(3, "ms-3/0/0", ASP_F_MSP), "sset-d", 4);
-    svc_set(pic(4, "si-4/0/0", ASP_F_SI), "sset-si", 20);
+    using vorel::fuzz::add_pic;
+    using vorel::fuzz::add_set;
+    asp_info *a = add_pic(1, 0, 0, "sp-1/0/0", 0);
+    add_set(a, "sset-a", 1, 'B');
+    add_set(a, "sset-b", 2, 'B');
+    add_set(add_pic(2, 0, 0, "sp-2/0/0", 0), "sset-c", 3, 'B');
+    add_set(add_pic(3, 0, 0, "ms-3/0/0", ASP_F_MSP), "sset-d", 4, 'B');
+    add_set(add_pic(4, 0, 0, "si-4/0/0", ASP_F_SI), "sset-si", 20, 'B');
 }
 
 } // namespace

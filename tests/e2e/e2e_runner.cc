@@ -2,73 +2,13 @@
 //
 //   e2e_runner --bin DIR --schemas DIR [--expect-failures] CASEFILE...
 //
+// A case file (YAML) holds a scenario and its cases; each case runs
+// "vorel-lab exec SCENARIO -- vorel ARGS" and compares what it states.
+// docs/testing.md ("The runner's checks") is the reference of the keys.
 // --expect-failures inverts the verdict: the run passes only when every case
 // fails (tests/e2e/selftest/ shows each check can fail).
-//
-// A case file (YAML) holds a scenario and one or more cases:
-//
-//   scenario: ../../lab/scenarios/demo.yaml   # a path (relative to the case
-//                                              # file) or an inline map
-//   cases:
-//     - name: tcplog connection table
-//       args: [-C, tcplog, -S, connection]     # vorel's arguments
-//       env: {VOREL_UI_TIME_UNIT_MS: "50"}     # optional
-//       status: 0                              # expected exit status
-//       stdout: |                              # expected standard output, exact
-//         ...
-//       stdout_file: name.out                  # or: the expected bytes in a file
-//       stderr: "..."                          # optional, exact
-//       stderr_contains: "..."                 # optional
-//       requests: |                            # optional: the agents' request log,
-//         pic 1/0 6200 01 3d ...               # exact, in order
-//       kernel_changes: | ...                  # optional: the kernel's change log
-//       xml_well_formed: true                  # optional: output parses as XML
-//       program: mvorel                        # optional: run another binary
-//       files: {@TMP@/in.txt: "..."}            # optional: written before the run
-//       symlinks: {/tmp/result: @TMP@/victim}  # optional: made before the run
-//       expect_files: {@TMP@/out.txt: "..."}   # optional: exact contents after it
-//       expect_files_match: {@TMP@/out.txt: "n = [0-9a-f]+\n"}  # optional: the
-//                                              # whole contents match the pattern
-// @TMP@ stands for a directory of the case's own (in args and file paths);
-// every path named in files, symlinks and expect_files is removed after
-// the case.
-// In expected texts, @PROGRAM@ stands for the program's path as run.
-// Commands run in the case file's folder, so relative paths in args work.
-//
-//       no_lab: true                           # optional: run the program with no lab
-//                                              # at all (its control socket names a path
-//                                              # nobody listens on: @TMP@/no-lab.sock)
-//       requests_per_agent: true               # optional: the log compared agent by
-//                                              # agent (each agent's order kept)
-//       before: [[-C, sfw, -S, clear_flows], {program: vorel-lab, args: [reset]}]
-//                                              # optional: commands run first against
-//                                              # the same lab (state they change stays);
-//                                              # their output comes first in stdout
-// Compact checks state a case's point without the whole page (lines are
-// 1-based; a negative position counts from the end, -1 the last line):
-//       stdout_lines: {1: "first", -1: "last"}  # given lines at given positions
-//       stdout_line_count: 12
-//       stdout_has: ["a whole line", ...]     # each present, in this order
-//       stdout_lacks: ["text", ...]           # no line contains any of these
-//       stdout_match: ["REGEX", ...]          # each matched whole by some line
-//       stdout_every: {from: 2, to: -1, match: "REGEX"}  # every line in the range
-//       stderr_lines, stderr_has, stderr_lacks, stderr_match: the same for stderr
-// The differential check of a fault case:
-//       healthy_except: [{drop: REGEX}, {drop_from: REGEX, to: REGEX},
-//                        {drop_from: REGEX, count: N}]
-// standard output equals that of the same command (args, env) on the
-// healthy router, less the lines the edits drop: every line matching
-// `drop`; from the first line matching `drop_from` through the next line
-// matching `to` (or N lines).  The healthy router is the file's
-// `healthy_scenario:` (a path or a map, like `scenario:`), else the file's
-// scenario with every `fault:` key removed.
-// A case key the runner does not know fails the case (a misspelt check
-// would otherwise check nothing).
-// Every case runs "vorel-lab exec SCENARIO -- vorel ARGS" and compares.
-// Every XML output of vorel is validated against the RELAX NG schema of its
-// command's family (docs/schemas/commands.txt says which); XML of a command
-// and sub-command that it does not map fails the case.
 #include "tests/e2e/xml_schemas.h"
+#include "tests/support/shell.h"
 #include "tests/support/xml_balance.h"
 #include <algorithm>
 #include <cerrno>
@@ -78,7 +18,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
-#include <poll.h>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -88,6 +27,8 @@
 #include <yaml-cpp/yaml.h>
 
 namespace {
+
+using vorel::testing::shell_quoted;
 
 // A request log with the lines of each agent ("pic F/P PORT", "linecard F
 // PORT", "monitor F/P PORT") together, in the order of each agent's first
@@ -120,24 +61,42 @@ std::string read_file(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
+// text with every token replaced by value.
+std::string replaced(std::string text, const std::string &token, const std::string &value) {
+    for (size_t at = 0; (at = text.find(token, at)) != std::string::npos; at += value.size())
+        text.replace(at, token.size(), value);
+    return text;
+}
+
 std::string dir_of(const std::string &path) {
     size_t s = path.rfind('/');
     return s == std::string::npos ? "." : path.substr(0, s);
 }
 
-// Runs argv with extra environment, collecting both output streams.
+// Everything written to f so far.
+std::string contents(FILE *f) {
+    std::string text;
+    char buf[65536];
+    std::rewind(f);
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+// Runs argv with extra environment, collecting both output streams (in
+// files, so neither can fill up while the other is awaited).
 Result run(const std::vector<std::string> &argv,
            const std::vector<std::pair<std::string, std::string>> &env, const std::string &cwd) {
     Result r;
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+    FILE *out = std::tmpfile(), *err = std::tmpfile();
+    if (!out || !err)
         return r;
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
+        dup2(fileno(out), 1);
+        dup2(fileno(err), 2);
+        dup2(open("/dev/null", O_RDONLY), 0);
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
         for (auto &[k, v] : env)
@@ -150,31 +109,24 @@ Result run(const std::vector<std::string> &argv,
         std::fprintf(stderr, "cannot run %s: %s\n", a[0], std::strerror(errno));
         _exit(127);
     }
-    close(out[1]);
-    close(err[1]);
-    pollfd p[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open_fds = 2;
-    char buf[65536];
-    while (open_fds > 0) {
-        if (poll(p, 2, -1) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; i++) {
-            if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            ssize_t n = read(p[i].fd, buf, sizeof buf);
-            if (n <= 0) {
-                close(p[i].fd);
-                p[i].fd = -1;
-                open_fds--;
-            } else {
-                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
-            }
-        }
-    }
     int st = 0;
     waitpid(pid, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    r.out = contents(out);
+    r.err = contents(err);
     return r;
+}
+
+// The node written to a fresh /tmp file; "" when it cannot be written.
+std::string written_yaml(const YAML::Node &node) {
+    char path[] = "/tmp/vorel-e2e-scenario-XXXXXX.yaml";
+    int fd = mkstemps(path, 5);
+    YAML::Emitter e;
+    e << node;
+    bool ok = fd >= 0 && write(fd, e.c_str(), e.size()) == static_cast<ssize_t>(e.size());
+    if (fd >= 0)
+        close(fd);
+    return ok ? path : "";
 }
 
 std::vector<std::string> lines(const std::string &s) {
@@ -337,13 +289,6 @@ const std::vector<std::string> kCaseKeys = {
     "program", "files", "symlinks", "expect_files", "expect_files_match", "no_lab",
     "healthy_except", "description", "before"};
 
-std::string shell_quoted(const std::string &s) {
-    std::string q = "'";
-    for (char ch : s)
-        q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return q + "'";
-}
-
 // The lab runs a shell that runs each `before` command, then the case's own
 // (argv's tail after "--"), one after the other.
 template <typename Tmp>
@@ -437,16 +382,8 @@ struct Runner {
         auto it = healthy_out.find(key);
         if (it != healthy_out.end())
             return it->second;
-        if (healthy_path.empty()) {
-            char path[] = "/tmp/vorel-e2e-healthy-XXXXXX.yaml";
-            int fd = mkstemps(path, 5);
-            YAML::Emitter e;
-            e << healthy_source;
-            if (fd >= 0 && write(fd, e.c_str(), e.size()) == static_cast<ssize_t>(e.size()))
-                healthy_path = path;
-            if (fd >= 0)
-                close(fd);
-        }
+        if (healthy_path.empty())
+            healthy_path = written_yaml(healthy_source);
         std::vector<std::string> argv{bin + "/vorel-lab", "exec", healthy_path, "--",
                                       bin + "/vorel"};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -457,16 +394,9 @@ struct Runner {
 
     // "@PROGRAM@" in an expected text stands for the program's path as run
     // (argv[0] of the command, which some messages echo).
-    std::string expand(std::string want) const {
-        const std::string token = "@PROGRAM@";
-        for (size_t at; (at = want.find(token)) != std::string::npos;)
-            want.replace(at, token.size(), program_path);
-        return want;
-    }
-
     void check(const std::string &what, const std::string &want_raw, const std::string &got,
                bool &ok) {
-        std::string want = expand(want_raw);
+        std::string want = replaced(want_raw, "@PROGRAM@", program_path);
         if (want == got)
             return;
         ok = false;
@@ -484,11 +414,7 @@ struct Runner {
             return;
         }
         std::string reqlog = std::string(logs) + "/requests", klog = std::string(logs) + "/kernel";
-        auto tmp = [&](std::string t) {
-            for (size_t at; (at = t.find("@TMP@")) != std::string::npos;)
-                t.replace(at, 5, logs);
-            return t;
-        };
+        auto tmp = [&](const std::string &t) { return replaced(t, "@TMP@", logs); };
         auto in_dir = [&](const std::string &path) {
             std::string t = tmp(path);
             return t[0] == '/' ? t : dir_of(file) + "/" + t;
@@ -529,27 +455,26 @@ struct Runner {
             env.emplace_back(kv.first.as<std::string>(), kv.second.as<std::string>());
         Result r = run(argv, env, dir_of(file));
         bool ok = true;
+        auto fail = [&](const std::string &why) {
+            ok = false;
+            std::printf("  %s\n", why.c_str());
+        };
         for (const auto &kv : c)
-            if (!known_key(kv.first.as<std::string>())) {
-                ok = false;
-                std::printf("  unknown case key '%s'\n", kv.first.as<std::string>().c_str());
-            }
+            if (!known_key(kv.first.as<std::string>()))
+                fail("unknown case key '" + kv.first.as<std::string>() + "'");
         ok = check_lines("stdout", c, r.out) && ok;
         ok = check_lines("stderr", c, r.err) && ok;
         if (c["healthy_except"]) {
             bool bad = false;
             std::string want = apply_edits(healthy_output(args, env), c["healthy_except"], bad);
-            if (bad) {
-                ok = false;
-                std::printf("  an edit of healthy_except is malformed or drops nothing\n");
-            }
+            if (bad)
+                fail("an edit of healthy_except is malformed or drops nothing");
             check("standard output (against the healthy router)", want, r.out, ok);
         }
         int want_status = c["status"] ? c["status"].as<int>() : 0;
-        if (r.status != want_status) {
-            ok = false;
-            std::printf("  exit status %d, want %d\n", r.status, want_status);
-        }
+        if (r.status != want_status)
+            fail("exit status " + std::to_string(r.status) + ", want " +
+                 std::to_string(want_status));
         if (c["stdout"])
             check("standard output", tmp(c["stdout"].as<std::string>()), r.out, ok);
         if (c["stdout_file"])
@@ -557,20 +482,12 @@ struct Runner {
                   read_file(dir_of(file) + "/" + c["stdout_file"].as<std::string>()), r.out, ok);
         if (c["stderr"])
             check("standard error", tmp(c["stderr"].as<std::string>()), r.err, ok);
-        if (c["stderr_contains"] &&
-            r.err.find(c["stderr_contains"].as<std::string>()) == std::string::npos) {
-            ok = false;
-            std::printf("  standard error lacks [%s]; it is:\n%s\n",
-                        c["stderr_contains"].as<std::string>().c_str(), r.err.c_str());
-        }
-        if (c["syslog_contains"]) {
-            std::string log = read_file(std::string(logs) + "/syslog");
-            if (log.find(c["syslog_contains"].as<std::string>()) == std::string::npos) {
-                ok = false;
-                std::printf("  system log lacks [%s]; it is:\n%s\n",
-                            c["syslog_contains"].as<std::string>().c_str(), log.c_str());
-            }
-        }
+        auto holds = [&](const char *key, const std::string &what, const std::string &text) {
+            if (c[key] && text.find(c[key].as<std::string>()) == std::string::npos)
+                fail(what + " lacks [" + c[key].as<std::string>() + "]; it is:\n" + text);
+        };
+        holds("stderr_contains", "standard error", r.err);
+        holds("syslog_contains", "system log", read_file(std::string(logs) + "/syslog"));
         if (c["requests"]) {
             std::string want = c["requests"].as<std::string>(), got = read_file(reqlog);
             // Requests that no answer is awaited for reach different agents
@@ -583,48 +500,30 @@ struct Runner {
         }
         if (c["kernel_changes"])
             check("kernel change log", c["kernel_changes"].as<std::string>(), read_file(klog), ok);
-        if (c["xml_well_formed"] && c["xml_well_formed"].as<bool>()) {
-            std::string why;
-            if (!vorel::testing::xml_balanced(r.out, why)) {
-                ok = false;
-                std::printf("  output is not well formed: %s\n%s", why.c_str(), r.out.c_str());
-            }
-        }
+        std::string why;
+        if (c["xml_well_formed"] && c["xml_well_formed"].as<bool>() &&
+            !vorel::testing::xml_balanced(r.out, why))
+            fail("output is not well formed: " + why + "\n" + r.out);
         for (const auto &kv : c["expect_files"]) {
             std::string path = in_dir(kv.first.as<std::string>());
-            if (access(path.c_str(), F_OK) != 0) {
-                ok = false;
-                std::printf("  %s was not written\n", path.c_str());
-                continue;
-            }
-            check(path, tmp(kv.second.as<std::string>()), read_file(path), ok);
+            if (access(path.c_str(), F_OK) != 0)
+                fail(path + " was not written");
+            else
+                check(path, tmp(kv.second.as<std::string>()), read_file(path), ok);
         }
         for (const auto &kv : c["expect_files_match"]) {
-            std::string path = in_dir(kv.first.as<std::string>());
-            std::string text = read_file(path);
-            std::regex pattern;
-            try {
-                pattern = std::regex(tmp(kv.second.as<std::string>()));
-            } catch (const std::regex_error &e) {
-                ok = false;
-                std::printf("  the pattern for %s is not a regular expression: %s\n",
-                            path.c_str(), e.what());
-                continue;
-            }
-            if (!std::regex_match(text, pattern)) {
-                ok = false;
-                std::printf("  %s does not match the pattern; it is:\n%s\n", path.c_str(),
-                            text.c_str());
-            }
+            std::string path = in_dir(kv.first.as<std::string>()), text = read_file(path);
+            bool bad = false;
+            if (!whole_match(text, tmp(kv.second.as<std::string>()), bad))
+                fail(path + " does not match the pattern" +
+                     (bad ? " (not a regular expression)" : "") + "; it is:\n" + text);
         }
         if (program == "vorel" && !c["before"] && vorel::testing::looks_like_xml(r.out)) {
-            std::string why, command = vorel::testing::XmlSchemas::command_of(args),
-                             subcommand = vorel::testing::XmlSchemas::subcommand_of(args);
-            if (!schemas.validate(command, subcommand, r.out, why)) {
-                ok = false;
-                std::printf("  output does not match the schema of -C %s -S %s:\n%s",
-                            command.c_str(), subcommand.c_str(), why.c_str());
-            }
+            std::string command = vorel::testing::XmlSchemas::command_of(args),
+                        subcommand = vorel::testing::XmlSchemas::subcommand_of(args);
+            if (!schemas.validate(command, subcommand, r.out, why))
+                fail("output does not match the schema of -C " + command + " -S " + subcommand +
+                     ":\n" + why);
         }
         for (const auto &path : made)
             unlink(path.c_str());
@@ -655,18 +554,10 @@ struct Runner {
             scenario = doc["scenario"].as<std::string>();
             if (scenario[0] != '/')
                 scenario = dir_of(case_file) + "/" + scenario;
-        } else {
-            char path[] = "/tmp/vorel-e2e-scenario-XXXXXX.yaml";
-            int fd = mkstemps(path, 5);
-            YAML::Emitter e;
-            e << doc["scenario"];
-            if (fd < 0 || write(fd, e.c_str(), e.size()) != static_cast<ssize_t>(e.size())) {
-                std::printf("FAIL %s: cannot write the scenario\n", file.c_str());
-                failed++;
-                return;
-            }
-            close(fd);
-            scenario = tmp = path;
+        } else if ((scenario = tmp = written_yaml(doc["scenario"])).empty()) {
+            std::printf("FAIL %s: cannot write the scenario\n", file.c_str());
+            failed++;
+            return;
         }
         healthy_out.clear();
         healthy_path.clear();

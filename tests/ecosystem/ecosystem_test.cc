@@ -6,6 +6,7 @@
 #include "lab/draw.h"
 #include "lab/lab.h"
 #include "tests/e2e/xml_schemas.h"
+#include "tests/support/lab_fixture.h"
 #include "tests/support/shell.h"
 #include "vorel/vorel_cmds.h"
 
@@ -75,17 +76,12 @@ std::string unescaped(std::string page) {
 
 // A scenario written to a scratch file and loaded by the lab.
 struct LoadedLab {
+    vorel::test::TempDir dir;
     vorel::lab::Lab lab;
     std::vector<std::string> errors;
     bool ok;
-    explicit LoadedLab(const std::string &scenario) {
-        char path[] = "/tmp/vorel-ecosystem-XXXXXX.yaml";
-        int fd = mkstemps(path, 5);
-        ok = fd >= 0 && write(fd, scenario.data(), scenario.size()) == ssize_t(scenario.size());
-        close(fd);
-        ok = ok && lab.load(path, errors);
-        unlink(path);
-    }
+    explicit LoadedLab(const std::string &scenario)
+        : ok(lab.load(dir.file("scenario.yaml", scenario), errors)) {}
 };
 
 TEST(Completion, TheProgramsCommandsAndOptionLetters) {
@@ -230,10 +226,7 @@ agents: [{pic: ms-1/0/0}, {linecard: 4}]
         EXPECT_NE(dot.find(line), std::string::npos) << "no line " << line << "in\n" << dot;
     // Graphviz, where installed, reads it.
     if (run_shell("command -v dot").status == 0) {
-        std::string file = "/tmp/vorel-draw-" + std::to_string(getpid()) + ".dot";
-        std::ofstream(file) << dot;
-        auto svg = run_shell("dot -Tsvg " + shell_quoted(file) + " >/dev/null");
-        unlink(file.c_str());
+        auto svg = run_shell("dot -Tsvg " + shell_quoted(l.dir.file("router.dot", dot)) + " >/dev/null");
         EXPECT_EQ(svg.status, 0) << svg.text;
     }
 }
@@ -258,8 +251,8 @@ TEST(Schemas, TheSchemasAcceptAnErrorAlone) {
 // The checker itself, on a schema folder of the real shared pieces and one
 // family whose root carries the adaptive-services namespace.
 TEST(Schemas, TheCheckerRejectsWhatTheSchemaDoesNotSay) {
-    char tmpl[] = "/tmp/vorel-schemas-XXXXXX";
-    std::string dir = mkdtemp(tmpl);
+    vorel::test::TempDir scratch;
+    const std::string &dir = scratch.path;
     std::ofstream(dir + "/common.rng") << read_file(kSource + "/docs/schemas/common.rng");
     std::ofstream(dir + "/ns.rng")
         << "<grammar xmlns=\"http://relaxng.org/ns/structure/1.0\">\n"
@@ -294,7 +287,6 @@ TEST(Schemas, TheCheckerRejectsWhatTheSchemaDoesNotSay) {
     EXPECT_FALSE(check("svc_set", "<summary>"));
     EXPECT_FALSE(check("cos", "<anything/>"));
     EXPECT_NE(why.find("no schema for -C cos -S summary"), std::string::npos) << why;
-    run_shell("rm -rf " + shell_quoted(dir));
 }
 
 TEST(Schemas, CommandAndSubcommandAsTheProgramReadsThem) {

@@ -1,5 +1,5 @@
 // Bundle and member names, and the package check, against the lab.
-#include "lab_fixture.h"
+#include "tests/support/lab_fixture.h"
 #include "vorel/vorel_ams_util.h"
 #include "vorel/vorel_util.h"
 

@@ -75,3 +75,19 @@ TEST(ByteWriter, StoresInsideItsBufferAndTerminatesTexts) {
     EXPECT_FALSE(vorel::from_hex("0", out));
     EXPECT_FALSE(vorel::from_hex("zz", out));
 }
+
+TEST(ByteBlock, WideSignedLittleEndianAndTextReads) {
+    const uint8_t bytes[] = {0x80, 0, 0, 0, 0, 0, 0, 1, 0xff, 0xfe, 0x34, 0x12, 'a', 'b', 'c', 'd'};
+    vorel::ByteBlock<16> b;
+    ASSERT_TRUE(ByteReader(bytes, sizeof bytes).block(0, b));
+    EXPECT_EQ(b.be64<0>(), 0x8000000000000001ull);
+    EXPECT_EQ(b.sbe16<8>(), -2);
+    EXPECT_EQ(b.le16<10>(), 0x1234);
+    // A name that fills its field has no NUL and stops at the field's end.
+    EXPECT_EQ((b.text<12, 4>()), "abcd");
+    EXPECT_EQ((b.text<10, 4>()), std::string("\x34\x12") + "ab");
+    vorel::ByteBlock<4> nul;
+    const uint8_t with_nul[] = {'x', 0, 'y', 'z'};
+    ASSERT_TRUE(ByteReader(with_nul, 4).block(0, nul));
+    EXPECT_EQ((nul.text<0, 4>()), "x");
+}

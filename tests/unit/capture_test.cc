@@ -141,7 +141,7 @@ TEST(CaptureRawFile, DamagedFilesEndTheWalkWithAFailure) {
 // The download against a lab: a symbolic link planted where a capture
 // file goes is not followed.
 
-#include "lab_fixture.h"
+#include "tests/support/lab_fixture.h"
 #include "platform/tools.h"
 
 #include <fstream>

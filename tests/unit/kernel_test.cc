@@ -1,12 +1,12 @@
 // The kernel interface library against the lab's kernel (a lab in the
 // process, every record read back through rtslib over the control socket),
 // and the decoders of the kernel's attributes.
-#include "lab_fixture.h"
+#include "tests/support/lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/rtslib.h"
 #include "platform/sockio.h"
+#include "vorel/vorel_db.h"
 
-#include <bzlib.h>
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <string>
@@ -19,22 +19,12 @@ using vorel::test::TempDir;
 
 namespace {
 
-// bzip2 with the error numbers the program maps its results to.
-int bz2_decompress(uint8_t *dst, size_t *dst_len, const uint8_t *src, size_t src_len) {
-    unsigned int len = static_cast<unsigned int>(*dst_len);
-    int rc = BZ2_bzBuffToBuffDecompress(reinterpret_cast<char *>(dst), &len,
-                                        const_cast<char *>(reinterpret_cast<const char *>(src)),
-                                        static_cast<unsigned int>(src_len), 0, 0);
-    *dst_len = len;
-    return rc == BZ_OK ? 0 : rc == BZ_OUTBUFF_FULL ? ENOSPC : EBADMSG;
-}
-
 std::vector<std::string> hook_calls;
 void record_hook(const char *text, int level) {
     hook_calls.push_back(std::to_string(level) + " " + text);
 }
 
-// A handle on the running lab's kernel, with the program's settings.
+// A handle on the running lab's kernel, with the program's settings and decompressor.
 struct Kernel {
     Kernel() : h(rtslib_open(3)) {
         hook_calls.clear();
@@ -42,7 +32,7 @@ struct Kernel {
             return;
         rtslib_set_buffers(h, 524652, 524652);
         rtslib_lib_error_register(h, 0, record_hook);
-        rtslib_init_blob_compression(h, nullptr, bz2_decompress);
+        rtslib_init_blob_compression(h, nullptr, vorel_db_blob_decompress);
     }
     ~Kernel() {
         if (h)

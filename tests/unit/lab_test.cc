@@ -1,4 +1,4 @@
-#include "lab_fixture.h"
+#include "tests/support/lab_fixture.h"
 
 #include <filesystem>
 #include <fstream>

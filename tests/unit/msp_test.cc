@@ -1,14 +1,13 @@
-// The session plug-in registry and the NAT translation type names.
+// The session plug-in registry.
+#include "tests/support/lab_fixture.h"
 #include "vorel/vorel_cmd_msp.h"
 #include "vorel/vorel_plugins.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -22,15 +21,13 @@ template <int N> int printer(vorel_ctx *, services_ui_conn *) {
 }
 
 std::string logged(void (*f)()) {
-    char tmpl[] = "/tmp/vorel-msp-log-XXXXXX";
-    ::close(mkstemp(tmpl));
-    setenv("VOREL_LOG_FILE", tmpl, 1);
+    vorel::test::TempDir dir;
+    setenv("VOREL_LOG_FILE", dir.file("log").c_str(), 1);
     vorel_session_plugins_reset();
     f();
     unsetenv("VOREL_LOG_FILE");
     std::stringstream s;
-    s << std::ifstream(tmpl).rdbuf();
-    unlink(tmpl);
+    s << std::ifstream(dir.file("log")).rdbuf();
     return s.str();
 }
 
@@ -80,7 +77,5 @@ TEST(Registry, DumpCallsPrintersInListOrder) {
     }
     vorel_session_plugins_reset();
 }
-
-// ---- NAT translation ----
 
 } // namespace

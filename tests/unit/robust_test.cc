@@ -1,6 +1,6 @@
 // Untrusted input at the edges: a link planted where the loader's dump file
 // goes, and agent byte streams that break the channel's framing.
-#include "lab_fixture.h"
+#include "tests/support/lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/services_ui.h"
 #include "vorel/vorel_channel.h"
@@ -86,38 +86,29 @@ std::vector<uint8_t> frame(uint8_t kind, uint32_t length, std::vector<uint8_t> p
 
 } // namespace
 
-TEST(ChannelFraming, AnUnknownFrameKindBreaksTheChannel) {
-    ScriptedChannel ch(frame(7, 0));
-    EXPECT_FALSE(services_ui_receive(ch.c, 318, 1));
-    EXPECT_EQ(services_ui_last_error(ch.c), EPROTO);
-    vorel::ByteWriter req = vorel_request(317, 1, 16);
-    EXPECT_LT(vorel_send(ch.c, req), 0);
-    EXPECT_EQ(errno, EPIPE);
-}
-
-TEST(ChannelFraming, AFrameLongerThanTheLimitIsRefusedBeforeItArrives) {
-    ScriptedChannel ch(frame(SERVICES_UI_FRAME_REPLY, SERVICES_UI_MAX_FRAME + 1));
-    EXPECT_FALSE(services_ui_receive(ch.c, 318, 1));
-    EXPECT_EQ(services_ui_last_error(ch.c), EPROTO);
-}
-
-TEST(ChannelFraming, AMessageTooShortForItsTypeIsPassedOver) {
+// A frame of an unknown kind, one longer than the limit (refused before it
+// arrives) and one cut by the agent's close break the channel; a message too
+// short for its type is passed over.
+TEST(ChannelFraming, BadFramesBreakTheChannelShortMessagesArePassedOver) {
+    for (auto [stream, error] : std::initializer_list<std::pair<std::vector<uint8_t>, int>>{
+             {frame(7, 0), EPROTO},
+             {frame(SERVICES_UI_FRAME_REPLY, SERVICES_UI_MAX_FRAME + 1), EPROTO},
+             {frame(SERVICES_UI_FRAME_REPLY, 100, {0x01, 0x3e, 0, 1}), EPIPE}}) {
+        ScriptedChannel ch(stream);
+        EXPECT_FALSE(services_ui_receive(ch.c, 318, 1));
+        EXPECT_EQ(services_ui_last_error(ch.c), error);
+        vorel::ByteWriter req = vorel_request(317, 1, 16);
+        EXPECT_LT(vorel_send(ch.c, req), 0);
+        EXPECT_EQ(errno, EPIPE);
+    }
     std::vector<uint8_t> stream = frame(SERVICES_UI_FRAME_REPLY, 1, {0x01});
-    auto reply = frame(SERVICES_UI_FRAME_REPLY, 8, {0x01, 0x3e, 0, 1, 0, 2, 0, 0});
-    auto end = frame(SERVICES_UI_FRAME_ANSWER_END, 0);
-    stream.insert(stream.end(), reply.begin(), reply.end());
-    stream.insert(stream.end(), end.begin(), end.end());
+    for (auto f : {frame(SERVICES_UI_FRAME_REPLY, 8, {0x01, 0x3e, 0, 1, 0, 2, 0, 0}),
+                   frame(SERVICES_UI_FRAME_ANSWER_END, 0)})
+        stream.insert(stream.end(), f.begin(), f.end());
     ScriptedChannel ch(stream);
     services_ui_reply r = services_ui_receive(ch.c, 318, 1);
     ASSERT_TRUE(r);
     EXPECT_EQ(r.size, 8u);
     EXPECT_FALSE(services_ui_receive(ch.c, 318, 1));
     EXPECT_EQ(services_ui_last_error(ch.c), 0);
-}
-
-TEST(ChannelFraming, AFrameCutByTheAgentsCloseIsNotHandedOut) {
-    std::vector<uint8_t> stream = frame(SERVICES_UI_FRAME_REPLY, 100, {0x01, 0x3e, 0, 1});
-    ScriptedChannel ch(stream);
-    EXPECT_FALSE(services_ui_receive(ch.c, 318, 1));
-    EXPECT_EQ(services_ui_last_error(ch.c), EPIPE);
 }

@@ -1,7 +1,7 @@
 // The Services UI channel against the lab's agents, over real sockets: what
 // the end-to-end runs cannot see (leftovers of an earlier answer, the bytes
 // beyond msg_len, the flush before a wait).
-#include "lab_fixture.h"
+#include "tests/support/lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/services_ui.h"
 

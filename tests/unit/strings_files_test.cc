@@ -1,3 +1,4 @@
+#include "tests/support/lab_fixture.h"
 #include "vorel/vorel_files.h"
 #include "vorel/vorel_string.h"
 
@@ -32,18 +33,13 @@ TEST(Files, NamesNeverLeaveTheirDirectory) {
 }
 
 TEST(Files, CreateRefusesASymbolicLink) {
-    char dir[] = "/tmp/vorel-files-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string target = std::string(dir) + "/target";
-    std::string link = std::string(dir) + "/link";
+    vorel::test::TempDir dir;
+    std::string target = dir.file("target"), link = dir.file("link");
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     EXPECT_EQ(vorel_create_file(link), -1);
     EXPECT_EQ(errno, ELOOP);
     EXPECT_NE(access(target.c_str(), F_OK), 0);
-    int fd = vorel_create_file(std::string(dir) + "/plain");
+    int fd = vorel_create_file(dir.file("plain"));
     EXPECT_GE(fd, 0);
     close(fd);
-    unlink((std::string(dir) + "/plain").c_str());
-    unlink(link.c_str());
-    rmdir(dir);
 }

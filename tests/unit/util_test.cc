@@ -1,5 +1,6 @@
 // Value parsers and texts shared by the families: code names, name codes,
-// address texts, prefixes, compact counts and durations.
+// address texts, prefixes, compact counts and durations, counter values.
+#include "vorel/vorel_counters.h"
 #include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
 
@@ -121,4 +122,14 @@ TEST_F(PrefixTest, Ipv4PrefixLengthAndOptionValues) {
     reported.clear();
     EXPECT_EQ(vorel_prefix_parse(&addr, "10.0.0.0/40"), 0);
     EXPECT_EQ(reported.size(), 1u);
+}
+
+TEST(CounterValue, ASumOfSixtyFourBitCountersStopsAtTheLargestValue) {
+    uint8_t a[16];
+    std::fill(a, a + 16, 0xff);
+    vorel_counter c{"x", 0, 8, nullptr, 8};
+    const vorel::ByteReader r(a, sizeof a);
+    EXPECT_EQ(vorel_counter_value(c, std::span<const vorel::ByteReader>(&r, 1)), UINT64_MAX);
+    vorel_counter missing_source{"x", 0, 4, nullptr, 0, 3};
+    EXPECT_EQ(vorel_counter_value(missing_source, std::span<const vorel::ByteReader>(&r, 1)), 0u);
 }
