@@ -97,6 +97,26 @@ PrefixFilter prefix_of(const uint8_t *req, const FieldAt &prefix, const FieldAt 
     return p;
 }
 
+AddressRange range_of(const uint8_t *req, const TableService::Range &r) {
+    AddressRange a;
+    a.given = r.given.read(req) != 0;
+    if (a.given && r.first.present && r.last.present) {
+        std::memcpy(a.first, req + r.first.offset, 16);
+        std::memcpy(a.last, req + r.last.offset, 16);
+    }
+    return a;
+}
+
+RangeFilter range_filter_of(const TableService &s, const uint8_t *req) {
+    RangeFilter f;
+    f.subscriber = range_of(req, s.subs_range);
+    f.softwire = range_of(req, s.sw_range);
+    f.nat = range_of(req, s.nat_range);
+    f.port_given = s.port_given.read(req) != 0;
+    f.port = static_cast<uint16_t>(s.subs_port.read(req));
+    return f;
+}
+
 FlowFilter flow_filter_of(const TableService &s, const uint8_t *req) {
     FlowFilter f;
     f.source = prefix_of(req, s.sprefix, s.smask);
@@ -120,7 +140,7 @@ const uint8_t *address_of(const FieldAt &f, const uint8_t *e, uint8_t (&room)[kA
     return e + f.offset;
 }
 
-FlowKey flow_key_of(const TableForm &form, const uint8_t *e, uint8_t (&room)[2][kAddrFlag + 1]) {
+FlowKey flow_key_of(const TableForm &form, const uint8_t *e, uint8_t (&room)[3][kAddrFlag + 1]) {
     FlowKey k;
     k.source = address_of(form.source, e, room[0]);
     k.destination = address_of(form.destination, e, room[1]);
@@ -174,7 +194,7 @@ void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioR
         form->per_svc_set = per == "svc_set";
         if (YAML::Node key = n["key"]) {
             r.only_keys(key, {"source", "destination", "source_port", "destination_port",
-                              "protocol", "application"});
+                              "protocol", "application", "softwire"});
             const Layout &e = form->entry;
             if (key["source"])
                 form->source = field_of(e, key["source"], r, true);
@@ -188,6 +208,8 @@ void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioR
                 form->protocol = field_of(e, key["protocol"], r, false);
             if (key["application"])
                 form->application = field_of(e, key["application"], r, false);
+            if (key["softwire"])
+                form->softwire = field_of(e, key["softwire"], r, true);
         }
         if (YAML::Node keep = n["keep"]) {
             if (!keep.IsSequence())
@@ -214,8 +236,8 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         return;
     }
     r.only_keys(n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts",
-                    "per_reply", "copies", "scope", "also", "when", "equal", "echo",
-                    "count_by"});
+                    "per_reply", "copies", "scope", "also", "when", "equal", "echo", "count_by",
+                    "sum"});
     TableService s;
     s.form = &form;
     s.line = line_of(n);
@@ -240,8 +262,23 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         return;
     }
     if (YAML::Node f = n["filter"]) {
-        if (!f.IsScalar() || f.Scalar() != "flow_filter") {
-            r.error(f, "filter names the request's filter block: flow_filter");
+        if (f.IsScalar() && f.Scalar() == "nat_ranges") {
+            s.filter = FilterKind::Ranges;
+            auto range = [&](const char *name) {
+                std::string n_ = name;
+                return TableService::Range{named_field(*req, (n_ + "_start").c_str()),
+                                           named_field(*req, (n_ + "_end").c_str()),
+                                           named_field(*req, (n_ + "_given").c_str())};
+            };
+            s.subs_range = range("subs");
+            s.sw_range = range("sw");
+            s.nat_range = range("nat");
+            s.subs_port = named_field(*req, "subs_port");
+            s.port_given = named_field(*req, "port_given");
+            if (!s.subs_range.first.present || !s.subs_range.given.present)
+                r.error(f, "layout '" + req->name + "' does not carry the NAT clear's ranges");
+        } else if (!f.IsScalar() || f.Scalar() != "flow_filter") {
+            r.error(f, "filter names the request's filter block: flow_filter or nat_ranges");
         } else {
             s.filter = FilterKind::Flow;
             s.sprefix = named_field(*req, "sprefix");
@@ -304,6 +341,14 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
                                            std::to_string(s.entry_at));
         }
     }
+    if (YAML::Node sum = n["sum"]) {
+        if (!sum.IsMap() || sum.size() != 1 || !reply || s.op != TableOp::Clear) {
+            r.error(sum, "sum is {ENTRY FIELD: REPLY FIELD} of a clear with a reply");
+        } else {
+            s.sum_of = field_of(form.entry, sum.begin()->first, r, false);
+            s.sum_into = field_of(*reply, sum.begin()->second, r, false);
+        }
+    }
     if (YAML::Node by = n["count_by"])
         add_count_by(by, form, reply, s, r);
     if (YAML::Node echo = n["echo"]) {
@@ -328,8 +373,8 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
         r.error(n, "per_reply lists entries into a reply at entry_at, counted in its number field");
     if (s.whole_pic && s.op != TableOp::Zero && s.op != TableOp::Clear)
         r.error(n["scope"], "scope belongs to a clear or a zeroing");
-    if (!s.also.empty() && s.op != TableOp::Zero)
-        r.error(n["also"], "also belongs to a zeroing");
+    if (!s.also.empty() && s.op != TableOp::Zero && s.op != TableOp::Clear)
+        r.error(n["also"], "also belongs to a clear or a zeroing");
     services_.push_back(std::move(s));
 }
 
@@ -555,18 +600,36 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
     FlowFilter filter;
     if (s.filter == FilterKind::Flow)
         filter = flow_filter_of(s, req.data());
+    RangeFilter ranges;
+    if (s.filter == FilterKind::Ranges)
+        ranges = range_filter_of(s, req.data());
     auto equal_holds = [&](const std::pair<FieldAt, FieldAt> &q, const uint8_t *e) {
         const uint8_t *want = req.data() + q.first.offset;
         bool any = std::all_of(want, want + q.first.width, [](uint8_t b) { return b == 0; });
         return any || std::memcmp(want, e + q.second.offset, q.second.width) == 0;
     };
-    auto selected = [&](const uint8_t *e) {
+    // Whether the request selects entry e of a table of form f (its own
+    // or one it also clears).
+    auto selected_in = [&](const TableForm &f, const uint8_t *e) {
         for (const auto &q : s.equal)
             if (!equal_holds(q, e))
                 return false;
-        uint8_t room[2][kAddrFlag + 1];
-        return s.filter == FilterKind::None || flow_matches(filter, flow_key_of(form, e, room));
+        uint8_t room[3][kAddrFlag + 1];
+        switch (s.filter) {
+        case FilterKind::Flow:
+            return flow_matches(filter, flow_key_of(f, e, room));
+        case FilterKind::Ranges:
+            return range_matches(ranges, RangeKey{address_of(f.source, e, room[0]),
+                                                  address_of(f.softwire, e, room[1]),
+                                                  address_of(f.destination, e, room[2]),
+                                                  static_cast<uint16_t>(f.source_port.read(e))});
+        case FilterKind::None:
+            break;
+        }
+        return true;
     };
+    auto selected = [&](const uint8_t *e) { return selected_in(form, e); };
+    uint64_t summed = 0;
     uint64_t number = 0;
     std::vector<std::pair<uint64_t, uint64_t>> by_kind; // value -> entries counted
     for (const auto &c : s.counts)
@@ -636,7 +699,12 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         break;
     case TableOp::Clear:
         for (AgentTable *t : targets)
-            number += t->table.remove_if(selected);
+            number += t->table.remove_if([&](const uint8_t *e) {
+                bool hit = selected_in(*t->form, e);
+                if (hit)
+                    summed += s.sum_of.read(e);
+                return hit;
+            });
         break;
     case TableOp::Zero:
         // The request's selectors choose the entries of its own form; the
@@ -653,6 +721,7 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         uint8_t *msg = out.frame(SERVICES_UI_FRAME_REPLY, s.reply.size());
         std::memcpy(msg, s.reply.data(), s.reply.size());
         store_number(msg, s.number, number);
+        store_number(msg, s.sum_into, summed);
         for (size_t k = 0; k < s.counts.size(); k++)
             store_number(msg, s.counts[k].second, by_kind[k].second);
         echo_request(s, req.data(), msg);

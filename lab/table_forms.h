@@ -51,7 +51,7 @@ struct FieldAt {
 };
 
 enum class TableOp { List, Count, Clear, Zero };
-enum class FilterKind { None, Flow };
+enum class FilterKind { None, Flow, Ranges };
 
 struct TableForm;
 
@@ -64,6 +64,14 @@ struct TableService {
     FilterKind filter = FilterKind::None;
     // The flow filter block's fields in the request.
     FieldAt sprefix, smask, dprefix, dmask, sport, dport, proto, alg;
+    // The NAT clears' ranges: first, last and given flag of each, the port.
+    struct Range {
+        FieldAt first, last, given;
+    } subs_range, sw_range, nat_range;
+    FieldAt subs_port, port_given;
+    // clear: an entry field summed over the removed entries into a reply
+    // field (the sessions the removed mappings held).
+    FieldAt sum_of, sum_into;
     FieldAt limit;
     std::vector<uint8_t> reply; // the reply's template (empty: the entry is the message)
     size_t entry_at = 0;        // list: where each entry goes in its reply
@@ -72,14 +80,14 @@ struct TableService {
     // entry field `count_by` holds a value (the tunnels of each kind).
     FieldAt count_by;
     std::vector<std::pair<uint64_t, FieldAt>> counts;
-    bool parts = false;         // list: entries go as large-object parts, then an object end
-    size_t per_reply = 1;       // list: entries side by side in one reply, `number` counting them
-    unsigned copies = 1;        // count, clear, zero: the reply is sent this many times
+    bool parts = false;   // list: entries go as large-object parts, then an object end
+    size_t per_reply = 1; // list: entries side by side in one reply, `number` counting them
+    unsigned copies = 1;  // count, clear, zero: the reply is sent this many times
     // clear, zero: a request of service set 0 reaches every service set's
     // table of the agent (the clear of a whole PIC).
     bool whole_pic = false;
-    // zero: other counters tables that the same clear resets (one request
-    // read by two reply layouts).
+    // zero, clear: other tables that the same request resets or clears (one
+    // request read by two reply layouts; a clear of every kind of mapping).
     std::vector<const TableForm *> also;
     // Request fields that must hold these values (a show and a clear that
     // share a type differ by a field); none: every request of the type.
@@ -112,6 +120,7 @@ struct TableForm {
     FieldAt follow_count;
     // The fields a filter selects on (addr fields: the IPv6 flag at +16).
     FieldAt source, destination, source_port, destination_port, protocol, application;
+    FieldAt softwire; // the softwire (B4) address the NAT clears select by
 };
 
 // An agent's table: a form's entries for one service set (or the PIC).

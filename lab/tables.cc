@@ -143,4 +143,14 @@ bool flow_matches(const FlowFilter &f, const FlowKey &k) {
            (f.application == 0 || !k.has_application || f.application == k.application);
 }
 
+bool AddressRange::contains(const uint8_t *addr16) const {
+    // Addresses compare as 128-bit big-endian numbers.
+    return !given || (std::memcmp(first, addr16, 16) <= 0 && std::memcmp(addr16, last, 16) <= 0);
+}
+
+bool range_matches(const RangeFilter &f, const RangeKey &k) {
+    return f.subscriber.contains(k.subscriber) && f.softwire.contains(k.softwire) &&
+           f.nat.contains(k.nat) && (!f.port_given || f.port == k.port);
+}
+
 } // namespace vorel::lab

@@ -112,4 +112,29 @@ struct FlowKey {
 
 bool flow_matches(const FlowFilter &filter, const FlowKey &key);
 
+// An address range as the NAT clears carry it: the first and last address
+// (16 bytes each, IPv4 in the first four), inclusive; a range not given
+// selects every address.
+struct AddressRange {
+    bool given = false;
+    uint8_t first[16] = {};
+    uint8_t last[16] = {};
+    bool contains(const uint8_t *addr16) const;
+};
+
+// The selectors of a NAT clear: the subscriber (internal host), softwire
+// (B4) and NAT (translated) ranges and the subscriber port.
+struct RangeFilter {
+    AddressRange subscriber, softwire, nat;
+    bool port_given = false;
+    uint16_t port = 0;
+};
+
+struct RangeKey {
+    const uint8_t *subscriber = nullptr, *softwire = nullptr, *nat = nullptr;
+    uint16_t port = 0;
+};
+
+bool range_matches(const RangeFilter &filter, const RangeKey &key);
+
 } // namespace vorel::lab

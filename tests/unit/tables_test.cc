@@ -98,4 +98,30 @@ TEST(FlowFilter, PrefixesPortsProtocolAndApplication) {
     EXPECT_FALSE(flow_matches(f, key));
 }
 
+// The NAT clears' ranges: inclusive at both ends, compared as 128-bit
+// numbers across every byte (an IPv6 range spans words); one not given
+// selects every address; the port only when given.
+TEST(RangeFilter, InclusiveRangesAndThePort) {
+    auto range = [](std::initializer_list<uint8_t> first, std::initializer_list<uint8_t> last) {
+        AddressRange r;
+        r.given = true;
+        std::copy(first.begin(), first.end(), r.first);
+        std::copy(last.begin(), last.end(), r.last);
+        return r;
+    };
+    const uint8_t low[16] = {10, 0, 0, 2}, high[16] = {10, 0, 0, 3}, above[16] = {10, 0, 0, 4};
+    RangeFilter f;
+    f.subscriber = range({10, 0, 0, 2}, {10, 0, 0, 3});
+    EXPECT_TRUE(range_matches(f, RangeKey{low, above, above, 0}));
+    EXPECT_TRUE(range_matches(f, RangeKey{high, above, above, 0}));
+    EXPECT_FALSE(range_matches(f, RangeKey{above, low, low, 0}));
+    const uint8_t v6[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0xff};
+    f.softwire =
+        range({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0}, {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0xff});
+    EXPECT_TRUE(range_matches(f, RangeKey{low, v6, above, 0}));
+    f.port_given = true, f.port = 80;
+    EXPECT_FALSE(range_matches(f, RangeKey{low, v6, above, 81}));
+    EXPECT_TRUE(range_matches(f, RangeKey{low, v6, above, 80}));
+}
+
 } // namespace
