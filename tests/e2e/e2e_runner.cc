@@ -21,6 +21,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -361,6 +362,37 @@ void absolute_includes(YAML::Node scenario, const std::string &dir) {
     scenario["include"] = out;
 }
 
+// Cases that write or read files at fixed absolute paths (the FIPS
+// command's /tmp/input and /tmp/result) hold this lock for their file, so
+// two runners on one machine (two build trees, two worktrees) never share
+// those files; within one ctest run a RESOURCE_LOCK does the same.
+bool uses_fixed_paths(const YAML::Node &doc) {
+    for (const auto &c : doc["cases"])
+        for (const char *key : {"files", "symlinks", "expect_files", "expect_files_match"})
+            if (c.IsMap() && c[key] && c[key].IsMap())
+                for (const auto &kv : c[key])
+                    if (kv.first.Scalar().rfind("/", 0) == 0)
+                        return true;
+    return false;
+}
+
+class FixedPathsLock {
+  public:
+    explicit FixedPathsLock(bool take) {
+        if (take && (fd_ = ::open("/tmp/vorel-e2e-fixed-paths.lock", O_RDWR | O_CREAT, 0666)) >= 0)
+            ::flock(fd_, LOCK_EX);
+    }
+    ~FixedPathsLock() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FixedPathsLock(const FixedPathsLock &) = delete;
+    FixedPathsLock &operator=(const FixedPathsLock &) = delete;
+
+  private:
+    int fd_ = -1;
+};
+
 struct Runner {
     std::string bin;
     vorel::testing::XmlSchemas schemas; // every XML output is checked against its family's
@@ -545,6 +577,7 @@ struct Runner {
             failed++;
             return;
         }
+        FixedPathsLock lock(uses_fixed_paths(doc));
         std::string scenario;
         std::string tmp;
         char *real = realpath(file.c_str(), nullptr);
