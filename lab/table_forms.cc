@@ -194,7 +194,7 @@ void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioR
         form->per_svc_set = per == "svc_set";
         if (YAML::Node key = n["key"]) {
             r.only_keys(key, {"source", "destination", "source_port", "destination_port",
-                              "protocol", "application", "softwire"});
+                              "protocol", "application", "softwire", "translated"});
             const Layout &e = form->entry;
             if (key["source"])
                 form->source = field_of(e, key["source"], r, true);
@@ -210,6 +210,8 @@ void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioR
                 form->application = field_of(e, key["application"], r, false);
             if (key["softwire"])
                 form->softwire = field_of(e, key["softwire"], r, true);
+            form->translated = key["translated"] ? field_of(e, key["translated"], r, true)
+                                                 : form->destination;
         }
         if (YAML::Node keep = n["keep"]) {
             if (!keep.IsSequence())
@@ -621,7 +623,7 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
         case FilterKind::Ranges:
             return range_matches(ranges, RangeKey{address_of(f.source, e, room[0]),
                                                   address_of(f.softwire, e, room[1]),
-                                                  address_of(f.destination, e, room[2]),
+                                                  address_of(f.translated, e, room[2]),
                                                   static_cast<uint16_t>(f.source_port.read(e))});
         case FilterKind::None:
             break;

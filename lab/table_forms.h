@@ -120,7 +120,9 @@ struct TableForm {
     FieldAt follow_count;
     // The fields a filter selects on (addr fields: the IPv6 flag at +16).
     FieldAt source, destination, source_port, destination_port, protocol, application;
-    FieldAt softwire; // the softwire (B4) address the NAT clears select by
+    // The NAT clears' keys: the softwire (B4) address and the translated
+    // address (the destination field when the form names none).
+    FieldAt softwire, translated;
 };
 
 // An agent's table: a form's entries for one service set (or the PIC).
