@@ -239,7 +239,7 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
     }
     r.only_keys(n, {"request", "do", "filter", "limit", "reply", "entry_at", "number", "parts",
                     "per_reply", "copies", "scope", "also", "when", "equal", "echo", "count_by",
-                    "sum"});
+                    "sum", "same"});
     TableService s;
     s.form = &form;
     s.line = line_of(n);
@@ -308,6 +308,14 @@ void TableForms::add_service(const YAML::Node &n, const TableForm &form, const L
                     r.error(kv.second, "the two fields of an equal selector differ in width");
                 s.equal.emplace_back(in_request, in_entry);
             }
+    }
+    if (YAML::Node same = n["same"]) {
+        if (!same.IsMap())
+            r.error(same, "same is a map {request field: entry field}");
+        else
+            for (const auto &kv : same)
+                s.same.emplace_back(field_of(*req, kv.first, r, false),
+                                    field_of(form.entry, kv.second, r, false));
     }
     if (YAML::Node when = n["when"]) {
         if (!when.IsMap())
@@ -615,6 +623,9 @@ bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<Agent
     auto selected_in = [&](const TableForm &f, const uint8_t *e) {
         for (const auto &q : s.equal)
             if (!equal_holds(q, e))
+                return false;
+        for (const auto &[in_request, in_entry] : s.same)
+            if (in_request.read(req.data()) != in_entry.read(e))
                 return false;
         uint8_t room[3][kAddrFlag + 1];
         switch (s.filter) {

@@ -95,6 +95,9 @@ struct TableService {
     // Selectors that compare a request field with an entry field byte for
     // byte; an all-zero request field selects every entry.
     std::vector<std::pair<FieldAt, FieldAt>> equal;
+    // Selectors that compare a request number with an entry number, zero
+    // included (the statistics of application 0 are those of all).
+    std::vector<std::pair<FieldAt, FieldAt>> same;
     // Request fields that every message of the answer repeats (a reply that
     // echoes what was asked for), with where they go in the message.
     std::vector<std::pair<FieldAt, FieldAt>> echo;
