@@ -143,16 +143,24 @@ fwnat_flow_table::fwnat_flow_table(const vorel_ctx *ctxt)
     on_text_open([] { std::printf("%s\n\n", kFlowHeading); });
 }
 
+namespace {
+// Its element with the heading made once: a conversation listing opens a
+// table per conversation.
+const xml_tag kFlowTableTag("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
+} // namespace
+
 void fwnat_flow_table_open(int xml) {
-    if (xml)
-        xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
-    else
-        std::printf("%s\n\n", kFlowHeading);
+    if (xml) {
+        xml_open(kFlowTableTag);
+        return;
+    }
+    std::fputs(kFlowHeading, stdout);
+    std::fputs("\n\n", stdout);
 }
 
 void fwnat_flow_table_close(int xml) {
     if (xml)
-        xml_send_close("service-sfw-flow-table");
+        xml_close(kFlowTableTag);
 }
 
 // ---------------------------------------------------------------------------
