@@ -1,13 +1,16 @@
 // The flow renderer alone: decoding a flow reply and printing its entry in
 // text and in XML, with standard output fully buffered into /dev/null as
 // the program has it.  The shapes are those of bench_scenario's flow table
-// (TCP, UDP with source NAT, IPv6, destination NAT, ICMP, DS-Lite).
+// (TCP, UDP with source NAT, IPv6, destination NAT, ICMP, DS-Lite).  Also a
+// session of the session engine with its two flows, as the session listing
+// prints it (the session table of bench/run.sh).
 //
 // The figures are reported on standard error, since standard output is the
 // renderer's sink.
 #include "platform/bytes.h"
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
+#include "vorel/vorel_cmd_msp.h"
 
 #include "bench/stderr_reporter.h"
 #include <arpa/inet.h>
@@ -190,6 +193,55 @@ void BM_FlowXmlDetail(benchmark::State &st) {
     render(st, true, true);
 }
 BENCHMARK(BM_FlowXmlDetail);
+
+// A session of bench/run.sh's session table: TCP, its ALG, a timeout, and
+// the forward and reverse flows.
+void render_sessions(benchmark::State &st, bool xml) {
+    quiet_stdout();
+    xml_set_mode(xml);
+    if (xml)
+        xml_subtree_open("service-msp-sess-table-information");
+    msp_sess sess;
+    sess.alg = 1003;
+    sess.flow_count = 2;
+    sess.sess_timeout = 1800;
+    msp_flow forward, reverse;
+    forward.src.words[0] = 0x0a000001;
+    forward.dst.words[0] = reverse.src.words[0] = 0xc0000250;
+    reverse.dst.words[0] = 0x0a000001;
+    forward.src_port = reverse.dst_port = 40000;
+    forward.dst_port = reverse.src_port = 443;
+    forward.proto = reverse.proto = 6;
+    forward.state = reverse.state = 2;
+    forward.direction = 1;
+    reverse.direction = 2;
+    forward.frames = 12;
+    reverse.frames = 9;
+    uint32_t i = 0;
+    for (auto _ : st) {
+        sess.sess_id = ++i;
+        forward.src.words[0] = reverse.dst.words[0] = 0x0a000000 + (i & 0xffff);
+        msp_sess_print(&sess, xml, "sset-b");
+        msp_session_sw_info_print(&sess.sw, xml);
+        msp_flow_print(&forward, 0, xml);
+        msp_flow_print(&reverse, 0, xml);
+    }
+    if (xml) {
+        xml_subtree_unwind();
+        xml_set_mode(false);
+    }
+    st.SetItemsProcessed(st.iterations());
+}
+
+void BM_SessionText(benchmark::State &st) {
+    render_sessions(st, false);
+}
+BENCHMARK(BM_SessionText);
+
+void BM_SessionXml(benchmark::State &st) {
+    render_sessions(st, true);
+}
+BENCHMARK(BM_SessionXml);
 
 } // namespace
 

@@ -1,8 +1,10 @@
 // The wire's floor: asks a PIC agent for a service set's flow table with
-// the very request `vorel -C sfw -S flows` sends, receives every reply and
-// discards it.  What this costs is what no renderer can avoid.
+// the very request `vorel -C sfw -S flows` sends (or, with
+// --conversations, its conversations as `vorel -C sfw -S conversations`
+// asks for them: the same request under another type), receives every
+// reply and discards it.  What this costs is what no renderer can avoid.
 //
-//   wire_reader [--raw] [--fpc F] [--pic P] [--svc-set ID]
+//   wire_reader [--raw] [--conversations] [--fpc F] [--pic P] [--svc-set ID]
 //
 // By default the replies are received through the Services UI library, as
 // the program receives them; --raw reads the socket directly in 256 KiB
@@ -25,10 +27,12 @@
 namespace {
 
 constexpr uint16_t kDumpRequest = 18, kDumpReply = 19, kVersion = 2;
+constexpr uint16_t kConvRequest = 22, kConvReply = 23;
 constexpr size_t kDumpRequestSize = 108;
 
 struct Options {
     bool raw = false;
+    bool conversations = false;
     unsigned fpc = 1, pic = 0;
     uint16_t svc_set = 1;
 };
@@ -38,12 +42,12 @@ struct Tally {
 };
 
 // The dump request of a style-B service set with no filter and no limit.
-vorel::ByteWriter dump_request(uint16_t svc_set) {
+vorel::ByteWriter dump_request(const Options &o) {
     vorel::ByteWriter w(kDumpRequestSize);
-    w.be16(0, kDumpRequest);
+    w.be16(0, o.conversations ? kConvRequest : kDumpRequest);
     w.be16(2, kVersion);
     w.be16(4, kDumpRequestSize / 4);
-    w.be16(6, svc_set);
+    w.be16(6, o.svc_set);
     w.u8(8, 'B');
     w.be16(20 + 84, 0xffff); // any protocol
     return w;
@@ -53,14 +57,23 @@ bool receive_through_library(const Options &o, Tally &t) {
     services_ui_conn *c = services_ui_open(o.fpc, o.pic, SERVICES_UI_PIC_PORT, nullptr);
     if (!c)
         return false;
-    vorel::ByteWriter req = dump_request(o.svc_set);
+    vorel::ByteWriter req = dump_request(o);
     bool ok = services_ui_send(c, req.data(), req.size()) == 0;
-    while (ok) {
+    while (ok && !o.conversations) {
         services_ui_reply r = services_ui_receive(c, kDumpReply, kVersion);
         if (!r)
             break;
         t.replies++;
         t.bytes += r.size;
+    }
+    // Each conversation is a large-object part, as the program receives it.
+    while (ok && o.conversations) {
+        std::unique_ptr<services_ui_part> part =
+            services_ui_receive_large_obj(c, kConvReply, kVersion);
+        if (!part)
+            break;
+        t.replies++;
+        t.bytes += part->size();
     }
     ok = ok && services_ui_last_error(c) == 0;
     services_ui_close(c);
@@ -94,7 +107,7 @@ bool receive_raw(const Options &o, Tally &t) {
     int fd = vorel::tcp_connect(addr, SERVICES_UI_PIC_PORT, 10000);
     if (fd < 0)
         return false;
-    vorel::ByteWriter req = dump_request(o.svc_set);
+    vorel::ByteWriter req = dump_request(o);
     if (!vorel::write_full(fd, req.data(), req.size())) {
         close(fd);
         return false;
@@ -124,6 +137,10 @@ bool parse(int argc, char **argv, Options &o) {
             o.raw = true;
             continue;
         }
+        if (a == "--conversations") {
+            o.conversations = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return false;
         unsigned long v = std::strtoul(argv[++i], nullptr, 10);
@@ -144,7 +161,8 @@ bool parse(int argc, char **argv, Options &o) {
 int main(int argc, char **argv) {
     Options o;
     if (!parse(argc, argv, o)) {
-        std::fprintf(stderr, "usage: wire_reader [--raw] [--fpc F] [--pic P] [--svc-set ID]\n");
+        std::fprintf(stderr, "usage: wire_reader [--raw] [--conversations] [--fpc F] [--pic P] "
+                             "[--svc-set ID]\n");
         return 2;
     }
     Tally t;

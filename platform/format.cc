@@ -452,10 +452,6 @@ int write_stdout(const TextBuffer &text) {
     return static_cast<int>(text.size());
 }
 
-void format_unsigned(TextBuffer &out, unsigned long long v) {
-    append_number(out, v, false, 10, false, kBlankConversion);
-}
-
 void format_append(TextBuffer &out, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);

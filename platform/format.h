@@ -113,8 +113,13 @@ class TextBuffer {
 // Appends the formatted text to out.
 void format_appendv(TextBuffer &out, const char *fmt, va_list ap);
 void format_append(TextBuffer &out, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-// Appends v in decimal, as "%llu" would.
-void format_unsigned(TextBuffer &out, unsigned long long v);
+// Appends v in decimal, as "%llu" would (std::to_chars, inline: a detail
+// or session line has several).
+inline void format_unsigned(TextBuffer &out, unsigned long long v) {
+    char digits[20];
+    char *end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    out.append(digits, static_cast<size_t>(end - digits));
+}
 // Fixed-width columns, for lines printed millions of times, where even a
 // compiled format's steps show: each appends exactly what the printf
 // conversion named appends (a text longer than the width is not cut).

@@ -207,7 +207,9 @@ void close_at_exit() {
         xml_subtree_unwind();
 }
 
-void open_element(XmlState &s, const char *tag, size_t tag_len, const xml_attrs *attrs) {
+// The attributes are given as a list, or as their text made before.
+void open_element(XmlState &s, const char *tag, size_t tag_len, const xml_attrs *attrs,
+                  std::string_view attrs_text = {}) {
     if (!s.hook_registered) {
         s.hook_registered = true;
         std::atexit(close_at_exit);
@@ -215,6 +217,7 @@ void open_element(XmlState &s, const char *tag, size_t tag_len, const xml_attrs 
     append_tag_start(s, tag, tag_len);
     if (attrs)
         append_attrs(s.line, *attrs);
+    s.line.append(attrs_text.data(), attrs_text.size());
     s.line.append(">\n", 2);
     flush_line(s);
     s.starts.push_back(s.names.size());
@@ -486,8 +489,13 @@ size_t xml_depth() {
     return state().starts.size();
 }
 
-xml_tag::xml_tag(const char *name) : name_(name ? name : "") {
-    open_ = "<" + name_ + ">";
+xml_tag::xml_tag(const char *name) : xml_tag(name, {}) {}
+
+xml_tag::xml_tag(const char *name, const xml_attrs &attrs) : name_(name ? name : "") {
+    vorel::TextBuffer text;
+    append_attrs(text, attrs);
+    attrs_ = text.str();
+    open_ = "<" + name_ + attrs_ + ">";
     close_ = "</" + name_ + ">\n";
 }
 
@@ -513,7 +521,7 @@ void xml_leaf(const xml_tag &tag, unsigned value) {
 void xml_open(const xml_tag &tag) {
     XmlState &s = state();
     if (s.on)
-        open_element(s, tag.name(), tag.name_view().size(), nullptr);
+        open_element(s, tag.name(), tag.name_view().size(), nullptr, tag.attrs_text());
 }
 
 void xml_close(const xml_tag &tag) {

@@ -76,13 +76,17 @@ void xml_attr_emit(const char *tag, const xml_attrs &attrs, const char *fmt, ...
 class xml_tag {
   public:
     explicit xml_tag(const char *name);
+    // An element that always has the same attributes (a table's heading):
+    // their text is made once too.
+    xml_tag(const char *name, const xml_attrs &attrs);
     const char *name() const { return name_.c_str(); }
     std::string_view name_view() const { return name_; }
-    std::string_view open_text() const { return open_; }   // "<name>"
+    std::string_view open_text() const { return open_; }   // "<name attrs>"
     std::string_view close_text() const { return close_; } // "</name>\n"
+    std::string_view attrs_text() const { return attrs_; } // ` a="v"`, escaped
 
   private:
-    std::string name_, open_, close_;
+    std::string name_, attrs_, open_, close_;
 };
 // <tag>text</tag>, the text escaped.
 void xml_leaf(const xml_tag &tag, std::string_view text);
@@ -93,7 +97,8 @@ void xml_leaf(const xml_tag &tag, unsigned value);
 template <class T>
 requires std::is_arithmetic_v<T>
 void xml_leaf(const xml_tag &tag, T value) = delete;
-// The same as xml_send_open(tag.name()) and xml_send_close(tag.name()).
+// The same as xml_send_open(tag.name(), its attributes) and
+// xml_send_close(tag.name()).
 void xml_open(const xml_tag &tag);
 void xml_close(const xml_tag &tag);
 

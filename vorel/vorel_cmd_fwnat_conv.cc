@@ -1,6 +1,7 @@
 // Conversations (dump_conv): the flows of one application session, its
 // initiator flows and then its responder flows.  Each conversation arrives
 // as one part of a large object, a complete message of its own.
+#include "platform/format.h"
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_error.h"
@@ -53,26 +54,65 @@ bool read_conversation(const services_ui_part &part, const asp_info &asp, conver
     return true;
 }
 
-// One conversation: its counts, then its flows in a table of their own.
-void print_conversation(const vorel_ctx *ctxt, const conversation &conv, bool detail) {
-    vorel_section section(ctxt, "sfw-conversation");
-    section.on_text_open([&conv] {
-        std::printf("Conversation:  ALG protocol: %s, Number of initiators: %u,\n"
-                    "               Number of responders: %u \n",
-                    alg2str(conv.alg), conv.initiators, conv.responders);
-    });
-    section.on_text_close([] { std::printf("\n"); });
-    if (section.open() && ctxt->xml) {
-        xml_send_all("sfw-flow-table-conv-alg", "%s", alg2str(conv.alg));
-        xml_send_all("sfw-flow-table-conv-initiator", "%u", conv.initiators);
-        xml_send_all("sfw-flow-table-conv-responder", "%u", conv.responders);
-    }
-    fwnat_flow_table table(ctxt);
-    table.open();
+// The conversation's elements, their tags made once (a PIC may hold
+// millions of conversations).
+struct conversation_tags {
+    xml_tag conversation{"sfw-conversation"};
+    xml_tag alg{"sfw-flow-table-conv-alg"};
+    xml_tag initiators{"sfw-flow-table-conv-initiator"};
+    xml_tag responders{"sfw-flow-table-conv-responder"};
+};
+const conversation_tags kConversationTags;
+
+void xml_conversation_head(const conversation &conv) {
+    const conversation_tags &t = kConversationTags;
+    xml_open(t.conversation);
+    xml_leaf(t.alg, alg2str(conv.alg));
+    xml_leaf(t.initiators, conv.initiators);
+    xml_leaf(t.responders, conv.responders);
+}
+
+// "Conversation:  ALG protocol: %s, Number of initiators: %u,\n"
+// "               Number of responders: %u \n", built in one piece.
+void text_conversation_head(const conversation &conv) {
+    static vorel::TextBuffer *text = new vorel::TextBuffer;
+    vorel::TextBuffer &out = *text;
+    out.clear();
+    out.append("Conversation:  ALG protocol: ");
+    out.append(alg2str(conv.alg));
+    out.append(", Number of initiators: ");
+    vorel::format_unsigned(out, conv.initiators);
+    out.append(",\n               Number of responders: ");
+    vorel::format_unsigned(out, conv.responders);
+    out.append(" \n");
+    vorel::write_stdout(out);
+}
+
+// The conversation's flows in a table of their own.
+void print_conversation_flows(const conversation &conv, bool detail, int xml) {
+    fwnat_flow_table_open(xml);
     uint64_t flows = uint64_t{conv.initiators} + conv.responders;
     for (uint64_t i = 0; i < flows; i++)
         fwnat_flow_print(fwnat_flow_read(conv.r, kFlowsOffset + i * FWNAT_FLOW_RECORD_SIZE), detail,
-                         ctxt->xml);
+                         xml);
+    fwnat_flow_table_close(xml);
+}
+
+// One conversation: its counts, then its flows.  Written straight, without
+// sections (nothing returns early here): a section's attributes and
+// callbacks cost more than the conversation's head.
+void print_conversation(const vorel_ctx *ctxt, const conversation &conv, bool detail) {
+    if (ctxt->xml) {
+        // The conversation's two dozen lines go out in one write.
+        xml_batch batch;
+        xml_conversation_head(conv);
+        print_conversation_flows(conv, detail, 1);
+        xml_close(kConversationTags.conversation);
+        return;
+    }
+    text_conversation_head(conv);
+    print_conversation_flows(conv, detail, 0);
+    std::fputs("\n", stdout);
 }
 
 } // namespace

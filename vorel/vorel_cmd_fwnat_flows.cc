@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -57,10 +58,13 @@ void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
 
 // The record's size is checked once; its fields are read at offsets the
 // compiler checks against that size (a table holds millions of records).
+// Decoded straight into the caller's record (no copy of a record of 200
+// bytes: a conversation or a call holds several).
 fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
-    fwnat_flow_record f; // not all there: an empty record
-    vorel_record_read(r, off, &f, fwnat_flow_decode);
-    return f;
+    vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE> b;
+    if (!r.block(off, b))
+        return {}; // not all there: an empty record
+    return fwnat_flow_decode(b);
 }
 
 fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE> &b) {
@@ -143,16 +147,24 @@ fwnat_flow_table::fwnat_flow_table(const vorel_ctx *ctxt)
     on_text_open([] { std::printf("%s\n\n", kFlowHeading); });
 }
 
+namespace {
+// Its element with the heading made once: a conversation listing opens a
+// table per conversation.
+const xml_tag kFlowTableTag("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
+} // namespace
+
 void fwnat_flow_table_open(int xml) {
-    if (xml)
-        xml_send_open("service-sfw-flow-table", {xml_attribute("heading", kFlowHeading)});
-    else
-        std::printf("%s\n\n", kFlowHeading);
+    if (xml) {
+        xml_open(kFlowTableTag);
+        return;
+    }
+    static const std::string lines = std::string(kFlowHeading) + "\n\n";
+    fwrite_unlocked(lines.data(), 1, lines.size(), stdout);
 }
 
 void fwnat_flow_table_close(int xml) {
     if (xml)
-        xml_send_close("service-sfw-flow-table");
+        xml_close(kFlowTableTag);
 }
 
 // ---------------------------------------------------------------------------

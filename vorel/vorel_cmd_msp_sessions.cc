@@ -2,6 +2,7 @@
 // flows (and, in detail, its plug-ins' replies), the session count and the
 // session drain; the session and softwire renderers the softwire commands
 // share.
+#include "platform/format.h"
 #include "platform/xml.h"
 #include "vorel/vorel_ams_util.h"
 #include "vorel/vorel_channel.h"
@@ -11,7 +12,9 @@
 #include "vorel/vorel_plugins.h"
 #include "vorel/vorel_tally.h"
 
+#include <charconv>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -206,33 +209,100 @@ msp_sess msp_sess_decode(const vorel::ByteBlock<MSP_SESS_RECORD_LEN> &b) {
     return s;
 }
 
+namespace {
+
+// The elements of a session entry, their tags made once (a PIC may hold
+// millions of sessions).
+struct msp_sess_tags {
+    xml_tag entry{"msp-sess-entry"};
+    xml_tag svc_set{"msp-serv-set-name"};
+    xml_tag id{"msp-sess-id"};
+    xml_tag alg{"msp-sess-alg-id"};
+    xml_tag flags{"msp-sess-flags"};
+    xml_tag ip_action{"msp-sess-ip-action"};
+    xml_tag offload{"msp-sess-offload"};
+    xml_tag asymmetric{"msp-sess-asymmetric"};
+    xml_tag timeout{"msp-sess-timeout"};
+};
+const msp_sess_tags kSessTags;
+
+// What a session shows, in both outputs: its numbers as "%llu" and
+// "0x%llX" print them (by std::to_chars, without the formatter).
+struct sess_texts {
+    char id_buf[24], flags_buf[24];
+    std::string_view id, flags;
+    const char *alg, *ip_action, *offload, *asymmetric;
+
+    explicit sess_texts(const msp_sess &s) {
+        id = {id_buf, static_cast<size_t>(
+                          std::to_chars(id_buf, id_buf + sizeof id_buf, s.sess_id).ptr - id_buf)};
+        flags_buf[0] = '0';
+        flags_buf[1] = 'x';
+        char *end =
+            std::to_chars(flags_buf + 2, flags_buf + sizeof flags_buf, s.sess_flags, 16).ptr;
+        for (char *c = flags_buf + 2; c < end; c++)
+            if (*c >= 'a')
+                *c = static_cast<char>(*c - 'a' + 'A');
+        flags = {flags_buf, static_cast<size_t>(end - flags_buf)};
+        alg = qrtalg2str(s.alg);
+        ip_action = yes_no(s.sess_flags & kFlagIpAction);
+        offload = yes_no(s.sess_flags & kFlagOffloaded);
+        asymmetric = yes_no(s.asymmetric == kAsymmetric);
+    }
+};
+
+// The session's two lines, written in one piece.
+void text_session(const msp_sess &s, const sess_texts &t, const char *svc_set_name) {
+    static vorel::TextBuffer *text = new vorel::TextBuffer;
+    vorel::TextBuffer &out = *text;
+    out.clear();
+    out.append("Service Set: ");
+    out.append(svc_set_name);
+    out.append(", Session: ");
+    out.append(t.id.data(), t.id.size());
+    out.append(", ALG: ");
+    out.append(t.alg);
+    out.append(", Flags: ");
+    out.append(t.flags.data(), t.flags.size());
+    out.append(", IP Action: ");
+    out.append(t.ip_action);
+    out.append(", Offload: ");
+    out.append(t.offload);
+    out.append("\nHandled as asymmetric traffic: ");
+    out.append(t.asymmetric);
+    out.append(" Session timeout = ");
+    vorel::format_unsigned(out, s.sess_timeout);
+    out.append('\n');
+    vorel::write_stdout(out);
+}
+
+void xml_session(const msp_sess &s, const sess_texts &t, const char *svc_set_name) {
+    const msp_sess_tags &tag = kSessTags;
+    // The entry's ten lines go out in one write.
+    xml_batch batch;
+    xml_open(tag.entry);
+    xml_leaf(tag.svc_set, svc_set_name);
+    xml_leaf(tag.id, t.id);
+    xml_leaf(tag.alg, t.alg);
+    xml_leaf(tag.flags, t.flags);
+    xml_leaf(tag.ip_action, t.ip_action);
+    xml_leaf(tag.offload, t.offload);
+    xml_leaf(tag.asymmetric, t.asymmetric);
+    if (s.sess_timeout)
+        xml_leaf(tag.timeout, unsigned{s.sess_timeout});
+    xml_close(tag.entry);
+}
+
+} // namespace
+
 void msp_sess_print(const msp_sess *sess, int xml, const char *svc_set_name) {
     if (!sess)
         return;
-    bool ip_action = sess->sess_flags & kFlagIpAction;
-    bool offload = sess->sess_flags & kFlagOffloaded;
-    bool asymmetric = sess->asymmetric == kAsymmetric;
-    auto id = static_cast<unsigned long long>(sess->sess_id);
-    auto flags = static_cast<unsigned long long>(sess->sess_flags);
-    if (!xml) {
-        std::printf(
-            "Service Set: %s, Session: %llu, ALG: %s, Flags: 0x%llX, IP Action: %s, Offload: %s\n"
-            "Handled as asymmetric traffic: %s Session timeout = %u\n",
-            svc_set_name, id, qrtalg2str(sess->alg), flags, yes_no(ip_action), yes_no(offload),
-            yes_no(asymmetric), sess->sess_timeout);
-        return;
-    }
-    xml_send_open("msp-sess-entry");
-    xml_send_all("msp-serv-set-name", "%s", svc_set_name);
-    xml_send_all("msp-sess-id", "%llu", id);
-    xml_send_all("msp-sess-alg-id", "%s", qrtalg2str(sess->alg));
-    xml_send_all("msp-sess-flags", "0x%llX", flags);
-    xml_send_all("msp-sess-ip-action", "%s", yes_no(ip_action));
-    xml_send_all("msp-sess-offload", "%s", yes_no(offload));
-    xml_send_all("msp-sess-asymmetric", "%s", yes_no(asymmetric));
-    if (sess->sess_timeout)
-        xml_send_all("msp-sess-timeout", "%u", sess->sess_timeout);
-    xml_send_close("msp-sess-entry");
+    sess_texts texts(*sess);
+    if (xml)
+        xml_session(*sess, texts, svc_set_name);
+    else
+        text_session(*sess, texts, svc_set_name);
 }
 
 void msp_sw_info_texts(const msp_sw_info &sw, char (&local)[80], char (&remote)[80]) {

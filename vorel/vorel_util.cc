@@ -3,10 +3,12 @@
 #include "platform/xml.h"
 #include "vorel/vorel_error.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <netinet/in.h>
 
 namespace {
@@ -58,7 +60,9 @@ const code_name alg_names[] = {
     {49, "ike-esp-nat"}, {0, nullptr},
 };
 
-const code_name qrtalg_names[] = {
+// In order of code: a session's ALG is looked up by halves (every session
+// of a table names one).
+constexpr code_name qrtalg_names[] = {
     {0, "none"},        {1, "ftp"},        {2, "rsh"},       {5, "portmapper"},   {11, "rtsp"},
     {13, "icmp"},       {16, "dns"},       {29, "tftp"},     {55, "msrpc"},       {60, "H323"},
     {61, "ras"},        {63, "sip"},       {64, "sqlnet"},   {65, "talk"},        {69, "pptp"},
@@ -367,7 +371,12 @@ const char *alg2str(int code) {
     return name_of(alg_names, code, "???");
 }
 const char *qrtalg2str(int code) {
-    return name_of(qrtalg_names, code, "???");
+    constexpr auto by_code = [](const code_name &a, const code_name &b) { return a.code < b.code; };
+    // The rows before the terminator.
+    constexpr const code_name *first = qrtalg_names, *last = std::end(qrtalg_names) - 1;
+    static_assert(std::is_sorted(first, last, by_code));
+    const code_name *row = std::lower_bound(first, last, code_name{code, nullptr}, by_code);
+    return row != last && row->code == code ? row->name : "???";
 }
 
 const char *proto2str(int proto) {

@@ -45,7 +45,6 @@ std::string ours(const char *fmt, ...) {
         EXPECT_EQ(ours(fmt, __VA_ARGS__), c_library(fmt, __VA_ARGS__)) << fmt;                     \
     } while (0)
 
-
 TEST(Format, NativeConversionsAsTheCLibraryPrintsThem) {
     const char *null_text = nullptr;
     EXPECT_NATIVE_SAME("%s|%5s|%-5s|%.3s|%8.3s|%-8.3s|%.0s|%3s", "ab", "ab", "ab", "abcdef",
@@ -72,6 +71,10 @@ TEST(Format, NativeConversionsAsTheCLibraryPrintsThem) {
     vorel::TextBuffer column;
     vorel::append_right(column, "x", 1, 40);
     EXPECT_EQ(column.str(), c_library("%40s", "x"));
+    vorel::TextBuffer number;
+    for (unsigned long long v : {0ULL, 9ULL, 10ULL, 18446744073709551615ULL})
+        vorel::format_unsigned(number, v);
+    EXPECT_EQ(number.str(), c_library("%llu%llu%llu%llu", 0ULL, 9ULL, 10ULL, ULLONG_MAX));
 }
 
 // Formats are cached by address: a format built in writable memory may

@@ -133,3 +133,13 @@ TEST(CounterValue, ASumOfSixtyFourBitCountersStopsAtTheLargestValue) {
     vorel_counter missing_source{"x", 0, 4, nullptr, 0, 3};
     EXPECT_EQ(vorel_counter_value(missing_source, std::span<const vorel::ByteReader>(&r, 1)), 0u);
 }
+
+// The ALG names are looked up by halves: the table's first and last rows,
+// and codes around and between them.
+TEST(CodeName, AlgNamesAtTheEndsOfTheTable) {
+    EXPECT_STREQ(qrtalg2str(0), "none");
+    EXPECT_STREQ(qrtalg2str(1), "ftp");
+    EXPECT_STREQ(qrtalg2str(1004), "udp");
+    for (int unknown : {-1, 3, 1000, 1005, 65535})
+        EXPECT_STREQ(qrtalg2str(unknown), "???") << unknown;
+}

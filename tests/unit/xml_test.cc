@@ -105,6 +105,21 @@ TEST_F(XmlOutput, FixedTagLeavesEscapeEveryByteAsNamedLeavesDo) {
     }
 }
 
+// A fixed tag's attributes are escaped once, when it is made, as the named
+// call escapes them every time (a nameless one left out the same way).
+TEST_F(XmlOutput, AFixedTagWithAttributesOpensAsTheNamedCallDoes) {
+    const xml_attrs attrs = {xml_attribute("heading", "a<\"b\"&\n\tc"), xml_attribute("", "x"),
+                             xml_attribute("n", "1")};
+    static const xml_tag table("t", attrs);
+    xml_send_open("t", attrs);
+    xml_send_close("t");
+    std::string named = text();
+    xml_open(table);
+    xml_close(table);
+    EXPECT_EQ(text(), named + named);
+    EXPECT_EQ(named, "<t heading=\"a&lt;&quot;b&quot;&amp;&#10;&#9;c\" n=\"1\">\n</t>\n");
+}
+
 // A batch holds its lines back until it ends; a flush or an error element
 // inside it writes them first, so nothing is reordered or lost.
 TEST_F(XmlOutput, BatchesWriteTheirLinesInOrder) {
