@@ -210,8 +210,8 @@ void TableForms::add(const YAML::Node &list, const LayoutSet &layouts, ScenarioR
                 form->application = field_of(e, key["application"], r, false);
             if (key["softwire"])
                 form->softwire = field_of(e, key["softwire"], r, true);
-            form->translated = key["translated"] ? field_of(e, key["translated"], r, true)
-                                                 : form->destination;
+            form->translated =
+                key["translated"] ? field_of(e, key["translated"], r, true) : form->destination;
         }
         if (YAML::Node keep = n["keep"]) {
             if (!keep.IsSequence())
@@ -577,168 +577,211 @@ void echo_request(const TableService &s, const uint8_t *request, uint8_t *msg) {
 
 } // namespace
 
-bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<AgentTable>> &tables,
-                        const ByteReader &request, FrameSink &out) {
-    const TableForm &form = *s.form;
-    auto served = [&](const TableForm *f) {
-        return f == &form || std::find(s.also.begin(), s.also.end(), f) != s.also.end();
-    };
+namespace {
+
+// One request answered from an agent's tables.
+class TableAnswer {
+  public:
+    TableAnswer(const TableService &s, const ByteReader &request)
+        : s_(s), form_(*s.form), req_(request.data(), request.data() + request.size()) {
+        // The request as its layout sees it: a short one reads as zero past its end.
+        if (req_.size() < s.request_size)
+            req_.resize(s.request_size, 0);
+        if (s.filter == FilterKind::Flow)
+            flows_ = flow_filter_of(s, req_.data());
+        if (s.filter == FilterKind::Ranges)
+            ranges_ = range_filter_of(s, req_.data());
+        by_kind_.assign(s.counts.size(), 0);
+    }
+
     // The tables the request reads or changes: its service set's (every
     // set's when a whole-PIC clear names none), of its form and of those
-    // its clear also resets.
-    uint16_t id = request.be16(kMsgSvcSetOffset);
-    const bool every_set = s.whole_pic && id == 0;
-    bool keeps_form = false;
-    std::vector<AgentTable *> targets;
-    AgentTable *table = nullptr; // the request's own table of its form
-    for (auto &t : tables) {
-        if (!served(t->form))
-            continue;
-        keeps_form = true;
-        if (!t->form->per_svc_set || every_set || t->svc_set_id == id) {
-            targets.push_back(t.get());
-            if (t->form == &form && !table)
-                table = t.get();
+    // it also clears or resets.  False: the agent keeps none of them.
+    bool choose(std::vector<std::unique_ptr<AgentTable>> &tables) {
+        const uint16_t id = load_be(req_.data() + kMsgSvcSetOffset, 2);
+        const bool every_set = s_.whole_pic && id == 0;
+        bool keeps_form = false;
+        for (auto &t : tables) {
+            const TableForm *f = t->form;
+            if (f != &form_ && std::find(s_.also.begin(), s_.also.end(), f) == s_.also.end())
+                continue;
+            keeps_form = true;
+            if (!f->per_svc_set || every_set || t->svc_set_id == id) {
+                targets_.push_back(t.get());
+                if (f == &form_ && !table_)
+                    table_ = t.get();
+            }
         }
+        return keeps_form;
     }
-    if (!keeps_form)
-        return false;
-    // The request as its layout sees it: a short one reads as zero past its end.
-    std::vector<uint8_t> req(request.data(), request.data() + request.size());
-    if (req.size() < s.request_size)
-        req.resize(s.request_size, 0);
-    FlowFilter filter;
-    if (s.filter == FilterKind::Flow)
-        filter = flow_filter_of(s, req.data());
-    RangeFilter ranges;
-    if (s.filter == FilterKind::Ranges)
-        ranges = range_filter_of(s, req.data());
-    auto equal_holds = [&](const std::pair<FieldAt, FieldAt> &q, const uint8_t *e) {
-        const uint8_t *want = req.data() + q.first.offset;
-        bool any = std::all_of(want, want + q.first.width, [](uint8_t b) { return b == 0; });
-        return any || std::memcmp(want, e + q.second.offset, q.second.width) == 0;
-    };
-    // Whether the request selects entry e of a table of form f (its own
-    // or one it also clears).
-    auto selected_in = [&](const TableForm &f, const uint8_t *e) {
-        for (const auto &q : s.equal)
-            if (!equal_holds(q, e))
+
+    void run(FrameSink &out) {
+        switch (s_.op) {
+        case TableOp::List:
+            if (table_)
+                list(out);
+            if (s_.parts)
+                out.frame(SERVICES_UI_FRAME_OBJECT_END, 0);
+            return; // a listing has no reply of its own
+        case TableOp::Count:
+            count();
+            break;
+        case TableOp::Clear:
+            clear();
+            break;
+        case TableOp::Zero:
+            zero();
+            break;
+        }
+        reply(out);
+    }
+
+  private:
+    // Whether the request selects entry e of a table of form f (its own or
+    // one it also clears).
+    bool selected(const TableForm &f, const uint8_t *e) const {
+        for (const auto &[in_request, in_entry] : s_.equal) {
+            const uint8_t *want = req_.data() + in_request.offset;
+            bool any = std::all_of(want, want + in_request.width, [](uint8_t b) { return b == 0; });
+            if (!any && std::memcmp(want, e + in_entry.offset, in_entry.width) != 0)
                 return false;
-        for (const auto &[in_request, in_entry] : s.same)
-            if (in_request.read(req.data()) != in_entry.read(e))
+        }
+        for (const auto &[in_request, in_entry] : s_.same)
+            if (in_request.read(req_.data()) != in_entry.read(e))
                 return false;
         uint8_t room[3][kAddrFlag + 1];
-        switch (s.filter) {
+        switch (s_.filter) {
         case FilterKind::Flow:
-            return flow_matches(filter, flow_key_of(f, e, room));
+            return flow_matches(flows_, flow_key_of(f, e, room));
         case FilterKind::Ranges:
-            return range_matches(ranges, RangeKey{address_of(f.source, e, room[0]),
-                                                  address_of(f.softwire, e, room[1]),
-                                                  address_of(f.translated, e, room[2]),
-                                                  static_cast<uint16_t>(f.source_port.read(e))});
+            return range_matches(ranges_, RangeKey{address_of(f.source, e, room[0]),
+                                                   address_of(f.softwire, e, room[1]),
+                                                   address_of(f.translated, e, room[2]),
+                                                   static_cast<uint16_t>(f.source_port.read(e))});
         case FilterKind::None:
             break;
         }
         return true;
-    };
-    auto selected = [&](const uint8_t *e) { return selected_in(form, e); };
-    uint64_t summed = 0;
-    uint64_t number = 0;
-    std::vector<std::pair<uint64_t, uint64_t>> by_kind; // value -> entries counted
-    for (const auto &c : s.counts)
-        by_kind.emplace_back(c.first, 0);
-    switch (s.op) {
-    case TableOp::List: {
-        uint64_t limit = s.limit.read(req.data());
-        if (!table)
-            break;
-        const size_t entry_size = form.entry.size;
-        // A zeroed entry keeps its header (a message's) and the fields its
-        // form keeps, and reads zero elsewhere.
-        const size_t zeroed_keep = form.entry_is_message ? kMsgHeaderSize : 0;
-        const uint8_t kind = s.parts ? SERVICES_UI_FRAME_PART : SERVICES_UI_FRAME_REPLY;
+    }
+
+    // The selected entries in table order, at most the request's limit:
+    // each as its own message (with its followers), or in copies of the
+    // reply, `per_reply` side by side.
+    void list(FrameSink &out) {
+        const uint64_t limit = s_.limit.read(req_.data());
+        const uint8_t kind = s_.parts ? SERVICES_UI_FRAME_PART : SERVICES_UI_FRAME_REPLY;
+        uint64_t listed = 0;
         // The reply being filled and how many entries it holds; its count is
         // written before the next frame is asked for (which may send it).
         uint8_t *msg = nullptr;
         uint64_t in_msg = 0;
-        table->table.for_each([&](uint64_t index, const uint8_t *e) {
-            if (!selected(e))
+        table_->table.for_each([&](uint64_t index, const uint8_t *e) {
+            if (!selected(form_, e))
                 return true;
-            const bool zeroed = table->zeroed.contains(index);
-            const size_t keep = zeroed ? std::min(entry_size, zeroed_keep) : entry_size;
-            uint8_t *at;
-            if (s.reply.empty() && form.follow_room) {
-                send_with_followers(form, e, kind, out);
-                return limit == 0 || ++number < limit;
+            if (s_.reply.empty() && form_.follow_room) {
+                send_with_followers(form_, e, kind, out);
+                return limit == 0 || ++listed < limit;
             }
-            if (s.reply.empty()) {
-                at = out.frame(kind, entry_size);
-                msg = at;
+            uint8_t *at;
+            if (s_.reply.empty()) {
+                at = msg = out.frame(kind, form_.entry.size);
             } else {
-                if (!msg || in_msg == s.per_reply) {
+                if (!msg || in_msg == s_.per_reply) {
                     if (msg)
-                        store_number(msg, s.number, in_msg);
-                    msg = out.frame(kind, s.reply.size());
-                    std::memcpy(msg, s.reply.data(), s.reply.size());
+                        store_number(msg, s_.number, in_msg);
+                    msg = out.frame(kind, s_.reply.size());
+                    std::memcpy(msg, s_.reply.data(), s_.reply.size());
                     in_msg = 0;
                 }
-                at = msg + s.entry_at + in_msg++ * entry_size;
+                at = msg + s_.entry_at + in_msg++ * form_.entry.size;
             }
-            std::memcpy(at, e, keep);
-            std::memset(at + keep, 0, entry_size - keep);
-            if (zeroed)
-                for (const FieldAt &f : form.keep)
-                    std::memcpy(at + f.offset, e + f.offset, f.width);
-            echo_request(s, req.data(), msg);
-            return limit == 0 || ++number < limit;
+            copy_entry(at, e, table_->zeroed.contains(index));
+            echo_request(s_, req_.data(), msg);
+            return limit == 0 || ++listed < limit;
         });
-        if (msg && s.per_reply > 1)
-            store_number(msg, s.number, in_msg);
-        if (s.parts)
-            out.frame(SERVICES_UI_FRAME_OBJECT_END, 0);
-        return true;
+        if (msg && s_.per_reply > 1)
+            store_number(msg, s_.number, in_msg);
     }
-    case TableOp::Count:
-        if (table)
-            table->table.for_each([&](uint64_t, const uint8_t *e) {
-                if (!selected(e))
-                    return true;
-                number++;
-                uint64_t kind = s.count_by.read(e);
-                for (auto &c : by_kind)
-                    c.second += c.first == kind;
+
+    // A zeroed entry keeps its header (a message's) and the fields its form
+    // keeps, and reads zero elsewhere.
+    void copy_entry(uint8_t *at, const uint8_t *e, bool zeroed) const {
+        const size_t size = form_.entry.size;
+        const size_t keep =
+            !zeroed ? size : std::min(size, form_.entry_is_message ? kMsgHeaderSize : size_t{0});
+        std::memcpy(at, e, keep);
+        std::memset(at + keep, 0, size - keep);
+        if (zeroed)
+            for (const FieldAt &f : form_.keep)
+                std::memcpy(at + f.offset, e + f.offset, f.width);
+    }
+
+    void count() {
+        if (!table_)
+            return;
+        table_->table.for_each([&](uint64_t, const uint8_t *e) {
+            if (!selected(form_, e))
                 return true;
-            });
-        break;
-    case TableOp::Clear:
-        for (AgentTable *t : targets)
-            number += t->table.remove_if([&](const uint8_t *e) {
-                bool hit = selected_in(*t->form, e);
+            number_++;
+            const uint64_t value = s_.count_by.read(e);
+            for (size_t k = 0; k < s_.counts.size(); k++)
+                by_kind_[k] += s_.counts[k].first == value;
+            return true;
+        });
+    }
+
+    void clear() {
+        for (AgentTable *t : targets_)
+            number_ += t->table.remove_if([&](const uint8_t *e) {
+                const bool hit = selected(*t->form, e);
                 if (hit)
-                    summed += s.sum_of.read(e);
+                    summed_ += s_.sum_of.read(e);
                 return hit;
             });
-        break;
-    case TableOp::Zero:
-        // The request's selectors choose the entries of its own form; the
-        // tables it also resets are zeroed whole.
-        for (AgentTable *t : targets)
+    }
+
+    // The request's selectors choose the entries of its own form; the tables
+    // it also resets are zeroed whole.
+    void zero() {
+        for (AgentTable *t : targets_)
             t->table.for_each([&](uint64_t index, const uint8_t *e) {
-                if (t->form != &form || selected(e))
+                if (t->form != &form_ || selected(form_, e))
                     t->zeroed.remove(index, index + 1);
                 return true;
             });
-        break;
     }
-    for (unsigned c = 0; c < s.copies && !s.reply.empty(); c++) {
-        uint8_t *msg = out.frame(SERVICES_UI_FRAME_REPLY, s.reply.size());
-        std::memcpy(msg, s.reply.data(), s.reply.size());
-        store_number(msg, s.number, number);
-        store_number(msg, s.sum_into, summed);
-        for (size_t k = 0; k < s.counts.size(); k++)
-            store_number(msg, s.counts[k].second, by_kind[k].second);
-        echo_request(s, req.data(), msg);
+
+    void reply(FrameSink &out) const {
+        for (unsigned c = 0; c < s_.copies && !s_.reply.empty(); c++) {
+            uint8_t *msg = out.frame(SERVICES_UI_FRAME_REPLY, s_.reply.size());
+            std::memcpy(msg, s_.reply.data(), s_.reply.size());
+            store_number(msg, s_.number, number_);
+            store_number(msg, s_.sum_into, summed_);
+            for (size_t k = 0; k < s_.counts.size(); k++)
+                store_number(msg, s_.counts[k].second, by_kind_[k]);
+            echo_request(s_, req_.data(), msg);
+        }
     }
+
+    const TableService &s_;
+    const TableForm &form_;
+    std::vector<uint8_t> req_;
+    FlowFilter flows_;
+    RangeFilter ranges_;
+    std::vector<AgentTable *> targets_;
+    AgentTable *table_ = nullptr; // the request's own table of its form
+    uint64_t number_ = 0, summed_ = 0;
+    std::vector<uint64_t> by_kind_; // entries counted of each `counts` value
+};
+
+} // namespace
+
+bool answer_from_tables(const TableService &s, std::vector<std::unique_ptr<AgentTable>> &tables,
+                        const ByteReader &request, FrameSink &out) {
+    TableAnswer answer(s, request);
+    if (!answer.choose(tables))
+        return false;
+    answer.run(out);
     return true;
 }
 
