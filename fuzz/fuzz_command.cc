@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -74,7 +73,7 @@ void append_words(Input &in, std::vector<std::string> &args) {
 class InScratchFolder {
   public:
     InScratchFolder() : home_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (home_ < 0 || chdir(scratch()) != 0)
+        if (home_ < 0 || chdir(scratch_folder()) != 0)
             fail("cannot enter a scratch folder", std::strerror(errno));
     }
     ~InScratchFolder() {
@@ -84,20 +83,6 @@ class InScratchFolder {
     }
 
   private:
-    static const char *scratch() {
-        static char dir[] = "/tmp/vorel-fuzz-XXXXXX";
-        static const bool made = [] {
-            if (!mkdtemp(dir))
-                fail("cannot make a scratch folder", std::strerror(errno));
-            std::atexit([] {
-                std::error_code ignored;
-                std::filesystem::remove_all(dir, ignored);
-            });
-            return true;
-        }();
-        (void)made;
-        return dir;
-    }
     int home_;
 };
 

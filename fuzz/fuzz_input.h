@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 
 namespace vorel::fuzz {
 
@@ -51,5 +53,21 @@ class Input {
     size_t size_;
     size_t pos_ = 0;
 };
+
+// A folder of the process's own under /tmp, made on first use and removed
+// at exit, for the files a run writes.
+inline const char *scratch_folder() {
+    static char dir[] = "/tmp/vorel-fuzz-XXXXXX";
+    static const bool made = [] {
+        if (!mkdtemp(dir))
+            std::abort();
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        });
+        return true;
+    }();
+    return made ? dir : nullptr;
+}
 
 } // namespace vorel::fuzz

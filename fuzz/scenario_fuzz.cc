@@ -7,34 +7,18 @@
 // absolute path or a "/" would let the fuzzer read any file of the
 // machine); yaml-cpp's own limits (nesting depth and the like) are its
 // business.
+#include "fuzz/fuzz_input.h"
 #include "lab/lab.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 #include <yaml-cpp/yaml.h>
 
 namespace {
 
 constexpr size_t kMaxInput = 16384;
-
-// The scenario file, in a folder of the run's own that goes at exit.
-const std::string &scenario_path() {
-    static char dir[] = "/tmp/vorel-fuzz-scenario-XXXXXX";
-    static const std::string path = [] {
-        if (!mkdtemp(dir))
-            std::abort();
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(dir, ignored);
-        });
-        return std::string(dir) + "/scenario.yaml";
-    }();
-    return path;
-}
 
 // Include entries that stay in the target's folder: plain names and patterns.
 bool includes_stay_here(const std::string &text) {
@@ -63,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data), size);
     if (!includes_stay_here(text))
         return 0;
-    const std::string &path = scenario_path();
+    const std::string path = std::string(vorel::fuzz::scratch_folder()) + "/scenario.yaml";
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
         std::abort();

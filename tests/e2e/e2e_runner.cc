@@ -262,14 +262,11 @@ std::string apply_edits(const std::string &healthy, const YAML::Node &edits, boo
             bad = true; // an edit that drops nothing is a stale case
             continue;
         }
-        if (e["count"]) {
-            for (size_t k = 0; k < e["count"].as<size_t>() && i + k < v.size(); k++)
-                drop[i + k] = true;
-            continue;
-        }
-        for (; i < v.size(); i++) {
+        // N lines, or through the next line matching `to`.
+        const bool counted = bool(e["count"]);
+        for (size_t k = 0; i < v.size() && (!counted || k < e["count"].as<size_t>()); i++, k++) {
             drop[i] = true;
-            if (whole_match(v[i], e["to"].as<std::string>(), bad))
+            if (!counted && whole_match(v[i], e["to"].as<std::string>(), bad))
                 break;
         }
     }

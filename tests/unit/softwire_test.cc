@@ -92,34 +92,15 @@ TEST(SoftwireAddress, BothFormsTheirBitsAndRefusals) {
 
 // ---- Records ----
 
-// The b address's flag word is big-endian in the record, ep1's little-endian.
-TEST(SoftwireRecord, FieldsAndShortReplies) {
+// A reply one byte short of a record holds none; the fields' places are
+// seen on every flow page end to end.
+TEST(SoftwireRecord, AReplyShortOfARecordHoldsNone) {
     std::vector<uint8_t> bytes(SW_FLOW_RECORD_OFFSET + SW_FLOW_RECORD_LEN - 1, 0);
     sw_flow_record rec;
     EXPECT_FALSE(sw_flow_record_read(vorel::ByteReader(bytes), SW_FLOW_RECORD_OFFSET, &rec));
     bytes.push_back(2); // softwire type, the record's last byte
-    const size_t o = SW_FLOW_RECORD_OFFSET;
-    for (auto [at, value] : std::initializer_list<std::pair<size_t, uint8_t>>{{0, 10},
-                                                                              {3, 1},
-                                                                              {20 + 19, 1},
-                                                                              {80 + 16, 1},
-                                                                              {123, 2},
-                                                                              {135, 7},
-                                                                              {143, 9},
-                                                                              {144, 0x12},
-                                                                              {145, 0x34},
-                                                                              {151, 80},
-                                                                              {153, 2},
-                                                                              {154, 3},
-                                                                              {155, 17}})
-        bytes[o + at] = value;
-    ASSERT_TRUE(sw_flow_record_read(vorel::ByteReader(bytes), o, &rec));
-    char got[128];
-    std::snprintf(got, sizeof got,
-                  "%x/%d b%d ep1 %d nat %u count %u flows %u %x>%u dir %d %d %d %d", rec.a.words[0],
-                  rec.a.is_v6, rec.b.is_v6, rec.ep1.is_v6, rec.src_nat, rec.count, rec.flow_count,
-                  rec.sport, rec.xlat_dport, rec.direction, rec.state, rec.proto, rec.sw_type);
-    EXPECT_STREQ(got, "a000001/0 b1 ep1 1 nat 2 count 7 flows 9 1234>80 dir 2 3 17 2");
+    ASSERT_TRUE(sw_flow_record_read(vorel::ByteReader(bytes), SW_FLOW_RECORD_OFFSET, &rec));
+    EXPECT_EQ(rec.sw_type, 2);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// Value parsers and texts shared by the families: code names, name codes,
-// address texts, prefixes, compact counts and durations, counter values.
+// Value parsers shared by the families: prefixes and their masks, and
+// counter values.
 #include "vorel/vorel_counters.h"
 #include "vorel/vorel_string.h"
 #include "vorel/vorel_util.h"
@@ -35,17 +35,6 @@ std::string words(const vorel_addr &a) {
 }
 
 } // namespace
-
-TEST(AddressText, ReadFromAReplyWithItsFlag) {
-    const uint8_t reply[] = {0xff, 0xff, 0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0,
-                             0,    0,    0,    0,    0,    1,    1, 0, 0, 0, 0, 0};
-    vorel::ByteReader r(reply, sizeof reply);
-    EXPECT_EQ(words(vorel_addr_read(r, 2)), "20010db8.0.0.1/6");
-    EXPECT_TRUE(r.ok());
-    // The flag byte of an address at 8 would lie at 24, past the reply.
-    EXPECT_EQ(vorel_addr_read(r, 8).is_v6, 0);
-    EXPECT_FALSE(r.ok());
-}
 
 // The mask in host order, the address in network order; 0 and no error
 // for a bare address or /0; every malformed text reported once.

@@ -1,35 +1,8 @@
-// Decoders of the subscriber and policy commands: the TBCD identity and
-// the masks of a policy's address lists.
+// The masks of a policy's address lists.
 #include "vorel/vorel_cmd_match_policy.h"
-#include "vorel/vorel_cmd_mss.h"
 
-#include <array>
 #include <gtest/gtest.h>
 #include <string>
-
-TEST(MssImsi, OneToSixteenDigitsLowNibbleFirstWithAFiller) {
-    for (const char *ok : {"0", "1234567890123456"})
-        EXPECT_TRUE(mss_imsi_valid(ok)) << ok;
-    for (const char *bad : {"", "12345678901234567", "31001a", "-1", "12 3"})
-        EXPECT_FALSE(mss_imsi_valid(bad)) << bad;
-    using tbcd = std::array<uint8_t, 8>;
-    for (auto [digits, bytes] : std::initializer_list<std::pair<const char *, tbcd>>{
-             {"012345678901234", {0x10, 0x32, 0x54, 0x76, 0x98, 0x10, 0x32, 0xf4}},
-             {"1234567890123456", {0x21, 0x43, 0x65, 0x87, 0x09, 0x21, 0x43, 0x65}},
-             {"7", {0xf7, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}},
-             {"12", {0x21, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}}}) {
-        tbcd out{};
-        mss_imsi_encode(digits, out.data());
-        EXPECT_EQ(out, bytes) << digits;
-        EXPECT_EQ(mss_imsi_decode(out.data()), digits);
-    }
-    // Decoding stops at the first nibble that is no digit.
-    for (auto [bytes, digits] : std::initializer_list<std::pair<tbcd, const char *>>{
-             {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}, ""},
-             {{0x12, 0xa4, 0x56, 0x78, 0, 0, 0, 0}, "214"},
-             {{0x1b, 0, 0, 0, 0, 0, 0, 0}, ""}})
-        EXPECT_EQ(mss_imsi_decode(bytes.data()), digits);
-}
 
 // Lengths of normal and wildcard masks (an IPv4 mask ignores the other
 // words), and which masks are zero and so make ranges.
