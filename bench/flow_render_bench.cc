@@ -3,7 +3,8 @@
 // the program has it.  The shapes are those of bench_scenario's flow table
 // (TCP, UDP with source NAT, IPv6, destination NAT, ICMP, DS-Lite).  Also a
 // session of the session engine with its two flows, as the session listing
-// prints it (the session table of bench/run.sh).
+// prints it (the session table of bench/run.sh), and the softwire table's
+// flows and softwire entries (DS-Lite flows of bench/run.sh's softwire table).
 //
 // The figures are reported on standard error, since standard output is the
 // renderer's sink.
@@ -11,6 +12,7 @@
 #include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_cmd_msp.h"
+#include "vorel/vorel_cmd_sw.h"
 
 #include "bench/stderr_reporter.h"
 #include <arpa/inet.h>
@@ -242,6 +244,104 @@ void BM_SessionXml(benchmark::State &st) {
     render_sessions(st, true);
 }
 BENCHMARK(BM_SessionXml);
+
+// ---- Softwire table ----
+
+// A softwire flow reply: an IPv4 flow inside a DS-Lite softwire (the
+// endpoints are IPv6), its ports differing by i.
+std::vector<uint8_t> softwire_reply(uint32_t i) {
+    constexpr size_t at = SW_FLOW_RECORD_OFFSET;
+    vorel::ByteWriter w(at + SW_FLOW_RECORD_LEN);
+    w.be16(0, 48);
+    w.be16(2, 2);
+    w.be16(4, static_cast<uint16_t>((at + SW_FLOW_RECORD_LEN + 3) / 4));
+    w.be32(at + 0, 0x0a000000 + (i & 0xffff));
+    w.be32(at + 20, 0xc0000201);
+    uint8_t ep1[16], ep2[16];
+    inet_pton(AF_INET6, "2001:db8:b4::1", ep1);
+    inet_pton(AF_INET6, "2001:db8:a::1", ep2);
+    w.bytes(at + 80, ep1, 16);
+    w.be32(at + 96, 1);
+    w.bytes(at + 100, ep2, 16);
+    w.be32(at + 116, 1);
+    w.be32(at + 128, 30);
+    w.be32(at + 132, 1000 + i * 7);
+    w.be16(at + 144, static_cast<uint16_t>(1024 + i));
+    w.be16(at + 146, 80);
+    w.u8(at + 153, 1);
+    w.u8(at + 154, 2);
+    w.u8(at + 155, 6);
+    w.u8(at + 156, 1);
+    return w.take();
+}
+
+const std::vector<sw_flow_record> &softwire_records() {
+    static const std::vector<sw_flow_record> all = [] {
+        std::vector<sw_flow_record> v(60);
+        for (uint32_t i = 0; i < v.size(); i++)
+            sw_flow_record_read(vorel::ByteReader(softwire_reply(i)), SW_FLOW_RECORD_OFFSET, &v[i]);
+        return v;
+    }();
+    return all;
+}
+
+void BM_SoftwireDecode(benchmark::State &st) {
+    std::vector<std::vector<uint8_t>> replies;
+    for (uint32_t i = 0; i < 60; i++)
+        replies.push_back(softwire_reply(i));
+    size_t i = 0;
+    sw_flow_record rec;
+    for (auto _ : st) {
+        sw_flow_record_read(vorel::ByteReader(replies[i++ % replies.size()]), SW_FLOW_RECORD_OFFSET,
+                            &rec);
+        benchmark::DoNotOptimize(rec);
+    }
+    st.SetItemsProcessed(st.iterations());
+}
+BENCHMARK(BM_SoftwireDecode);
+
+// The flow's entry (sw_flow_print) or the softwire's (sw_entry_print).
+void render_softwire(benchmark::State &st, bool xml, bool softwire_entry) {
+    quiet_stdout();
+    xml_set_mode(xml);
+    if (xml)
+        xml_subtree_open("service-softwire-table-information");
+    const vorel_ctx ctxt{nullptr, xml};
+    const auto &records = softwire_records();
+    size_t i = 0;
+    for (auto _ : st) {
+        const sw_flow_record &rec = records[i++ % records.size()];
+        if (softwire_entry)
+            sw_entry_print(&ctxt, rec, false);
+        else
+            sw_flow_print(&ctxt, rec);
+    }
+    if (xml) {
+        xml_subtree_unwind();
+        xml_set_mode(false);
+    }
+    st.SetItemsProcessed(st.iterations());
+}
+
+void BM_SoftwireFlowText(benchmark::State &st) {
+    render_softwire(st, false, false);
+}
+BENCHMARK(BM_SoftwireFlowText);
+
+void BM_SoftwireFlowXml(benchmark::State &st) {
+    render_softwire(st, true, false);
+}
+BENCHMARK(BM_SoftwireFlowXml);
+
+void BM_SoftwireEntryText(benchmark::State &st) {
+    render_softwire(st, false, true);
+}
+BENCHMARK(BM_SoftwireEntryText);
+
+void BM_SoftwireEntryXml(benchmark::State &st) {
+    render_softwire(st, true, true);
+}
+BENCHMARK(BM_SoftwireEntryXml);
 
 } // namespace
 
