@@ -146,6 +146,29 @@ void quiet_stdout() {
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 }
 
+// The program's output mode for one benchmark: standard output into
+// /dev/null and, in XML, the view's root open until the benchmark ends.
+class OutputMode {
+  public:
+    OutputMode(bool xml, const char *root) : xml_(xml) {
+        quiet_stdout();
+        xml_set_mode(xml);
+        if (xml)
+            xml_subtree_open(root);
+    }
+    ~OutputMode() {
+        if (xml_) {
+            xml_subtree_unwind();
+            xml_set_mode(false);
+        }
+    }
+    OutputMode(const OutputMode &) = delete;
+    OutputMode &operator=(const OutputMode &) = delete;
+
+  private:
+    bool xml_;
+};
+
 void BM_FlowDecode(benchmark::State &st) {
     const auto &all = replies();
     size_t i = 0;
@@ -158,51 +181,25 @@ void BM_FlowDecode(benchmark::State &st) {
 }
 BENCHMARK(BM_FlowDecode);
 
-void render(benchmark::State &st, bool xml, bool detail) {
-    quiet_stdout();
-    xml_set_mode(xml);
-    if (xml)
-        xml_subtree_open("service-sfw-flow-table-information");
+void BM_Flow(benchmark::State &st, bool xml, bool detail) {
+    OutputMode mode(xml, "service-sfw-flow-table-information");
     std::vector<fwnat_flow_record> flows;
     for (const auto &r : replies())
         flows.push_back(fwnat_flow_read(vorel::ByteReader(r), kFlowAt));
     size_t i = 0;
     for (auto _ : st)
         fwnat_flow_print(flows[i++ % flows.size()], detail, xml);
-    if (xml) {
-        xml_subtree_unwind();
-        xml_set_mode(false);
-    }
     st.SetItemsProcessed(st.iterations());
 }
-
-void BM_FlowText(benchmark::State &st) {
-    render(st, false, false);
-}
-BENCHMARK(BM_FlowText);
-
-void BM_FlowTextDetail(benchmark::State &st) {
-    render(st, false, true);
-}
-BENCHMARK(BM_FlowTextDetail);
-
-void BM_FlowXml(benchmark::State &st) {
-    render(st, true, false);
-}
-BENCHMARK(BM_FlowXml);
-
-void BM_FlowXmlDetail(benchmark::State &st) {
-    render(st, true, true);
-}
-BENCHMARK(BM_FlowXmlDetail);
+BENCHMARK_CAPTURE(BM_Flow, Text, false, false);
+BENCHMARK_CAPTURE(BM_Flow, TextDetail, false, true);
+BENCHMARK_CAPTURE(BM_Flow, Xml, true, false);
+BENCHMARK_CAPTURE(BM_Flow, XmlDetail, true, true);
 
 // A session of bench/run.sh's session table: TCP, its ALG, a timeout, and
 // the forward and reverse flows.
-void render_sessions(benchmark::State &st, bool xml) {
-    quiet_stdout();
-    xml_set_mode(xml);
-    if (xml)
-        xml_subtree_open("service-msp-sess-table-information");
+void BM_Session(benchmark::State &st, bool xml) {
+    OutputMode mode(xml, "service-msp-sess-table-information");
     msp_sess sess;
     sess.alg = 1003;
     sess.flow_count = 2;
@@ -228,22 +225,10 @@ void render_sessions(benchmark::State &st, bool xml) {
         msp_flow_print(&forward, 0, xml);
         msp_flow_print(&reverse, 0, xml);
     }
-    if (xml) {
-        xml_subtree_unwind();
-        xml_set_mode(false);
-    }
     st.SetItemsProcessed(st.iterations());
 }
-
-void BM_SessionText(benchmark::State &st) {
-    render_sessions(st, false);
-}
-BENCHMARK(BM_SessionText);
-
-void BM_SessionXml(benchmark::State &st) {
-    render_sessions(st, true);
-}
-BENCHMARK(BM_SessionXml);
+BENCHMARK_CAPTURE(BM_Session, Text, false);
+BENCHMARK_CAPTURE(BM_Session, Xml, true);
 
 // ---- Softwire table ----
 
@@ -301,11 +286,8 @@ void BM_SoftwireDecode(benchmark::State &st) {
 BENCHMARK(BM_SoftwireDecode);
 
 // The flow's entry (sw_flow_print) or the softwire's (sw_entry_print).
-void render_softwire(benchmark::State &st, bool xml, bool softwire_entry) {
-    quiet_stdout();
-    xml_set_mode(xml);
-    if (xml)
-        xml_subtree_open("service-softwire-table-information");
+void BM_Softwire(benchmark::State &st, bool xml, bool softwire_entry) {
+    OutputMode mode(xml, "service-softwire-table-information");
     const vorel_ctx ctxt{nullptr, xml};
     const auto &records = softwire_records();
     size_t i = 0;
@@ -316,32 +298,12 @@ void render_softwire(benchmark::State &st, bool xml, bool softwire_entry) {
         else
             sw_flow_print(&ctxt, rec);
     }
-    if (xml) {
-        xml_subtree_unwind();
-        xml_set_mode(false);
-    }
     st.SetItemsProcessed(st.iterations());
 }
-
-void BM_SoftwireFlowText(benchmark::State &st) {
-    render_softwire(st, false, false);
-}
-BENCHMARK(BM_SoftwireFlowText);
-
-void BM_SoftwireFlowXml(benchmark::State &st) {
-    render_softwire(st, true, false);
-}
-BENCHMARK(BM_SoftwireFlowXml);
-
-void BM_SoftwireEntryText(benchmark::State &st) {
-    render_softwire(st, false, true);
-}
-BENCHMARK(BM_SoftwireEntryText);
-
-void BM_SoftwireEntryXml(benchmark::State &st) {
-    render_softwire(st, true, true);
-}
-BENCHMARK(BM_SoftwireEntryXml);
+BENCHMARK_CAPTURE(BM_Softwire, FlowText, false, false);
+BENCHMARK_CAPTURE(BM_Softwire, FlowXml, true, false);
+BENCHMARK_CAPTURE(BM_Softwire, EntryText, false, true);
+BENCHMARK_CAPTURE(BM_Softwire, EntryXml, true, true);
 
 } // namespace
 
