@@ -7,6 +7,7 @@
 #include "vorel/vorel_cmds.h"
 #include "vorel/vorel_driver.h"
 #include "vorel/vorel_error.h"
+#include "vorel/vorel_files.h"
 #include "vorel/vorel_getopt.h"
 #include "vorel/vorel_string.h"
 #include "vorel/vorel_subcommand.h"
@@ -53,9 +54,7 @@ struct capture_params {
 
 // A capture name stays inside the capture folder.
 bool capture_name_ok(const std::optional<std::string> &name) {
-    if (!name || name->empty() || *name == "." || *name == "..")
-        return false;
-    return name->find('/') == std::string::npos;
+    return name && vorel_is_safe_file_name(name->c_str());
 }
 
 // "/var/tmp/NAME.raw" or ".pcap"; false when it would not fit a path name.
