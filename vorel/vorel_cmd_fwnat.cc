@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
 constexpr const char *kBadPort = "Invalid arguments. Ports are allowed between 1024 and 65535";
 constexpr unsigned long kLowestPort = 1024;
 constexpr unsigned long kHighestPort = 65535;
@@ -62,10 +61,7 @@ int parse_filter_prefix(const vorel_ctx *ctxt, const char *value, fwnat_addr *ad
     vorel_addr a{}, m{};
     vorel_prefix_result parsed = vorel_prefix_value(value, &a, &m);
     if (parsed != vorel_prefix_result::ok) {
-        if (!ctxt->xml)
-            vorel_note_failure("%s", kInvalidPrefix);
-        else if (parsed == vorel_prefix_result::no_mask)
-            xml_error("vorel", kInvalidPrefix);
+        vorel_prefix_refused(ctxt->xml != 0, parsed == vorel_prefix_result::no_mask);
         return -1;
     }
     *addr = a;

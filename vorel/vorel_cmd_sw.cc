@@ -39,7 +39,6 @@ const softwire_action si_sw_cmd_handlers_table[] = {
 
 namespace {
 
-constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
 constexpr uint32_t kAllOnes = 0xffffffffu;
 
 // What a subcommand word sets besides the action; unset fields are left
@@ -105,8 +104,7 @@ int parse_prefix(const vorel_ctx *ctxt, const char *value, softwire_addr *prefix
     int length = 0;
     if (vorel_prefix_parse_failed([&] { length = vorel_prefix_parse(&addr, value); })) {
         // The parser's error element says it in XML; text mode says it here.
-        if (!ctxt->xml)
-            vorel_note_failure("%s", kInvalidPrefix);
+        vorel_prefix_refused(ctxt->xml != 0, false);
         return -1;
     }
     *prefix = softwire_addr{};

@@ -264,9 +264,11 @@ void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
 
 vorel_prefix_error_fn prefix_error_reporter = nullptr;
 
+constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
+
 void report_invalid_prefix() {
     vorel_prefix_error_fn report = prefix_error_reporter ? prefix_error_reporter : xml_error;
-    report("vorel", "Error parsing source prefix filter, invalid prefix");
+    report("vorel", kInvalidPrefix);
 }
 
 // Splits "ADDRESS[/LENGTH]" and parses both halves.  *length is 0 when no
@@ -494,17 +496,20 @@ vorel_prefix_result vorel_prefix_value(const char *value, vorel_addr *addr, vore
     return vorel_prefix_result::ok;
 }
 
+void vorel_prefix_refused(bool xml, bool say_in_xml) {
+    if (!xml)
+        vorel_note_failure("%s", kInvalidPrefix);
+    else if (say_in_xml)
+        xml_error("vorel", kInvalidPrefix);
+}
+
 bool vorel_option_prefix4(const char *value, uint32_t *addr, uint32_t *length) {
     uint32_t network_order = 0;
     int parsed = 0;
     if (!value ||
         vorel_prefix_parse_failed([&] { parsed = vorel_prefix_parse(&network_order, value); })) {
-        constexpr const char *kInvalidPrefix = "Error parsing source prefix filter, invalid prefix";
         // An error routine: it follows the XML writer's mode, as the others do.
-        if (!xml_mode_on())
-            vorel_note_failure("%s", kInvalidPrefix);
-        else if (!value)
-            xml_error("vorel", kInvalidPrefix);
+        vorel_prefix_refused(xml_mode_on(), !value);
         return false;
     }
     *addr = ntohl(network_order);

@@ -146,6 +146,11 @@ int vorel_prefix_parse(uint32_t *addr, const char *text);
 enum class vorel_prefix_result { ok, syntax, no_mask };
 vorel_prefix_result vorel_prefix_value(const char *value, vorel_addr *addr, vorel_addr *mask);
 
+// Says that a prefix value was refused, in the parser's words: a line on
+// standard error in text mode; in XML an error element unless the parser
+// has written one already (say_in_xml false).
+void vorel_prefix_refused(bool xml, bool say_in_xml);
+
 // An option's IPv4 prefix value ("ADDRESS[/LENGTH]"): the address in host
 // order and the length (0 for a bare address).  False for text that is not
 // such a prefix, or no text: then the parser's message has been reported,
