@@ -509,13 +509,10 @@ void xml_leaf(const xml_tag &tag, unsigned value) {
     XmlState &s = state();
     if (!s.on)
         return;
+    // std::to_chars measured faster than a digit loop (format_choice_bench).
     char digits[10];
-    char *p = digits + sizeof digits;
-    do {
-        *--p = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value);
-    write_tag_leaf(s, tag, p, static_cast<size_t>(digits + sizeof digits - p), true);
+    char *end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    write_tag_leaf(s, tag, digits, static_cast<size_t>(end - digits), true);
 }
 
 void xml_open(const xml_tag &tag) {
