@@ -14,6 +14,7 @@
 //
 // The seeds are committed; run this again after a layout or a case changes.
 // A target's old seeds go first, but for those written by hand (hand-*).
+#include "fuzz/families/lb_vectors.h"
 #include "lab/lab.h"
 #include "lab/layouts.h"
 #include "lab/scenario.h"
@@ -22,7 +23,12 @@
 #include "platform/rtslib.h"
 #include "platform/rtslib_wire.h"
 #include "platform/services_ui.h"
+#include "platform/xml.h"
+#include "tests/support/argv.h"
+#include "vorel/vorel_cmds.h"
 #include "vorel/vorel_db.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_getopt.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -221,82 +227,39 @@ bool family_seeds(const Family &f, const std::vector<Family> &families) {
 
 // ---- Kernel answers written out ----
 
-// An interface; a bundle member names its bundle's index as its parent.
-rtslib_ifd_record ifd(uint16_t index, const std::string &name, uint16_t devtype, uint16_t fpc,
-                      uint16_t pic, uint16_t parent = 0) {
-    rtslib_ifd_record r;
-    r.index = index;
-    r.name = name;
-    r.flags = RTSLIB_IFD_F_AUTHORITATIVE;
-    r.devtype = devtype;
-    r.fpc_slot = fpc;
-    r.pic_slot = pic;
-    r.parent_index = parent;
-    return r;
-}
-
-rtslib_lb_member lb_member(const std::string &name, uint8_t state, int16_t weight = 1) {
-    return {RTSLIB_LB_MEMBER_SERVICE, state, weight, name};
-}
-
-// A load-balancing bundle; one that is up has an HA type and a last change.
-rtslib_ifd_record lb_bundle(uint16_t index, const std::string &name,
-                            const std::vector<rtslib_lb_member> &members, bool up = true) {
-    rtslib_ifd_record r = ifd(index, name, 153, 0, 0);
-    rtslib_lb_options lb;
-    lb.mode = RTSLIB_LB_MODE_MEMBERS;
-    if (up) {
-        lb.state = 5;
-        lb.ha_type = 1;
-        lb.last_change = 1700000000;
-    }
-    lb.members = members;
-    r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
-    return r;
-}
-
-rtslib_ifd_record bundle(const std::string &member = "mams-4/0/0") {
-    return lb_bundle(20, "ams0", {lb_member(member, 0, 0)}, false);
-}
-
-struct Kernel {
-    ByteAppender a;
-    void ok(const Bytes &body) {
-        a.u8(0);
-        chunk(a, body);
-    }
-    void error(uint8_t err) {
-        a.u8(err);
-        chunk(a, {});
-    }
-    void record(const rtslib_ifd_record &r) { ok(wire::encode_ifd(r)); }
-    void records(std::initializer_list<rtslib_ifd_record> rs) {
-        for (const auto &r : rs)
-            record(r);
-    }
-    void value(const std::string &text) { // a chassis value
-        ByteAppender v;
-        v.str16(text);
-        ok(v.take());
-    }
-};
-
 // The kernel's answers when the msp family is asked for bundle ams0: the
 // bundle with member mams-3/0/0 (the family target's snapshot holds it and
 // its twin ms-3/0/0), once to know it for a bundle, once for its members.
 Bytes ams0_members() {
-    Kernel k;
-    k.records({bundle("mams-3/0/0"), bundle("mams-3/0/0")});
-    return k.a.take();
+    rtslib_ifd_record r;
+    r.index = 20;
+    r.name = "ams0";
+    r.flags = RTSLIB_IFD_F_AUTHORITATIVE;
+    r.devtype = 153;
+    rtslib_lb_options lb;
+    lb.mode = RTSLIB_LB_MODE_MEMBERS;
+    lb.members = {{RTSLIB_LB_MEMBER_SERVICE, 0, 0, "mams-3/0/0"}};
+    r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
+    ByteAppender a;
+    for (int i = 0; i < 2; i++) {
+        a.u8(0);
+        chunk(a, wire::encode_ifd(r));
+    }
+    return a.take();
 }
 
 // The chassis services' answers, one per call: a text value, or null for
 // "no such value".
 Bytes chassis_answers(std::initializer_list<const char *> values) {
-    Kernel k;
-    for (const char *v : values)
-        v ? k.value(v) : k.error(ENOENT);
-    return k.a.take();
+    ByteAppender a;
+    for (const char *v : values) {
+        ByteAppender value;
+        if (v)
+            value.str16(v);
+        a.u8(v ? 0 : ENOENT);
+        chunk(a, value.take());
+    }
+    return a.take();
 }
 
 // ---- Snapshot ----
@@ -377,29 +340,6 @@ void snapshot_seeds() {
 
 // ---- Load-balancing bundles (the lb target) ----
 
-// A bundle that is up with members in every state (2 active, 5 backup, 9
-// none the view knows).
-rtslib_ifd_record ams0() {
-    return lb_bundle(20, "ams0",
-                     {lb_member("mams-3/0/0", 2), lb_member("mams-3/1/0", 5, 10),
-                      lb_member("mams-4/0/0", 4, -3), lb_member("mams-4/1/0", 2, 32767),
-                      lb_member("mams-5/0/0", 3), lb_member("mams-5/1/0", 1),
-                      lb_member("mams-6/0/0", 9, -32768)});
-}
-
-rtslib_ifd_record ams0_backup() {
-    return ifd(22, "mams-3/1/0", 154, 3, 1, 20);
-}
-
-// A mobile gateway whose configuration names ams0 as an anchor; then the
-// backup member's record for each of ams0's two active members.
-void ams0_sync_answers(Kernel &k) {
-    k.value("1");
-    k.value("unified-edge gateways sgw G1 system anchor-spics interface ams0\n"
-            "unified-edge gateways ggsn-pgw P1 system anchor-spics interface ams9");
-    k.records({ams0_backup(), ams0_backup()});
-}
-
 // The monitor's reply: message 18 with the state word at 12.
 void monitor_reply(ByteAppender &a, uint32_t state) {
     a.u8(0); // the connection opens
@@ -409,61 +349,65 @@ void monitor_reply(ByteAppender &a, uint32_t state) {
     chunk(a, w.take());
 }
 
-void lb_seed(const std::string &name, uint8_t vector, const Bytes &kernel,
-             const std::vector<uint32_t> &monitor_states, bool monitor_refuses = false) {
-    ByteAppender a;
-    a.u8(1 | 8); // XML, kernel answers
-    a.u8(vector);
-    chunk(a, kernel);
-    if (monitor_refuses)
-        a.u8(1);
-    for (uint32_t state : monitor_states)
-        monitor_reply(a, state);
-    write_seed("lb", name, a.take());
-}
+struct HandlerExited {};
 
+// For argument vectors of the lb target (fuzz/families/lb_vectors.h): what
+// a lab of tests/data/lb_gateway.yaml (or lb_faults.yaml, bundles it cannot
+// read) answers the real handler, then the monitor's replies (a monitor
+// that refuses the connection, or the states it says).  lb.yaml lists the
+// bundles: ams0 the anchor with mams-2/0/0 in sync and mams-3/1/0 in
+// progress, ams3 inline.
 void lb_seeds() {
     constexpr uint32_t kInSync = 0xABC123, kInProgress = 0xABC124;
-    // show and show -d: a get-next walk over an interface, two bundles
-    // (ams1 without options) and a member; each bundle is asked again by name.
-    for (uint8_t vector : {0, 1}) {
-        Kernel k;
-        k.records({ifd(10, "ge-0/0/0", 1, 0, 0), ams0(), ams0()});
-        if (vector == 1)
-            ams0_sync_answers(k);
-        k.records({ifd(21, "mams-3/0/0", 154, 3, 0, 20), ifd(30, "ams1", 153, 0, 0),
-                   ifd(30, "ams1", 153, 0, 0)});
-        k.error(2); // ENOENT: the walk ends
-        lb_seed(vector ? "show-detail" : "show", vector, k.a.take(),
-                vector ? std::vector<uint32_t>{kInSync, kInProgress} : std::vector<uint32_t>{});
-    }
-    {
-        Kernel k;
-        k.record(ams0());
-        ams0_sync_answers(k);
-        lb_seed("show-detail-ams0", 2, k.a.take(), {kInProgress, 0x12345678});
-    }
-    // Switchover of a mams member: the member, its bundle, the backup's
-    // record, the monitor's state, then the kernel's PIC change.
-    auto mams_switchover = [](bool pic_change) {
-        Kernel k;
-        k.records({ifd(21, "mams-3/0/0", 154, 3, 0, 20), ams0(), ams0_backup()});
-        if (pic_change)
-            k.ok({});
-        return k.a.take();
+    const struct {
+        const char *name, *router;
+        uint8_t vector;
+        std::vector<uint32_t> monitor_states;
+        bool monitor_refuses = false;
+    } seeds[] = {
+        {"show", "lb_gateway", 0, {}},
+        {"show-detail", "lb_gateway", 1, {kInSync, kInProgress}},
+        {"show-detail-ams0", "lb_gateway", 2, {kInProgress, 0x12345678}},
+        {"switchover-in-sync", "lb_gateway", 3, {kInSync}},
+        {"switchover-in-progress", "lb_gateway", 3, {kInProgress}},
+        {"switchover-force-refused", "lb_gateway", 4, {}, true},
+        {"switchover-inline", "lb_gateway", 5, {}},
+        {"faults-show", "lb_faults", 0, {}},
+        {"faults-show-detail", "lb_faults", 1, {}},
     };
-    lb_seed("switchover-in-sync", 3, mams_switchover(true), {kInSync});
-    lb_seed("switchover-in-progress", 3, mams_switchover(false), {kInProgress});
-    lb_seed("switchover-force-refused", 4, mams_switchover(true), {}, true);
-    // Switchover of an inline member: the bundle's attribute is replaced
-    // and the kernel's answer is the result.
-    for (uint8_t result : {0, 8}) {
-        Kernel k;
-        k.records({ifd(51, "si-5/0/0", 146, 5, 0, 50),
-                   lb_bundle(50, "ams3", {lb_member("si-5/0/0", 2), lb_member("si-5/1/0", 5)})});
-        k.error(result);
-        lb_seed("switchover-inline-" + std::to_string(result), 5, k.a.take(), {});
+    std::FILE *discarded = std::fopen("/dev/null", "w");
+    xml_set_output(discarded);
+    xml_set_mode(true);
+    vorel_set_exit_hook([](int) { throw HandlerExited{}; });
+    for (const auto &s : seeds) {
+        std::string router = g_root + "/tests/data/" + s.router + ".yaml";
+        Bytes kernel = lab_answers(router, [&] {
+            std::vector<std::string> words = vorel::fuzz::kLbVectors[s.vector];
+            words.insert(words.begin(), "vorel");
+            vorel::testing::Argv argv(words);
+            vorel_ctx ctx;
+            ctx.optstring = vorel_optstring;
+            ctx.xml = 1;
+            vorel_getopt_reset();
+            try {
+                vorel_handle_lb_command(argv.argc(), argv.argv(), &ctx);
+            } catch (const HandlerExited &) {
+            }
+            xml_subtree_unwind();
+        });
+        ByteAppender a;
+        a.u8(1 | 8); // XML, kernel answers
+        a.u8(s.vector);
+        chunk(a, kernel);
+        if (s.monitor_refuses)
+            a.u8(1);
+        for (uint32_t state : s.monitor_states)
+            monitor_reply(a, state);
+        write_seed("lb", s.name, a.take());
     }
+    vorel_set_exit_hook(nullptr);
+    xml_set_output(nullptr);
+    std::fclose(discarded);
 }
 
 // ---- Channel ----
