@@ -6,8 +6,5 @@
 #include "fuzz/families/lb_vectors.h"
 #include "fuzz/fuzz_command.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const vorel::fuzz::Command lb{vorel_handle_lb_command, vorel::fuzz::kLbVectors, nullptr,
-                                         true};
-    return vorel::fuzz::run_command(lb, data, size);
-}
+const vorel::fuzz::Command vorel::fuzz::family_command{vorel_handle_lb_command,
+                                                       vorel::fuzz::kLbVectors, nullptr, true};
