@@ -58,6 +58,11 @@ void add_set(asp_info *a, const char *name, uint16_t id, uint8_t style, uint32_t
 
 int run_command(const Command &cmd, const uint8_t *data, size_t size);
 
+// The command of a family's target: the family's file defines it, and the
+// input function of fuzz/family_main.cc runs it (a family with an input
+// function of its own, such as ipreass, leaves it out).
+extern const Command family_command;
+
 // Sends standard output to /dev/null, once (kept with $VOREL_FUZZ_SHOW).
 void quiet_stdout();
 

@@ -6,36 +6,44 @@
 //    end-to-end cases (tests/e2e/cases/<family>_*.yaml), one set of seeds
 //    per scenario, encoded by the lab's own layouts and laid out as the
 //    family target reads its input (fuzz_command.h);
-//  - snapshot: the kernel's answers to a whole load, for a router with
-//    plain PICs, a bundle, a redundant pair, a PIC mode, service sets
-//    (plain, compressed, on a bundle, on a pair), a major 19 record and a
-//    tunnel group; the same in unified mode, with a filter and with a
-//    corrupt compressed payload;
+//  - snapshot: what the lab answers the real loader for the routers of
+//    the snapshot and main end-to-end cases and of robust_kernel;
 //  - channel: scripts and agent streams with replies, parts and ends;
 //  - scenario: the scenarios of the end-to-end cases, of tests/data and of
 //    the demo router.
 //
 // The seeds are committed; run this again after a layout or a case changes.
 // A target's old seeds go first, but for those written by hand (hand-*).
+#include "fuzz/families/lb_vectors.h"
+#include "lab/lab.h"
 #include "lab/layouts.h"
 #include "lab/scenario.h"
 #include "platform/bytes.h"
+#include "platform/lab_link.h"
 #include "platform/rtslib.h"
 #include "platform/rtslib_wire.h"
 #include "platform/services_ui.h"
+#include "platform/xml.h"
+#include "tests/support/argv.h"
+#include "vorel/vorel_cmds.h"
+#include "vorel/vorel_db.h"
+#include "vorel/vorel_error.h"
+#include "vorel/vorel_getopt.h"
 
 #include <algorithm>
-#include <bzlib.h>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <set>
 #include <string>
+#include <unistd.h>
 #include <vector>
 #include <yaml-cpp/yaml.h>
 
@@ -134,6 +142,39 @@ std::vector<std::vector<Bytes>> agent_replies(const std::string &file, const YAM
     return out;
 }
 
+// A scenario of the end-to-end cases: the file it is read from and its
+// root; inline when it is written in its case file.
+struct CaseScenario {
+    std::string file;
+    YAML::Node root;
+    bool inline_in_case;
+};
+
+// The scenarios of the case files (tests/e2e/cases/*.yaml) whose stems
+// `wanted` takes, by name: the stem of the scenario's own file, or of the
+// case file for a scenario written in it.
+std::map<std::string, CaseScenario>
+case_scenarios(const std::function<bool(const std::string &)> &wanted) {
+    std::map<std::string, CaseScenario> out;
+    for (const auto &e : fs::directory_iterator(fs::path(g_root) / "tests" / "e2e" / "cases")) {
+        std::string file = e.path().string(), name = e.path().stem().string();
+        // Case files only (a folder there holds a case file's expected outputs).
+        if (!e.is_regular_file() || e.path().extension() != ".yaml" || !wanted(name))
+            continue;
+        YAML::Node scenario = YAML::LoadFile(file)["scenario"];
+        bool written_here = !scenario.IsScalar();
+        if (!written_here) { // a file of its own, named from the case file's folder
+            fs::path named = e.path().parent_path() / scenario.as<std::string>();
+            file = named.string();
+            name = named.stem().string();
+            scenario = YAML::LoadFile(file);
+        }
+        if (scenario.IsMap())
+            out.emplace(name, CaseScenario{file, scenario, written_here});
+    }
+    return out;
+}
+
 // One seed per scenario of the family's case files
 // (tests/e2e/cases/<family>_*.yaml, but for those of a longer family's name:
 // fwnat_sfw_sip is not fwnat's), argument vector and mode: each PIC the
@@ -144,24 +185,13 @@ bool family_seeds(const Family &f, const std::vector<Family> &families) {
     auto of = [](const std::string &stem, const Family &g) {
         return stem.rfind(g.name + "_", 0) == 0;
     };
-    std::map<std::string, std::pair<std::string, YAML::Node>> scenarios; // name: file, root
-    for (const auto &e : fs::directory_iterator(fs::path(g_root) / "tests" / "e2e" / "cases")) {
-        std::string file = e.path().string(), name = e.path().stem().string();
-        if (!e.is_regular_file() || !of(name, f) ||
-            std::any_of(families.begin(), families.end(), [&](const Family &g) {
-                return g.name.size() > f.name.size() && of(name, g);
-            }))
-            continue;
-        YAML::Node scenario = YAML::LoadFile(file)["scenario"];
-        if (scenario.IsScalar()) { // a file of its own, named from the case file's folder
-            fs::path named = e.path().parent_path() / scenario.as<std::string>();
-            file = named.string();
-            name = named.stem().string();
-            scenario = YAML::LoadFile(file);
-        }
-        if (scenario.IsMap() && scenario["agents"].size())
-            scenarios.emplace(name, std::pair(file, scenario));
-    }
+    auto scenarios = case_scenarios([&](const std::string &stem) {
+        return of(stem, f) && std::none_of(families.begin(), families.end(), [&](const Family &g) {
+                   return g.name.size() > f.name.size() && of(stem, g);
+               });
+    });
+    std::erase_if(scenarios,
+                  [](const auto &s) { return !YAML::Node(s.second.root)["agents"].size(); });
     bool ok = true;
     for (const auto &[name, vectors] : f.vectors)
         if (!scenarios.count(name)) {
@@ -172,7 +202,7 @@ bool family_seeds(const Family &f, const std::vector<Family> &families) {
     for (const auto &[name, scenario] : scenarios) {
         auto listed = f.vectors.find(name);
         for (uint8_t vector : listed == f.vectors.end() ? all(1) : listed->second) {
-            auto agents = agent_replies(scenario.first, scenario.second,
+            auto agents = agent_replies(scenario.file, scenario.root,
                                         vector < f.asked.size() ? f.asked[vector] : 0);
             auto kernel = f.kernel.find(vector);
             for (uint8_t mode : {0, 1}) {
@@ -195,235 +225,120 @@ bool family_seeds(const Family &f, const std::vector<Family> &families) {
     return ok;
 }
 
-// ---- Snapshot ----
-
-// An interface; a bundle member names its bundle's index as its parent.
-rtslib_ifd_record ifd(uint16_t index, const std::string &name, uint16_t devtype, uint16_t fpc,
-                      uint16_t pic, uint16_t parent = 0) {
-    rtslib_ifd_record r;
-    r.index = index;
-    r.name = name;
-    r.flags = RTSLIB_IFD_F_AUTHORITATIVE;
-    r.devtype = devtype;
-    r.fpc_slot = fpc;
-    r.pic_slot = pic;
-    r.parent_index = parent;
-    return r;
-}
-
-rtslib_lb_member lb_member(const std::string &name, uint8_t state, int16_t weight = 1) {
-    return {RTSLIB_LB_MEMBER_SERVICE, state, weight, name};
-}
-
-// A load-balancing bundle; one that is up has an HA type and a last change.
-rtslib_ifd_record lb_bundle(uint16_t index, const std::string &name,
-                            const std::vector<rtslib_lb_member> &members, bool up = true) {
-    rtslib_ifd_record r = ifd(index, name, 153, 0, 0);
-    rtslib_lb_options lb;
-    lb.mode = RTSLIB_LB_MODE_MEMBERS;
-    if (up) {
-        lb.state = 5;
-        lb.ha_type = 1;
-        lb.last_change = 1700000000;
-    }
-    lb.members = members;
-    r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
-    return r;
-}
-
-rtslib_ifd_record bundle(const std::string &member = "mams-4/0/0") {
-    return lb_bundle(20, "ams0", {lb_member(member, 0, 0)}, false);
-}
-
-rtslib_ifd_record pair() {
-    rtslib_ifd_record r = ifd(30, "rsp0", 129, 0, 0);
-    rtslib_redundancy red{"ms-1/0/0", "ms-2/0/0", "ms-2/0/0"};
-    r.attrs.push_back({RTSLIB_ATTR_REDUNDANCY, rtslib_redundancy_encode(red)});
-    return r;
-}
-
-struct Kernel {
-    ByteAppender a;
-    // Configuration records and tunnel groups are answered "fitted" (their
-    // length fields follow the chunk, fakes.h) unless the seed tests the
-    // library's own checks of those lengths.
-    bool fitted = true;
-    void ok(const Bytes &body) {
-        a.u8(0);
-        chunk(a, body);
-    }
-    void record(const Bytes &body) {
-        a.u8(fitted ? 0xfe : 0);
-        chunk(a, body);
-    }
-    void error(uint8_t err) {
-        a.u8(err);
-        chunk(a, {});
-    }
-    void record(const rtslib_ifd_record &r) { ok(wire::encode_ifd(r)); }
-    void records(std::initializer_list<rtslib_ifd_record> rs) {
-        for (const auto &r : rs)
-            record(r);
-    }
-    void value(const std::string &text) { // a chassis value
-        ByteAppender v;
-        v.str16(text);
-        ok(v.take());
-    }
-};
-
-Bytes compress(const Bytes &in) {
-    Bytes out(in.size() + in.size() / 100 + 700);
-    unsigned int n = static_cast<unsigned int>(out.size());
-    BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(out.data()), &n,
-                             const_cast<char *>(reinterpret_cast<const char *>(in.data())),
-                             static_cast<unsigned int>(in.size()), 1, 0, 0);
-    out.resize(n);
-    return out;
-}
-
-Bytes gencfg(uint16_t major, uint16_t minor, uint16_t key, rtslib_peer peer, const Bytes &payload,
-             bool compressed = false, bool corrupt = false) {
-    wire::GencfgWire w;
-    w.header.major = major;
-    w.header.minor = minor;
-    w.header.key = key;
-    w.header.flags = RTSLIB_GENCFG_F_KEY | (compressed ? RTSLIB_GENCFG_F_COMPRESSED : 0);
-    w.header.peer = peer;
-    w.payload_length = static_cast<uint32_t>(payload.size());
-    w.stored = compressed ? compress(payload) : payload;
-    if (corrupt && w.stored.size() > 20)
-        w.stored[w.stored.size() / 2] ^= 0x5a;
-    return wire::encode_gencfg(w);
-}
-
-Bytes service_set_payload(const std::string &name, uint16_t id, bool unified) {
-    vorel::ByteWriter p(728);
-    p.be16(0, unified ? 2 : 3);
-    p.be16(2, unified ? 134 : 14);
-    p.be32(4, 728);
-    if (unified) {
-        p.text(204, 64, name);
-        p.be16(196, id);
-    } else {
-        p.text(12, 64, name);
-        p.be16(76, id);
-        p.be32(168, id == 2 ? 9 : 0);
-    }
-    return p.take();
-}
-
-rtslib_peer pic_peer(uint16_t fpc, uint16_t pic) {
-    return {0, 0, uint32_t(fpc * 8 + pic)};
-}
-rtslib_peer ifd_peer(uint16_t index) {
-    return {4, 1, index};
-}
-
-struct SeedKind {
-    bool unified = false;
-    bool corrupt = false;
-    bool fitted = true;
-    size_t payload_size = 0; // 0: each record's own size
-    const char *filter = ""; // a -s filter's name
-};
-
-void snapshot_seed(const std::string &name, const SeedKind &kind) {
-    bool unified = kind.unified, corrupt = kind.corrupt;
-    std::string filter = kind.filter;
-    Kernel k;
-    k.fitted = kind.fitted;
-    auto cut = [&](Bytes b) {
-        if (kind.payload_size)
-            b.resize(kind.payload_size);
-        return b;
-    };
-    k.a.u8(filter.empty() ? 0 : 2);
-    if (!filter.empty())
-        chunk(k.a, Bytes(filter.begin(), filter.end()));
-    // Pass 1: interfaces.
-    const auto ms1 = ifd(10, "ms-1/0/0", 102, 1, 0), ms2 = ifd(11, "ms-2/0/0", 102, 2, 0),
-               mams4 = ifd(21, "mams-4/0/0", 154, 4, 0);
-    k.records({ms1, ms2, bundle(), mams4, pair(), ms2, ms1});
-    k.error(2); // ENOENT: the walk ends
-    // Pass 2: PIC modes.
-    vorel::ByteWriter mode(224);
-    mode.u8(220, 2);
-    k.record(gencfg(3, 19, 8, pic_peer(1, 0), cut(mode.take())));
-    k.error(2);
-    // Pass 3: unified mode or not (a chassis value), then the service sets.
-    k.value(unified ? "1" : "0");
-    uint16_t major = unified ? 2 : 3, minor = unified ? 134 : 14;
-    k.record(gencfg(major, minor, 1, pic_peer(1, 0), cut(service_set_payload("s1", 1, unified))));
-    k.record(gencfg(major, minor, 2, pic_peer(2, 0), service_set_payload("s2", 2, unified), true,
-                    corrupt));
-    k.record(gencfg(major, minor, 3, ifd_peer(20), service_set_payload("s-ams", 3, unified)));
-    k.records({bundle(), mams4});
-    k.record(gencfg(major, minor, 4, ifd_peer(30), service_set_payload("s-pair", 4, unified)));
-    k.records({pair(), ms2, ms1});
-    k.error(2);
-    // Pass 4: a version-4 major 19 record.
-    vorel::ByteWriter v4(232);
-    v4.be16(2, 4);
-    v4.text(12, 64, "s-v4");
-    v4.be32(140, 40);
-    k.record(gencfg(19, 1, 40, pic_peer(1, 0), cut(v4.take()), kind.payload_size == 0));
-    k.error(2);
-    // Pass 5: tunnel groups, the first PIC has one.
-    wire::GroupWire g;
-    g.header.group_id = 5;
-    g.header.peer_index = 8;
-    std::string tg = "tg-five";
-    g.data.assign(tg.begin(), tg.end());
-    g.data.push_back(0);
-    k.record(wire::encode_group(g));
-    for (int i = 0; i < 4; i++)
-        k.error(2);
-    write_seed("snapshot", name, k.a.take());
-}
+// ---- Kernel answers written out ----
 
 // The kernel's answers when the msp family is asked for bundle ams0: the
 // bundle with member mams-3/0/0 (the family target's snapshot holds it and
 // its twin ms-3/0/0), once to know it for a bundle, once for its members.
 Bytes ams0_members() {
-    Kernel k;
-    k.records({bundle("mams-3/0/0"), bundle("mams-3/0/0")});
-    return k.a.take();
+    rtslib_ifd_record r;
+    r.index = 20;
+    r.name = "ams0";
+    r.flags = RTSLIB_IFD_F_AUTHORITATIVE;
+    r.devtype = 153;
+    rtslib_lb_options lb;
+    lb.mode = RTSLIB_LB_MODE_MEMBERS;
+    lb.members = {{RTSLIB_LB_MEMBER_SERVICE, 0, 0, "mams-3/0/0"}};
+    r.attrs.push_back({RTSLIB_ATTR_LOAD_BALANCING, rtslib_lb_encode(lb)});
+    ByteAppender a;
+    for (int i = 0; i < 2; i++) {
+        a.u8(0);
+        chunk(a, wire::encode_ifd(r));
+    }
+    return a.take();
 }
 
 // The chassis services' answers, one per call: a text value, or null for
 // "no such value".
 Bytes chassis_answers(std::initializer_list<const char *> values) {
-    Kernel k;
-    for (const char *v : values)
-        v ? k.value(v) : k.error(ENOENT);
-    return k.a.take();
+    ByteAppender a;
+    for (const char *v : values) {
+        ByteAppender value;
+        if (v)
+            value.str16(v);
+        a.u8(v ? 0 : ENOENT);
+        chunk(a, value.take());
+    }
+    return a.take();
+}
+
+// ---- Snapshot ----
+
+// What a lab serving the scenario answers on the control socket while run
+// asks it, as the control socket's fake reads it (fakes.h): a status byte
+// and a chunk per call.  Configuration records and tunnel groups are marked
+// "fitted" (their length fields follow the chunk), so that the fuzzer may
+// cut or grow their payloads.
+Bytes lab_answers(const std::string &scenario, const std::function<void()> &run) {
+    namespace link = vorel::lab_link;
+    vorel::lab::Lab lab;
+    std::vector<std::string> errors;
+    std::string err,
+        socket = fs::temp_directory_path() / ("vorel-seeds-" + std::to_string(::getpid()));
+    if (!lab.load(scenario, errors) || !lab.start(0, socket, err)) {
+        std::fprintf(stderr, "fuzz_make_seeds: %s: %s\n", scenario.c_str(),
+                     errors.empty() ? err.c_str() : errors[0].c_str());
+        return {};
+    }
+    ByteAppender a;
+    std::mutex mu;
+    for (auto &[service, handler] : lab.runtime().services)
+        handler = [&, service = service, inner = handler](uint16_t op, vorel::ByteReader body) {
+            link::Answer answer = inner(op, body);
+            bool fitted = service == link::kKernel && !answer.status &&
+                          (op == link::kGencfgGet || op == link::kL2tpGroupGet);
+            std::lock_guard lock(mu);
+            a.u8(fitted ? 0xfe : static_cast<uint8_t>(answer.status));
+            chunk(a, answer.body);
+            return answer;
+        };
+    ::setenv("VOREL_LAB_SOCKET", socket.c_str(), 1);
+    ::setenv("VOREL_LAB_NET", std::to_string(lab.net()).c_str(), 1);
+    run();
+    lab.stop();
+    return a.take();
+}
+
+// The kernel's answers to whole loads of the routers of the snapshot and
+// main end-to-end cases and of robust_kernel: each load in text and XML,
+// and a load with a filter naming the router's first service set.
+void snapshot_seeds() {
+    auto scenarios = case_scenarios([](const std::string &stem) {
+        return stem.rfind("snapshot_", 0) == 0 || stem.rfind("main_", 0) == 0 ||
+               stem == "robust_kernel";
+    });
+    const std::string inline_file = fs::temp_directory_path() / "vorel-seeds-scenario.yaml";
+    for (auto &[name, scenario] : scenarios) {
+        if (scenario.inline_in_case)
+            std::ofstream(inline_file) << YAML::Dump(scenario.root);
+        const std::string &file = scenario.inline_in_case ? inline_file : scenario.file;
+        YAML::Node sets = scenario.root["service_sets"];
+        std::string filter =
+            sets.size() && sets[0]["name"] ? sets[0]["name"].as<std::string>() : "";
+        for (uint8_t mode : {0, 1, 2}) {
+            if (mode == 2 && filter.empty())
+                continue;
+            ByteAppender a;
+            a.u8(mode);
+            if (mode == 2)
+                chunk(a, Bytes(filter.begin(), filter.end()));
+            Bytes answers = lab_answers(file, [&] {
+                vorel_db_clear();
+                vorel_db_init(nullptr, mode == 2 ? filter.c_str() : nullptr, 0);
+                vorel_db_clear();
+            });
+            a.bytes(answers.data(), answers.size());
+            write_seed("snapshot",
+                       name + (mode == 0   ? "-text"
+                               : mode == 1 ? "-xml"
+                                           : "-filter"),
+                       a.take());
+        }
+    }
+    fs::remove(inline_file);
 }
 
 // ---- Load-balancing bundles (the lb target) ----
-
-// A bundle that is up with members in every state (2 active, 5 backup, 9
-// none the view knows).
-rtslib_ifd_record ams0() {
-    return lb_bundle(20, "ams0",
-                     {lb_member("mams-3/0/0", 2), lb_member("mams-3/1/0", 5, 10),
-                      lb_member("mams-4/0/0", 4, -3), lb_member("mams-4/1/0", 2, 32767),
-                      lb_member("mams-5/0/0", 3), lb_member("mams-5/1/0", 1),
-                      lb_member("mams-6/0/0", 9, -32768)});
-}
-
-rtslib_ifd_record ams0_backup() {
-    return ifd(22, "mams-3/1/0", 154, 3, 1, 20);
-}
-
-// A mobile gateway whose configuration names ams0 as an anchor; then the
-// backup member's record for each of ams0's two active members.
-void ams0_sync_answers(Kernel &k) {
-    k.value("1");
-    k.value("unified-edge gateways sgw G1 system anchor-spics interface ams0\n"
-            "unified-edge gateways ggsn-pgw P1 system anchor-spics interface ams9");
-    k.records({ams0_backup(), ams0_backup()});
-}
 
 // The monitor's reply: message 18 with the state word at 12.
 void monitor_reply(ByteAppender &a, uint32_t state) {
@@ -434,61 +349,65 @@ void monitor_reply(ByteAppender &a, uint32_t state) {
     chunk(a, w.take());
 }
 
-void lb_seed(const std::string &name, uint8_t vector, const Bytes &kernel,
-             const std::vector<uint32_t> &monitor_states, bool monitor_refuses = false) {
-    ByteAppender a;
-    a.u8(1 | 8); // XML, kernel answers
-    a.u8(vector);
-    chunk(a, kernel);
-    if (monitor_refuses)
-        a.u8(1);
-    for (uint32_t state : monitor_states)
-        monitor_reply(a, state);
-    write_seed("lb", name, a.take());
-}
+struct HandlerExited {};
 
+// For argument vectors of the lb target (fuzz/families/lb_vectors.h): what
+// a lab of tests/data/lb_gateway.yaml (or lb_faults.yaml, bundles it cannot
+// read) answers the real handler, then the monitor's replies (a monitor
+// that refuses the connection, or the states it says).  lb.yaml lists the
+// bundles: ams0 the anchor with mams-2/0/0 in sync and mams-3/1/0 in
+// progress, ams3 inline.
 void lb_seeds() {
     constexpr uint32_t kInSync = 0xABC123, kInProgress = 0xABC124;
-    // show and show -d: a get-next walk over an interface, two bundles
-    // (ams1 without options) and a member; each bundle is asked again by name.
-    for (uint8_t vector : {0, 1}) {
-        Kernel k;
-        k.records({ifd(10, "ge-0/0/0", 1, 0, 0), ams0(), ams0()});
-        if (vector == 1)
-            ams0_sync_answers(k);
-        k.records({ifd(21, "mams-3/0/0", 154, 3, 0, 20), ifd(30, "ams1", 153, 0, 0),
-                   ifd(30, "ams1", 153, 0, 0)});
-        k.error(2); // ENOENT: the walk ends
-        lb_seed(vector ? "show-detail" : "show", vector, k.a.take(),
-                vector ? std::vector<uint32_t>{kInSync, kInProgress} : std::vector<uint32_t>{});
-    }
-    {
-        Kernel k;
-        k.record(ams0());
-        ams0_sync_answers(k);
-        lb_seed("show-detail-ams0", 2, k.a.take(), {kInProgress, 0x12345678});
-    }
-    // Switchover of a mams member: the member, its bundle, the backup's
-    // record, the monitor's state, then the kernel's PIC change.
-    auto mams_switchover = [](bool pic_change) {
-        Kernel k;
-        k.records({ifd(21, "mams-3/0/0", 154, 3, 0, 20), ams0(), ams0_backup()});
-        if (pic_change)
-            k.ok({});
-        return k.a.take();
+    const struct {
+        const char *name, *router;
+        uint8_t vector;
+        std::vector<uint32_t> monitor_states;
+        bool monitor_refuses = false;
+    } seeds[] = {
+        {"show", "lb_gateway", 0, {}},
+        {"show-detail", "lb_gateway", 1, {kInSync, kInProgress}},
+        {"show-detail-ams0", "lb_gateway", 2, {kInProgress, 0x12345678}},
+        {"switchover-in-sync", "lb_gateway", 3, {kInSync}},
+        {"switchover-in-progress", "lb_gateway", 3, {kInProgress}},
+        {"switchover-force-refused", "lb_gateway", 4, {}, true},
+        {"switchover-inline", "lb_gateway", 5, {}},
+        {"faults-show", "lb_faults", 0, {}},
+        {"faults-show-detail", "lb_faults", 1, {}},
     };
-    lb_seed("switchover-in-sync", 3, mams_switchover(true), {kInSync});
-    lb_seed("switchover-in-progress", 3, mams_switchover(false), {kInProgress});
-    lb_seed("switchover-force-refused", 4, mams_switchover(true), {}, true);
-    // Switchover of an inline member: the bundle's attribute is replaced
-    // and the kernel's answer is the result.
-    for (uint8_t result : {0, 8}) {
-        Kernel k;
-        k.records({ifd(51, "si-5/0/0", 146, 5, 0, 50),
-                   lb_bundle(50, "ams3", {lb_member("si-5/0/0", 2), lb_member("si-5/1/0", 5)})});
-        k.error(result);
-        lb_seed("switchover-inline-" + std::to_string(result), 5, k.a.take(), {});
+    std::FILE *discarded = std::fopen("/dev/null", "w");
+    xml_set_output(discarded);
+    xml_set_mode(true);
+    vorel_set_exit_hook([](int) { throw HandlerExited{}; });
+    for (const auto &s : seeds) {
+        std::string router = g_root + "/tests/data/" + s.router + ".yaml";
+        Bytes kernel = lab_answers(router, [&] {
+            std::vector<std::string> words = vorel::fuzz::kLbVectors[s.vector];
+            words.insert(words.begin(), "vorel");
+            vorel::testing::Argv argv(words);
+            vorel_ctx ctx;
+            ctx.optstring = vorel_optstring;
+            ctx.xml = 1;
+            vorel_getopt_reset();
+            try {
+                vorel_handle_lb_command(argv.argc(), argv.argv(), &ctx);
+            } catch (const HandlerExited &) {
+            }
+            xml_subtree_unwind();
+        });
+        ByteAppender a;
+        a.u8(1 | 8); // XML, kernel answers
+        a.u8(s.vector);
+        chunk(a, kernel);
+        if (s.monitor_refuses)
+            a.u8(1);
+        for (uint32_t state : s.monitor_states)
+            monitor_reply(a, state);
+        write_seed("lb", s.name, a.take());
     }
+    vorel_set_exit_hook(nullptr);
+    xml_set_output(nullptr);
+    std::fclose(discarded);
 }
 
 // ---- Channel ----
@@ -554,19 +473,11 @@ Bytes file_bytes(const fs::path &path) {
 }
 
 void scenario_seeds() {
-    fs::path cases = fs::path(g_root) / "tests" / "e2e" / "cases";
-    for (const auto &e : fs::directory_iterator(cases)) {
-        // Case files only (a folder there holds a case file's expected outputs).
-        if (!e.is_regular_file() || e.path().extension() != ".yaml")
-            continue;
-        YAML::Node doc = YAML::LoadFile(e.path().string());
-        if (!doc["scenario"].IsMap())
-            continue;
-        YAML::Emitter out;
-        out << doc["scenario"];
-        std::string text = out.c_str();
-        write_seed("scenario", "e2e-" + e.path().stem().string(), Bytes(text.begin(), text.end()));
-    }
+    for (const auto &[name, scenario] : case_scenarios([](const std::string &) { return true; }))
+        if (scenario.inline_in_case) {
+            std::string text = YAML::Dump(scenario.root);
+            write_seed("scenario", "e2e-" + name, Bytes(text.begin(), text.end()));
+        }
     auto seed_files = [](const fs::path &dir, const std::string &prefix) {
         for (const auto &e : fs::directory_iterator(dir))
             if (e.is_regular_file()) // a family's own data folder is no scenario
@@ -666,17 +577,7 @@ int main(int argc, char **argv) {
     for (const auto &f : families)
         ok = family_seeds(f, families) && ok;
     lb_seeds();
-    const std::pair<const char *, SeedKind> loads[] = {
-        {"load", {}},
-        {"load-unified", {.unified = true}},
-        {"load-corrupt", {.corrupt = true}},
-        {"load-filter", {.filter = "s-ams"}},
-        {"load-wire", {.fitted = false}},
-        {"load-short", {.payload_size = 100}},
-        {"load-short-unified", {.unified = true, .payload_size = 150}},
-    };
-    for (const auto &[name, kind] : loads)
-        snapshot_seed(name, kind);
+    snapshot_seeds();
     channel_seeds();
     scenario_seeds();
     return ok ? 0 : 1;

@@ -5,28 +5,18 @@
 // capture_raw target, which feeds the raw file's walk directly.
 #include "fuzz/fuzz_command.h"
 
-namespace {
-
-// The services PICs the command asks, and a multiservices PIC it passes over.
-void capture_snapshot() {
-    using vorel::fuzz::add_pic;
-    using vorel::fuzz::add_set;
-    add_set(add_pic(1, 0, 0, "sp-1/0/0", 0), "s-a", 1, 'B');
-    add_set(add_pic(2, 0, 0, "ms-2/0/0", ASP_F_MSP), "s-m", 2, 'B');
-    add_set(add_pic(2, 1, 0, "rsp0", 0), "s-r", 3, 'B');
-}
-
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const vorel::fuzz::Command capture{
-        vorel_handle_capture_command,
-        {
-            {"-C", "capture", "-S", "req_capture", "-F", "vorel-fuzz-capture"},
-            {"-C", "capture", "-S", "clear_capture"},
-            {"-C", "capture", "-S", "req_capture", "-F", "vorel-fuzz-capture", "-i", "rsp0"},
-        },
-        capture_snapshot,
-    };
-    return vorel::fuzz::run_command(capture, data, size);
-}
+const vorel::fuzz::Command vorel::fuzz::family_command{
+    vorel_handle_capture_command,
+    {
+        {"-C", "capture", "-S", "req_capture", "-F", "vorel-fuzz-capture"},
+        {"-C", "capture", "-S", "clear_capture"},
+        {"-C", "capture", "-S", "req_capture", "-F", "vorel-fuzz-capture", "-i", "rsp0"},
+    },
+    // The services PICs the command asks, and a multiservices PIC it passes over.
+    [] {
+        using namespace vorel::fuzz;
+        add_set(add_pic(1, 0, 0, "sp-1/0/0", 0), "s-a", 1, 'B');
+        add_set(add_pic(2, 0, 0, "ms-2/0/0", ASP_F_MSP), "s-m", 2, 'B');
+        add_set(add_pic(2, 1, 0, "rsp0", 0), "s-r", 3, 'B');
+    },
+};

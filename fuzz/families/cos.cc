@@ -3,16 +3,13 @@
 // service set and per PIC, and the clear, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const vorel::fuzz::Command cos{
-        vorel_handle_cos_command,
-        {
-            {"-C", "cos", "-S", "stats"},
-            {"-C", "cos", "-S", "stats_fwdclass", "-V", "s"},
-            {"-C", "cos", "-S", "stats_diffserv", "-s", "sset-a"},
-            {"-C", "cos", "-S", "clear_stats"},
-            {"-C", "cos", "-A", "dump_stats", "-V", "x"},
-        },
-    };
-    return vorel::fuzz::run_command(cos, data, size);
-}
+const vorel::fuzz::Command vorel::fuzz::family_command{
+    vorel_handle_cos_command,
+    {
+        {"-C", "cos", "-S", "stats"},
+        {"-C", "cos", "-S", "stats_fwdclass", "-V", "s"},
+        {"-C", "cos", "-S", "stats_diffserv", "-s", "sset-a"},
+        {"-C", "cos", "-S", "clear_stats"},
+        {"-C", "cos", "-A", "dump_stats", "-V", "x"},
+    },
+};

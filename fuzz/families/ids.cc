@@ -4,33 +4,23 @@
 // PIC's summary, and the clears, in text and XML, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 
-namespace {
-
-// Two services PICs (the family's PICs) and a multiservices PIC it passes over.
-void ids_snapshot() {
-    using vorel::fuzz::add_pic;
-    using vorel::fuzz::add_set;
-    asp_info *a = add_pic(1, 0, 0, "sp-1/0/0", 0);
-    add_set(a, "ids-a", 1, 'B');
-    add_set(a, "ids-b", 2, 'B');
-    add_set(a, "tg-1", 7, 'D');
-    add_set(add_pic(2, 0, 0, "ms-2/0/0", ASP_F_MSP), "ids-m", 3, 'B');
-    add_set(add_pic(3, 0, 0, "sp-3/0/0", 0), "ids-c", 4, 'B', 2);
-}
-
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const vorel::fuzz::Command ids{
-        vorel_handle_ids_command,
-        {
-            {"-C", "ids", "-S", "src"},
-            {"-C", "ids", "-S", "pair", "-V", "x", "-O", "a"},
-            {"-C", "ids", "-S", "dst", "-V", "t", "-O", "b", "-Fsprefix", "10.0.0.0/8"},
-            {"-C", "ids", "-S", "clear"},
-            {"-C", "ids", "-S", "clear_src", "-s", "ids-b", "-i", "sp-1/0/0"},
-        },
-        ids_snapshot,
-    };
-    return vorel::fuzz::run_command(ids, data, size);
-}
+const vorel::fuzz::Command vorel::fuzz::family_command{
+    vorel_handle_ids_command,
+    {
+        {"-C", "ids", "-S", "src"},
+        {"-C", "ids", "-S", "pair", "-V", "x", "-O", "a"},
+        {"-C", "ids", "-S", "dst", "-V", "t", "-O", "b", "-Fsprefix", "10.0.0.0/8"},
+        {"-C", "ids", "-S", "clear"},
+        {"-C", "ids", "-S", "clear_src", "-s", "ids-b", "-i", "sp-1/0/0"},
+    },
+    // Two services PICs (the family's PICs) and a multiservices PIC it passes over.
+    [] {
+        using namespace vorel::fuzz;
+        asp_info *a = add_pic(1, 0, 0, "sp-1/0/0", 0);
+        add_set(a, "ids-a", 1, 'B');
+        add_set(a, "ids-b", 2, 'B');
+        add_set(a, "tg-1", 7, 'D');
+        add_set(add_pic(2, 0, 0, "ms-2/0/0", ASP_F_MSP), "ids-m", 3, 'B');
+        add_set(add_pic(3, 0, 0, "sp-3/0/0", 0), "ids-c", 4, 'B', 2);
+    },
+};

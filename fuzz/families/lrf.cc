@@ -6,22 +6,19 @@
 // bits (fakes.h, package check).
 #include "fuzz/fuzz_command.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const vorel::fuzz::Command lrf{
-        vorel_handle_lrf_command,
-        {
-            {"-C", "lrf", "-S", "statistics"},
-            {"-C", "lrf", "-S", "collector", "-O", "collector-east"},
-            {"-C", "lrf", "-S", "rule", "-R", "rule-web"},
-            {"-C", "lrf", "-S", "template", "-P", "http"},
-            {"-C", "lrf", "-S", "clear_stats"},
-            {"-C", "lrf", "-S", "clear_collector", "-O", "c"},
-            {"-C", "lrf", "-S", "clear_rule", "-R", "r"},
-            {"-C", "lrf", "-S", "template", "-P", "status"},
-            {"-C", "lrf", "-S", "template"},
-        },
-        nullptr,
-        true,
-    };
-    return vorel::fuzz::run_command(lrf, data, size);
-}
+const vorel::fuzz::Command vorel::fuzz::family_command{
+    vorel_handle_lrf_command,
+    {
+        {"-C", "lrf", "-S", "statistics"},
+        {"-C", "lrf", "-S", "collector", "-O", "collector-east"},
+        {"-C", "lrf", "-S", "rule", "-R", "rule-web"},
+        {"-C", "lrf", "-S", "template", "-P", "http"},
+        {"-C", "lrf", "-S", "clear_stats"},
+        {"-C", "lrf", "-S", "clear_collector", "-O", "c"},
+        {"-C", "lrf", "-S", "clear_rule", "-R", "r"},
+        {"-C", "lrf", "-S", "template", "-P", "status"},
+        {"-C", "lrf", "-S", "template"},
+    },
+    nullptr,
+    true,
+};

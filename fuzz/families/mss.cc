@@ -4,19 +4,16 @@
 // lookup is answered by the input's kernel chunk.
 #include "fuzz/fuzz_command.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const vorel::fuzz::Command mss{
-        vorel_handle_mss_command,
-        {
-            {"-C", "mss", "-S", "sessions"},
-            {"-C", "mss", "-S", "hcm_stats"},
-            {"-C", "mss", "-S", "sessions", "-I", "310150123456789"},
-            {"-C", "mss", "-S", "sessions", "-R", "vrf-red", "-E", "10.0.0.1"},
-            {"-C", "mss", "-A", "dump_hcm_stats", "-R", "vrf-red", "-G", "ge-0/0/0.100"},
-            {"-C", "mss", "-S", "sessions", "-R", "vrf-red", "-F", "2001:db8::1"},
-        },
-        nullptr,
-        true, // -R asks the kernel for the routing instance
-    };
-    return vorel::fuzz::run_command(mss, data, size);
-}
+const vorel::fuzz::Command vorel::fuzz::family_command{
+    vorel_handle_mss_command,
+    {
+        {"-C", "mss", "-S", "sessions"},
+        {"-C", "mss", "-S", "hcm_stats"},
+        {"-C", "mss", "-S", "sessions", "-I", "310150123456789"},
+        {"-C", "mss", "-S", "sessions", "-R", "vrf-red", "-E", "10.0.0.1"},
+        {"-C", "mss", "-A", "dump_hcm_stats", "-R", "vrf-red", "-G", "ge-0/0/0.100"},
+        {"-C", "mss", "-S", "sessions", "-R", "vrf-red", "-F", "2001:db8::1"},
+    },
+    nullptr,
+    true, // -R asks the kernel for the routing instance
+};

@@ -17,23 +17,19 @@ int softwire_commands(int argc, char **argv, vorel_ctx *ctxt) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const vorel::fuzz::Command softwire{
-        softwire_commands,
-        {
-            {"-C", "softwire", "-S", "flows"},
-            {"-C", "softwire", "-S", "entries", "-d"},
-            {"-C", "softwire", "-S", "flows", "-c"},
-            {"-C", "softwire", "-N", "tunnel"},
-            {"-C", "softwire", "-S", "sessions"},
-            {"-C", "softwire", "-S", "sessions", "-c"},
-            {"-C", "softwire", "-S", "stats"},
-            {"-C", "softwire", "-S", "stats", "-i", "mams-3/0/0", "-T", "r"},
-            {"-C", "softwire", "-S", "dslite", "-O", "b", "2001:db8::1", "-F", "sprefix",
-             "10.0.0.0/8"},
-            {"-C", "inline-softwire", "-S", "stats"},
-            {"-C", "inline-softwire", "-S", "stats", "-T", "m", "-i", "si-4/0/0"},
-        },
-    };
-    return vorel::fuzz::run_command(softwire, data, size);
-}
+const vorel::fuzz::Command vorel::fuzz::family_command{
+    softwire_commands,
+    {
+        {"-C", "softwire", "-S", "flows"},
+        {"-C", "softwire", "-S", "entries", "-d"},
+        {"-C", "softwire", "-S", "flows", "-c"},
+        {"-C", "softwire", "-N", "tunnel"},
+        {"-C", "softwire", "-S", "sessions"},
+        {"-C", "softwire", "-S", "sessions", "-c"},
+        {"-C", "softwire", "-S", "stats"},
+        {"-C", "softwire", "-S", "stats", "-i", "mams-3/0/0", "-T", "r"},
+        {"-C", "softwire", "-S", "dslite", "-O", "b", "2001:db8::1", "-F", "sprefix", "10.0.0.0/8"},
+        {"-C", "inline-softwire", "-S", "stats"},
+        {"-C", "inline-softwire", "-S", "stats", "-T", "m", "-i", "si-4/0/0"},
+    },
+};

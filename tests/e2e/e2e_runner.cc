@@ -9,7 +9,6 @@
 // fails (tests/e2e/selftest/ shows each check can fail).
 #include "tests/e2e/xml_schemas.h"
 #include "tests/support/shell.h"
-#include "tests/support/xml_balance.h"
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -215,8 +214,9 @@ bool check_lines(const std::string &stream, const YAML::Node &c, const std::stri
     if (const YAML::Node n = c[stream + "_match"])
         for (const auto &pattern : n) {
             std::string pat = pattern.as<std::string>();
-            if (std::none_of(v.begin(), v.end(),
-                             [&](const std::string &l) { return whole_match(l, pat, bad_pattern); }))
+            if (std::none_of(v.begin(), v.end(), [&](const std::string &l) {
+                    return whole_match(l, pat, bad_pattern);
+                }))
                 fail("no line matches [" + pat + "]");
         }
     if (const YAML::Node n = c[stream + "_every"]) {
@@ -281,11 +281,27 @@ std::string apply_edits(const std::string &healthy, const YAML::Node &edits, boo
     return out;
 }
 
-const std::vector<std::string> kCaseKeys = {
-    "name", "args", "env", "status", "stdout", "stdout_file", "stderr", "stderr_contains",
-    "syslog_contains", "requests", "requests_per_agent", "kernel_changes", "xml_well_formed",
-    "program", "files", "symlinks", "expect_files", "expect_files_match", "no_lab",
-    "healthy_except", "description", "before"};
+const std::vector<std::string> kCaseKeys = {"name",
+                                            "args",
+                                            "env",
+                                            "status",
+                                            "stdout",
+                                            "stdout_file",
+                                            "stderr",
+                                            "stderr_contains",
+                                            "syslog_contains",
+                                            "requests",
+                                            "requests_per_agent",
+                                            "kernel_changes",
+                                            "program",
+                                            "files",
+                                            "symlinks",
+                                            "expect_files",
+                                            "expect_files_match",
+                                            "no_lab",
+                                            "healthy_except",
+                                            "description",
+                                            "before"};
 
 // The lab runs a shell that runs each `before` command, then the case's own
 // (argv's tail after "--"), one after the other.
@@ -360,7 +376,7 @@ void absolute_includes(YAML::Node scenario, const std::string &dir) {
 }
 
 // Cases that write or read files at fixed absolute paths (the FIPS
-// command's /tmp/input and /tmp/result) hold this lock for their file, so
+// command's /tmp/input and /tmp/result) hold a lock of the machine, so
 // two runners on one machine (two build trees, two worktrees) never share
 // those files; within one ctest run a RESOURCE_LOCK does the same.
 bool uses_fixed_paths(const YAML::Node &doc) {
@@ -373,22 +389,12 @@ bool uses_fixed_paths(const YAML::Node &doc) {
     return false;
 }
 
-class FixedPathsLock {
-  public:
-    explicit FixedPathsLock(bool take) {
-        if (take && (fd_ = ::open("/tmp/vorel-e2e-fixed-paths.lock", O_RDWR | O_CREAT, 0666)) >= 0)
-            ::flock(fd_, LOCK_EX);
-    }
-    ~FixedPathsLock() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FixedPathsLock(const FixedPathsLock &) = delete;
-    FixedPathsLock &operator=(const FixedPathsLock &) = delete;
-
-  private:
-    int fd_ = -1;
-};
+// The lock is taken once and held until the runner ends.
+void hold_fixed_paths_lock() {
+    static const int fd = ::open("/tmp/vorel-e2e-fixed-paths.lock", O_RDWR | O_CREAT, 0666);
+    if (fd >= 0)
+        ::flock(fd, LOCK_EX);
+}
 
 struct Runner {
     std::string bin;
@@ -529,10 +535,6 @@ struct Runner {
         }
         if (c["kernel_changes"])
             check("kernel change log", c["kernel_changes"].as<std::string>(), read_file(klog), ok);
-        std::string why;
-        if (c["xml_well_formed"] && c["xml_well_formed"].as<bool>() &&
-            !vorel::testing::xml_balanced(r.out, why))
-            fail("output is not well formed: " + why + "\n" + r.out);
         for (const auto &kv : c["expect_files"]) {
             std::string path = in_dir(kv.first.as<std::string>());
             if (access(path.c_str(), F_OK) != 0)
@@ -548,8 +550,8 @@ struct Runner {
                      (bad ? " (not a regular expression)" : "") + "; it is:\n" + text);
         }
         if (program == "vorel" && !c["before"] && vorel::testing::looks_like_xml(r.out)) {
-            std::string command = vorel::testing::XmlSchemas::command_of(args),
-                        subcommand = vorel::testing::XmlSchemas::subcommand_of(args);
+            std::string why, command = vorel::testing::XmlSchemas::command_of(args),
+                             subcommand = vorel::testing::XmlSchemas::subcommand_of(args);
             if (!schemas.validate(command, subcommand, r.out, why))
                 fail("output does not match the schema of -C " + command + " -S " + subcommand +
                      ":\n" + why);
@@ -574,7 +576,8 @@ struct Runner {
             failed++;
             return;
         }
-        FixedPathsLock lock(uses_fixed_paths(doc));
+        if (uses_fixed_paths(doc))
+            hold_fixed_paths_lock();
         std::string scenario;
         std::string tmp;
         char *real = realpath(file.c_str(), nullptr);

@@ -1,13 +1,7 @@
-#include "tests/support/lab_fixture.h"
 #include "vorel/vorel_files.h"
 #include "vorel/vorel_string.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <string>
-#include <unistd.h>
 
 TEST(Strings, StrlcpyAlwaysTerminatesAndReportsTheSourceLength) {
     char b[4] = {'x', 'x', 'x', 'x'};
@@ -30,16 +24,4 @@ TEST(Files, NamesNeverLeaveTheirDirectory) {
     EXPECT_FALSE(vorel_is_safe_file_name(nullptr));
     EXPECT_EQ(vorel_file_name_from("../../etc/x"), ".._.._etc_x");
     EXPECT_EQ(vorel_file_name_from(nullptr), "");
-}
-
-TEST(Files, CreateRefusesASymbolicLink) {
-    vorel::test::TempDir dir;
-    std::string target = dir.file("target"), link = dir.file("link");
-    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    EXPECT_EQ(vorel_create_file(link), -1);
-    EXPECT_EQ(errno, ELOOP);
-    EXPECT_NE(access(target.c_str(), F_OK), 0);
-    int fd = vorel_create_file(dir.file("plain"));
-    EXPECT_GE(fd, 0);
-    close(fd);
 }
