@@ -37,12 +37,7 @@ struct raw_file {
             bytes.insert(bytes.end(), field.begin(), field.end());
         }
     }
-    FILE *open() {
-        FILE *f = tmpfile();
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        rewind(f);
-        return f;
-    }
+    FILE *open() { return fmemopen(bytes.data(), bytes.size(), "rb"); }
 };
 
 struct seen {
