@@ -268,8 +268,9 @@ Bytes chassis_answers(std::initializer_list<const char *> values) {
 // asks it, as the control socket's fake reads it (fakes.h): a status byte
 // and a chunk per call.  Configuration records and tunnel groups are marked
 // "fitted" (their length fields follow the chunk), so that the fuzzer may
-// cut or grow their payloads.
-Bytes lab_answers(const std::string &scenario, const std::function<void()> &run) {
+// cut or grow their payloads; with cut, every kernel answer but the
+// interface records is written cut to half its length, not fitted.
+Bytes lab_answers(const std::string &scenario, const std::function<void()> &run, bool cut = false) {
     namespace link = vorel::lab_link;
     vorel::lab::Lab lab;
     std::vector<std::string> errors;
@@ -285,11 +286,15 @@ Bytes lab_answers(const std::string &scenario, const std::function<void()> &run)
     for (auto &[service, handler] : lab.runtime().services)
         handler = [&, service = service, inner = handler](uint16_t op, vorel::ByteReader body) {
             link::Answer answer = inner(op, body);
-            bool fitted = service == link::kKernel && !answer.status &&
+            bool kernel = service == link::kKernel,
+                 fitted = kernel && !cut && !answer.status &&
                           (op == link::kGencfgGet || op == link::kL2tpGroupGet);
+            Bytes written = answer.body;
+            if (cut && kernel && op != link::kIfdByIndex && op != link::kIfdByName)
+                written.resize(written.size() / 2);
             std::lock_guard lock(mu);
             a.u8(fitted ? 0xfe : static_cast<uint8_t>(answer.status));
-            chunk(a, answer.body);
+            chunk(a, written);
             return answer;
         };
     ::setenv("VOREL_LAB_SOCKET", socket.c_str(), 1);
@@ -300,8 +305,9 @@ Bytes lab_answers(const std::string &scenario, const std::function<void()> &run)
 }
 
 // The kernel's answers to whole loads of the routers of the snapshot and
-// main end-to-end cases and of robust_kernel: each load in text and XML,
-// and a load with a filter naming the router's first service set.
+// main end-to-end cases and of robust_kernel: each load in text and XML, a
+// load with a filter naming the router's first service set, and one whose
+// records are cut short (the library's refusals of malformed records).
 void snapshot_seeds() {
     auto scenarios = case_scenarios([](const std::string &stem) {
         return stem.rfind("snapshot_", 0) == 0 || stem.rfind("main_", 0) == 0 ||
@@ -315,24 +321,29 @@ void snapshot_seeds() {
         YAML::Node sets = scenario.root["service_sets"];
         std::string filter =
             sets.size() && sets[0]["name"] ? sets[0]["name"].as<std::string>() : "";
-        for (uint8_t mode : {0, 1, 2}) {
-            if (mode == 2 && filter.empty())
+        const struct {
+            const char *suffix;
+            uint8_t mode; // bit 0 XML, bit 1 the filter
+            bool cut;
+        } variants[] = {
+            {"-text", 0, false}, {"-xml", 1, false}, {"-filter", 2, false}, {"-cut", 0, true}};
+        for (const auto &v : variants) {
+            if (v.mode == 2 && filter.empty())
                 continue;
             ByteAppender a;
-            a.u8(mode);
-            if (mode == 2)
+            a.u8(v.mode);
+            if (v.mode == 2)
                 chunk(a, Bytes(filter.begin(), filter.end()));
-            Bytes answers = lab_answers(file, [&] {
-                vorel_db_clear();
-                vorel_db_init(nullptr, mode == 2 ? filter.c_str() : nullptr, 0);
-                vorel_db_clear();
-            });
+            Bytes answers = lab_answers(
+                file,
+                [&] {
+                    vorel_db_clear();
+                    vorel_db_init(nullptr, v.mode == 2 ? filter.c_str() : nullptr, 0);
+                    vorel_db_clear();
+                },
+                v.cut);
             a.bytes(answers.data(), answers.size());
-            write_seed("snapshot",
-                       name + (mode == 0   ? "-text"
-                               : mode == 1 ? "-xml"
-                                           : "-filter"),
-                       a.take());
+            write_seed("snapshot", name + v.suffix, a.take());
         }
     }
     fs::remove(inline_file);

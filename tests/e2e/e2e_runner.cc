@@ -9,6 +9,7 @@
 // fails (tests/e2e/selftest/ shows each check can fail).
 #include "tests/e2e/xml_schemas.h"
 #include "tests/support/shell.h"
+#include "tests/support/text.h"
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -28,7 +29,9 @@
 
 namespace {
 
+using vorel::testing::read_file;
 using vorel::testing::shell_quoted;
+using vorel::testing::split_lines;
 
 // A request log with the lines of each agent ("pic F/P PORT", "linecard F
 // PORT", "monitor F/P PORT") together, in the order of each agent's first
@@ -55,11 +58,6 @@ struct Result {
     int status = -1;
     std::string out, err;
 };
-
-std::string read_file(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 // text with every token replaced by value.
 std::string replaced(std::string text, const std::string &token, const std::string &value) {
@@ -129,18 +127,9 @@ std::string written_yaml(const YAML::Node &node) {
     return ok ? path : "";
 }
 
-std::vector<std::string> lines(const std::string &s) {
-    std::vector<std::string> v;
-    std::istringstream in(s);
-    std::string l;
-    while (std::getline(in, l))
-        v.push_back(l);
-    return v;
-}
-
 // A short report of the first differing line.
 std::string difference(const std::string &want, const std::string &got) {
-    auto w = lines(want), g = lines(got);
+    auto w = split_lines(want), g = split_lines(got);
     size_t i = 0;
     while (i < w.size() && i < g.size() && w[i] == g[i])
         i++;
@@ -176,7 +165,7 @@ bool whole_match(const std::string &line, const std::string &pattern, bool &bad)
 // report of each failed check.
 bool check_lines(const std::string &stream, const YAML::Node &c, const std::string &got) {
     bool ok = true, bad_pattern = false;
-    auto v = lines(got);
+    auto v = split_lines(got);
     auto fail = [&](const std::string &what) {
         ok = false;
         std::printf("  %s: %s\n", stream.c_str(), what.c_str());
@@ -242,7 +231,7 @@ bool check_lines(const std::string &stream, const YAML::Node &c, const std::stri
 
 // The healthy output with the fault case's edits applied.
 std::string apply_edits(const std::string &healthy, const YAML::Node &edits, bool &bad) {
-    auto v = lines(healthy);
+    auto v = split_lines(healthy);
     std::vector<bool> drop(v.size(), false);
     for (const auto &e : edits) {
         if (e["drop"]) {

@@ -17,13 +17,13 @@
 // offers is one its command knows.
 #include "tests/e2e/xml_schemas.h"
 #include "tests/support/shell.h"
+#include "tests/support/text.h"
 #include "vorel/vorel_cmds.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -34,6 +34,7 @@ namespace {
 
 using vorel::testing::run_shell;
 using vorel::testing::shell_quoted;
+using vorel::testing::split_lines;
 
 struct Example {
     std::string page;
@@ -42,20 +43,10 @@ struct Example {
     std::vector<std::string> want;  // expected lines
 };
 
-std::vector<std::string> split_lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);)
-        lines.push_back(l);
-    return lines;
-}
-
 // The examples of one page; a command line other than "$ vorel ..." is a
 // fault of the page (faults gathers them).
 std::vector<Example> examples_of(const std::string &page, std::vector<std::string> &faults) {
-    std::ifstream f(page);
-    std::vector<std::string> lines =
-        split_lines(std::string(std::istreambuf_iterator<char>(f), {}));
+    std::vector<std::string> lines = split_lines(vorel::testing::read_file(page));
     std::vector<Example> out;
     std::string fence; // the open block's opening line
     for (size_t i = 0; i < lines.size(); i++) {

@@ -1,5 +1,5 @@
-// A minimal well-formedness check of the program's XML output, shared by
-// the end-to-end runner and the fuzz targets: tags balance and nest.
+// A minimal well-formedness check of the program's XML output, for the
+// fuzz targets: tags balance and nest.
 // Declarations, comments and empty elements are passed over.
 #pragma once
 

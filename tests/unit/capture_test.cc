@@ -37,12 +37,7 @@ struct raw_file {
             bytes.insert(bytes.end(), field.begin(), field.end());
         }
     }
-    FILE *open() {
-        FILE *f = tmpfile();
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        rewind(f);
-        return f;
-    }
+    FILE *open() { return fmemopen(bytes.data(), bytes.size(), "rb"); }
 };
 
 struct seen {
@@ -141,10 +136,10 @@ TEST(CaptureRawFile, DamagedFilesEndTheWalkWithAFailure) {
 // The download against a lab: a symbolic link planted where a capture
 // file goes is not followed.
 
-#include "tests/support/lab_fixture.h"
 #include "platform/tools.h"
+#include "tests/support/lab_fixture.h"
+#include "tests/support/text.h"
 
-#include <fstream>
 #include <unistd.h>
 
 namespace {
@@ -177,9 +172,7 @@ TEST(CaptureDownload, ALinkPlantedWhereTheRawFileGoesIsNotFollowed) {
     ASSERT_TRUE(vorel::run_program({vorel_path(), "-C", "capture", "-S", "req_capture", "-F", name},
                                    1 << 16, r));
     EXPECT_EQ(r.output, "");
-    std::ifstream in(target);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "precious\n");
+    EXPECT_EQ(vorel::testing::read_file(target), "precious\n");
     // The display refuses to read through it too.
     ASSERT_TRUE(vorel::run_program(
         {vorel_path(), "-C", "capture", "-S", "dump_capture", "-F", name}, 1 << 16, r));
