@@ -244,6 +244,35 @@ void write_mappings(unsigned long n) {
                     sizeof kMappingShapes / sizeof kMappingShapes[0]);
 }
 
+// PICS PICs whose agents each answer the TCP logging request with a full
+// table: 256 connections, every field filled and different.
+void write_tcplog(unsigned long pics) {
+    std::printf("name: bench tcplog %lu PICs\n", pics);
+    std::printf("chassis: {master: true}\n");
+    std::printf("interfaces:\n");
+    for (unsigned long i = 0; i < pics; i++)
+        std::printf("  - {index: %lu, name: ms-%lu/%lu/0, type: 102, fpc: %lu, pic: %lu}\n",
+                    100 + i, i / 8, i % 8, i / 8, i % 8);
+    std::printf("pics:\n");
+    for (unsigned long i = 0; i < pics; i++)
+        std::printf("  - {fpc: %lu, pic: %lu, id: 2644, flags: 1}\n", i / 8, i % 8);
+    std::printf("service_sets:\n"); // the command asks the PICs that carry a service set
+    for (unsigned long i = 0; i < pics; i++)
+        std::printf("  - {name: sset-%02lu, id: %lu, pic: ms-%lu/%lu/0}\n", i + 1, i + 1, i / 8,
+                    i % 8);
+    std::printf("agents:\n");
+    for (unsigned long i = 0; i < pics; i++) {
+        std::printf("  - pic: {fpc: %lu, pic: %lu}\n    rules:\n      - match: {type: 317}\n"
+                    "        reply:\n          - layout: tcplog_conn_reply\n"
+                    "            fields:\n              entries:\n",
+                    i / 8, i % 8);
+        for (unsigned e = 0; e < 256; e++)
+            std::printf("                - {state: %u, local_addr: 10.%lu.%u.1, remote_addr: "
+                        "192.0.2.%u, remote_port: %u, session_id: %lu}\n",
+                        e % 4, i, e, e, 514 + e, i * 256 + e + 1);
+    }
+}
+
 void write_snapshot(unsigned long pics, unsigned long sets) {
     std::printf("name: bench snapshot %lu PICs %lu service sets\n", pics, sets);
     std::printf("chassis: {master: true}\n");
@@ -273,6 +302,7 @@ int usage() {
                          "       bench_scenario softwires N\n"
                          "       bench_scenario mappings N\n"
                          "       bench_scenario snapshot PICS SETS\n"
+                         "       bench_scenario tcplog PICS\n"
                          "(N up to 100000000, PICS 1..64, SETS 1..65535)\n");
     return 2;
 }
@@ -302,6 +332,9 @@ int main(int argc, char **argv) {
                parse_count(argv[2], 64, pics) && pics > 0 && parse_count(argv[3], 65535, sets) &&
                sets > 0) {
         write_snapshot(pics, sets);
+    } else if (argc == 3 && std::strcmp(argv[1], "tcplog") == 0 && parse_count(argv[2], 64, pics) &&
+               pics > 0) {
+        write_tcplog(pics);
     } else {
         return usage();
     }
