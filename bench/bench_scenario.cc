@@ -244,10 +244,8 @@ void write_mappings(unsigned long n) {
                     sizeof kMappingShapes / sizeof kMappingShapes[0]);
 }
 
-// PICS PICs whose agents each answer the TCP logging request with a full
-// table: 256 connections, every field filled and different.
-void write_tcplog(unsigned long pics) {
-    std::printf("name: bench tcplog %lu PICs\n", pics);
+// A master chassis with PICS multiservices PICs, ms-F/P/0, eight to an FPC.
+void write_router_pics(unsigned long pics) {
     std::printf("chassis: {master: true}\n");
     std::printf("interfaces:\n");
     for (unsigned long i = 0; i < pics; i++)
@@ -256,6 +254,13 @@ void write_tcplog(unsigned long pics) {
     std::printf("pics:\n");
     for (unsigned long i = 0; i < pics; i++)
         std::printf("  - {fpc: %lu, pic: %lu, id: 2644, flags: 1}\n", i / 8, i % 8);
+}
+
+// PICS PICs whose agents each answer the TCP logging request with a full
+// table: 256 connections, every field filled and different.
+void write_tcplog(unsigned long pics) {
+    std::printf("name: bench tcplog %lu PICs\n", pics);
+    write_router_pics(pics);
     std::printf("service_sets:\n"); // the command asks the PICs that carry a service set
     for (unsigned long i = 0; i < pics; i++)
         std::printf("  - {name: sset-%02lu, id: %lu, pic: ms-%lu/%lu/0}\n", i + 1, i + 1, i / 8,
@@ -275,14 +280,7 @@ void write_tcplog(unsigned long pics) {
 
 void write_snapshot(unsigned long pics, unsigned long sets) {
     std::printf("name: bench snapshot %lu PICs %lu service sets\n", pics, sets);
-    std::printf("chassis: {master: true}\n");
-    std::printf("interfaces:\n");
-    for (unsigned long i = 0; i < pics; i++)
-        std::printf("  - {index: %lu, name: ms-%lu/%lu/0, type: 102, fpc: %lu, pic: %lu}\n",
-                    100 + i, i / 8, i % 8, i / 8, i % 8);
-    std::printf("pics:\n");
-    for (unsigned long i = 0; i < pics; i++)
-        std::printf("  - {fpc: %lu, pic: %lu, id: 2644, flags: 1}\n", i / 8, i % 8);
+    write_router_pics(pics);
     std::printf("service_sets:\n");
     for (unsigned long s = 0; s < sets; s++) {
         unsigned long p = s % pics;
