@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vorel::lab {
@@ -465,6 +467,9 @@ void AgentsModule::accept_loop() {
             std::lock_guard<std::mutex> g(conn_mu_);
             open_fds_.push_back(fd);
             Connection &c = connections_.emplace_back();
+            c.agent = a;
+            c.seq = ++accepted_;
+            c.fd = fd;
             c.thread = std::thread([this, a, fd, &c] { serve(*a, fd, c); });
         }
     }
@@ -510,9 +515,50 @@ void AgentsModule::reap_connections(bool all) {
             c.thread.join();
 }
 
+// A command that sends a request without waiting for its answer (a clear)
+// and the next command that asks the same agent reach it on two
+// connections, served by two threads: the later connection's request waits
+// until the earlier connections of its agent hold no request that is not
+// answered yet, so that the agent sees them in the order they were sent.
+void AgentsModule::set_busy(Connection &c, bool busy) {
+    std::lock_guard<std::mutex> g(conn_mu_);
+    c.busy = busy;
+}
+
+void AgentsModule::wait_for_earlier_requests(const Connection &c) {
+    using namespace std::chrono;
+    auto give_up = steady_clock::now() + seconds(1); // a request that never completes
+    while (!stopping_ && steady_clock::now() < give_up) {
+        bool waiting = false;
+        {
+            std::lock_guard<std::mutex> g(conn_mu_);
+            for (const auto &o : connections_) {
+                int unread = 0;
+                if (o.agent == c.agent && o.seq < c.seq && o.fd >= 0 &&
+                    (o.busy || (::ioctl(o.fd, FIONREAD, &unread) == 0 && unread > 0))) {
+                    waiting = true;
+                    break;
+                }
+            }
+        }
+        if (!waiting)
+            return;
+        std::this_thread::sleep_for(microseconds(200));
+    }
+}
+
 void AgentsModule::serve(Agent &a, int fd, Connection &c) {
     std::vector<uint8_t> req;
-    while (read_request(fd, req)) {
+    for (;;) {
+        // Busy before the request leaves the socket, so that a later
+        // connection never finds it neither unread nor in hand.
+        pollfd readable{fd, POLLIN, 0};
+        while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
+        }
+        set_busy(c, true);
+        if (!read_request(fd, req))
+            break;
+        wait_for_earlier_requests(c);
         rt_->request_log.add(a.label() + " " + to_hex(req.data(), req.size()));
         if (stopping_)
             continue; // what the connection still holds is logged, not answered
@@ -534,8 +580,11 @@ void AgentsModule::serve(Agent &a, int fd, Connection &c) {
                          a.label().c_str(), r.be16(kMsgTypeOffset), r.be16(kMsgVersionOffset),
                          req.size(),
                          rule ? ("rule at line " + std::to_string(rule->line)).c_str() : "no rule");
+        if (rule && rule->fault.kind == FaultKind::Delay)
+            set_busy(c, false); // its rule is taken: a later connection need not wait out the delay
         if (!answer(fd, a, rule, r))
             break;
+        set_busy(c, false);
     }
     {
         std::lock_guard<std::mutex> g(conn_mu_);
@@ -543,6 +592,8 @@ void AgentsModule::serve(Agent &a, int fd, Connection &c) {
         if (it != open_fds_.end())
             open_fds_.erase(it);
         ::close(fd);
+        c.fd = -1;
+        c.busy = false;
     }
     c.done = true;
 }

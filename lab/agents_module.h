@@ -89,9 +89,14 @@ class AgentsModule : public Module {
     void reset();
 
   private:
+    // A connection of one agent; fd and busy are guarded by conn_mu_.
     struct Connection {
         std::thread thread;
         std::atomic<bool> done{false};
+        const Agent *agent = nullptr;
+        uint64_t seq = 0; // the order of acceptance
+        int fd = -1;
+        bool busy = false; // between taking a request off the socket and answering it
     };
 
     void load_agents(const YAML::Node &list, ScenarioReader &r);
@@ -99,6 +104,8 @@ class AgentsModule : public Module {
     bool load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &rule);
     void accept_loop();
     void serve(Agent &a, int fd, Connection &c);
+    void set_busy(Connection &c, bool busy);
+    void wait_for_earlier_requests(const Connection &c);
     bool answer(int fd, Agent &a, const AgentRule *rule, const ByteReader &req);
     bool pause(double seconds);
     void reap_connections(bool all);
@@ -113,6 +120,7 @@ class AgentsModule : public Module {
     std::thread accept_thread_;
     std::mutex conn_mu_;
     std::list<Connection> connections_;
+    uint64_t accepted_ = 0;
     std::vector<int> open_fds_;
 };
 
