@@ -2,8 +2,8 @@
 
 #include "fuzz/fakes.h"
 #include "platform/xml.h"
+#include "tests/e2e/xml_schemas.h"
 #include "tests/support/argv.h"
-#include "tests/support/xml_balance.h"
 #include "vorel/vorel_cmds.h"
 #include "vorel/vorel_db.h"
 #include "vorel/vorel_error.h"
@@ -233,7 +233,7 @@ void XmlCapture::finish() {
     if (std::getenv("VOREL_FUZZ_SHOW"))
         std::fputs(xml.c_str(), stdout);
     std::string why;
-    if (!vorel::testing::xml_balanced(xml, why))
+    if (!vorel::testing::well_formed(xml, why))
         fail("XML output is not well formed", why + "\n" + xml);
 }
 

@@ -15,13 +15,6 @@ size_t vorel_strlcpy(char *dst, const char *src, size_t size) {
     return len;
 }
 
-size_t vorel_strlcat(char *dst, const char *src, size_t size) {
-    size_t used = strnlen(dst, size);
-    if (used == size)
-        return size + std::strlen(src);
-    return used + vorel_strlcpy(dst + used, src, size - used);
-}
-
 const char *vorel_strnstr(const char *haystack, const char *needle, size_t len) {
     size_t nlen = std::strlen(needle);
     if (nlen == 0)

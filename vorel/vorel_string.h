@@ -9,8 +9,6 @@
 // (when size > 0). Returns the length of src, so a result >= size means
 // the copy was cut.
 size_t vorel_strlcpy(char *dst, const char *src, size_t size);
-// Appends src to the string in dst of size bytes, always terminated.
-size_t vorel_strlcat(char *dst, const char *src, size_t size);
 // The first occurrence of needle in the first len bytes of haystack (the
 // search also stops at haystack's NUL); null when absent.
 const char *vorel_strnstr(const char *haystack, const char *needle, size_t len);

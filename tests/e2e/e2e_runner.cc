@@ -289,7 +289,6 @@ const std::vector<std::string> kCaseKeys = {"name",
                                             "expect_files_match",
                                             "no_lab",
                                             "healthy_except",
-                                            "description",
                                             "before"};
 
 // The lab runs a shell that runs each `before` command, then the case's own
@@ -586,17 +585,9 @@ struct Runner {
         healthy_dir = dir_of(case_file);
         // The healthy router is written to a file of its own elsewhere, so its
         // includes are made absolute (they are relative to the file naming them).
-        if (const YAML::Node h = doc["healthy_scenario"]) {
-            std::string path = h.IsScalar() ? h.as<std::string>() : "";
-            if (!path.empty() && path[0] != '/')
-                path = healthy_dir + "/" + path;
-            healthy_source = h.IsScalar() ? YAML::LoadFile(path) : YAML::Clone(h);
-            absolute_includes(healthy_source, h.IsScalar() ? dir_of(path) : healthy_dir);
-        } else {
-            const YAML::Node s = doc["scenario"];
-            healthy_source = without_faults(s.IsScalar() ? YAML::LoadFile(scenario) : s);
-            absolute_includes(healthy_source, s.IsScalar() ? dir_of(scenario) : healthy_dir);
-        }
+        const YAML::Node s = doc["scenario"];
+        healthy_source = without_faults(s.IsScalar() ? YAML::LoadFile(scenario) : s);
+        absolute_includes(healthy_source, s.IsScalar() ? dir_of(scenario) : healthy_dir);
         int n = 0;
         for (const auto &c : doc["cases"]) {
             try {

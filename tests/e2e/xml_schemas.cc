@@ -28,6 +28,20 @@ template <class Error> void collect_structured(void *ctx, Error *e) {
     why += "line " + std::to_string(e->line) + ": " + (e->message ? e->message : "?\n");
 }
 
+// The output (a sequence of elements) read as one document under a
+// wrapper; null, with why set, when it is not well formed.
+xmlDocPtr read_output(const std::string &output, std::string &why) {
+    std::string doc_text = "<vorel-output>" + output + "</vorel-output>";
+    xmlDocPtr doc =
+        xmlReadMemory(doc_text.data(), static_cast<int>(doc_text.size()), "output", nullptr,
+                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!doc) {
+        const xmlError *e = xmlGetLastError();
+        why = std::string("not well formed: ") + (e && e->message ? e->message : "?");
+    }
+    return doc;
+}
+
 } // namespace
 
 struct XmlSchemas::Compiled {
@@ -96,8 +110,8 @@ bool XmlSchemas::validate(const std::string &command, const std::string &subcomm
     if (at == schema_of_.end())
         at = schema_of_.find({command, "*"});
     if (at == schema_of_.end()) {
-        why = "no schema for -C " + command + " -S " + subcommand + " in " + dir_ +
-              "/commands.txt\n";
+        why =
+            "no schema for -C " + command + " -S " + subcommand + " in " + dir_ + "/commands.txt\n";
         return false;
     }
     validated_++;
@@ -116,16 +130,9 @@ bool XmlSchemas::validate(const std::string &command, const std::string &subcomm
         why = c->problem;
         return false;
     }
-    // The output is a sequence of elements: one wrapper makes it a document.
-    std::string doc_text = "<vorel-output>" + output + "</vorel-output>";
-    xmlDocPtr doc =
-        xmlReadMemory(doc_text.data(), static_cast<int>(doc_text.size()), "output", nullptr,
-                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (!doc) {
-        const xmlError *e = xmlGetLastError();
-        why = std::string("not well formed: ") + (e && e->message ? e->message : "?");
+    xmlDocPtr doc = read_output(output, why);
+    if (!doc)
         return false;
-    }
     xmlRelaxNGValidCtxtPtr vc = xmlRelaxNGNewValidCtxt(c->schema);
     xmlRelaxNGSetValidStructuredErrors(vc, collect_structured, &why);
     int rc = xmlRelaxNGValidateDoc(vc, doc);
@@ -134,6 +141,12 @@ bool XmlSchemas::validate(const std::string &command, const std::string &subcomm
     if (rc != 0 && why.empty())
         why = "does not match " + at->second;
     return rc == 0;
+}
+
+bool well_formed(const std::string &output, std::string &why) {
+    xmlDocPtr doc = read_output(output, why);
+    xmlFreeDoc(doc);
+    return doc != nullptr;
 }
 
 bool looks_like_xml(const std::string &output) {

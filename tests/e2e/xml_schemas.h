@@ -44,6 +44,10 @@ class XmlSchemas {
     std::map<std::string, std::shared_ptr<Compiled>> compiled_;
 };
 
+// True when the output, a sequence of top-level elements, is well formed
+// XML; otherwise why says what is wrong.
+bool well_formed(const std::string &output, std::string &why);
+
 // True when the output is meant as XML: its first character other than
 // white space opens an element.
 bool looks_like_xml(const std::string &output);

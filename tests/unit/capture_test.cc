@@ -57,10 +57,14 @@ capture_walk_answer note(const capture_record &r, void *ctx) {
 // (type 4) wherever that is in the window of 32; a second input record in
 // its place aborts the walk; a stop or a failure ends it after the pair.
 TEST(CaptureRawFile, TheWindowPairsAnInputRecordWithItsOutputRecord) {
-    std::vector<std::pair<uint32_t, uint16_t>> beyond{{1, 1}};
-    for (uint32_t i = 0; i < 31; i++)
-        beyond.push_back({100 + i, 0});
-    beyond.push_back({1, 4}); // the 33rd record: outside the first record's window
+    // An input record, n other records, then its output record.
+    auto apart = [](uint32_t n) {
+        std::vector<std::pair<uint32_t, uint16_t>> records{{1, 1}};
+        for (uint32_t i = 0; i < n; i++)
+            records.push_back({100 + i, 0});
+        records.push_back({1, 4});
+        return records;
+    };
     struct {
         std::vector<std::pair<uint32_t, uint16_t>> records;
         capture_walk_answer answer;
@@ -73,7 +77,10 @@ TEST(CaptureRawFile, TheWindowPairsAnInputRecordWithItsOutputRecord) {
          0,
          {"1:1:1", "0:1:4", "2:2:1", "0:2:4", "3:3:0"},
          5},
-        {beyond, CAPTURE_CONTINUE, 0, {"1:1:1", "2:100:0"}, 33},
+        // The 32nd record is the last of the first record's window, the 33rd
+        // is outside it.
+        {apart(30), CAPTURE_CONTINUE, 0, {"1:1:1", "0:1:4", "2:100:0"}, 32},
+        {apart(31), CAPTURE_CONTINUE, 0, {"1:1:1", "2:100:0"}, 33},
         {{{1, 1}, {1, 2}}, CAPTURE_CONTINUE, -1, {"1:1:1"}, 1},
         {{{1, 1}, {1, 4}, {2, 1}}, CAPTURE_STOP, 0, {"1:1:1", "0:1:4"}, 2},
         {{{1, 1}, {1, 4}, {2, 1}}, CAPTURE_FAIL, -1, {"1:1:1"}, 1}, // not asked about the output
