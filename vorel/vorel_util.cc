@@ -200,45 +200,36 @@ char *put_group(char *p, unsigned v) {
 }
 
 // The longest run of two or more zero groups (the first of equal runs):
-// its start, or -1, and its length.
-int longest_zero_run(const unsigned groups[8], int &len) {
-    int best = -1, cur = -1, cur_len = 0;
+// its start, or -1, and its length.  zeros has bit i set when group i is
+// zero; a run of length L survives L - 1 rounds of "and with the next".
+int longest_zero_run(unsigned zeros, int &len) {
     len = 0;
-    for (int i = 0; i <= 8; i++) {
-        if (i < 8 && groups[i] == 0) {
-            if (cur < 0) {
-                cur = i;
-                cur_len = 0;
-            }
-            cur_len++;
-            continue;
-        }
-        if (cur >= 0 && cur_len > len) {
-            best = cur;
-            len = cur_len;
-        }
-        cur = -1;
+    unsigned runs = zeros;
+    while (runs & (runs >> 1)) {
+        runs &= runs >> 1;
+        len++;
     }
-    if (len < 2)
-        best = -1;
-    return best;
+    if (len == 0)
+        return -1;
+    len++;
+    return __builtin_ctz(runs);
 }
 
-// Formats four host-order words as an IPv6 address in the C library's text
+// Appends four host-order words as an IPv6 address in the C library's text
 // (inet_ntop): the longest run of zero groups as "::", and an
 // IPv4-compatible or IPv4-mapped address with its last 32 bits dotted.
 // Written by hand: inet_ntop formats every group with sprintf, and a flow
-// table formats millions of addresses.
-void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
-    unsigned groups[8];
-    for (int i = 0; i < 8; i++)
-        groups[i] = (words[i / 2] >> (i % 2 ? 0 : 16)) & 0xffff;
+// table formats millions of addresses.  p has room for 48 bytes.
+char *put_ipv6(char *p, const uint32_t words[4]) {
+    unsigned groups[8], zeros = 0;
+    for (int w = 0; w < 4; w++) {
+        unsigned hi = words[w] >> 16, lo = words[w] & 0xffff;
+        groups[2 * w] = hi;
+        groups[2 * w + 1] = lo;
+        zeros |= (unsigned{hi == 0} | unsigned{lo == 0} << 1) << (2 * w);
+    }
     int run_len = 0;
-    int run = longest_zero_run(groups, run_len);
-    char text[INET6_ADDRSTRLEN];
-    // Written in place when the buffer holds the longest text.
-    char *start = size >= sizeof text ? buf : text;
-    char *p = start;
+    int run = longest_zero_run(zeros, run_len);
     for (int i = 0; i < 8;) {
         if (i == run) {
             *p++ = ':';
@@ -249,17 +240,17 @@ void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
         }
         if (i != 0)
             *p++ = ':';
-        if (i == 6 && run == 0 && (run_len == 6 || (run_len == 5 && groups[5] == 0xffff))) {
-            p = put_ipv4(p, words[3]);
-            break;
-        }
+        if (i == 6 && run == 0 && (run_len == 6 || (run_len == 5 && groups[5] == 0xffff)))
+            return put_ipv4(p, words[3]);
         p = put_group(p, groups[i]);
         i++;
     }
-    if (start == buf)
-        *p = '\0';
-    else
-        copy_bounded(text, static_cast<size_t>(p - text), buf, size);
+    return p;
+}
+
+void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
+    char text[VOREL_ADDR_TEXT];
+    copy_bounded(text, static_cast<size_t>(put_ipv6(text, words) - text), buf, size);
 }
 
 vorel_prefix_error_fn prefix_error_reporter = nullptr;
@@ -435,6 +426,12 @@ char *ip2str(uint32_t addr, char *buf, size_t size) {
     char *end = put_ipv4(text, addr);
     copy_bounded(text, static_cast<size_t>(end - text), buf, size);
     return buf;
+}
+
+std::string_view vorel_addr_text(const vorel_addr &addr, bool v6, char (&buf)[VOREL_ADDR_TEXT]) {
+    char *end = v6 ? put_ipv6(buf, addr.words) : put_ipv4(buf, addr.words[0]);
+    *end = '\0';
+    return {buf, static_cast<size_t>(end - buf)};
 }
 
 char *ipaddr_tostring(const vorel_addr *addr, char *buf, size_t size) {

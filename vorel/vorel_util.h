@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 // An address as carried in replies and parameter records.  IPv4 uses word
 // 0 only.  Addresses read from a reply hold each word in host order;
@@ -108,6 +109,10 @@ char *ip2str(uint32_t addr, char *buf, size_t size);
 // The address as text into buf (IPv6 in the standard full text, cut only
 // when buf is too small); returns buf.
 char *ipaddr_tostring(const vorel_addr *addr, char *buf, size_t size);
+// The address as text in buf, NUL-ended: IPv6 (the standard full text) or
+// IPv4 (word 0); the text, whose length the flow tables use.
+constexpr size_t VOREL_ADDR_TEXT = 48;
+std::string_view vorel_addr_text(const vorel_addr &addr, bool v6, char (&buf)[VOREL_ADDR_TEXT]);
 // The address as text for family 2 (word 0) or 6 (all four words, at most
 // 80 bytes of buf); returns 0.  Any other family leaves buf untouched and
 // returns the family code.  Rows show the bare address: prefix_len is
