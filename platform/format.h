@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace vorel {
 
@@ -65,6 +66,12 @@ class TextBuffer {
             copy_short(d, p, n);
         else
             std::memcpy(d, p, n);
+    }
+    // Appends what put(d) stores at d, at most room bytes; put returns
+    // the end of what it stored.
+    template <class Put> void append_by(size_t room, Put put) {
+        char *d = extend(room);
+        len_ += static_cast<size_t>(put(d) - d) - room;
     }
     void clear() { len_ = 0; }
     // Cuts the text back to its first n bytes (n <= size()).
@@ -131,24 +138,40 @@ inline void put_blanks(char *d, size_t n) {
     for (size_t i = 0; i < n || i == 0; i += 16)
         std::memset(d + i, ' ', 16);
 }
-inline void append_right(TextBuffer &out, const char *text, size_t len, size_t width) { // "%*s"
-    size_t pad = width > len ? width - len : 0;
-    char *d = out.extend(len + pad);
+// The columns stored at d, which has room for the width and the text (and
+// the slack after them); each returns the end.  A line of columns reserves
+// its room once (TextBuffer::append_by) and stores through one pointer:
+// appends to the buffer itself would reload its end after every store.
+inline char *put_text(char *d, std::string_view text) {
+    TextBuffer::put(d, text.data(), text.size());
+    return d + text.size();
+}
+inline char *put_right(char *d, std::string_view text, size_t width) { // "%*s"
+    size_t pad = width > text.size() ? width - text.size() : 0;
     put_blanks(d, pad);
-    TextBuffer::put(d + pad, text, len);
+    return put_text(d + pad, text);
 }
-inline void append_left(TextBuffer &out, const char *text, size_t len, size_t width) { // "%-*s"
-    size_t pad = width > len ? width - len : 0;
-    char *d = out.extend(len + pad);
-    TextBuffer::put(d, text, len);
-    put_blanks(d + len, pad);
+inline char *put_left(char *d, std::string_view text, size_t width) { // "%-*s"
+    size_t pad = width > text.size() ? width - text.size() : 0;
+    d = put_text(d, text);
+    put_blanks(d, pad);
+    return d + pad;
 }
-inline void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width) { // "%*llu"
+inline char *put_unsigned_right(char *d, unsigned long long v, size_t width) { // "%*llu"
     // std::to_chars measured faster than a digit loop and than {fmt}
     // (bench/format_choice_bench.cc).
     char digits[20];
     char *end = std::to_chars(digits, digits + sizeof digits, v).ptr;
-    append_right(out, digits, static_cast<size_t>(end - digits), width);
+    return put_right(d, {digits, static_cast<size_t>(end - digits)}, width);
+}
+inline void append_right(TextBuffer &out, const char *text, size_t len, size_t width) { // "%*s"
+    put_right(out.extend(width > len ? width : len), {text, len}, width);
+}
+inline void append_left(TextBuffer &out, const char *text, size_t len, size_t width) { // "%-*s"
+    put_left(out.extend(width > len ? width : len), {text, len}, width);
+}
+inline void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width) { // "%*llu"
+    out.append_by(width + 20, [&](char *d) { return put_unsigned_right(d, v, width); });
 }
 // Writes the text to standard output (without the stream's lock, as
 // vorel_printf does); -1 when the stream refuses it.
