@@ -316,7 +316,8 @@ bool needs_escaping(char *p, size_t n) {
 // copied whole; the text is copied and then checked in place (nearly every
 // leaf, numbers, addresses and names, needs no escaping), and only a text
 // that does goes through the escaper.
-void write_tag_leaf(XmlState &s, const xml_tag &tag, const char *text, size_t len, bool plain) {
+[[gnu::always_inline]] inline void write_tag_leaf(XmlState &s, const xml_tag &tag, const char *text,
+                                                  size_t len, bool plain) {
     std::string_view open = tag.open_text(), close = tag.close_text();
     size_t blanks = s.starts.size() * 2;
     size_t head = blanks + open.size();
@@ -505,12 +506,20 @@ void xml_leaf(const xml_tag &tag, std::string_view text) {
         write_tag_leaf(s, tag, text.data(), text.size(), false);
 }
 
+void xml_leaf(const xml_tag &tag, xml_plain text) {
+    XmlState &s = state();
+    if (s.on)
+        write_tag_leaf(s, tag, text.text.data(), text.text.size(), true);
+}
+
 void xml_leaf(const xml_tag &tag, unsigned value) {
     XmlState &s = state();
     if (!s.on)
         return;
     // std::to_chars measured faster than a digit loop (format_choice_bench).
-    char digits[10];
+    // Wider than ten digits for the compiler, which sees the copy of 16
+    // bytes and more that ten digits never take.
+    char digits[32];
     char *end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     write_tag_leaf(s, tag, digits, static_cast<size_t>(end - digits), true);
 }

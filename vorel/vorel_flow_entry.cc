@@ -21,10 +21,16 @@ inline const vorel_flow_tags &tags() {
 
 constexpr uint8_t kIcmp = 1, kIcmpv6 = 58;
 
+// A leaf of the entry: every text of it is the program's own (address
+// texts, port columns, names from its tables), with nothing to escape.
+void leaf(const xml_tag &tag, std::string_view text) {
+    xml_leaf(tag, xml_plain{text});
+}
+
 // A port leaf only when the entry shows a port (ICMP shows none).
 void xml_port(const xml_tag &tag, std::string_view text) {
     if (!text.empty())
-        xml_leaf(tag, text);
+        leaf(tag, text);
 }
 
 // The text of one entry, written in one piece once it is whole.
@@ -106,18 +112,18 @@ void append_softwire_line(vorel::TextBuffer &out, const vorel_flow_style &style,
 
 void xml_flow_line(const vorel_flow_entry &e) {
     if (e.tunnel) {
-        xml_leaf(tags().protocol, e.tunnel);
-        xml_leaf(tags().source_ip, e.line.src);
-        xml_leaf(tags().destination_ip, e.line.dst);
+        leaf(tags().protocol, e.tunnel);
+        leaf(tags().source_ip, e.line.src);
+        leaf(tags().destination_ip, e.line.dst);
     } else {
-        xml_leaf(tags().protocol, proto2str(e.line.proto));
-        xml_leaf(tags().source_ip, e.line.src);
+        leaf(tags().protocol, proto2str(e.line.proto));
+        leaf(tags().source_ip, e.line.src);
         xml_port(tags().source_port, e.line.sport);
-        xml_leaf(tags().destination_ip, e.line.dst);
+        leaf(tags().destination_ip, e.line.dst);
         xml_port(tags().destination_port, e.line.dport);
     }
-    xml_leaf(tags().state, flowtype2str(e.line.state));
-    xml_leaf(tags().direction, dir2str(e.line.direction));
+    leaf(tags().state, flowtype2str(e.line.state));
+    leaf(tags().direction, dir2str(e.line.direction));
     xml_leaf(tags().frames, e.line.frames);
 }
 
@@ -133,11 +139,11 @@ void xml_translation(const vorel_flow_entry &e, const vorel_flow_style &style, c
                      std::string_view ip, std::string_view port, const vorel_flow_nat &to) {
     bool ports = !(style.tunnel_hides_nat_ports && e.tunnel);
     xml_open(nat_tag(style));
-    xml_leaf(nat_type_tag(style), type);
-    xml_leaf(tags().nat_ip, ip);
+    leaf(nat_type_tag(style), type);
+    leaf(tags().nat_ip, ip);
     if (ports)
         xml_port(tags().nat_port, port);
-    xml_leaf(tags().translated_ip, to.to_ip);
+    leaf(tags().translated_ip, to.to_ip);
     if (ports)
         xml_port(tags().translated_port, to.to_port);
     xml_close(nat_tag(style));
@@ -145,9 +151,9 @@ void xml_translation(const vorel_flow_entry &e, const vorel_flow_style &style, c
 
 void xml_softwire(const vorel_flow_style &style, std::string_view from, std::string_view to) {
     xml_open(nat_tag(style));
-    xml_leaf(nat_type_tag(style), "Softwire");
-    xml_leaf(tags().nat_ip, from);
-    xml_leaf(tags().translated_ip, to);
+    leaf(nat_type_tag(style), "Softwire");
+    leaf(tags().nat_ip, from);
+    leaf(tags().translated_ip, to);
     xml_close(nat_tag(style));
 }
 
@@ -167,10 +173,10 @@ void xml_detail(const vorel_flow_entry &e) {
         if (e.detail.tcp_tickle)
             xml_leaf(tags().tcp_tickle, unsigned{e.detail.tickles});
     }
-    xml_leaf(tags().role, role2str(e.detail.role));
+    leaf(tags().role, role2str(e.detail.role));
     xml_leaf(tags().timeout, e.detail.timeout);
     if (proto_detail[0])
-        xml_leaf(tags().protocol_detail, proto_detail);
+        leaf(tags().protocol_detail, proto_detail);
 }
 
 void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
