@@ -248,11 +248,10 @@ const vorel_flow_tags &vorel_flow_xml_tags() {
 }
 
 std::string_view vorel_port_column(uint16_t port, char (&buf)[8]) {
-    char *end = std::to_chars(buf, buf + 5, port).ptr;
-    while (end < buf + 5)
-        *end++ = ' ';
-    *end = '\0';
-    return {buf, static_cast<size_t>(end - buf)};
+    // Five blanks and the NUL in one store; the digits overwrite the first.
+    std::memcpy(buf, "     \0\0", 8);
+    std::to_chars(buf, buf + 5, port);
+    return {buf, 5};
 }
 
 void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, std::string_view src,

@@ -176,14 +176,19 @@ constexpr std::array<OctetText, 256> make_octet_texts() {
 constexpr std::array<OctetText, 256> kOctetTexts = make_octet_texts();
 
 // Appends a dotted quad (p has room for 16 bytes).
+char *put_octet(char *p, unsigned octet) {
+    const OctetText &o = kOctetTexts[octet & 0xff];
+    std::memcpy(p, o.text, 4);
+    return p + o.len;
+}
 char *put_ipv4(char *p, uint32_t addr) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const OctetText &o = kOctetTexts[(addr >> shift) & 0xff];
-        std::memcpy(p, o.text, 4);
-        p += o.len;
-        *p++ = '.';
-    }
-    return p - 1;
+    p = put_octet(p, addr >> 24);
+    *p++ = '.';
+    p = put_octet(p, addr >> 16);
+    *p++ = '.';
+    p = put_octet(p, addr >> 8);
+    *p++ = '.';
+    return put_octet(p, addr);
 }
 
 // Appends a 16-bit group in lower-case hex without leading zeros.
