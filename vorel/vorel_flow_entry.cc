@@ -197,7 +197,8 @@ void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_
         }
     }
     out.append("Flow role: ");
-    out.append(role2str(e.detail.role));
+    std::string_view role = role2str(e.detail.role);
+    out.append(role.data(), role.size());
     out.append(", Timeout: ");
     vorel::format_unsigned(out, e.detail.timeout);
     out.append('\n');

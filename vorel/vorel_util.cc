@@ -13,14 +13,16 @@
 
 namespace {
 
-// One row of a code/name table; tables end with a null name.
+// One row of a code/name table; tables end with an empty name.  The name
+// is a literal, NUL-ended, and carries its length for the flow tables'
+// columns.
 struct code_name {
     int code;
-    const char *name;
+    std::string_view name;
 };
 
-const char *name_of(const code_name *table, int code, const char *unknown) {
-    for (const code_name *row = table; row->name; row++)
+std::string_view name_of(const code_name *table, int code, std::string_view unknown) {
+    for (const code_name *row = table; !row->name.empty(); row++)
         if (row->code == code)
             return row->name;
     return unknown;
@@ -32,8 +34,8 @@ int code_of(const code_name *table, const char *name, int unknown) {
     int code = unknown;
     if (!name)
         return code;
-    for (const code_name *row = table; row->name; row++)
-        if (std::strcmp(row->name, name) == 0)
+    for (const code_name *row = table; !row->name.empty(); row++)
+        if (row->name == name)
             code = row->code;
     return code;
 }
@@ -57,7 +59,7 @@ const code_name alg_names[] = {
     {34, "ras"},         {37, "talk"},
     {40, "udp"},         {41, "tcp"},
     {42, "ip"},          {44, "icmpv6"},
-    {49, "ike-esp-nat"}, {0, nullptr},
+    {49, "ike-esp-nat"}, {0, {}},
 };
 
 // In order of code: a session's ALG is looked up by halves (every session
@@ -69,26 +71,26 @@ constexpr code_name qrtalg_names[] = {
     {71, "sccp"},       {72, "mgcp_ua"},   {73, "mgcp_ca"},  {74, "gtpc"},        {75, "gtpu"},
     {76, "gtp0"},       {77, "sctp"},      {79, "ftp data"}, {81, "ike-esp-nat"}, {82, "icmpv6"},
     {101, "tftp data"}, {102, "rtsp rtp"}, {103, "sip rtp"}, {1001, "ignore"},    {1002, "ip"},
-    {1003, "tcp"},      {1004, "udp"},     {0, nullptr},
+    {1003, "tcp"},      {1004, "udp"},     {0, {}},
 };
 
 const code_name proto_names[] = {
     {1, "ICMP"},    {2, "IGMP"},  {3, "GGP"},   {4, "IPIP"},  {6, "TCP"},    {8, "EGP"},
     {17, "UDP"},    {41, "IPV6"}, {46, "RSVP"}, {47, "GRE"},  {50, "ESP"},   {51, "AH"},
-    {58, "ICMPV6"}, {88, "IGRP"}, {89, "OSPF"}, {103, "PIM"}, {132, "SCTP"}, {0, nullptr},
+    {58, "ICMPV6"}, {88, "IGRP"}, {89, "OSPF"}, {103, "PIM"}, {132, "SCTP"}, {0, {}},
 };
 
 const code_name flowtype_names[] = {
-    {0, "Unknown"}, {1, "Watch"}, {2, "Forward"}, {3, "Drop"}, {4, "Reject"}, {0, nullptr},
+    {0, "Unknown"}, {1, "Watch"}, {2, "Forward"}, {3, "Drop"}, {4, "Reject"}, {0, {}},
 };
 
 const code_name role_names[] = {
-    {0, "Unknown"}, {1, "Initiator"}, {2, "Responder"}, {3, "Master"}, {0, nullptr},
+    {0, "Unknown"}, {1, "Initiator"}, {2, "Responder"}, {3, "Master"}, {0, {}},
 };
 
-const code_name msp_role_names[] = {{1, "forward"}, {2, "reverse"}, {0, nullptr}};
+const code_name msp_role_names[] = {{1, "forward"}, {2, "reverse"}, {0, {}}};
 
-const code_name dir_names[] = {{0, "U"}, {1, "I"}, {2, "O"}, {0, nullptr}};
+const code_name dir_names[] = {{0, "U"}, {1, "I"}, {2, "O"}, {0, {}}};
 
 // Option names of applications.  "icmpv6" is listed twice; both rows give
 // the same code.
@@ -106,14 +108,14 @@ const code_name application_codes[] = {
     {57, "none"},    {55, "ftp-data"},    {4, "http"},
     {5, "https"},    {44, "icmpv6"},      {52, "imap"},
     {51, "smtp"},    {53, "ssh"},         {54, "telnet"},
-    {0, nullptr},
+    {0, {}},
 };
 constexpr int kUnknownApplication = 62;
 
 const code_name protocol_codes[] = {
     {51, "ah"},    {8, "egp"},  {50, "esp"},  {47, "gre"},  {1, "icmp"},  {58, "icmp6"},
     {2, "igmp"},   {4, "ipip"}, {41, "ipv6"}, {89, "ospf"}, {103, "pim"}, {46, "rsvp"},
-    {132, "sctp"}, {6, "tcp"},  {17, "udp"},  {0, nullptr},
+    {132, "sctp"}, {6, "tcp"},  {17, "udp"},  {0, {}},
 };
 
 // Applications that the session engine handles (0, "any", included).
@@ -366,38 +368,38 @@ int vorel_wire_family(uint32_t family_word) {
 }
 
 const char *alg2str(int code) {
-    return name_of(alg_names, code, "???");
+    return name_of(alg_names, code, "???").data();
 }
 const char *qrtalg2str(int code) {
     constexpr auto by_code = [](const code_name &a, const code_name &b) { return a.code < b.code; };
     // The rows before the terminator.
     constexpr const code_name *first = qrtalg_names, *last = std::end(qrtalg_names) - 1;
     static_assert(std::is_sorted(first, last, by_code));
-    const code_name *row = std::lower_bound(first, last, code_name{code, nullptr}, by_code);
-    return row != last && row->code == code ? row->name : "???";
+    const code_name *row = std::lower_bound(first, last, code_name{code, {}}, by_code);
+    return row != last && row->code == code ? row->name.data() : "???";
 }
 
-const char *proto2str(int proto) {
-    const char *name = name_of(proto_names, proto, nullptr);
-    if (name)
+std::string_view proto2str(int proto) {
+    std::string_view name = name_of(proto_names, proto, {});
+    if (!name.empty())
         return name;
     // Unknown numbers share one small buffer; four digits and more are cut
     // to the first three.
     static char number[4];
-    std::snprintf(number, sizeof number, "%d", proto);
-    return number;
+    int len = std::snprintf(number, sizeof number, "%d", proto);
+    return {number, len < 4 ? static_cast<size_t>(len) : 3};
 }
 
-const char *flowtype2str(int type) {
+std::string_view flowtype2str(int type) {
     return name_of(flowtype_names, type, "????");
 }
-const char *role2str(int role) {
+std::string_view role2str(int role) {
     return name_of(role_names, role, "????");
 }
 const char *msp_role2str(int role) {
-    return name_of(msp_role_names, role, "????");
+    return name_of(msp_role_names, role, "????").data();
 }
-const char *dir2str(int dir) {
+std::string_view dir2str(int dir) {
     return name_of(dir_names, dir, "err");
 }
 

@@ -84,14 +84,15 @@ constexpr int VOREL_FAMILY_INET6 = 6;
 // which number they use for IPv6), 0 stays 0 (no address).
 int vorel_wire_family(uint32_t family_word);
 
-// Code-to-name converters; each returns a constant text.
-const char *alg2str(int code);    // "???" for unknown codes
-const char *qrtalg2str(int code); // "???" for unknown codes
-const char *proto2str(int proto); // unknown: "%d" into one static 4-byte buffer
-const char *flowtype2str(int type);
-const char *role2str(int role);
+// Code-to-name converters; each returns a constant text.  Those of the flow
+// tables' columns return it with its length (NUL-ended all the same).
+const char *alg2str(int code);         // "???" for unknown codes
+const char *qrtalg2str(int code);      // "???" for unknown codes
+std::string_view proto2str(int proto); // unknown: "%d" into one static 4-byte buffer
+std::string_view flowtype2str(int type);
+std::string_view role2str(int role);
 const char *msp_role2str(int role);
-const char *dir2str(int dir);
+std::string_view dir2str(int dir);
 // The ICMP detail of a flow row: no detail is shown, always "".
 const char *icmpproto2str(int proto, int dst_port);
 
