@@ -227,6 +227,15 @@ int longest_zero_run(unsigned zeros, int &len) {
 // IPv4-compatible or IPv4-mapped address with its last 32 bits dotted.
 // Written by hand: inet_ntop formats every group with sprintf, and a flow
 // table formats millions of addresses.  p has room for 48 bytes.
+// Appends the groups from..to-1, each followed by a colon.
+char *put_groups(char *p, const unsigned groups[8], int from, int to) {
+    for (int i = from; i < to; i++) {
+        p = put_group(p, groups[i]);
+        *p++ = ':';
+    }
+    return p;
+}
+
 char *put_ipv6(char *p, const uint32_t words[4]) {
     unsigned groups[8], zeros = 0;
     for (int w = 0; w < 4; w++) {
@@ -237,22 +246,22 @@ char *put_ipv6(char *p, const uint32_t words[4]) {
     }
     int run_len = 0;
     int run = longest_zero_run(zeros, run_len);
-    for (int i = 0; i < 8;) {
-        if (i == run) {
-            *p++ = ':';
-            i += run_len;
-            if (i == 8)
-                *p++ = ':';
-            continue;
+    if (run < 0)
+        return put_groups(p, groups, 0, 8) - 1; // no "::": the last colon goes
+    p = put_groups(p, groups, 0, run);
+    if (run == 0)
+        *p++ = ':';
+    *p++ = ':';
+    if (run == 0 && (run_len == 6 || (run_len == 5 && groups[5] == 0xffff))) {
+        if (run_len == 5) {
+            std::memcpy(p, "ffff:", 5);
+            p += 5;
         }
-        if (i != 0)
-            *p++ = ':';
-        if (i == 6 && run == 0 && (run_len == 6 || (run_len == 5 && groups[5] == 0xffff)))
-            return put_ipv4(p, words[3]);
-        p = put_group(p, groups[i]);
-        i++;
+        return put_ipv4(p, words[3]);
     }
-    return p;
+    int after = run + run_len;
+    p = put_groups(p, groups, after, 8);
+    return after == 8 ? p : p - 1; // "::" ends it, or the last group's colon goes
 }
 
 void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
