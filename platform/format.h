@@ -135,7 +135,8 @@ inline void format_unsigned(TextBuffer &out, unsigned long long v) {
 // n blanks at d in 16-byte stores: what lies past them is overwritten by
 // the text, or lies in the buffer's slack.
 inline void put_blanks(char *d, size_t n) {
-    for (size_t i = 0; i < n || i == 0; i += 16)
+    std::memset(d, ' ', 16); // nearly always all there is
+    for (size_t i = 16; i < n; i += 16)
         std::memset(d + i, ' ', 16);
 }
 // The columns stored at d, which has room for the width and the text (and

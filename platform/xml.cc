@@ -506,12 +506,6 @@ void xml_leaf(const xml_tag &tag, std::string_view text) {
         write_tag_leaf(s, tag, text.data(), text.size(), false);
 }
 
-void xml_leaf(const xml_tag &tag, xml_plain text) {
-    XmlState &s = state();
-    if (s.on)
-        write_tag_leaf(s, tag, text.text.data(), text.text.size(), true);
-}
-
 void xml_leaf(const xml_tag &tag, unsigned value) {
     XmlState &s = state();
     if (!s.on)
@@ -540,6 +534,32 @@ void xml_close(const xml_tag &tag) {
         close_innermost(s);
     else
         xml_send_close(tag.name());
+}
+
+xml_leaves::xml_leaves()
+    : line_(state().line), start_(line_.size()), blanks_(state().starts.size() * 2) {}
+
+xml_leaves::~xml_leaves() {
+    XmlState &s = state();
+    give_back();
+    if (s.on)
+        flush_line(s);
+    else
+        line_.truncate(start_); // nothing is written
+}
+
+void xml_leaves::give_back() {
+    line_.truncate(line_.size() - static_cast<size_t>(limit_ - end_));
+}
+
+// Room for several leaves at once (the put_blanks stores past the blanks
+// fall in the buffer's slack).
+void xml_leaves::reserve(size_t need) {
+    constexpr size_t kRoom = 512;
+    give_back();
+    size_t room = need > kRoom ? need : kRoom;
+    end_ = line_.extend(room);
+    limit_ = end_ + room;
 }
 
 xml_batch::xml_batch() {

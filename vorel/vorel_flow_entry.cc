@@ -21,16 +21,13 @@ inline const vorel_flow_tags &tags() {
 
 constexpr uint8_t kIcmp = 1, kIcmpv6 = 58;
 
-// A leaf of the entry: every text of it is the program's own (address
-// texts, port columns, names from its tables), with nothing to escape.
-void leaf(const xml_tag &tag, std::string_view text) {
-    xml_leaf(tag, xml_plain{text});
-}
+// Every text of an entry is the program's own (address texts, port
+// columns, names from its tables): its leaves go through xml_leaves.
 
 // A port leaf only when the entry shows a port (ICMP shows none).
-void xml_port(const xml_tag &tag, std::string_view text) {
+void xml_port(xml_leaves &out, const xml_tag &tag, std::string_view text) {
     if (!text.empty())
-        leaf(tag, text);
+        out.leaf(tag, text);
 }
 
 // The text of one entry, written in one piece once it is whole.
@@ -111,20 +108,21 @@ void append_softwire_line(vorel::TextBuffer &out, const vorel_flow_style &style,
 }
 
 void xml_flow_line(const vorel_flow_entry &e) {
+    xml_leaves out;
     if (e.tunnel) {
-        leaf(tags().protocol, e.tunnel);
-        leaf(tags().source_ip, e.line.src);
-        leaf(tags().destination_ip, e.line.dst);
+        out.leaf(tags().protocol, e.tunnel);
+        out.leaf(tags().source_ip, e.line.src);
+        out.leaf(tags().destination_ip, e.line.dst);
     } else {
-        leaf(tags().protocol, proto2str(e.line.proto));
-        leaf(tags().source_ip, e.line.src);
-        xml_port(tags().source_port, e.line.sport);
-        leaf(tags().destination_ip, e.line.dst);
-        xml_port(tags().destination_port, e.line.dport);
+        out.leaf(tags().protocol, proto2str(e.line.proto));
+        out.leaf(tags().source_ip, e.line.src);
+        xml_port(out, tags().source_port, e.line.sport);
+        out.leaf(tags().destination_ip, e.line.dst);
+        xml_port(out, tags().destination_port, e.line.dport);
     }
-    leaf(tags().state, flowtype2str(e.line.state));
-    leaf(tags().direction, dir2str(e.line.direction));
-    xml_leaf(tags().frames, e.line.frames);
+    out.leaf(tags().state, flowtype2str(e.line.state));
+    out.leaf(tags().direction, dir2str(e.line.direction));
+    out.leaf(tags().frames, e.line.frames);
 }
 
 const xml_tag &nat_tag(const vorel_flow_style &style) {
@@ -139,21 +137,27 @@ void xml_translation(const vorel_flow_entry &e, const vorel_flow_style &style, c
                      std::string_view ip, std::string_view port, const vorel_flow_nat &to) {
     bool ports = !(style.tunnel_hides_nat_ports && e.tunnel);
     xml_open(nat_tag(style));
-    leaf(nat_type_tag(style), type);
-    leaf(tags().nat_ip, ip);
-    if (ports)
-        xml_port(tags().nat_port, port);
-    leaf(tags().translated_ip, to.to_ip);
-    if (ports)
-        xml_port(tags().translated_port, to.to_port);
+    {
+        xml_leaves out;
+        out.leaf(nat_type_tag(style), type);
+        out.leaf(tags().nat_ip, ip);
+        if (ports)
+            xml_port(out, tags().nat_port, port);
+        out.leaf(tags().translated_ip, to.to_ip);
+        if (ports)
+            xml_port(out, tags().translated_port, to.to_port);
+    }
     xml_close(nat_tag(style));
 }
 
 void xml_softwire(const vorel_flow_style &style, std::string_view from, std::string_view to) {
     xml_open(nat_tag(style));
-    leaf(nat_type_tag(style), "Softwire");
-    leaf(tags().nat_ip, from);
-    leaf(tags().translated_ip, to);
+    {
+        xml_leaves out;
+        out.leaf(nat_type_tag(style), "Softwire");
+        out.leaf(tags().nat_ip, from);
+        out.leaf(tags().translated_ip, to);
+    }
     xml_close(nat_tag(style));
 }
 
@@ -166,17 +170,18 @@ const char *protocol_detail(const vorel_flow_entry &e) {
 
 void xml_detail(const vorel_flow_entry &e) {
     const char *proto_detail = protocol_detail(e);
-    xml_leaf(tags().byte_count, e.detail.bytes);
+    xml_leaves out;
+    out.leaf(tags().byte_count, e.detail.bytes);
     if (e.detail.tcp_established) {
-        xml_leaf(tags().tcp_window, unsigned{e.detail.tcp_window});
-        xml_leaf(tags().tcp_ack, e.detail.tcp_ack);
+        out.leaf(tags().tcp_window, unsigned{e.detail.tcp_window});
+        out.leaf(tags().tcp_ack, e.detail.tcp_ack);
         if (e.detail.tcp_tickle)
-            xml_leaf(tags().tcp_tickle, unsigned{e.detail.tickles});
+            out.leaf(tags().tcp_tickle, unsigned{e.detail.tickles});
     }
-    leaf(tags().role, role2str(e.detail.role));
-    xml_leaf(tags().timeout, e.detail.timeout);
+    out.leaf(tags().role, role2str(e.detail.role));
+    out.leaf(tags().timeout, e.detail.timeout);
     if (proto_detail[0])
-        leaf(tags().protocol_detail, proto_detail);
+        out.leaf(tags().protocol_detail, proto_detail);
 }
 
 void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
