@@ -158,6 +158,9 @@ inline char *put_left(char *d, std::string_view text, size_t width) { // "%-*s"
     put_blanks(d, pad);
     return d + pad;
 }
+inline char *put_unsigned(char *d, unsigned long long v) { // "%llu"
+    return std::to_chars(d, d + 20, v).ptr;
+}
 inline char *put_unsigned_right(char *d, unsigned long long v, size_t width) { // "%*llu"
     // std::to_chars measured faster than a digit loop and than {fmt}
     // (bench/format_choice_bench.cc).

@@ -185,35 +185,41 @@ void xml_detail(const vorel_flow_entry &e) {
 }
 
 void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
-    const char *proto_detail = protocol_detail(e);
-    out.append("Byte count: ", 12);
-    vorel::append_unsigned_right(out, e.detail.bytes, 12);
-    out.append('\n');
-    if (e.detail.tcp_established) {
-        out.append("TCP established, TCP window size: ");
-        vorel::format_unsigned(out, e.detail.tcp_window);
-        out.append(", TCP acknowledge: ");
-        vorel::format_unsigned(out, e.detail.tcp_ack);
-        out.append('\n');
-        if (e.detail.tcp_tickle) {
-            out.append(style.tickle_label);
-            vorel::format_unsigned(out, e.detail.tickles);
-            out.append(", \n", 3);
+    using namespace vorel;
+    const vorel_flow_detail &t = e.detail;
+    std::string_view proto_detail = protocol_detail(e), role = role2str(t.role),
+                     tickle = style.tickle_label;
+    // The fixed texts, and five numbers of at most ten digits.
+    constexpr size_t kFixed = 12 + 12 + 1 + 34 + 19 + 1 + 3 + 11 + 11 + 1 + 19 + 2 + 1 + 5 * 10;
+    out.append_by(kFixed + proto_detail.size() + role.size() + tickle.size(), [&](char *d) {
+        d = put_text(d, "Byte count: ");
+        d = put_unsigned_right(d, t.bytes, 12);
+        *d++ = '\n';
+        if (t.tcp_established) {
+            d = put_text(d, "TCP established, TCP window size: ");
+            d = put_unsigned(d, t.tcp_window);
+            d = put_text(d, ", TCP acknowledge: ");
+            d = put_unsigned(d, t.tcp_ack);
+            *d++ = '\n';
+            if (t.tcp_tickle) {
+                d = put_text(d, tickle);
+                d = put_unsigned(d, t.tickles);
+                d = put_text(d, ", \n");
+            }
         }
-    }
-    out.append("Flow role: ");
-    std::string_view role = role2str(e.detail.role);
-    out.append(role.data(), role.size());
-    out.append(", Timeout: ");
-    vorel::format_unsigned(out, e.detail.timeout);
-    out.append('\n');
-    if (proto_detail[0]) {
-        out.append(", Protocol detail: ");
-        out.append(proto_detail);
-        out.append(" \n", 2);
-    } else {
-        out.append('\n');
-    }
+        d = put_text(d, "Flow role: ");
+        d = put_text(d, role);
+        d = put_text(d, ", Timeout: ");
+        d = put_unsigned(d, t.timeout);
+        *d++ = '\n';
+        if (proto_detail.empty()) {
+            *d++ = '\n';
+            return d;
+        }
+        d = put_text(d, ", Protocol detail: ");
+        d = put_text(d, proto_detail);
+        return put_text(d, " \n");
+    });
 }
 
 void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {

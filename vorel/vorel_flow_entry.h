@@ -74,7 +74,7 @@ struct vorel_flow_entry {
 struct vorel_flow_style {
     // The detail line of a TCP flow that tickles: this label, the count,
     // then ", " and the line's end.
-    const char *tickle_label = "";
+    std::string_view tickle_label;
     // The softwire line in columns, "     Softwire %16s       ->%16s      \n",
     // rather than "     Softwire %s -> %s\n".
     bool softwire_columns = false;
