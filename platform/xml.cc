@@ -207,21 +207,16 @@ void close_at_exit() {
         xml_subtree_unwind();
 }
 
-// The attributes are given as a list, or as their text made before.
-void open_element(XmlState &s, const char *tag, size_t tag_len, const xml_attrs *attrs,
-                  std::string_view attrs_text = {}) {
+// The element whose open tag the line holds is open: its name goes on the
+// stack.
+void push_open(XmlState &s, std::string_view tag) {
     if (!s.hook_registered) {
         s.hook_registered = true;
         std::atexit(close_at_exit);
     }
-    append_tag_start(s, tag, tag_len);
-    if (attrs)
-        append_attrs(s.line, *attrs);
-    s.line.append(attrs_text.data(), attrs_text.size());
-    s.line.append(">\n", 2);
     flush_line(s);
     s.starts.push_back(s.names.size());
-    s.names.append(tag, tag_len);
+    s.names.append(tag.data(), tag.size());
     s.names += '\0';
 }
 
@@ -229,7 +224,22 @@ void open_element(const char *tag, const xml_attrs &attrs) {
     XmlState &s = state();
     if (!s.on || !tag)
         return;
-    open_element(s, tag, std::strlen(tag), &attrs);
+    size_t tag_len = std::strlen(tag);
+    append_tag_start(s, tag, tag_len);
+    append_attrs(s.line, attrs);
+    s.line.append(">\n", 2);
+    push_open(s, {tag, tag_len});
+}
+
+// A fixed tag's open or close text, made once, indented; the line's end
+// after it when it has none.
+void append_indented(XmlState &s, std::string_view text, bool end_line) {
+    size_t blanks = s.starts.size() * 2;
+    char *d = s.line.extend(blanks + text.size() + end_line);
+    vorel::put_blanks(d, blanks);
+    d = vorel::put_text(d + blanks, text);
+    if (end_line)
+        *d = '\n';
 }
 
 void close_innermost(XmlState &s) {
@@ -520,20 +530,26 @@ void xml_leaf(const xml_tag &tag, unsigned value) {
 
 void xml_open(const xml_tag &tag) {
     XmlState &s = state();
-    if (s.on)
-        open_element(s, tag.name(), tag.name_view().size(), nullptr, tag.attrs_text());
+    if (!s.on)
+        return;
+    append_indented(s, tag.open_text(), true);
+    push_open(s, tag.name_view());
 }
 
 void xml_close(const xml_tag &tag) {
     XmlState &s = state();
     if (!s.on || s.starts.empty())
         return;
-    std::string_view innermost(s.names.data() + s.starts.back(),
-                               s.names.size() - s.starts.back() - 1);
-    if (innermost == tag.name_view())
-        close_innermost(s);
-    else
+    size_t start = s.starts.back();
+    std::string_view innermost(s.names.data() + start, s.names.size() - start - 1);
+    if (innermost != tag.name_view()) {
         xml_send_close(tag.name());
+        return;
+    }
+    s.starts.pop_back();
+    s.names.resize(start);
+    append_indented(s, tag.close_text(), false);
+    flush_line(s);
 }
 
 xml_leaves::xml_leaves()
