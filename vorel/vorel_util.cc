@@ -177,12 +177,13 @@ constexpr std::array<OctetText, 256> make_octet_texts() {
 
 constexpr std::array<OctetText, 256> kOctetTexts = make_octet_texts();
 
-// Appends a dotted quad (p has room for 16 bytes).
+// Appends an octet's digits (p has room for 4 bytes).
 char *put_octet(char *p, unsigned octet) {
     const OctetText &o = kOctetTexts[octet & 0xff];
     std::memcpy(p, o.text, 4);
     return p + o.len;
 }
+// Appends a dotted quad (p has room for 16 bytes).
 char *put_ipv4(char *p, uint32_t addr) {
     p = put_octet(p, addr >> 24);
     *p++ = '.';
@@ -222,11 +223,6 @@ int longest_zero_run(unsigned zeros, int &len) {
     return __builtin_ctz(runs);
 }
 
-// Appends four host-order words as an IPv6 address in the C library's text
-// (inet_ntop): the longest run of zero groups as "::", and an
-// IPv4-compatible or IPv4-mapped address with its last 32 bits dotted.
-// Written by hand: inet_ntop formats every group with sprintf, and a flow
-// table formats millions of addresses.  p has room for 48 bytes.
 // Appends the groups from..to-1, each followed by a colon.
 char *put_groups(char *p, const unsigned groups[8], int from, int to) {
     for (int i = from; i < to; i++) {
@@ -236,6 +232,11 @@ char *put_groups(char *p, const unsigned groups[8], int from, int to) {
     return p;
 }
 
+// Appends four host-order words as an IPv6 address in the C library's text
+// (inet_ntop): the longest run of zero groups as "::", and an
+// IPv4-compatible or IPv4-mapped address with its last 32 bits dotted.
+// Written by hand: inet_ntop formats every group with sprintf, and a flow
+// table formats millions of addresses.  p has room for 48 bytes.
 char *put_ipv6(char *p, const uint32_t words[4]) {
     unsigned groups[8], zeros = 0;
     for (int w = 0; w < 4; w++) {
