@@ -144,8 +144,10 @@ class xml_leaves {
     void leaf(const xml_tag &tag, T value) = delete;
 
   private:
+    // The stores are noexcept (a failed allocation ends the program), so
+    // that a leaf inlined into its caller is straight code.
     // The indented open tag at the end, room for the text after it.
-    char *head(const xml_tag &tag, size_t text_room) {
+    char *head(const xml_tag &tag, size_t text_room) noexcept {
         std::string_view open = tag.open_text();
         size_t need = blanks_ + open.size() + text_room + tag.close_text().size();
         if (need > static_cast<size_t>(limit_ - end_))
@@ -153,7 +155,9 @@ class xml_leaves {
         vorel::put_blanks(end_, blanks_);
         return vorel::put_text(end_ + blanks_, open);
     }
-    static char *tail(char *d, const xml_tag &tag) { return vorel::put_text(d, tag.close_text()); }
+    static char *tail(char *d, const xml_tag &tag) noexcept {
+        return vorel::put_text(d, tag.close_text());
+    }
     void reserve(size_t need);
     // What was reserved and not written is given back.
     void give_back();

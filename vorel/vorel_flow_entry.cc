@@ -49,7 +49,7 @@ void append_flow_line(vorel::TextBuffer &out, const vorel_flow_line &l) {
     constexpr size_t kFixed = 5 + 16 + 1 + 6 + 3 + 15 + 6 + 7 + 6 + 11 + 10 + 1;
     size_t room = kFixed + proto.size() + l.src.size() + l.sport.size() + l.dst.size() +
                   l.dport.size() + state.size() + dir.size();
-    out.append_by(room, [&](char *d) {
+    out.append_by(room, [&](char *d) noexcept {
         d = put_left(d, proto, 5);
         d = put_right(d, l.src, 16);
         *d++ = ':';
@@ -73,7 +73,7 @@ void append_nat_line(vorel::TextBuffer &out, std::string_view label, std::string
     constexpr size_t kFixed = 16 + 6 + 3 + 16 + 6 + 1;
     size_t room = kFixed + label.size() + 2 * separator.size() + ip.size() + port.size() +
                   to.to_ip.size() + to.to_port.size();
-    out.append_by(room, [&](char *d) {
+    out.append_by(room, [&](char *d) noexcept {
         d = put_text(d, label);
         d = put_right(d, ip, 16);
         d = put_text(d, separator);
@@ -91,7 +91,7 @@ void append_softwire_line(vorel::TextBuffer &out, const vorel_flow_style &style,
                           std::string_view from, std::string_view to) {
     using namespace vorel;
     constexpr size_t kFixed = 14 + 16 + 9 + 16 + 7;
-    out.append_by(kFixed + from.size() + to.size(), [&](char *d) {
+    out.append_by(kFixed + from.size() + to.size(), [&](char *d) noexcept {
         d = put_text(d, "     Softwire ");
         if (style.softwire_columns) {
             d = put_right(d, from, 16);
@@ -191,35 +191,36 @@ void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_
                      tickle = style.tickle_label;
     // The fixed texts, and five numbers of at most ten digits.
     constexpr size_t kFixed = 12 + 12 + 1 + 34 + 19 + 1 + 3 + 11 + 11 + 1 + 19 + 2 + 1 + 5 * 10;
-    out.append_by(kFixed + proto_detail.size() + role.size() + tickle.size(), [&](char *d) {
-        d = put_text(d, "Byte count: ");
-        d = put_unsigned_right(d, t.bytes, 12);
-        *d++ = '\n';
-        if (t.tcp_established) {
-            d = put_text(d, "TCP established, TCP window size: ");
-            d = put_unsigned(d, t.tcp_window);
-            d = put_text(d, ", TCP acknowledge: ");
-            d = put_unsigned(d, t.tcp_ack);
-            *d++ = '\n';
-            if (t.tcp_tickle) {
-                d = put_text(d, tickle);
-                d = put_unsigned(d, t.tickles);
-                d = put_text(d, ", \n");
-            }
-        }
-        d = put_text(d, "Flow role: ");
-        d = put_text(d, role);
-        d = put_text(d, ", Timeout: ");
-        d = put_unsigned(d, t.timeout);
-        *d++ = '\n';
-        if (proto_detail.empty()) {
-            *d++ = '\n';
-            return d;
-        }
-        d = put_text(d, ", Protocol detail: ");
-        d = put_text(d, proto_detail);
-        return put_text(d, " \n");
-    });
+    out.append_by(kFixed + proto_detail.size() + role.size() + tickle.size(),
+                  [&](char *d) noexcept {
+                      d = put_text(d, "Byte count: ");
+                      d = put_unsigned_right(d, t.bytes, 12);
+                      *d++ = '\n';
+                      if (t.tcp_established) {
+                          d = put_text(d, "TCP established, TCP window size: ");
+                          d = put_unsigned(d, t.tcp_window);
+                          d = put_text(d, ", TCP acknowledge: ");
+                          d = put_unsigned(d, t.tcp_ack);
+                          *d++ = '\n';
+                          if (t.tcp_tickle) {
+                              d = put_text(d, tickle);
+                              d = put_unsigned(d, t.tickles);
+                              d = put_text(d, ", \n");
+                          }
+                      }
+                      d = put_text(d, "Flow role: ");
+                      d = put_text(d, role);
+                      d = put_text(d, ", Timeout: ");
+                      d = put_unsigned(d, t.timeout);
+                      *d++ = '\n';
+                      if (proto_detail.empty()) {
+                          *d++ = '\n';
+                          return d;
+                      }
+                      d = put_text(d, ", Protocol detail: ");
+                      d = put_text(d, proto_detail);
+                      return put_text(d, " \n");
+                  });
 }
 
 void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
