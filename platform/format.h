@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace vorel {
 
@@ -60,11 +61,17 @@ class TextBuffer {
         return d;
     }
     // Copies n bytes, inline when n <= 32.
-    static void put(char *d, const char *p, size_t n) {
+    static void put(char *d, const char *p, size_t n) noexcept {
         if (n <= 32)
             copy_short(d, p, n);
         else
             std::memcpy(d, p, n);
+    }
+    // Appends what put(d) stores at d, at most room bytes; put returns
+    // the end of what it stored.
+    template <class Put> void append_by(size_t room, Put put) {
+        char *d = extend(room);
+        len_ += static_cast<size_t>(put(d) - d) - room;
     }
     void clear() { len_ = 0; }
     // Cuts the text back to its first n bytes (n <= size()).
@@ -88,7 +95,7 @@ class TextBuffer {
 
     // Copies n <= 32 bytes with at most two overlapping loads of a fixed
     // size, which the compiler makes into plain moves.
-    static void copy_short(char *d, const char *p, size_t n) {
+    static void copy_short(char *d, const char *p, size_t n) noexcept {
         if (n >= 16) {
             std::memcpy(d, p, 16);
             std::memcpy(d + n - 16, p + n - 16, 16);
@@ -127,28 +134,48 @@ inline void format_unsigned(TextBuffer &out, unsigned long long v) {
 //
 // n blanks at d in 16-byte stores: what lies past them is overwritten by
 // the text, or lies in the buffer's slack.
-inline void put_blanks(char *d, size_t n) {
-    for (size_t i = 0; i < n || i == 0; i += 16)
+inline void put_blanks(char *d, size_t n) noexcept {
+    std::memset(d, ' ', 16); // nearly always all there is
+    for (size_t i = 16; i < n; i += 16)
         std::memset(d + i, ' ', 16);
 }
-inline void append_right(TextBuffer &out, const char *text, size_t len, size_t width) { // "%*s"
-    size_t pad = width > len ? width - len : 0;
-    char *d = out.extend(len + pad);
+// The columns stored at d, which has room for the width and the text (and
+// the slack after them); each returns the end.  A line of columns reserves
+// its room once (TextBuffer::append_by) and stores through one pointer:
+// appends to the buffer itself would reload its end after every store.
+inline char *put_text(char *d, std::string_view text) noexcept {
+    TextBuffer::put(d, text.data(), text.size());
+    return d + text.size();
+}
+inline char *put_right(char *d, std::string_view text, size_t width) noexcept { // "%*s"
+    size_t pad = width > text.size() ? width - text.size() : 0;
     put_blanks(d, pad);
-    TextBuffer::put(d + pad, text, len);
+    return put_text(d + pad, text);
 }
-inline void append_left(TextBuffer &out, const char *text, size_t len, size_t width) { // "%-*s"
-    size_t pad = width > len ? width - len : 0;
-    char *d = out.extend(len + pad);
-    TextBuffer::put(d, text, len);
-    put_blanks(d + len, pad);
+inline char *put_left(char *d, std::string_view text, size_t width) noexcept { // "%-*s"
+    size_t pad = width > text.size() ? width - text.size() : 0;
+    d = put_text(d, text);
+    put_blanks(d, pad);
+    return d + pad;
 }
-inline void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width) { // "%*llu"
+inline char *put_unsigned(char *d, unsigned long long v) noexcept { // "%llu"
+    return std::to_chars(d, d + 20, v).ptr;
+}
+inline char *put_unsigned_right(char *d, unsigned long long v, size_t width) noexcept { // "%*llu"
     // std::to_chars measured faster than a digit loop and than {fmt}
     // (bench/format_choice_bench.cc).
     char digits[20];
     char *end = std::to_chars(digits, digits + sizeof digits, v).ptr;
-    append_right(out, digits, static_cast<size_t>(end - digits), width);
+    return put_right(d, {digits, static_cast<size_t>(end - digits)}, width);
+}
+inline void append_right(TextBuffer &out, const char *text, size_t len, size_t width) { // "%*s"
+    put_right(out.extend(width > len ? width : len), {text, len}, width);
+}
+inline void append_left(TextBuffer &out, const char *text, size_t len, size_t width) { // "%-*s"
+    put_left(out.extend(width > len ? width : len), {text, len}, width);
+}
+inline void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t width) { // "%*llu"
+    out.append_by(width + 20, [&](char *d) noexcept { return put_unsigned_right(d, v, width); });
 }
 // Writes the text to standard output (without the stream's lock, as
 // vorel_printf does); -1 when the stream refuses it.

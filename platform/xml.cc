@@ -207,21 +207,16 @@ void close_at_exit() {
         xml_subtree_unwind();
 }
 
-// The attributes are given as a list, or as their text made before.
-void open_element(XmlState &s, const char *tag, size_t tag_len, const xml_attrs *attrs,
-                  std::string_view attrs_text = {}) {
+// The element whose open tag the line holds is open: its name goes on the
+// stack.
+void push_open(XmlState &s, std::string_view tag) {
     if (!s.hook_registered) {
         s.hook_registered = true;
         std::atexit(close_at_exit);
     }
-    append_tag_start(s, tag, tag_len);
-    if (attrs)
-        append_attrs(s.line, *attrs);
-    s.line.append(attrs_text.data(), attrs_text.size());
-    s.line.append(">\n", 2);
     flush_line(s);
     s.starts.push_back(s.names.size());
-    s.names.append(tag, tag_len);
+    s.names.append(tag.data(), tag.size());
     s.names += '\0';
 }
 
@@ -229,7 +224,22 @@ void open_element(const char *tag, const xml_attrs &attrs) {
     XmlState &s = state();
     if (!s.on || !tag)
         return;
-    open_element(s, tag, std::strlen(tag), &attrs);
+    size_t tag_len = std::strlen(tag);
+    append_tag_start(s, tag, tag_len);
+    append_attrs(s.line, attrs);
+    s.line.append(">\n", 2);
+    push_open(s, {tag, tag_len});
+}
+
+// A fixed tag's open or close text, made once, indented; the line's end
+// after it when it has none.
+void append_indented(XmlState &s, std::string_view text, bool end_line) {
+    size_t blanks = s.starts.size() * 2;
+    char *d = s.line.extend(blanks + text.size() + end_line);
+    vorel::put_blanks(d, blanks);
+    d = vorel::put_text(d + blanks, text);
+    if (end_line)
+        *d = '\n';
 }
 
 void close_innermost(XmlState &s) {
@@ -316,7 +326,8 @@ bool needs_escaping(char *p, size_t n) {
 // copied whole; the text is copied and then checked in place (nearly every
 // leaf, numbers, addresses and names, needs no escaping), and only a text
 // that does goes through the escaper.
-void write_tag_leaf(XmlState &s, const xml_tag &tag, const char *text, size_t len, bool plain) {
+[[gnu::always_inline]] inline void write_tag_leaf(XmlState &s, const xml_tag &tag, const char *text,
+                                                  size_t len, bool plain) {
     std::string_view open = tag.open_text(), close = tag.close_text();
     size_t blanks = s.starts.size() * 2;
     size_t head = blanks + open.size();
@@ -510,27 +521,61 @@ void xml_leaf(const xml_tag &tag, unsigned value) {
     if (!s.on)
         return;
     // std::to_chars measured faster than a digit loop (format_choice_bench).
-    char digits[10];
+    // Wider than ten digits for the compiler, which sees the copy of 16
+    // bytes and more that ten digits never take.
+    char digits[32];
     char *end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     write_tag_leaf(s, tag, digits, static_cast<size_t>(end - digits), true);
 }
 
 void xml_open(const xml_tag &tag) {
     XmlState &s = state();
-    if (s.on)
-        open_element(s, tag.name(), tag.name_view().size(), nullptr, tag.attrs_text());
+    if (!s.on)
+        return;
+    append_indented(s, tag.open_text(), true);
+    push_open(s, tag.name_view());
 }
 
 void xml_close(const xml_tag &tag) {
     XmlState &s = state();
     if (!s.on || s.starts.empty())
         return;
-    std::string_view innermost(s.names.data() + s.starts.back(),
-                               s.names.size() - s.starts.back() - 1);
-    if (innermost == tag.name_view())
-        close_innermost(s);
-    else
+    size_t start = s.starts.back();
+    std::string_view innermost(s.names.data() + start, s.names.size() - start - 1);
+    if (innermost != tag.name_view()) {
         xml_send_close(tag.name());
+        return;
+    }
+    s.starts.pop_back();
+    s.names.resize(start);
+    append_indented(s, tag.close_text(), false);
+    flush_line(s);
+}
+
+xml_leaves::xml_leaves()
+    : line_(state().line), start_(line_.size()), blanks_(state().starts.size() * 2) {}
+
+xml_leaves::~xml_leaves() {
+    XmlState &s = state();
+    give_back();
+    if (s.on)
+        flush_line(s);
+    else
+        line_.truncate(start_); // nothing is written
+}
+
+void xml_leaves::give_back() {
+    line_.truncate(line_.size() - static_cast<size_t>(limit_ - end_));
+}
+
+// Room for several leaves at once (the put_blanks stores past the blanks
+// fall in the buffer's slack).
+void xml_leaves::reserve(size_t need) {
+    constexpr size_t kRoom = 512;
+    give_back();
+    size_t room = need > kRoom ? need : kRoom;
+    end_ = line_.extend(room);
+    limit_ = end_ + room;
 }
 
 xml_batch::xml_batch() {

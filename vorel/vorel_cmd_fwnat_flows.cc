@@ -34,24 +34,15 @@ constexpr const char *kFlowHeading =
 constexpr uint8_t kIcmp = 1, kIpip = 4, kIpv6 = 41, kGre = 47, kIcmpv6 = 58;
 constexpr uint8_t kSoftwireDsLite = 1, kSoftwire6rd = 2;
 
-constexpr size_t kAddrText = 80;
 constexpr size_t kPortText = 8;
 
 bool is_icmp(uint8_t proto) {
     return proto == kIcmp || proto == kIcmpv6;
 }
 
-// An address of a flow as text: IPv6 when the flag says so, else IPv4.
-void address_text(const fwnat_addr &a, bool v6, char (&buf)[kAddrText]) {
-    prefix_value_to_string(v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET, &a, v6 ? 128 : 32, buf,
-                           sizeof buf);
-}
-
 // A port column: "%-5u", or empty for ICMP, whose ports carry type and code.
-void port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
-    buf[0] = '\0';
-    if (!is_icmp(proto))
-        vorel_port_column(port, buf);
+std::string_view port_text(uint16_t port, uint8_t proto, char (&buf)[kPortText]) {
+    return is_icmp(proto) ? std::string_view() : vorel_port_column(port, buf);
 }
 
 } // namespace
@@ -98,15 +89,13 @@ fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZ
 }
 
 void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
-    char src[kAddrText], dst[kAddrText], sport[kPortText], dport[kPortText];
-    port_text(f.src_port, f.proto, sport);
-    port_text(f.dst_port, f.proto, dport);
-    // Both ends of the flow are of the source's family.
-    address_text(f.src, f.src.is_v6, src);
-    address_text(f.dst, f.src.is_v6, dst);
-
+    char src[VOREL_ADDR_TEXT], dst[VOREL_ADDR_TEXT], sport[kPortText], dport[kPortText];
     vorel_flow_entry e;
-    vorel_flow_entry_fill(&e, f, src, sport, dst, dport, f.tickles_sent);
+    // Both ends of the flow are of the source's family.
+    vorel_flow_entry_fill(&e, f, vorel_addr_text(f.src, f.src.is_v6, src),
+                          port_text(f.src_port, f.proto, sport),
+                          vorel_addr_text(f.dst, f.src.is_v6, dst),
+                          port_text(f.dst_port, f.proto, dport), f.tickles_sent);
     // The XML protocol names the softwire when the flow is its tunnel, and
     // then no Softwire element follows.
     if (f.sw_type == kSoftwire6rd && f.proto == kIpv6)
@@ -114,30 +103,28 @@ void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
     else if (f.sw_type == kSoftwireDsLite && f.proto == kIpip)
         e.tunnel = "DS-LITE";
 
-    char snat_ip[kAddrText], snat_port[kPortText];
-    vorel_flow_nat snat{snat_ip, snat_port};
+    char snat_ip[VOREL_ADDR_TEXT], snat_port[kPortText];
+    vorel_flow_nat snat;
     if (f.snat_valid == 1) {
-        address_text(f.snat_addr, f.snat_addr.is_v6, snat_ip);
-        port_text(f.snat_port ? f.snat_port : f.src_port, f.proto, snat_port);
+        snat = {vorel_addr_text(f.snat_addr, f.snat_addr.is_v6, snat_ip),
+                port_text(f.snat_port ? f.snat_port : f.src_port, f.proto, snat_port)};
         e.source_nat = &snat;
     }
-    char dnat_ip[kAddrText], dnat_port[kPortText];
-    vorel_flow_nat dnat{dnat_ip, dnat_port};
+    char dnat_ip[VOREL_ADDR_TEXT], dnat_port[kPortText];
+    vorel_flow_nat dnat;
     if (f.dnat_valid == 1) {
-        address_text(f.dnat_addr, f.dnat_addr.is_v6, dnat_ip);
         // An untranslated port stays the destination port, except for GRE,
         // which has none.
-        port_text(f.dnat_port ? f.dnat_port : (f.proto == kGre ? 0 : f.dst_port), f.proto,
-                  dnat_port);
+        dnat = {vorel_addr_text(f.dnat_addr, f.dnat_addr.is_v6, dnat_ip),
+                port_text(f.dnat_port ? f.dnat_port : (f.proto == kGre ? 0 : f.dst_port), f.proto,
+                          dnat_port)};
         e.destination_nat = &dnat;
     }
-    char sw_from[kAddrText], sw_to[kAddrText];
+    char sw_from[VOREL_ADDR_TEXT], sw_to[VOREL_ADDR_TEXT];
     if (f.sw_type != 0 && !(xml && e.tunnel)) {
         bool v6 = f.sw_type == kSoftwireDsLite;
-        address_text(f.sw_src, v6, sw_from);
-        address_text(f.sw_dst, v6, sw_to);
-        e.softwire_from = sw_from;
-        e.softwire_to = sw_to;
+        e.softwire_from = vorel_addr_text(f.sw_src, v6, sw_from);
+        e.softwire_to = vorel_addr_text(f.sw_dst, v6, sw_to);
     }
     vorel_flow_entry_print(e, detail, vorel_flow_style_sfw, xml);
 }

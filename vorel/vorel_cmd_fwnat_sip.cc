@@ -200,7 +200,7 @@ void print_registration(const vorel::ByteBlock<kRegSize> &b, bool detail) {
     xml_send_open("sfw-sip-register-entry");
     xml_send_all("sfw-sip-register-address", "%s", ip2str(b.be32<224>(), addr, sizeof addr));
     xml_send_all("sfw-sip-register-port", "%u", unsigned{b.be16<228>()});
-    xml_send_all("sfw-sip-register-protocol", "%s", proto2str(b.u8<230>()));
+    xml_send_all("sfw-sip-register-protocol", "%s", proto2str(b.u8<230>()).data());
     xml_send_all("sfw-sip-register-acked", "%s", b.u8<231>() ? "Acked" : "Not Acked");
     xml_send_all("sfw-sip-register-expiration", "%u", b.be32<232>());
     xml_send_all("sfw-sip-register-remaining", "%u", b.be32<236>());

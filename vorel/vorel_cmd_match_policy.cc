@@ -331,7 +331,7 @@ void render_policy(const vorel::ByteReader &rec, bool nat, const asp_info &asp,
     render_addresses(rec, "destination-address-title", "destination-address", kDstAny, kDstCount,
                      kDstLists);
     xml_send_all("application-type", "%s", alg2str(rec.u8(kAlg)));
-    xml_send_all("ip-protocol", "%s", proto2str(p.proto));
+    xml_send_all("ip-protocol", "%s", proto2str(p.proto).data());
     xml_send_all("policy-timeout", "Inactivity Timeout: %u", rec.be32(kTimeout));
     if (rec.u8(kDportAny))
         xml_send_all("destination-port", "%s", "[Any]\n");

@@ -326,7 +326,7 @@ constexpr size_t kAllReadLen = kAllGroupsOffset;
 void conv_flows_xml(const vorel::ByteReader &r, size_t proto_off, size_t flows_off,
                     const char *who) {
     std::string p(who);
-    leaf_s((p + "-flow-protocol").c_str(), proto2str(r.u8(proto_off)));
+    leaf_s((p + "-flow-protocol").c_str(), proto2str(r.u8(proto_off)).data());
     static const char *const dirs[] = {"fflow", "rflow"};
     for (size_t d = 0; d < 2; d++) {
         size_t off = flows_off + d * kFlowLen;

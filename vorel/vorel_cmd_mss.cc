@@ -257,7 +257,7 @@ void render_subscriber_flow(const msp_flow &f) {
     const bool ports = !ds_lite && f.proto != kProtoIcmp && f.proto != kProtoIcmpv6;
     char port[8];
     xml_open(t.entry);
-    xml_leaf(t.protocol, ds_lite ? "DS-LITE" : proto2str(f.proto));
+    xml_leaf(t.protocol, ds_lite ? std::string_view("DS-LITE") : proto2str(f.proto));
     xml_leaf(t.source_ip, src);
     if (ports)
         xml_leaf(t.source_port, vorel_port_column(f.src_port, port));

@@ -135,7 +135,8 @@ void sw_entry_print(const vorel_ctx *ctxt, const sw_flow_record &rec, bool detai
     bool v6 = rec.a.is_v6 != 0;
     addr_text src(rec.a, v6), dst(rec.b, v6);
     if (!ctxt->xml) {
-        vorel_printf("%16s ->%15s%7s%11u\n", src.s, dst.s, dir2str(rec.direction), rec.count);
+        vorel_printf("%16s ->%15s%7s%11u\n", src.s, dst.s, dir2str(rec.direction).data(),
+                     rec.count);
         if (detail)
             vorel_printf("Timeout: %u\n", rec.timeout);
         return;

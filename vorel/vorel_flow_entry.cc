@@ -21,10 +21,13 @@ inline const vorel_flow_tags &tags() {
 
 constexpr uint8_t kIcmp = 1, kIcmpv6 = 58;
 
+// Every text of an entry is the program's own (address texts, port
+// columns, names from its tables): its leaves go through xml_leaves.
+
 // A port leaf only when the entry shows a port (ICMP shows none).
-void xml_port(const xml_tag &tag, const char *text) {
-    if (text[0])
-        xml_leaf(tag, text);
+void xml_port(xml_leaves &out, const xml_tag &tag, std::string_view text) {
+    if (!text.empty())
+        out.leaf(tag, text);
 }
 
 // The text of one entry, written in one piece once it is whole.
@@ -33,73 +36,93 @@ vorel::TextBuffer &entry_text() {
     return *text;
 }
 
-void append_column(vorel::TextBuffer &out, const char *text, size_t width) {
-    vorel::append_right(out, text, std::strlen(text), width);
-}
+// Each line reserves its room once and stores its columns through one
+// pointer. A column takes at most its width and its text: the room is
+// the sum of the widths and the texts.
 
 // The flow's line, as "%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n" prints it,
 // column by column: the table's busiest line.
-void append_flow_line(vorel::TextBuffer &out, const vorel_flow_entry &e) {
-    const char *proto = proto2str(e.line.proto);
-    vorel::append_left(out, proto, std::strlen(proto), 5);
-    append_column(out, e.line.src, 16);
-    out.append(':');
-    append_column(out, e.line.sport, 6);
-    out.append(" ->", 3);
-    append_column(out, e.line.dst, 15);
-    append_column(out, e.line.dport, 6);
-    append_column(out, flowtype2str(e.line.state), 7);
-    append_column(out, dir2str(e.line.direction), 6);
-    vorel::append_unsigned_right(out, e.line.frames, 11);
-    out.append('\n');
+void append_flow_line(vorel::TextBuffer &out, const vorel_flow_line &l) {
+    using namespace vorel;
+    std::string_view proto = proto2str(l.proto), state = flowtype2str(l.state),
+                     dir = dir2str(l.direction);
+    constexpr size_t kFixed = 5 + 16 + 1 + 6 + 3 + 15 + 6 + 7 + 6 + 11 + 10 + 1;
+    size_t room = kFixed + proto.size() + l.src.size() + l.sport.size() + l.dst.size() +
+                  l.dport.size() + state.size() + dir.size();
+    out.append_by(room, [&](char *d) noexcept {
+        d = put_left(d, proto, 5);
+        d = put_right(d, l.src, 16);
+        *d++ = ':';
+        d = put_right(d, l.sport, 6);
+        d = put_text(d, " ->");
+        d = put_right(d, l.dst, 15);
+        d = put_right(d, l.dport, 6);
+        d = put_right(d, state, 7);
+        d = put_right(d, dir, 6);
+        d = put_unsigned_right(d, l.frames, 11);
+        *d++ = '\n';
+        return d;
+    });
 }
 
 // A translation line, as "     NAT source %16s:%6s ->%16s:%6s\n" (the
 // separator ":") or "     NAT dest %16s%6s ->%16s%6s\n" (none) prints it.
-void append_nat_line(vorel::TextBuffer &out, const char *label, const char *separator,
-                     const char *ip, const char *port, const vorel_flow_nat &to) {
-    out.append(label);
-    append_column(out, ip, 16);
-    out.append(separator);
-    append_column(out, port, 6);
-    out.append(" ->", 3);
-    append_column(out, to.to_ip, 16);
-    out.append(separator);
-    append_column(out, to.to_port, 6);
-    out.append('\n');
+void append_nat_line(vorel::TextBuffer &out, std::string_view label, std::string_view separator,
+                     std::string_view ip, std::string_view port, const vorel_flow_nat &to) {
+    using namespace vorel;
+    constexpr size_t kFixed = 16 + 6 + 3 + 16 + 6 + 1;
+    size_t room = kFixed + label.size() + 2 * separator.size() + ip.size() + port.size() +
+                  to.to_ip.size() + to.to_port.size();
+    out.append_by(room, [&](char *d) noexcept {
+        d = put_text(d, label);
+        d = put_right(d, ip, 16);
+        d = put_text(d, separator);
+        d = put_right(d, port, 6);
+        d = put_text(d, " ->");
+        d = put_right(d, to.to_ip, 16);
+        d = put_text(d, separator);
+        d = put_right(d, to.to_port, 6);
+        *d++ = '\n';
+        return d;
+    });
 }
 
-void append_softwire_line(vorel::TextBuffer &out, const vorel_flow_style &style, const char *from,
-                          const char *to) {
-    out.append("     Softwire ");
-    if (style.softwire_columns) {
-        append_column(out, from, 16);
-        out.append("       ->", 9);
-        append_column(out, to, 16);
-        out.append("      \n", 7);
-        return;
-    }
-    out.append(from);
-    out.append(" -> ", 4);
-    out.append(to);
-    out.append('\n');
+void append_softwire_line(vorel::TextBuffer &out, const vorel_flow_style &style,
+                          std::string_view from, std::string_view to) {
+    using namespace vorel;
+    constexpr size_t kFixed = 14 + 16 + 9 + 16 + 7;
+    out.append_by(kFixed + from.size() + to.size(), [&](char *d) noexcept {
+        d = put_text(d, "     Softwire ");
+        if (style.softwire_columns) {
+            d = put_right(d, from, 16);
+            d = put_text(d, "       ->");
+            d = put_right(d, to, 16);
+            return put_text(d, "      \n");
+        }
+        d = put_text(d, from);
+        d = put_text(d, " -> ");
+        d = put_text(d, to);
+        *d++ = '\n';
+        return d;
+    });
 }
 
 void xml_flow_line(const vorel_flow_entry &e) {
+    xml_leaves out;
     if (e.tunnel) {
-        xml_leaf(tags().protocol, e.tunnel);
-        xml_leaf(tags().source_ip, e.line.src);
-        xml_leaf(tags().destination_ip, e.line.dst);
+        out.leaf(tags().protocol, e.tunnel);
+        out.leaf(tags().source_ip, e.line.src);
+        out.leaf(tags().destination_ip, e.line.dst);
     } else {
-        xml_leaf(tags().protocol, proto2str(e.line.proto));
-        xml_leaf(tags().source_ip, e.line.src);
-        xml_port(tags().source_port, e.line.sport);
-        xml_leaf(tags().destination_ip, e.line.dst);
-        xml_port(tags().destination_port, e.line.dport);
+        out.leaf(tags().protocol, proto2str(e.line.proto));
+        out.leaf(tags().source_ip, e.line.src);
+        xml_port(out, tags().source_port, e.line.sport);
+        out.leaf(tags().destination_ip, e.line.dst);
+        xml_port(out, tags().destination_port, e.line.dport);
     }
-    xml_leaf(tags().state, flowtype2str(e.line.state));
-    xml_leaf(tags().direction, dir2str(e.line.direction));
-    xml_leaf(tags().frames, e.line.frames);
+    out.leaf(tags().state, flowtype2str(e.line.state));
+    out.leaf(tags().direction, dir2str(e.line.direction));
+    out.leaf(tags().frames, e.line.frames);
 }
 
 const xml_tag &nat_tag(const vorel_flow_style &style) {
@@ -111,24 +134,30 @@ const xml_tag &nat_type_tag(const vorel_flow_style &style) {
 
 // One translation of the flow as a translation element.
 void xml_translation(const vorel_flow_entry &e, const vorel_flow_style &style, const char *type,
-                     const char *ip, const char *port, const vorel_flow_nat &to) {
+                     std::string_view ip, std::string_view port, const vorel_flow_nat &to) {
     bool ports = !(style.tunnel_hides_nat_ports && e.tunnel);
     xml_open(nat_tag(style));
-    xml_leaf(nat_type_tag(style), type);
-    xml_leaf(tags().nat_ip, ip);
-    if (ports)
-        xml_port(tags().nat_port, port);
-    xml_leaf(tags().translated_ip, to.to_ip);
-    if (ports)
-        xml_port(tags().translated_port, to.to_port);
+    {
+        xml_leaves out;
+        out.leaf(nat_type_tag(style), type);
+        out.leaf(tags().nat_ip, ip);
+        if (ports)
+            xml_port(out, tags().nat_port, port);
+        out.leaf(tags().translated_ip, to.to_ip);
+        if (ports)
+            xml_port(out, tags().translated_port, to.to_port);
+    }
     xml_close(nat_tag(style));
 }
 
-void xml_softwire(const vorel_flow_style &style, const char *from, const char *to) {
+void xml_softwire(const vorel_flow_style &style, std::string_view from, std::string_view to) {
     xml_open(nat_tag(style));
-    xml_leaf(nat_type_tag(style), "Softwire");
-    xml_leaf(tags().nat_ip, from);
-    xml_leaf(tags().translated_ip, to);
+    {
+        xml_leaves out;
+        out.leaf(nat_type_tag(style), "Softwire");
+        out.leaf(tags().nat_ip, from);
+        out.leaf(tags().translated_ip, to);
+    }
     xml_close(nat_tag(style));
 }
 
@@ -141,48 +170,57 @@ const char *protocol_detail(const vorel_flow_entry &e) {
 
 void xml_detail(const vorel_flow_entry &e) {
     const char *proto_detail = protocol_detail(e);
-    xml_leaf(tags().byte_count, e.detail.bytes);
+    xml_leaves out;
+    out.leaf(tags().byte_count, e.detail.bytes);
     if (e.detail.tcp_established) {
-        xml_leaf(tags().tcp_window, unsigned{e.detail.tcp_window});
-        xml_leaf(tags().tcp_ack, e.detail.tcp_ack);
+        out.leaf(tags().tcp_window, unsigned{e.detail.tcp_window});
+        out.leaf(tags().tcp_ack, e.detail.tcp_ack);
         if (e.detail.tcp_tickle)
-            xml_leaf(tags().tcp_tickle, unsigned{e.detail.tickles});
+            out.leaf(tags().tcp_tickle, unsigned{e.detail.tickles});
     }
-    xml_leaf(tags().role, role2str(e.detail.role));
-    xml_leaf(tags().timeout, e.detail.timeout);
+    out.leaf(tags().role, role2str(e.detail.role));
+    out.leaf(tags().timeout, e.detail.timeout);
     if (proto_detail[0])
-        xml_leaf(tags().protocol_detail, proto_detail);
+        out.leaf(tags().protocol_detail, proto_detail);
 }
 
 void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
-    const char *proto_detail = protocol_detail(e);
-    out.append("Byte count: ", 12);
-    vorel::append_unsigned_right(out, e.detail.bytes, 12);
-    out.append('\n');
-    if (e.detail.tcp_established) {
-        out.append("TCP established, TCP window size: ");
-        vorel::format_unsigned(out, e.detail.tcp_window);
-        out.append(", TCP acknowledge: ");
-        vorel::format_unsigned(out, e.detail.tcp_ack);
-        out.append('\n');
-        if (e.detail.tcp_tickle) {
-            out.append(style.tickle_label);
-            vorel::format_unsigned(out, e.detail.tickles);
-            out.append(", \n", 3);
-        }
-    }
-    out.append("Flow role: ");
-    out.append(role2str(e.detail.role));
-    out.append(", Timeout: ");
-    vorel::format_unsigned(out, e.detail.timeout);
-    out.append('\n');
-    if (proto_detail[0]) {
-        out.append(", Protocol detail: ");
-        out.append(proto_detail);
-        out.append(" \n", 2);
-    } else {
-        out.append('\n');
-    }
+    using namespace vorel;
+    const vorel_flow_detail &t = e.detail;
+    std::string_view proto_detail = protocol_detail(e), role = role2str(t.role),
+                     tickle = style.tickle_label;
+    // The fixed texts, and five numbers of at most ten digits.
+    constexpr size_t kFixed = 12 + 12 + 1 + 34 + 19 + 1 + 3 + 11 + 11 + 1 + 19 + 2 + 1 + 5 * 10;
+    out.append_by(kFixed + proto_detail.size() + role.size() + tickle.size(),
+                  [&](char *d) noexcept {
+                      d = put_text(d, "Byte count: ");
+                      d = put_unsigned_right(d, t.bytes, 12);
+                      *d++ = '\n';
+                      if (t.tcp_established) {
+                          d = put_text(d, "TCP established, TCP window size: ");
+                          d = put_unsigned(d, t.tcp_window);
+                          d = put_text(d, ", TCP acknowledge: ");
+                          d = put_unsigned(d, t.tcp_ack);
+                          *d++ = '\n';
+                          if (t.tcp_tickle) {
+                              d = put_text(d, tickle);
+                              d = put_unsigned(d, t.tickles);
+                              d = put_text(d, ", \n");
+                          }
+                      }
+                      d = put_text(d, "Flow role: ");
+                      d = put_text(d, role);
+                      d = put_text(d, ", Timeout: ");
+                      d = put_unsigned(d, t.timeout);
+                      *d++ = '\n';
+                      if (proto_detail.empty()) {
+                          *d++ = '\n';
+                          return d;
+                      }
+                      d = put_text(d, ", Protocol detail: ");
+                      d = put_text(d, proto_detail);
+                      return put_text(d, " \n");
+                  });
 }
 
 void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
@@ -194,7 +232,7 @@ void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &s
         xml_translation(e, style, "NAT source", e.line.src, e.line.sport, *e.source_nat);
     if (e.destination_nat)
         xml_translation(e, style, "NAT dest", e.line.dst, e.line.dport, *e.destination_nat);
-    if (e.softwire_from)
+    if (!e.softwire_from.empty())
         xml_softwire(style, e.softwire_from, e.softwire_to);
     if (detail)
         xml_detail(e);
@@ -204,12 +242,12 @@ void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &s
 void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
     vorel::TextBuffer &out = entry_text();
     out.clear();
-    append_flow_line(out, e);
+    append_flow_line(out, e.line);
     if (e.source_nat)
         append_nat_line(out, "     NAT source ", ":", e.line.src, e.line.sport, *e.source_nat);
     if (e.destination_nat)
         append_nat_line(out, "     NAT dest ", "", e.line.dst, e.line.dport, *e.destination_nat);
-    if (e.softwire_from)
+    if (!e.softwire_from.empty())
         append_softwire_line(out, style, e.softwire_from, e.softwire_to);
     if (detail)
         text_detail(out, e, style);
@@ -223,15 +261,15 @@ const vorel_flow_tags &vorel_flow_xml_tags() {
 }
 
 std::string_view vorel_port_column(uint16_t port, char (&buf)[8]) {
-    char *end = std::to_chars(buf, buf + 5, port).ptr;
-    while (end < buf + 5)
-        *end++ = ' ';
-    *end = '\0';
-    return {buf, static_cast<size_t>(end - buf)};
+    // Five blanks and the NUL in one store; the digits overwrite the first.
+    std::memcpy(buf, "     \0\0", 8);
+    std::to_chars(buf, buf + 5, port);
+    return {buf, 5};
 }
 
-void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, const char *src,
-                           const char *sport, const char *dst, const char *dport, uint8_t tickles) {
+void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, std::string_view src,
+                           std::string_view sport, std::string_view dst, std::string_view dport,
+                           uint8_t tickles) {
     e->line = {f.proto, src, sport, dst, dport, f.state, f.direction, f.frames};
     e->detail = {f.bytes,           f.timeout,  f.tcp_ack,
                  f.tcp_window,      f.dst_port, f.tcp_established == 1,
@@ -246,7 +284,7 @@ void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_
         text_entry(e, detail, style);
 }
 
-void vorel_flow_softwire_print(const char *from, const char *to, bool xml,
+void vorel_flow_softwire_print(std::string_view from, std::string_view to, bool xml,
                                const vorel_flow_style &style) {
     if (xml) {
         xml_softwire(style, from, to);

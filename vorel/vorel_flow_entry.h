@@ -11,6 +11,7 @@
 #include "vorel/vorel_util.h"
 
 #include <cstdint>
+#include <string_view>
 
 // What the flow records of both families hold, decoded to host order and
 // under the same names (each family's record adds its own fields; their
@@ -36,14 +37,14 @@ struct vorel_flow_common {
 // A translation line of the entry ("NAT source", "NAT dest"): the
 // translated address and port texts.
 struct vorel_flow_nat {
-    const char *to_ip;
-    const char *to_port;
+    std::string_view to_ip;
+    std::string_view to_port;
 };
 
 // The entry's first line.
 struct vorel_flow_line {
     uint8_t proto = 0;
-    const char *src = "", *sport = "", *dst = "", *dport = "";
+    std::string_view src, sport, dst, dport;
     uint8_t state = 0, direction = 0;
     uint32_t frames = 0;
 };
@@ -64,8 +65,8 @@ struct vorel_flow_entry {
     const char *tunnel = nullptr;
     const vorel_flow_nat *source_nat = nullptr;
     const vorel_flow_nat *destination_nat = nullptr;
-    // The softwire line's ends; null when the entry shows none.
-    const char *softwire_from = nullptr, *softwire_to = nullptr;
+    // The softwire line's ends; empty when the entry shows none.
+    std::string_view softwire_from, softwire_to;
     vorel_flow_detail detail;
 };
 
@@ -73,7 +74,7 @@ struct vorel_flow_entry {
 struct vorel_flow_style {
     // The detail line of a TCP flow that tickles: this label, the count,
     // then ", " and the line's end.
-    const char *tickle_label = "";
+    std::string_view tickle_label;
     // The softwire line in columns, "     Softwire %16s       ->%16s      \n",
     // rather than "     Softwire %s -> %s\n".
     bool softwire_columns = false;
@@ -121,13 +122,14 @@ std::string_view vorel_port_column(uint16_t port, char (&buf)[8]);
 
 // The line and the detail of an entry from a record: the address and port
 // texts as the family writes them, tickles the count its record keeps.
-void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, const char *src,
-                           const char *sport, const char *dst, const char *dport, uint8_t tickles);
+void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, std::string_view src,
+                           std::string_view sport, std::string_view dst, std::string_view dport,
+                           uint8_t tickles);
 
 // Renders one entry: an "sfw-flow-entry" element, or text rows written in
 // one piece.
 void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style,
                             bool xml);
 // The softwire line alone (a session's softwire is shown like a flow's).
-void vorel_flow_softwire_print(const char *from, const char *to, bool xml,
+void vorel_flow_softwire_print(std::string_view from, std::string_view to, bool xml,
                                const vorel_flow_style &style = vorel_flow_style_msp);

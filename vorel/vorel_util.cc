@@ -13,14 +13,16 @@
 
 namespace {
 
-// One row of a code/name table; tables end with a null name.
+// One row of a code/name table; tables end with an empty name.  The name
+// is a literal, NUL-ended, and carries its length for the flow tables'
+// columns.
 struct code_name {
     int code;
-    const char *name;
+    std::string_view name;
 };
 
-const char *name_of(const code_name *table, int code, const char *unknown) {
-    for (const code_name *row = table; row->name; row++)
+std::string_view name_of(const code_name *table, int code, std::string_view unknown) {
+    for (const code_name *row = table; !row->name.empty(); row++)
         if (row->code == code)
             return row->name;
     return unknown;
@@ -32,8 +34,8 @@ int code_of(const code_name *table, const char *name, int unknown) {
     int code = unknown;
     if (!name)
         return code;
-    for (const code_name *row = table; row->name; row++)
-        if (std::strcmp(row->name, name) == 0)
+    for (const code_name *row = table; !row->name.empty(); row++)
+        if (row->name == name)
             code = row->code;
     return code;
 }
@@ -57,7 +59,7 @@ const code_name alg_names[] = {
     {34, "ras"},         {37, "talk"},
     {40, "udp"},         {41, "tcp"},
     {42, "ip"},          {44, "icmpv6"},
-    {49, "ike-esp-nat"}, {0, nullptr},
+    {49, "ike-esp-nat"}, {0, {}},
 };
 
 // In order of code: a session's ALG is looked up by halves (every session
@@ -69,26 +71,26 @@ constexpr code_name qrtalg_names[] = {
     {71, "sccp"},       {72, "mgcp_ua"},   {73, "mgcp_ca"},  {74, "gtpc"},        {75, "gtpu"},
     {76, "gtp0"},       {77, "sctp"},      {79, "ftp data"}, {81, "ike-esp-nat"}, {82, "icmpv6"},
     {101, "tftp data"}, {102, "rtsp rtp"}, {103, "sip rtp"}, {1001, "ignore"},    {1002, "ip"},
-    {1003, "tcp"},      {1004, "udp"},     {0, nullptr},
+    {1003, "tcp"},      {1004, "udp"},     {0, {}},
 };
 
 const code_name proto_names[] = {
     {1, "ICMP"},    {2, "IGMP"},  {3, "GGP"},   {4, "IPIP"},  {6, "TCP"},    {8, "EGP"},
     {17, "UDP"},    {41, "IPV6"}, {46, "RSVP"}, {47, "GRE"},  {50, "ESP"},   {51, "AH"},
-    {58, "ICMPV6"}, {88, "IGRP"}, {89, "OSPF"}, {103, "PIM"}, {132, "SCTP"}, {0, nullptr},
+    {58, "ICMPV6"}, {88, "IGRP"}, {89, "OSPF"}, {103, "PIM"}, {132, "SCTP"}, {0, {}},
 };
 
 const code_name flowtype_names[] = {
-    {0, "Unknown"}, {1, "Watch"}, {2, "Forward"}, {3, "Drop"}, {4, "Reject"}, {0, nullptr},
+    {0, "Unknown"}, {1, "Watch"}, {2, "Forward"}, {3, "Drop"}, {4, "Reject"}, {0, {}},
 };
 
 const code_name role_names[] = {
-    {0, "Unknown"}, {1, "Initiator"}, {2, "Responder"}, {3, "Master"}, {0, nullptr},
+    {0, "Unknown"}, {1, "Initiator"}, {2, "Responder"}, {3, "Master"}, {0, {}},
 };
 
-const code_name msp_role_names[] = {{1, "forward"}, {2, "reverse"}, {0, nullptr}};
+const code_name msp_role_names[] = {{1, "forward"}, {2, "reverse"}, {0, {}}};
 
-const code_name dir_names[] = {{0, "U"}, {1, "I"}, {2, "O"}, {0, nullptr}};
+const code_name dir_names[] = {{0, "U"}, {1, "I"}, {2, "O"}, {0, {}}};
 
 // Option names of applications.  "icmpv6" is listed twice; both rows give
 // the same code.
@@ -106,14 +108,14 @@ const code_name application_codes[] = {
     {57, "none"},    {55, "ftp-data"},    {4, "http"},
     {5, "https"},    {44, "icmpv6"},      {52, "imap"},
     {51, "smtp"},    {53, "ssh"},         {54, "telnet"},
-    {0, nullptr},
+    {0, {}},
 };
 constexpr int kUnknownApplication = 62;
 
 const code_name protocol_codes[] = {
     {51, "ah"},    {8, "egp"},  {50, "esp"},  {47, "gre"},  {1, "icmp"},  {58, "icmp6"},
     {2, "igmp"},   {4, "ipip"}, {41, "ipv6"}, {89, "ospf"}, {103, "pim"}, {46, "rsvp"},
-    {132, "sctp"}, {6, "tcp"},  {17, "udp"},  {0, nullptr},
+    {132, "sctp"}, {6, "tcp"},  {17, "udp"},  {0, {}},
 };
 
 // Applications that the session engine handles (0, "any", included).
@@ -175,15 +177,21 @@ constexpr std::array<OctetText, 256> make_octet_texts() {
 
 constexpr std::array<OctetText, 256> kOctetTexts = make_octet_texts();
 
+// Appends an octet's digits (p has room for 4 bytes).
+char *put_octet(char *p, unsigned octet) {
+    const OctetText &o = kOctetTexts[octet & 0xff];
+    std::memcpy(p, o.text, 4);
+    return p + o.len;
+}
 // Appends a dotted quad (p has room for 16 bytes).
 char *put_ipv4(char *p, uint32_t addr) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const OctetText &o = kOctetTexts[(addr >> shift) & 0xff];
-        std::memcpy(p, o.text, 4);
-        p += o.len;
-        *p++ = '.';
-    }
-    return p - 1;
+    p = put_octet(p, addr >> 24);
+    *p++ = '.';
+    p = put_octet(p, addr >> 16);
+    *p++ = '.';
+    p = put_octet(p, addr >> 8);
+    *p++ = '.';
+    return put_octet(p, addr);
 }
 
 // Appends a 16-bit group in lower-case hex without leading zeros.
@@ -200,66 +208,66 @@ char *put_group(char *p, unsigned v) {
 }
 
 // The longest run of two or more zero groups (the first of equal runs):
-// its start, or -1, and its length.
-int longest_zero_run(const unsigned groups[8], int &len) {
-    int best = -1, cur = -1, cur_len = 0;
+// its start, or -1, and its length.  zeros has bit i set when group i is
+// zero; a run of length L survives L - 1 rounds of "and with the next".
+int longest_zero_run(unsigned zeros, int &len) {
     len = 0;
-    for (int i = 0; i <= 8; i++) {
-        if (i < 8 && groups[i] == 0) {
-            if (cur < 0) {
-                cur = i;
-                cur_len = 0;
-            }
-            cur_len++;
-            continue;
-        }
-        if (cur >= 0 && cur_len > len) {
-            best = cur;
-            len = cur_len;
-        }
-        cur = -1;
+    unsigned runs = zeros;
+    while (runs & (runs >> 1)) {
+        runs &= runs >> 1;
+        len++;
     }
-    if (len < 2)
-        best = -1;
-    return best;
+    if (len == 0)
+        return -1;
+    len++;
+    return __builtin_ctz(runs);
 }
 
-// Formats four host-order words as an IPv6 address in the C library's text
+// Appends the groups from..to-1, each followed by a colon.
+char *put_groups(char *p, const unsigned groups[8], int from, int to) {
+    for (int i = from; i < to; i++) {
+        p = put_group(p, groups[i]);
+        *p++ = ':';
+    }
+    return p;
+}
+
+// Appends four host-order words as an IPv6 address in the C library's text
 // (inet_ntop): the longest run of zero groups as "::", and an
 // IPv4-compatible or IPv4-mapped address with its last 32 bits dotted.
 // Written by hand: inet_ntop formats every group with sprintf, and a flow
-// table formats millions of addresses.
-void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
-    unsigned groups[8];
-    for (int i = 0; i < 8; i++)
-        groups[i] = (words[i / 2] >> (i % 2 ? 0 : 16)) & 0xffff;
-    int run_len = 0;
-    int run = longest_zero_run(groups, run_len);
-    char text[INET6_ADDRSTRLEN];
-    // Written in place when the buffer holds the longest text.
-    char *start = size >= sizeof text ? buf : text;
-    char *p = start;
-    for (int i = 0; i < 8;) {
-        if (i == run) {
-            *p++ = ':';
-            i += run_len;
-            if (i == 8)
-                *p++ = ':';
-            continue;
-        }
-        if (i != 0)
-            *p++ = ':';
-        if (i == 6 && run == 0 && (run_len == 6 || (run_len == 5 && groups[5] == 0xffff))) {
-            p = put_ipv4(p, words[3]);
-            break;
-        }
-        p = put_group(p, groups[i]);
-        i++;
+// table formats millions of addresses.  p has room for 48 bytes.
+char *put_ipv6(char *p, const uint32_t words[4]) {
+    unsigned groups[8], zeros = 0;
+    for (int w = 0; w < 4; w++) {
+        unsigned hi = words[w] >> 16, lo = words[w] & 0xffff;
+        groups[2 * w] = hi;
+        groups[2 * w + 1] = lo;
+        zeros |= (unsigned{hi == 0} | unsigned{lo == 0} << 1) << (2 * w);
     }
-    if (start == buf)
-        *p = '\0';
-    else
-        copy_bounded(text, static_cast<size_t>(p - text), buf, size);
+    int run_len = 0;
+    int run = longest_zero_run(zeros, run_len);
+    if (run < 0)
+        return put_groups(p, groups, 0, 8) - 1; // no "::": the last colon goes
+    p = put_groups(p, groups, 0, run);
+    if (run == 0)
+        *p++ = ':';
+    *p++ = ':';
+    if (run == 0 && (run_len == 6 || (run_len == 5 && groups[5] == 0xffff))) {
+        if (run_len == 5) {
+            std::memcpy(p, "ffff:", 5);
+            p += 5;
+        }
+        return put_ipv4(p, words[3]);
+    }
+    int after = run + run_len;
+    p = put_groups(p, groups, after, 8);
+    return after == 8 ? p : p - 1; // "::" ends it, or the last group's colon goes
+}
+
+void format_ipv6(const uint32_t words[4], char *buf, size_t size) {
+    char text[VOREL_ADDR_TEXT];
+    copy_bounded(text, static_cast<size_t>(put_ipv6(text, words) - text), buf, size);
 }
 
 vorel_prefix_error_fn prefix_error_reporter = nullptr;
@@ -370,38 +378,38 @@ int vorel_wire_family(uint32_t family_word) {
 }
 
 const char *alg2str(int code) {
-    return name_of(alg_names, code, "???");
+    return name_of(alg_names, code, "???").data();
 }
 const char *qrtalg2str(int code) {
     constexpr auto by_code = [](const code_name &a, const code_name &b) { return a.code < b.code; };
     // The rows before the terminator.
     constexpr const code_name *first = qrtalg_names, *last = std::end(qrtalg_names) - 1;
     static_assert(std::is_sorted(first, last, by_code));
-    const code_name *row = std::lower_bound(first, last, code_name{code, nullptr}, by_code);
-    return row != last && row->code == code ? row->name : "???";
+    const code_name *row = std::lower_bound(first, last, code_name{code, {}}, by_code);
+    return row != last && row->code == code ? row->name.data() : "???";
 }
 
-const char *proto2str(int proto) {
-    const char *name = name_of(proto_names, proto, nullptr);
-    if (name)
+std::string_view proto2str(int proto) {
+    std::string_view name = name_of(proto_names, proto, {});
+    if (!name.empty())
         return name;
     // Unknown numbers share one small buffer; four digits and more are cut
     // to the first three.
     static char number[4];
-    std::snprintf(number, sizeof number, "%d", proto);
-    return number;
+    int len = std::snprintf(number, sizeof number, "%d", proto);
+    return {number, len < 4 ? static_cast<size_t>(len) : 3};
 }
 
-const char *flowtype2str(int type) {
+std::string_view flowtype2str(int type) {
     return name_of(flowtype_names, type, "????");
 }
-const char *role2str(int role) {
+std::string_view role2str(int role) {
     return name_of(role_names, role, "????");
 }
 const char *msp_role2str(int role) {
-    return name_of(msp_role_names, role, "????");
+    return name_of(msp_role_names, role, "????").data();
 }
-const char *dir2str(int dir) {
+std::string_view dir2str(int dir) {
     return name_of(dir_names, dir, "err");
 }
 
@@ -435,6 +443,12 @@ char *ip2str(uint32_t addr, char *buf, size_t size) {
     char *end = put_ipv4(text, addr);
     copy_bounded(text, static_cast<size_t>(end - text), buf, size);
     return buf;
+}
+
+std::string_view vorel_addr_text(const vorel_addr &addr, bool v6, char (&buf)[VOREL_ADDR_TEXT]) {
+    char *end = v6 ? put_ipv6(buf, addr.words) : put_ipv4(buf, addr.words[0]);
+    *end = '\0';
+    return {buf, static_cast<size_t>(end - buf)};
 }
 
 char *ipaddr_tostring(const vorel_addr *addr, char *buf, size_t size) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 // An address as carried in replies and parameter records.  IPv4 uses word
 // 0 only.  Addresses read from a reply hold each word in host order;
@@ -83,14 +84,15 @@ constexpr int VOREL_FAMILY_INET6 = 6;
 // which number they use for IPv6), 0 stays 0 (no address).
 int vorel_wire_family(uint32_t family_word);
 
-// Code-to-name converters; each returns a constant text.
-const char *alg2str(int code);    // "???" for unknown codes
-const char *qrtalg2str(int code); // "???" for unknown codes
-const char *proto2str(int proto); // unknown: "%d" into one static 4-byte buffer
-const char *flowtype2str(int type);
-const char *role2str(int role);
+// Code-to-name converters; each returns a constant text.  Those of the flow
+// tables' columns return it with its length (NUL-ended all the same).
+const char *alg2str(int code);         // "???" for unknown codes
+const char *qrtalg2str(int code);      // "???" for unknown codes
+std::string_view proto2str(int proto); // unknown: "%d" into one static 4-byte buffer
+std::string_view flowtype2str(int type);
+std::string_view role2str(int role);
 const char *msp_role2str(int role);
-const char *dir2str(int dir);
+std::string_view dir2str(int dir);
 // The ICMP detail of a flow row: no detail is shown, always "".
 const char *icmpproto2str(int proto, int dst_port);
 
@@ -108,6 +110,10 @@ char *ip2str(uint32_t addr, char *buf, size_t size);
 // The address as text into buf (IPv6 in the standard full text, cut only
 // when buf is too small); returns buf.
 char *ipaddr_tostring(const vorel_addr *addr, char *buf, size_t size);
+// The address as text in buf, NUL-ended: IPv6 (the standard full text) or
+// IPv4 (word 0); the text, whose length the flow tables use.
+constexpr size_t VOREL_ADDR_TEXT = 48;
+std::string_view vorel_addr_text(const vorel_addr &addr, bool v6, char (&buf)[VOREL_ADDR_TEXT]);
 // The address as text for family 2 (word 0) or 6 (all four words, at most
 // 80 bytes of buf); returns 0.  Any other family leaves buf untouched and
 // returns the family code.  Rows show the bare address: prefix_len is

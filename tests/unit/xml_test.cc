@@ -105,6 +105,35 @@ TEST_F(XmlOutput, FixedTagLeavesEscapeEveryByteAsNamedLeavesDo) {
     }
 }
 
+// A row of leaves writes what single leaves write, also past its first
+// room and deeper than 16 blanks; with XML mode off it writes nothing.
+TEST_F(XmlOutput, ARowOfLeavesWritesWhatSingleLeavesWrite) {
+    static const xml_tag name("name"), count("count");
+    for (int i = 0; i < 9; i++)
+        xml_send_open("e");
+    const std::string long_text(600, 'a');
+    size_t mark = text().size();
+    xml_leaf(name, long_text);
+    xml_leaf(count, 4294967295u);
+    xml_leaf(name, "b");
+    std::string single = text().substr(mark);
+    {
+        xml_leaves row;
+        row.leaf(name, long_text);
+        row.leaf(count, 4294967295u);
+        row.leaf(name, "b");
+    }
+    EXPECT_EQ(text().substr(mark), single + single);
+    xml_set_mode(false);
+    {
+        xml_leaves row;
+        row.leaf(name, "hidden");
+    }
+    xml_set_mode(true);
+    xml_leaf(name, "b");
+    EXPECT_EQ(text().substr(mark), single + single + std::string(18, ' ') + "<name>b</name>\n");
+}
+
 // A fixed tag's attributes are escaped once, when it is made, as the named
 // call escapes them every time (a nameless one left out the same way).
 TEST_F(XmlOutput, AFixedTagWithAttributesOpensAsTheNamedCallDoes) {
