@@ -6,8 +6,11 @@
 //
 // The sample (the program's own output for a small table) is repeated until
 // B bytes are written.  By default it goes out in writes of 64 KiB, as the
-// program's fully buffered standard output does; --per-line makes one
-// write per line, what line-buffered output would cost.
+// program's fully buffered standard output does, into a pipe widened as
+// the program widens it; --per-line makes one write per line, what
+// line-buffered output would cost.
+#include "platform/format.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -92,6 +95,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "bench_sink: %s: empty or unreadable\n", sample_path);
         return 1;
     }
+    vorel::widen_stdout_pipe();
     bool ok = per_line ? write_volume(sample, bytes, line_piece)
                        : write_volume(sample, bytes, chunk_piece);
     if (!ok) {

@@ -4,8 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vorel {
@@ -450,6 +453,21 @@ int write_stdout(const TextBuffer &text) {
     if (fwrite_unlocked(text.data(), 1, text.size(), stdout) != text.size())
         return -1;
     return static_cast<int>(text.size());
+}
+
+// A table of 10^6 entries is hundreds of megabytes: into a pipe of the
+// kernel's default 64 KiB, every 64 KiB written waits for the reader to
+// wake and drain it.  A pipe of 1 MiB cuts those switches sixteenfold.
+// Where the kernel refuses (the user's pipe quota, its pipe-max-size) only
+// speed depends on it.
+void widen_stdout_pipe() {
+    constexpr int kPipeBytes = 1 << 20;
+    struct stat st;
+    if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISFIFO(st.st_mode))
+        return;
+    int now = fcntl(STDOUT_FILENO, F_GETPIPE_SZ);
+    if (now >= 0 && now < kPipeBytes)
+        (void)fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kPipeBytes);
 }
 
 void format_append(TextBuffer &out, const char *fmt, ...) {

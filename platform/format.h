@@ -180,6 +180,9 @@ inline void append_unsigned_right(TextBuffer &out, unsigned long long v, size_t 
 // Writes the text to standard output (without the stream's lock, as
 // vorel_printf does); -1 when the stream refuses it.
 int write_stdout(const TextBuffer &text);
+// Gives standard output, when it is a pipe, room for 1 MiB (never less
+// than it has); a pipe the kernel will not widen stays as it is.
+void widen_stdout_pipe();
 // The formatted text as a string (tests and cold paths).
 std::string format_string(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 

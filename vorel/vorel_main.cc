@@ -8,6 +8,7 @@
 // are seen only by the handler, which parses the vector again from the
 // first argument.
 #include "platform/chassis.h"
+#include "platform/format.h"
 #include "platform/lab_link.h"
 #include "platform/xml.h"
 #include "vorel/vorel_cmds.h"
@@ -117,6 +118,7 @@ int main(int argc, char **argv) {
     // program would wait, without a system call per line.
     static char output_buffer[1 << 16];
     std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+    vorel::widen_stdout_pipe();
 
     vorel_db_init(o.pic_name.empty() ? nullptr : o.pic_name.c_str(),
                   o.has_svc_set ? o.svc_set.c_str() : nullptr, o.dump);

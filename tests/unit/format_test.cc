@@ -9,9 +9,11 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -129,3 +131,32 @@ TEST(HandWrittenAddressText, RandomIpv6WithZeroRunsAsInetNtopWritesIt) {
 }
 
 } // namespace
+
+// Standard output as a pipe of the given size (0 when the kernel will not
+// make it); the size it has after widen_stdout_pipe.
+static int widened_pipe_size(int size) {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    int now = 0;
+    if (fcntl(fds[1], F_SETPIPE_SZ, size) >= 0) {
+        int saved = dup(STDOUT_FILENO);
+        dup2(fds[1], STDOUT_FILENO);
+        vorel::widen_stdout_pipe();
+        now = fcntl(STDOUT_FILENO, F_GETPIPE_SZ);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+    }
+    close(fds[0]);
+    close(fds[1]);
+    return now;
+}
+
+TEST(WidenStdoutPipe, GrowsAPipeToOneMebibyteAndNeverShrinksOne) {
+    EXPECT_EQ(widened_pipe_size(1 << 16), 1 << 20);
+    // Only a privileged process gets a pipe beyond the kernel's pipe-max-size.
+    int larger = widened_pipe_size(1 << 21);
+    if (larger != 0) {
+        EXPECT_EQ(larger, 1 << 21);
+    }
+}
