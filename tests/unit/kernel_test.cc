@@ -214,14 +214,13 @@ TEST(Frames, AFrameArrivesWholeOverASocketAndOverAPipe) {
     setsockopt(sv[1], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     for (auto [in, out] : {std::pair{sv[0], sv[1]}, std::pair{pv[0], pv[1]}}) {
         bool sent = false;
-        // The writer closes its end: a frame sent short ends in EOF, not a wait.
         std::thread writer([&, out = out] {
             sent = vorel::write_frame(out, big.data(), big.size());
             close(out);
         });
         std::vector<uint8_t> got;
         EXPECT_TRUE(vorel::read_frame(in, got, big.size()));
-        close(in); // a writer with more to send than the frame fails, not waits
+        close(in); // a writer sending more than the frame fails, a short one meets EOF
         writer.join();
         EXPECT_TRUE(sent);
         EXPECT_EQ(got, big);
