@@ -197,7 +197,13 @@ bool msp_flow_receive(services_ui_conn *conn, const asp_info &asp, msp_flow *out
 void msp_sess_print(const msp_sess *sess, int xml, const char *svc_set_name);
 void msp_session_sw_info_print(const msp_sw_info *sw, int xml);
 // The softwire's two ends as IPv6 texts.
-void msp_sw_info_texts(const msp_sw_info &sw, char (&local)[80], char (&remote)[80]);
+// The softwire's two IPv6 addresses as texts in local and remote.
+struct msp_sw_texts {
+    char local[VOREL_ADDR_TEXT], remote[VOREL_ADDR_TEXT];
+    std::string_view local_text, remote_text;
+    explicit msp_sw_texts(const msp_sw_info &sw);
+    msp_sw_texts(const msp_sw_texts &) = delete; // the texts point into the arrays
+};
 void msp_flow_print(const msp_flow *flow, int extensive, int xml);
 
 // ---- The actions' callbacks (one triple per group of queries) ----

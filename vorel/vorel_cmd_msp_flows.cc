@@ -29,7 +29,6 @@ constexpr uint8_t kProtoIcmpv6 = 58;
 constexpr uint16_t kFlagWildcardPort = 1u << 1;
 
 constexpr size_t kPortTextLen = 8; // at most 7 characters
-constexpr size_t kAddrTextLen = 80;
 
 constexpr const char *kFlowColumns =
     "Flow                                                State    Dir       Frm count";
@@ -131,14 +130,6 @@ void port_text(uint16_t port, uint16_t flow_flags, char (&out)[kPortTextLen]) {
     *end = '\0';
 }
 
-// Both addresses take the family of the source; IPv6 is shown in full.
-void address_texts(const msp_flow &f, char (&src)[kAddrTextLen], char (&dst)[kAddrTextLen]) {
-    int family = f.src.is_v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET;
-    int len = f.src.is_v6 ? 128 : 32;
-    prefix_value_to_string(family, &f.src, len, src, sizeof src);
-    prefix_value_to_string(family, &f.dst, len, dst, sizeof dst);
-}
-
 } // namespace
 
 const msp_cmd_handlers msp_flow_dump_handlers =
@@ -193,18 +184,20 @@ void msp_flow_print(const msp_flow *flow, int extensive, int xml) {
         port_text(f.src_port, f.flow_flags, sport);
         port_text(f.dst_port, f.flow_flags, dport);
     }
-    char src[kAddrTextLen] = "", dst[kAddrTextLen] = "";
-    address_texts(f, src, dst);
+    // Both addresses take the family of the source; IPv6 is shown in full.
+    char src[VOREL_ADDR_TEXT], dst[VOREL_ADDR_TEXT];
+    std::string_view src_text = vorel_addr_text(f.src, f.src.is_v6, src);
+    std::string_view dst_text = vorel_addr_text(f.dst, f.src.is_v6, dst);
 
     vorel_flow_entry e;
-    vorel_flow_entry_fill(&e, f, src, sport, dst, dport, f.tcp_tickle_value);
+    vorel_flow_entry_fill(&e, f, src_text, sport, dst_text, dport, f.tcp_tickle_value);
     if (f.ds_lite == 1)
         e.tunnel = "DS-LITE";
-    char sw_from[kAddrTextLen], sw_to[kAddrTextLen];
+    std::optional<msp_sw_texts> sw;
     if (f.sw.present) {
-        msp_sw_info_texts(f.sw, sw_from, sw_to);
-        e.softwire_from = sw_from;
-        e.softwire_to = sw_to;
+        sw.emplace(f.sw);
+        e.softwire_from = sw->local_text;
+        e.softwire_to = sw->remote_text;
     }
     vorel_flow_entry_print(e, extensive != 0, vorel_flow_style_msp, xml != 0);
 }

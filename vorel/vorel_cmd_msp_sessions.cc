@@ -35,8 +35,6 @@ constexpr uint8_t kAsymmetric = 2;
 
 constexpr uint8_t kDrainOnBackup = 1;
 
-constexpr size_t kAddrTextLen = 80;
-
 const char *yes_no(bool b) {
     return b ? "yes" : "no";
 }
@@ -305,15 +303,13 @@ void msp_sess_print(const msp_sess *sess, int xml, const char *svc_set_name) {
         text_session(*sess, texts, svc_set_name);
 }
 
-void msp_sw_info_texts(const msp_sw_info &sw, char (&local)[80], char (&remote)[80]) {
-    prefix_value_to_string(VOREL_FAMILY_INET6, &sw.local, 128, local, sizeof local);
-    prefix_value_to_string(VOREL_FAMILY_INET6, &sw.remote, 128, remote, sizeof remote);
-}
+msp_sw_texts::msp_sw_texts(const msp_sw_info &sw)
+    : local_text(vorel_addr_text(sw.local, true, local)),
+      remote_text(vorel_addr_text(sw.remote, true, remote)) {}
 
 void msp_session_sw_info_print(const msp_sw_info *sw, int xml) {
     if (!sw || !sw->present)
         return;
-    char local[kAddrTextLen], remote[kAddrTextLen];
-    msp_sw_info_texts(*sw, local, remote);
-    vorel_flow_softwire_print(local, remote, xml != 0);
+    msp_sw_texts texts(*sw);
+    vorel_flow_softwire_print(texts.local_text, texts.remote_text, xml != 0);
 }

@@ -248,11 +248,9 @@ const mss_session_tags kSessionTags;
 void render_subscriber_flow(const msp_flow &f) {
     const vorel_flow_tags &t = vorel_flow_xml_tags();
     // Both addresses take the family of the source.
-    int family = f.src.is_v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET;
-    int len = f.src.is_v6 ? 128 : 32;
-    char src[INET6_ADDRSTRLEN + 48] = "", dst[INET6_ADDRSTRLEN + 48] = "";
-    prefix_value_to_string(family, &f.src, len, src, sizeof src);
-    prefix_value_to_string(family, &f.dst, len, dst, sizeof dst);
+    char src_buf[VOREL_ADDR_TEXT], dst_buf[VOREL_ADDR_TEXT];
+    std::string_view src = vorel_addr_text(f.src, f.src.is_v6, src_buf);
+    std::string_view dst = vorel_addr_text(f.dst, f.src.is_v6, dst_buf);
     const bool ds_lite = f.ds_lite == 1;
     const bool ports = !ds_lite && f.proto != kProtoIcmp && f.proto != kProtoIcmpv6;
     char port[8];

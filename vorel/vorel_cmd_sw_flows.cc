@@ -28,7 +28,6 @@ constexpr uint8_t kProtoIpv6 = 41;
 constexpr uint8_t kProtoIcmpv6 = 58;
 constexpr uint8_t kDirOutput = 2;
 
-constexpr size_t kAddrTextLen = 80;
 constexpr size_t kPortTextLen = 8;
 
 constexpr const char *kEntryColumns =
@@ -63,11 +62,10 @@ template <size_t Off> softwire_addr addr_read(const record_block &b) {
 
 // An address as IPv6 (full text) or IPv4 (word 0), whatever its own flag.
 struct addr_text {
-    char s[kAddrTextLen] = "";
-    addr_text(const softwire_addr &a, bool v6) {
-        prefix_value_to_string(v6 ? VOREL_FAMILY_INET6 : VOREL_FAMILY_INET, &a, v6 ? 128 : 32, s,
-                               sizeof s);
-    }
+    char buf[VOREL_ADDR_TEXT];
+    std::string_view s;
+    addr_text(const softwire_addr &a, bool v6) : s(vorel_addr_text(a, v6, buf)) {}
+    addr_text(const addr_text &) = delete; // s points into buf
 };
 
 struct port_text {
@@ -135,7 +133,7 @@ void sw_entry_print(const vorel_ctx *ctxt, const sw_flow_record &rec, bool detai
     bool v6 = rec.a.is_v6 != 0;
     addr_text src(rec.a, v6), dst(rec.b, v6);
     if (!ctxt->xml) {
-        vorel_printf("%16s ->%15s%7s%11u\n", src.s, dst.s, dir2str(rec.direction).data(),
+        vorel_printf("%16s ->%15s%7s%11u\n", src.buf, dst.buf, dir2str(rec.direction).data(),
                      rec.count);
         if (detail)
             vorel_printf("Timeout: %u\n", rec.timeout);
