@@ -28,7 +28,7 @@ constexpr uint8_t kProtoIcmp = 1;
 constexpr uint8_t kProtoIcmpv6 = 58;
 constexpr uint16_t kFlagWildcardPort = 1u << 1;
 
-constexpr size_t kPortTextLen = 8; // at most 7 characters
+constexpr size_t kPortTextLen = 8; // a port's digits
 
 constexpr const char *kFlowColumns =
     "Flow                                                State    Dir       Frm count";
@@ -121,13 +121,11 @@ bool is_icmp(uint8_t proto) {
 
 // As "%u" prints it, or "*"; by std::to_chars: every flow has two ports,
 // and snprintf cost more than the rest of the flow's text.
-void port_text(uint16_t port, uint16_t flow_flags, char (&out)[kPortTextLen]) {
-    char *end = out;
+std::string_view port_text(uint16_t port, uint16_t flow_flags, char (&out)[kPortTextLen]) {
     if (port == 0 && (flow_flags & kFlagWildcardPort))
-        *end++ = '*';
-    else
-        end = std::to_chars(out, out + kPortTextLen - 1, port).ptr;
-    *end = '\0';
+        return "*";
+    char *end = std::to_chars(out, out + kPortTextLen, port).ptr;
+    return {out, static_cast<size_t>(end - out)};
 }
 
 } // namespace
@@ -179,10 +177,11 @@ void msp_flow_print(const msp_flow *flow, int extensive, int xml) {
     if (!flow)
         return;
     const msp_flow &f = *flow;
-    char sport[kPortTextLen] = "", dport[kPortTextLen] = "";
+    char sport_buf[kPortTextLen], dport_buf[kPortTextLen];
+    std::string_view sport, dport;
     if (!is_icmp(f.proto)) {
-        port_text(f.src_port, f.flow_flags, sport);
-        port_text(f.dst_port, f.flow_flags, dport);
+        sport = port_text(f.src_port, f.flow_flags, sport_buf);
+        dport = port_text(f.dst_port, f.flow_flags, dport_buf);
     }
     // Both addresses take the family of the source; IPv6 is shown in full.
     char src[VOREL_ADDR_TEXT], dst[VOREL_ADDR_TEXT];

@@ -28,8 +28,6 @@ constexpr uint8_t kProtoIpv6 = 41;
 constexpr uint8_t kProtoIcmpv6 = 58;
 constexpr uint8_t kDirOutput = 2;
 
-constexpr size_t kPortTextLen = 8;
-
 constexpr const char *kEntryColumns =
     "Softwire                                     Direction     Flow count";
 constexpr const char *kFlowColumnsXml =
@@ -68,12 +66,12 @@ struct addr_text {
     addr_text(const addr_text &) = delete; // s points into buf
 };
 
+// As "%-5u" prints it, or empty.
 struct port_text {
-    char s[kPortTextLen] = "";
-    port_text(uint16_t port, bool shown) {
-        if (shown)
-            vorel_snprintf(s, sizeof s, "%-5u", port);
-    }
+    char buf[8];
+    std::string_view s;
+    port_text(uint16_t port, bool shown) : s(shown ? vorel_port_column(port, buf) : "") {}
+    port_text(const port_text &) = delete; // s points into buf
 };
 
 vorel::ByteWriter dump_request(const svc_set_info &ss, const softwire_params &p) {
