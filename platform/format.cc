@@ -447,6 +447,11 @@ void format_appendv(TextBuffer &out, const char *fmt, va_list ap) {
     return static_cast<int>(width < size_t{INT_MAX} ? width : size_t{INT_MAX});
 }
 
+TextBuffer &StreamText::spill_text() {
+    static TextBuffer *text = new TextBuffer;
+    return *text;
+}
+
 int write_stdout(const TextBuffer &text) {
     if (text.empty())
         return 0;

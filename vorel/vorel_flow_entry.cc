@@ -30,19 +30,13 @@ void xml_port(xml_leaves &out, const xml_tag &tag, std::string_view text) {
         out.leaf(tag, text);
 }
 
-// The text of one entry, written in one piece once it is whole.
-vorel::TextBuffer &entry_text() {
-    static vorel::TextBuffer *text = new vorel::TextBuffer;
-    return *text;
-}
-
 // Each line reserves its room once and stores its columns through one
 // pointer. A column takes at most its width and its text: the room is
 // the sum of the widths and the texts.
 
 // The flow's line, as "%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n" prints it,
 // column by column: the table's busiest line.
-void append_flow_line(vorel::TextBuffer &out, const vorel_flow_line &l) {
+void append_flow_line(vorel::StreamText &out, const vorel_flow_line &l) {
     using namespace vorel;
     std::string_view proto = proto2str(l.proto), state = flowtype2str(l.state),
                      dir = dir2str(l.direction);
@@ -67,7 +61,7 @@ void append_flow_line(vorel::TextBuffer &out, const vorel_flow_line &l) {
 
 // A translation line, as "     NAT source %16s:%6s ->%16s:%6s\n" (the
 // separator ":") or "     NAT dest %16s%6s ->%16s%6s\n" (none) prints it.
-void append_nat_line(vorel::TextBuffer &out, std::string_view label, std::string_view separator,
+void append_nat_line(vorel::StreamText &out, std::string_view label, std::string_view separator,
                      std::string_view ip, std::string_view port, const vorel_flow_nat &to) {
     using namespace vorel;
     constexpr size_t kFixed = 16 + 6 + 3 + 16 + 6 + 1;
@@ -87,7 +81,7 @@ void append_nat_line(vorel::TextBuffer &out, std::string_view label, std::string
     });
 }
 
-void append_softwire_line(vorel::TextBuffer &out, const vorel_flow_style &style,
+void append_softwire_line(vorel::StreamText &out, const vorel_flow_style &style,
                           std::string_view from, std::string_view to) {
     using namespace vorel;
     constexpr size_t kFixed = 14 + 16 + 9 + 16 + 7;
@@ -184,7 +178,7 @@ void xml_detail(const vorel_flow_entry &e) {
         out.leaf(tags().protocol_detail, proto_detail);
 }
 
-void text_detail(vorel::TextBuffer &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
+void text_detail(vorel::StreamText &out, const vorel_flow_entry &e, const vorel_flow_style &style) {
     using namespace vorel;
     const vorel_flow_detail &t = e.detail;
     std::string_view proto_detail = protocol_detail(e), role = role2str(t.role),
@@ -240,8 +234,8 @@ void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &s
 }
 
 void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
-    vorel::TextBuffer &out = entry_text();
-    out.clear();
+    // Line by line, straight into standard output's buffer.
+    vorel::StreamText out(stdout);
     append_flow_line(out, e.line);
     if (e.source_nat)
         append_nat_line(out, "     NAT source ", ":", e.line.src, e.line.sport, *e.source_nat);
@@ -251,7 +245,6 @@ void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &
         append_softwire_line(out, style, e.softwire_from, e.softwire_to);
     if (detail)
         text_detail(out, e, style);
-    vorel::write_stdout(out);
 }
 
 } // namespace
@@ -290,8 +283,6 @@ void vorel_flow_softwire_print(std::string_view from, std::string_view to, bool 
         xml_softwire(style, from, to);
         return;
     }
-    vorel::TextBuffer &out = entry_text();
-    out.clear();
+    vorel::StreamText out(stdout);
     append_softwire_line(out, style, from, to);
-    vorel::write_stdout(out);
 }

@@ -74,23 +74,23 @@ constexpr code_name qrtalg_names[] = {
     {1003, "tcp"},      {1004, "udp"},     {0, {}},
 };
 
-const code_name proto_names[] = {
+constexpr code_name proto_names[] = {
     {1, "ICMP"},    {2, "IGMP"},  {3, "GGP"},   {4, "IPIP"},  {6, "TCP"},    {8, "EGP"},
     {17, "UDP"},    {41, "IPV6"}, {46, "RSVP"}, {47, "GRE"},  {50, "ESP"},   {51, "AH"},
     {58, "ICMPV6"}, {88, "IGRP"}, {89, "OSPF"}, {103, "PIM"}, {132, "SCTP"}, {0, {}},
 };
 
-const code_name flowtype_names[] = {
+constexpr code_name flowtype_names[] = {
     {0, "Unknown"}, {1, "Watch"}, {2, "Forward"}, {3, "Drop"}, {4, "Reject"}, {0, {}},
 };
 
-const code_name role_names[] = {
+constexpr code_name role_names[] = {
     {0, "Unknown"}, {1, "Initiator"}, {2, "Responder"}, {3, "Master"}, {0, {}},
 };
 
 const code_name msp_role_names[] = {{1, "forward"}, {2, "reverse"}, {0, {}}};
 
-const code_name dir_names[] = {{0, "U"}, {1, "I"}, {2, "O"}, {0, {}}};
+constexpr code_name dir_names[] = {{0, "U"}, {1, "I"}, {2, "O"}, {0, {}}};
 
 // Option names of applications.  "icmpv6" is listed twice; both rows give
 // the same code.
@@ -389,8 +389,39 @@ const char *qrtalg2str(int code) {
     return row != last && row->code == code ? row->name.data() : "???";
 }
 
+namespace {
+
+// A table indexed by code, made at compile time from a table's rows, for
+// the names every flow entry looks up (a row scan for each costs more than
+// the rest of the column): codes 0 to N - 1, the unknown ones empty.
+template <size_t N, size_t Rows>
+constexpr std::array<std::string_view, N> dense_names(const code_name (&rows)[Rows]) {
+    std::array<std::string_view, N> names{};
+    for (const code_name &row : rows)
+        if (row.code >= 0 && static_cast<size_t>(row.code) < N &&
+            names[static_cast<size_t>(row.code)].empty()) // the first row of a code names it
+            names[static_cast<size_t>(row.code)] = row.name;
+    return names;
+}
+
+template <size_t N>
+std::string_view named(const std::array<std::string_view, N> &names, int code,
+                       std::string_view unknown) {
+    std::string_view name;
+    if (code >= 0 && static_cast<size_t>(code) < N)
+        name = names[static_cast<size_t>(code)];
+    return name.empty() ? unknown : name;
+}
+
+constexpr auto proto_by_code = dense_names<256>(proto_names);
+constexpr auto flowtype_by_code = dense_names<8>(flowtype_names);
+constexpr auto role_by_code = dense_names<8>(role_names);
+constexpr auto dir_by_code = dense_names<4>(dir_names);
+
+} // namespace
+
 std::string_view proto2str(int proto) {
-    std::string_view name = name_of(proto_names, proto, {});
+    std::string_view name = named(proto_by_code, proto, {});
     if (!name.empty())
         return name;
     // Unknown numbers share one small buffer; four digits and more are cut
@@ -401,16 +432,16 @@ std::string_view proto2str(int proto) {
 }
 
 std::string_view flowtype2str(int type) {
-    return name_of(flowtype_names, type, "????");
+    return named(flowtype_by_code, type, "????");
 }
 std::string_view role2str(int role) {
-    return name_of(role_names, role, "????");
+    return named(role_by_code, role, "????");
 }
 const char *msp_role2str(int role) {
     return name_of(msp_role_names, role, "????").data();
 }
 std::string_view dir2str(int dir) {
-    return name_of(dir_names, dir, "err");
+    return named(dir_by_code, dir, "err");
 }
 
 const char *icmpproto2str(int, int) {

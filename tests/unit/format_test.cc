@@ -143,3 +143,29 @@ TEST(WidenStdoutPipe, GrowsAPipeOfTheDefaultSizeToOneMebibyte) {
     for (int fd : {saved, fds[0], fds[1]})
         close(fd);
 }
+
+// Lines stored into the stream's buffer and lines written by stdio come out
+// in the order written, whether the buffer has room (stored in place), is
+// nearly full (through fwrite), or the stream is line buffered (no room).
+TEST(StreamText, KeepsOrderWithTheStreamsOtherWriters) {
+    for (int mode : {_IOFBF, _IOLBF}) {
+        std::FILE *f = std::tmpfile();
+        ASSERT_NE(f, nullptr);
+        char buffer[80];
+        std::setvbuf(f, buffer, mode, sizeof buffer);
+        vorel::StreamText text(f);
+        std::string expected;
+        for (int i = 0; i < 40; i++) {
+            std::string line = "line " + std::to_string(i) + "\n";
+            text.append_by(line.size(), [&](char *d) noexcept { return vorel::put_text(d, line); });
+            std::fputs("io\n", f);
+            expected += line + "io\n";
+        }
+        std::fflush(f);
+        std::rewind(f);
+        std::string got(expected.size() + 1, '\0');
+        got.resize(std::fread(got.data(), 1, got.size(), f));
+        EXPECT_EQ(got, expected) << (mode == _IOFBF ? "fully buffered" : "line buffered");
+        std::fclose(f);
+    }
+}
