@@ -58,44 +58,46 @@ fwnat_flow_record fwnat_flow_read(const vorel::ByteReader &r, size_t off) {
     return fwnat_flow_decode(b);
 }
 
+// Member by member, in the record's order: a record declared and then
+// assigned is cleared first (its padding too), which cost more than the
+// decoding.
 fwnat_flow_record fwnat_flow_decode(const vorel::ByteBlock<FWNAT_FLOW_RECORD_SIZE> &b) {
-    fwnat_flow_record f;
-    f.src = vorel_addr_decode<0>(b);
-    f.dst = vorel_addr_decode<20>(b);
-    f.src_port = b.be16<40>();
-    f.dst_port = b.be16<42>();
-    f.snat_valid = b.be16<44>();
-    f.dnat_valid = b.be16<46>();
-    f.snat_addr = vorel_addr_decode<48>(b);
-    f.dnat_addr = vorel_addr_decode<68>(b);
-    f.snat_port = b.be16<88>();
-    f.dnat_port = b.be16<90>();
-    f.direction = b.u8<93>();
-    f.state = b.u8<94>();
-    f.proto = b.u8<95>();
-    f.timeout = b.be32<96>();
-    f.frames = b.be32<100>();
-    f.bytes = b.be32<104>();
-    f.tcp_established = b.u8<108>();
-    f.tcp_tickle = b.u8<109>();
-    f.tickles_sent = b.u8<110>();
-    f.role = b.u8<111>();
-    f.tcp_window = b.be16<112>();
-    f.tcp_ack = b.be32<116>();
-    f.sw_src = vorel_addr_decode<124>(b);
-    f.sw_dst = vorel_addr_decode<144>(b);
-    f.sw_type = b.u8<164>();
-    return f;
+    return {{
+                .src = vorel_addr_decode<0>(b),
+                .dst = vorel_addr_decode<20>(b),
+                .src_port = b.be16<40>(),
+                .dst_port = b.be16<42>(),
+                .direction = b.u8<93>(),
+                .state = b.u8<94>(),
+                .proto = b.u8<95>(),
+                .timeout = b.be32<96>(),
+                .frames = b.be32<100>(),
+                .bytes = b.be32<104>(),
+                .tcp_established = b.u8<108>(),
+                .tcp_tickle = b.u8<109>(),
+                .role = b.u8<111>(),
+                .tcp_window = b.be16<112>(),
+                .tcp_ack = b.be32<116>(),
+            },
+            /* snat_valid */ b.be16<44>(),
+            /* dnat_valid */ b.be16<46>(),
+            /* snat_addr */ vorel_addr_decode<48>(b),
+            /* dnat_addr */ vorel_addr_decode<68>(b),
+            /* snat_port */ b.be16<88>(),
+            /* dnat_port */ b.be16<90>(),
+            /* tickles_sent */ b.u8<110>(),
+            /* sw_src */ vorel_addr_decode<124>(b),
+            /* sw_dst */ vorel_addr_decode<144>(b),
+            /* sw_type */ b.u8<164>()};
 }
 
 void fwnat_flow_print(const fwnat_flow_record &f, bool detail, int xml) {
     char src[VOREL_ADDR_TEXT], dst[VOREL_ADDR_TEXT], sport[kPortText], dport[kPortText];
-    vorel_flow_entry e;
     // Both ends of the flow are of the source's family.
-    vorel_flow_entry_fill(&e, f, vorel_addr_text(f.src, f.src.is_v6, src),
-                          port_text(f.src_port, f.proto, sport),
-                          vorel_addr_text(f.dst, f.src.is_v6, dst),
-                          port_text(f.dst_port, f.proto, dport), f.tickles_sent);
+    vorel_flow_entry e = vorel_flow_entry_of(f, vorel_addr_text(f.src, f.src.is_v6, src),
+                                             port_text(f.src_port, f.proto, sport),
+                                             vorel_addr_text(f.dst, f.src.is_v6, dst),
+                                             port_text(f.dst_port, f.proto, dport), f.tickles_sent);
     // The XML protocol names the softwire when the flow is its tunnel, and
     // then no Softwire element follows.
     if (f.sw_type == kSoftwire6rd && f.proto == kIpv6)

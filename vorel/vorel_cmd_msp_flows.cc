@@ -188,8 +188,8 @@ void msp_flow_print(const msp_flow *flow, int extensive, int xml) {
     std::string_view src_text = vorel_addr_text(f.src, f.src.is_v6, src);
     std::string_view dst_text = vorel_addr_text(f.dst, f.src.is_v6, dst);
 
-    vorel_flow_entry e;
-    vorel_flow_entry_fill(&e, f, src_text, sport, dst_text, dport, f.tcp_tickle_value);
+    vorel_flow_entry e =
+        vorel_flow_entry_of(f, src_text, sport, dst_text, dport, f.tcp_tickle_value);
     if (f.ds_lite == 1)
         e.tunnel = "DS-LITE";
     std::optional<msp_sw_texts> sw;

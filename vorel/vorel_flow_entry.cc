@@ -260,13 +260,17 @@ std::string_view vorel_port_column(uint16_t port, char (&buf)[8]) {
     return {buf, 5};
 }
 
-void vorel_flow_entry_fill(vorel_flow_entry *e, const vorel_flow_common &f, std::string_view src,
-                           std::string_view sport, std::string_view dst, std::string_view dport,
-                           uint8_t tickles) {
-    e->line = {f.proto, src, sport, dst, dport, f.state, f.direction, f.frames};
-    e->detail = {f.bytes,           f.timeout,  f.tcp_ack,
-                 f.tcp_window,      f.dst_port, f.tcp_established == 1,
-                 f.tcp_tickle == 1, tickles,    f.role};
+vorel_flow_entry vorel_flow_entry_of(const vorel_flow_common &f, std::string_view src,
+                                     std::string_view sport, std::string_view dst,
+                                     std::string_view dport, uint8_t tickles) {
+    return {{f.proto, src, sport, dst, dport, f.state, f.direction, f.frames},
+            nullptr,
+            nullptr,
+            nullptr,
+            {},
+            {},
+            {f.bytes, f.timeout, f.tcp_ack, f.tcp_window, f.dst_port, f.tcp_established == 1,
+             f.tcp_tickle == 1, tickles, f.role}};
 }
 
 void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style,
