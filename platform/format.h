@@ -142,23 +142,38 @@ class StreamText {
         fwrite_unlocked(spill.data(), 1, spill.size(), stream_);
     }
 
+    // For a writer that stores many pieces there itself (the XML
+    // writer's rows of leaves): where the next byte goes in the stream's
+    // buffer, and how many bytes the stream spares after it (0: none).
+    // Stores there become the stream's text only through commit, and no
+    // other writer may write the stream in between.
+    char *room(size_t &n) const noexcept {
+#if defined(__GLIBC__)
+        char *d = stream_->_IO_write_ptr, *end = stream_->_IO_write_end;
+        n = d && end > d ? static_cast<size_t>(end - d) : 0;
+        return d;
+#else
+        n = 0;
+        return nullptr;
+#endif
+    }
+    // The stream's text ends at end now (within the room given).
+    void commit(char *end) noexcept {
+#if defined(__GLIBC__)
+        stream_->_IO_write_ptr = end;
+#else
+        (void)end;
+#endif
+    }
+
   private:
     static constexpr size_t kSlack = 16;
 
-#if defined(__GLIBC__)
     char *room_for(size_t n) const noexcept {
-        char *d = stream_->_IO_write_ptr, *end = stream_->_IO_write_end;
-        return d && end > d && static_cast<size_t>(end - d) >= n ? d : nullptr;
+        size_t spare;
+        char *d = room(spare);
+        return spare >= n ? d : nullptr;
     }
-    void commit(char *end) noexcept {
-        stream_->_IO_write_ptr = end;
-    }
-#else
-    char *room_for(size_t) const noexcept {
-        return nullptr;
-    }
-    void commit(char *) noexcept {}
-#endif
     static TextBuffer &spill_text();
 
     FILE *stream_;

@@ -10,6 +10,13 @@
 
 namespace {
 
+// An open element: one of a fixed tag, or one opened by name, whose name
+// begins at `start` in XmlState::names.
+struct Open {
+    const xml_tag *tag;
+    size_t start;
+};
+
 // Everything the library keeps between calls.  Buffers are cleared, not
 // freed, so once they have grown to the size of the longest line no call
 // allocates.  The state is never destroyed: the exit hook may run after
@@ -17,15 +24,16 @@ namespace {
 struct XmlState {
     bool on = false;
     bool hook_registered = false;
-    FILE *out = nullptr;        // null: standard output
-    std::string names;          // the open elements' names, each ended by '\0'
-    std::vector<size_t> starts; // where each open name begins in `names`
-    vorel::TextBuffer line;     // the line being built (lines, while a batch is open)
-    unsigned batches = 0;       // batches open
-    vorel::TextBuffer text;     // formatted leaf text
+    FILE *out = nullptr;     // null: standard output
+    std::string names;       // the names of the open elements opened by name, each ended by '\0'
+    std::vector<Open> opens; // the open elements, the innermost last
+    vorel::TextBuffer line;  // the line being built (lines, while a batch is open)
+    unsigned batches = 0;    // batches open
+    vorel::TextBuffer text;  // formatted leaf text
 };
 
-XmlState &state() {
+// Inline: a flow entry asks for it half a dozen times.
+[[gnu::always_inline]] inline XmlState &state() {
     static XmlState *s = new XmlState;
     return *s;
 }
@@ -58,12 +66,12 @@ void flush_all(XmlState &s) {
 }
 
 void indent(XmlState &s) {
-    s.line.fill(' ', s.starts.size() * 2);
+    s.line.fill(' ', s.opens.size() * 2);
 }
 
 // The indented start of a tag, "<tag" (its attributes and ">" follow).
 void append_tag_start(XmlState &s, const char *tag, size_t tag_len) {
-    size_t blanks = s.starts.size() * 2;
+    size_t blanks = s.opens.size() * 2;
     char *d = s.line.extend(blanks + 1 + tag_len);
     if (blanks <= 16)
         std::memset(d, ' ', 16); // within the slack; the tag overwrites the rest
@@ -207,17 +215,25 @@ void close_at_exit() {
         xml_subtree_unwind();
 }
 
-// The element whose open tag the line holds is open: its name goes on the
-// stack.
-void push_open(XmlState &s, std::string_view tag) {
+// An element is open (its open tag written): it goes on the stack.
+void push(XmlState &s, Open open) {
     if (!s.hook_registered) {
         s.hook_registered = true;
         std::atexit(close_at_exit);
     }
+    s.opens.push_back(open);
+}
+
+// The element whose open tag the line holds is open.
+void push_open(XmlState &s, std::string_view tag) {
     flush_line(s);
-    s.starts.push_back(s.names.size());
+    push(s, {nullptr, s.names.size()});
     s.names.append(tag.data(), tag.size());
     s.names += '\0';
+}
+
+const char *name_of(const XmlState &s, const Open &open) {
+    return open.tag ? open.tag->name() : s.names.data() + open.start;
 }
 
 void open_element(const char *tag, const xml_attrs &attrs) {
@@ -234,7 +250,7 @@ void open_element(const char *tag, const xml_attrs &attrs) {
 // A fixed tag's open or close text, made once, indented; the line's end
 // after it when it has none.
 void append_indented(XmlState &s, std::string_view text, bool end_line) {
-    size_t blanks = s.starts.size() * 2;
+    size_t blanks = s.opens.size() * 2;
     char *d = s.line.extend(blanks + text.size() + end_line);
     vorel::put_blanks(d, blanks);
     d = vorel::put_text(d + blanks, text);
@@ -243,14 +259,18 @@ void append_indented(XmlState &s, std::string_view text, bool end_line) {
 }
 
 void close_innermost(XmlState &s) {
-    if (s.starts.empty())
+    if (s.opens.empty())
         return;
-    size_t start = s.starts.back();
-    s.starts.pop_back();
-    indent(s);
-    append_end_tag(s, s.names.data() + start, s.names.size() - start - 1);
+    Open open = s.opens.back();
+    s.opens.pop_back();
+    if (open.tag) {
+        append_indented(s, open.tag->close_text(), false);
+    } else {
+        indent(s);
+        append_end_tag(s, s.names.data() + open.start, s.names.size() - open.start - 1);
+        s.names.resize(open.start);
+    }
     flush_line(s);
-    s.names.resize(start);
 }
 
 // Formats into the reusable text buffer; the result stays valid until the
@@ -329,7 +349,7 @@ bool needs_escaping(char *p, size_t n) {
 [[gnu::always_inline]] inline void write_tag_leaf(XmlState &s, const xml_tag &tag, const char *text,
                                                   size_t len, bool plain) {
     std::string_view open = tag.open_text(), close = tag.close_text();
-    size_t blanks = s.starts.size() * 2;
+    size_t blanks = s.opens.size() * 2;
     size_t head = blanks + open.size();
     size_t at = s.line.size();
     char *d = s.line.extend(head + len + close.size()); // and the buffer's slack after it
@@ -393,19 +413,19 @@ void xml_send_open(const char *tag, const xml_attrs &attrs) {
 
 void xml_send_close(const char *tag) {
     XmlState &s = state();
-    if (!s.on || s.starts.empty())
+    if (!s.on || s.opens.empty())
         return;
     if (!tag) {
         close_innermost(s);
         return;
     }
     // Find the innermost open element of that name; close down to it.
-    size_t depth = s.starts.size();
-    while (depth > 0 && std::strcmp(s.names.c_str() + s.starts[depth - 1], tag) != 0)
+    size_t depth = s.opens.size();
+    while (depth > 0 && std::strcmp(name_of(s, s.opens[depth - 1]), tag) != 0)
         depth--;
     if (depth == 0)
         return;
-    while (s.starts.size() >= depth)
+    while (s.opens.size() >= depth)
         close_innermost(s);
 }
 
@@ -491,13 +511,13 @@ void xml_subtree_unwind() {
     XmlState &s = state();
     if (!s.on)
         return;
-    while (!s.starts.empty())
+    while (!s.opens.empty())
         close_innermost(s);
     flush_all(s);
 }
 
 size_t xml_depth() {
-    return state().starts.size();
+    return state().opens.size();
 }
 
 xml_tag::xml_tag(const char *name) : xml_tag(name, {}) {}
@@ -533,33 +553,53 @@ void xml_open(const xml_tag &tag) {
     if (!s.on)
         return;
     append_indented(s, tag.open_text(), true);
-    push_open(s, tag.name_view());
+    flush_line(s);
+    push(s, {&tag, 0});
 }
 
 void xml_close(const xml_tag &tag) {
     XmlState &s = state();
-    if (!s.on || s.starts.empty())
+    if (!s.on || s.opens.empty())
         return;
-    size_t start = s.starts.back();
-    std::string_view innermost(s.names.data() + start, s.names.size() - start - 1);
-    if (innermost != tag.name_view()) {
+    // The innermost element is nearly always the one named; any other is
+    // closed down to it.
+    if (s.opens.back().tag == &tag)
+        close_innermost(s);
+    else
         xml_send_close(tag.name());
-        return;
-    }
-    s.starts.pop_back();
-    s.names.resize(start);
-    append_indented(s, tag.close_text(), false);
-    flush_line(s);
 }
 
-xml_leaves::xml_leaves()
-    : line_(state().line), start_(line_.size()), blanks_(state().starts.size() * 2) {}
+// A row needs at least this much room: fewer bytes are not worth
+// writing in the stream's buffer; and it reserves as much of the line at
+// a time.
+constexpr size_t kRowRoom = 512;
+// The stores past what is reserved (put_blanks) fall in this much slack.
+constexpr size_t kRowSlack = 16;
+
+xml_leaves::xml_leaves() : line_(state().line), start_(line_.size()) {
+    const XmlState &s = state();
+    on_ = s.on;
+    blanks_ = s.opens.size() * 2;
+    if (!on_ || !line_.empty())
+        return;
+    FILE *out = output(s);
+    size_t spare;
+    char *d = vorel::StreamText(out).room(spare);
+    if (spare < kRowRoom + kRowSlack)
+        return;
+    stream_ = out;
+    end_ = d;
+    limit_ = d + spare - kRowSlack;
+}
 
 xml_leaves::~xml_leaves() {
-    XmlState &s = state();
+    if (stream_) {
+        vorel::StreamText(stream_).commit(end_);
+        return;
+    }
     give_back();
-    if (s.on)
-        flush_line(s);
+    if (on_)
+        flush_line(state());
     else
         line_.truncate(start_); // nothing is written
 }
@@ -568,14 +608,55 @@ void xml_leaves::give_back() {
     line_.truncate(line_.size() - static_cast<size_t>(limit_ - end_));
 }
 
+void xml_leaves::hand_over() {
+    if (stream_) {
+        vorel::StreamText(stream_).commit(end_);
+        stream_ = nullptr;
+    } else {
+        give_back();
+    }
+    end_ = limit_ = nullptr;
+}
+
 // Room for several leaves at once (the put_blanks stores past the blanks
-// fall in the buffer's slack).
+// fall in the buffer's slack).  The stream's buffer, once full, is left for
+// the line.
 void xml_leaves::reserve(size_t need) {
-    constexpr size_t kRoom = 512;
-    give_back();
-    size_t room = need > kRoom ? need : kRoom;
+    hand_over();
+    size_t room = need > kRowRoom ? need : kRowRoom;
     end_ = line_.extend(room);
     limit_ = end_ + room;
+}
+
+void xml_leaves::open(const xml_tag &tag) {
+    if (!on_)
+        return;
+    char *d = head(tag, 1);
+    *d = '\n';
+    end_ = d + 1;
+    blanks_ += 2;
+    push(state(), {&tag, 0});
+}
+
+void xml_leaves::close(const xml_tag &tag) {
+    XmlState &s = state();
+    if (!on_ || s.opens.empty())
+        return;
+    if (s.opens.back().tag != &tag) {
+        // Closing down to it: the general call writes.
+        hand_over();
+        xml_close(tag);
+        blanks_ = s.opens.size() * 2;
+        return;
+    }
+    s.opens.pop_back();
+    blanks_ -= 2;
+    std::string_view text = tag.close_text();
+    size_t need = blanks_ + text.size();
+    if (need > static_cast<size_t>(limit_ - end_))
+        reserve(need);
+    vorel::put_blanks(end_, blanks_);
+    end_ = vorel::put_text(end_ + blanks_, text);
 }
 
 xml_batch::xml_batch() {

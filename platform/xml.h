@@ -72,10 +72,12 @@ void xml_attr_emit(const char *tag, const xml_attrs &attrs, const char *fmt, ...
 
 // An element name fixed when the program is written, with its tags made
 // once: for the leaves of a table that may hold millions of entries.
-// Declare it once (a static constant), write with the calls below; the
-// output is the same as with the name given to xml_send_* (a text is
-// written whole, as a string_view: a NUL byte in it is written as '?',
-// where "%s" would stop there).
+// Declare it once (a constant at namespace scope, as the program's are:
+// an element opened with it refers to it until closed, at the latest by
+// the exit hook), write with the calls below; the output is the same as
+// with the name given to xml_send_* (a text is written whole, as a
+// string_view: a NUL byte in it is written as '?', where "%s" would stop
+// there).
 class xml_tag {
   public:
     explicit xml_tag(const char *name);
@@ -106,9 +108,10 @@ void xml_open(const xml_tag &tag);
 void xml_close(const xml_tag &tag);
 
 // While a batch is open, the lines written reach the stream together when
-// it ends, in one write (a flow entry is a dozen lines).  Only calls of this
-// file may write standard output while it is open; an error element or a
-// flush writes what the batch holds first.  Batches nest.
+// it ends, in one write (a flow entry is a dozen lines), or, when a row of
+// leaves begins with nothing held, straight into the stream's buffer.
+// Only calls of this file may write standard output while it is open; an
+// error element or a flush writes what the batch holds first.  Batches nest.
 class xml_batch {
   public:
     xml_batch();
@@ -117,12 +120,15 @@ class xml_batch {
     xml_batch &operator=(const xml_batch &) = delete;
 };
 
-// The leaves of one element, written in a row straight into the line
-// buffer, for the entries of tables that hold millions (a flow entry): each
-// leaf is three copies and a capacity check, no call.  Their texts are the
-// program's own (digits, addresses, names from its tables), with nothing to
-// escape: they are written unchecked.  While it lives no other call of this
-// file may be made; it writes nothing unless XML mode is on.
+// The leaves of one element, and the fixed-tag elements around them,
+// written in a row, for the entries of tables that hold millions (a flow
+// entry): each leaf is three copies and a capacity check, no call.  When
+// nothing is held back (no line built, no batch holding lines), the row is
+// stored straight into the stream's buffer where it has room, else into
+// the line buffer.  The leaves' texts are the program's own (digits,
+// addresses, names from its tables), with nothing to escape: they are
+// written unchecked.  While it lives no other call of this file may be
+// made; it writes nothing unless XML mode is on.
 class xml_leaves {
   public:
     xml_leaves();
@@ -131,39 +137,51 @@ class xml_leaves {
     xml_leaves &operator=(const xml_leaves &) = delete;
 
     [[gnu::always_inline]] void leaf(const xml_tag &tag, std::string_view text) {
-        char *d = head(tag, text.size());
-        end_ = tail(vorel::put_text(d, text), tag);
+        std::string_view close = tag.close_text();
+        char *d = head(tag, text.size() + close.size());
+        end_ = vorel::put_text(vorel::put_text(d, text), close);
     }
     // As "%u" prints it.
     [[gnu::always_inline]] void leaf(const xml_tag &tag, unsigned value) {
-        char *d = head(tag, 10);
-        end_ = tail(std::to_chars(d, d + 10, value).ptr, tag);
+        std::string_view close = tag.close_text();
+        char *d = head(tag, 10 + close.size());
+        end_ = vorel::put_text(std::to_chars(d, d + 10, value).ptr, close);
     }
     template <class T>
     requires std::is_arithmetic_v<T>
     void leaf(const xml_tag &tag, T value) = delete;
+    // As xml_open and xml_close: the leaves between them are the element's.
+    void open(const xml_tag &tag);
+    void close(const xml_tag &tag);
 
   private:
     // The stores are noexcept (a failed allocation ends the program), so
     // that a leaf inlined into its caller is straight code.
-    // The indented open tag at the end, room for the text after it.
-    char *head(const xml_tag &tag, size_t text_room) noexcept {
+    // The indented open tag at the end, room for the rest after it.  The
+    // members and the tag's texts are read before the first store, which
+    // the compiler must assume may change them.
+    [[gnu::always_inline]] char *head(const xml_tag &tag, size_t rest) noexcept {
         std::string_view open = tag.open_text();
-        size_t need = blanks_ + open.size() + text_room + tag.close_text().size();
-        if (need > static_cast<size_t>(limit_ - end_))
+        size_t blanks = blanks_, need = blanks + open.size() + rest;
+        char *d = end_;
+        if (need > static_cast<size_t>(limit_ - d)) {
             reserve(need);
-        vorel::put_blanks(end_, blanks_);
-        return vorel::put_text(end_ + blanks_, open);
-    }
-    static char *tail(char *d, const xml_tag &tag) noexcept {
-        return vorel::put_text(d, tag.close_text());
+            d = end_;
+        }
+        vorel::put_blanks(d, blanks);
+        return vorel::put_text(d + blanks, open);
     }
     void reserve(size_t need);
     // What was reserved and not written is given back.
     void give_back();
+    // What was written is handed over (to the stream or to the line), so
+    // that another call of this file may write; the next store reserves.
+    void hand_over();
 
     vorel::TextBuffer &line_;
+    FILE *stream_ = nullptr; // the stream whose buffer is written; null: the line
     size_t start_, blanks_;
+    bool on_;
     char *end_ = nullptr, *limit_ = nullptr;
 };
 

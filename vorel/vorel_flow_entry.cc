@@ -24,8 +24,10 @@ constexpr uint8_t kIcmp = 1, kIcmpv6 = 58;
 // Every text of an entry is the program's own (address texts, port
 // columns, names from its tables): its leaves go through xml_leaves.
 
-// A port leaf only when the entry shows a port (ICMP shows none).
-void xml_port(xml_leaves &out, const xml_tag &tag, std::string_view text) {
+// A port leaf only when the entry shows a port (ICMP shows none).  Inline,
+// as the leaves are: a call would cost as much as the leaf.
+[[gnu::always_inline]] inline void xml_port(xml_leaves &out, const xml_tag &tag,
+                                            std::string_view text) {
     if (!text.empty())
         out.leaf(tag, text);
 }
@@ -101,8 +103,7 @@ void append_softwire_line(vorel::StreamText &out, const vorel_flow_style &style,
     });
 }
 
-void xml_flow_line(const vorel_flow_entry &e) {
-    xml_leaves out;
+void xml_flow_line(xml_leaves &out, const vorel_flow_entry &e) {
     if (e.tunnel) {
         out.leaf(tags().protocol, e.tunnel);
         out.leaf(tags().source_ip, e.line.src);
@@ -127,32 +128,28 @@ const xml_tag &nat_type_tag(const vorel_flow_style &style) {
 }
 
 // One translation of the flow as a translation element.
-void xml_translation(const vorel_flow_entry &e, const vorel_flow_style &style, const char *type,
-                     std::string_view ip, std::string_view port, const vorel_flow_nat &to) {
+void xml_translation(xml_leaves &out, const vorel_flow_entry &e, const vorel_flow_style &style,
+                     std::string_view type, std::string_view ip, std::string_view port,
+                     const vorel_flow_nat &to) {
     bool ports = !(style.tunnel_hides_nat_ports && e.tunnel);
-    xml_open(nat_tag(style));
-    {
-        xml_leaves out;
-        out.leaf(nat_type_tag(style), type);
-        out.leaf(tags().nat_ip, ip);
-        if (ports)
-            xml_port(out, tags().nat_port, port);
-        out.leaf(tags().translated_ip, to.to_ip);
-        if (ports)
-            xml_port(out, tags().translated_port, to.to_port);
-    }
-    xml_close(nat_tag(style));
+    out.open(nat_tag(style));
+    out.leaf(nat_type_tag(style), type);
+    out.leaf(tags().nat_ip, ip);
+    if (ports)
+        xml_port(out, tags().nat_port, port);
+    out.leaf(tags().translated_ip, to.to_ip);
+    if (ports)
+        xml_port(out, tags().translated_port, to.to_port);
+    out.close(nat_tag(style));
 }
 
-void xml_softwire(const vorel_flow_style &style, std::string_view from, std::string_view to) {
-    xml_open(nat_tag(style));
-    {
-        xml_leaves out;
-        out.leaf(nat_type_tag(style), "Softwire");
-        out.leaf(tags().nat_ip, from);
-        out.leaf(tags().translated_ip, to);
-    }
-    xml_close(nat_tag(style));
+void xml_softwire(xml_leaves &out, const vorel_flow_style &style, std::string_view from,
+                  std::string_view to) {
+    out.open(nat_tag(style));
+    out.leaf(nat_type_tag(style), "Softwire");
+    out.leaf(tags().nat_ip, from);
+    out.leaf(tags().translated_ip, to);
+    out.close(nat_tag(style));
 }
 
 const char *protocol_detail(const vorel_flow_entry &e) {
@@ -162,9 +159,8 @@ const char *protocol_detail(const vorel_flow_entry &e) {
     return icmp ? icmpproto2str(e.line.proto, e.detail.icmp_type_code) : "";
 }
 
-void xml_detail(const vorel_flow_entry &e) {
+void xml_detail(xml_leaves &out, const vorel_flow_entry &e) {
     const char *proto_detail = protocol_detail(e);
-    xml_leaves out;
     out.leaf(tags().byte_count, e.detail.bytes);
     if (e.detail.tcp_established) {
         out.leaf(tags().tcp_window, unsigned{e.detail.tcp_window});
@@ -218,19 +214,21 @@ void text_detail(vorel::StreamText &out, const vorel_flow_entry &e, const vorel_
 }
 
 void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
-    // The entry's dozen lines go out in one write.
+    // The entry's dozen lines in one row, stored straight into standard
+    // output's buffer (or going out in one write).
     xml_batch batch;
-    xml_open(tags().entry);
-    xml_flow_line(e);
+    xml_leaves out;
+    out.open(tags().entry);
+    xml_flow_line(out, e);
     if (e.source_nat)
-        xml_translation(e, style, "NAT source", e.line.src, e.line.sport, *e.source_nat);
+        xml_translation(out, e, style, "NAT source", e.line.src, e.line.sport, *e.source_nat);
     if (e.destination_nat)
-        xml_translation(e, style, "NAT dest", e.line.dst, e.line.dport, *e.destination_nat);
+        xml_translation(out, e, style, "NAT dest", e.line.dst, e.line.dport, *e.destination_nat);
     if (!e.softwire_from.empty())
-        xml_softwire(style, e.softwire_from, e.softwire_to);
+        xml_softwire(out, style, e.softwire_from, e.softwire_to);
     if (detail)
-        xml_detail(e);
-    xml_close(tags().entry);
+        xml_detail(out, e);
+    out.close(tags().entry);
 }
 
 void text_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
@@ -284,7 +282,8 @@ void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_
 void vorel_flow_softwire_print(std::string_view from, std::string_view to, bool xml,
                                const vorel_flow_style &style) {
     if (xml) {
-        xml_softwire(style, from, to);
+        xml_leaves out;
+        xml_softwire(out, style, from, to);
         return;
     }
     vorel::StreamText out(stdout);

@@ -134,6 +134,56 @@ TEST_F(XmlOutput, ARowOfLeavesWritesWhatSingleLeavesWrite) {
     EXPECT_EQ(text().substr(mark), single + single + std::string(18, ' ') + "<name>b</name>\n");
 }
 
+// A row opening and closing elements writes what the single calls write,
+// into a fully buffered stream's own buffer, into the line after lines a
+// batch holds, and into a memory stream; a close naming an outer element
+// closes down to it, and an element a row leaves open is closed by the
+// unwind.  With XML mode off a row opens nothing.
+TEST_F(XmlOutput, ARowWithElementsWritesWhatTheSingleCallsWrite) {
+    static const xml_tag outer("outer"), inner("inner"), leaf("leaf");
+    const std::string expected = "<outer>\n  <leaf>a</leaf>\n  <inner>\n    <leaf>7</leaf>\n"
+                                 "  </inner>\n</outer>\n";
+    auto row = [] {
+        xml_leaves r;
+        r.open(outer);
+        r.leaf(leaf, "a");
+        r.open(inner);
+        r.leaf(leaf, 7u);
+        r.close(outer);
+    };
+    FILE *file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    static char buffer[4096];
+    std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
+    xml_set_output(file);
+    row();
+    {
+        xml_batch batch;
+        xml_send_all("b", "1");
+        row();
+    }
+    xml_set_output(out_);
+    std::string written(3 * expected.size() + 16, '\0');
+    std::rewind(file);
+    written.resize(std::fread(written.data(), 1, written.size(), file));
+    std::fclose(file);
+    EXPECT_EQ(written, expected + "<b>1</b>\n" + expected);
+    row();
+    {
+        xml_leaves r;
+        r.open(outer);
+    }
+    EXPECT_EQ(xml_depth(), 1u);
+    xml_subtree_unwind();
+    xml_set_mode(false);
+    {
+        xml_leaves r;
+        r.open(inner);
+    }
+    EXPECT_EQ(xml_depth(), 0u);
+    EXPECT_EQ(text(), expected + "<outer>\n</outer>\n");
+}
+
 // A fixed tag's attributes are escaped once, when it is made, as the named
 // call escapes them every time (a nameless one left out the same way).
 TEST_F(XmlOutput, AFixedTagWithAttributesOpensAsTheNamedCallDoes) {
