@@ -129,8 +129,8 @@ vorel_flow_entry vorel_flow_entry_of(const vorel_flow_common &f, std::string_vie
                                      std::string_view sport, std::string_view dst,
                                      std::string_view dport, uint8_t tickles);
 
-// Renders one entry: an "sfw-flow-entry" element, or text rows written in
-// one piece.
+// Renders one entry: an "sfw-flow-entry" element, or its text rows, each
+// stored straight into standard output's buffer.
 void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style,
                             bool xml);
 // The softwire line alone (a session's softwire is shown like a flow's).

@@ -393,14 +393,18 @@ namespace {
 
 // A table indexed by code, made at compile time from a table's rows, for
 // the names every flow entry looks up (a row scan for each costs more than
-// the rest of the column): codes 0 to N - 1, the unknown ones empty.
+// the rest of the column): codes 0 to N - 1, the unknown ones empty.  A
+// row whose code does not fit stops the build (the throw is never a
+// constant), rather than leaving its name out.
 template <size_t N, size_t Rows>
 constexpr std::array<std::string_view, N> dense_names(const code_name (&rows)[Rows]) {
     std::array<std::string_view, N> names{};
-    for (const code_name &row : rows)
-        if (row.code >= 0 && static_cast<size_t>(row.code) < N &&
-            names[static_cast<size_t>(row.code)].empty()) // the first row of a code names it
+    for (const code_name &row : rows) {
+        if (row.code < 0 || static_cast<size_t>(row.code) >= N)
+            throw "a code past the table";
+        if (names[static_cast<size_t>(row.code)].empty()) // the first row of a code names it
             names[static_cast<size_t>(row.code)] = row.name;
+    }
     return names;
 }
 
