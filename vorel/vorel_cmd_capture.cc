@@ -2,6 +2,7 @@
 // downloads a PIC's capture into a raw file and a pcap file under
 // /var/tmp, dump_capture shows the packets of a raw file one by one through
 // the system's tcpdump, clear_capture clears the capture on the PICs.
+#include "platform/pcap_lib.h"
 #include "platform/tools.h"
 #include "vorel/vorel_capture_raw.h"
 #include "vorel/vorel_cmds.h"
@@ -19,7 +20,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
-#include <pcap/pcap.h>
 #include <string>
 #include <unistd.h>
 
@@ -95,6 +95,7 @@ struct pcap_pkthdr pcap_header_of(const capture_record &rec, uint32_t length) {
 }
 
 struct pcap_file_ctx {
+    const vorel::PcapLib *pcap;
     pcap_dumper_t *dumper;
 };
 
@@ -106,32 +107,35 @@ capture_walk_answer write_pcap_record(const capture_record &rec, void *ctx) {
     size_t strip = capture_encapsulation(rec);
     uint32_t length = strip < rec.length ? rec.length - static_cast<uint32_t>(strip) : 0;
     struct pcap_pkthdr h = pcap_header_of(rec, length);
-    pcap_dump(reinterpret_cast<u_char *>(c->dumper), &h, rec.data + (length ? strip : 0));
+    c->pcap->dump(reinterpret_cast<u_char *>(c->dumper), &h, rec.data + (length ? strip : 0));
     return CAPTURE_CONTINUE;
 }
 
 // Writes the pcap file of a raw file; false after a message.
 bool write_pcap_file(FILE *raw, const capture_raw_header &h, const std::string &path,
                      uint32_t *packets) {
-    pcap_t *pd = pcap_open_dead(kLinkRawIp, static_cast<int>(h.max_packet ? h.max_packet : 65535));
+    const vorel::PcapLib *pcap = vorel::pcap_lib();
+    pcap_t *pd =
+        pcap ? pcap->open_dead(kLinkRawIp, static_cast<int>(h.max_packet ? h.max_packet : 65535))
+             : nullptr;
     if (!pd) {
         std::fputs("vorel: unable to open pcap.\n", stderr);
         return false;
     }
     FILE *out = open_capture_file(path, O_WRONLY | O_CREAT | O_TRUNC, "wb");
-    pcap_dumper_t *dumper = out ? pcap_dump_fopen(pd, out) : nullptr;
+    pcap_dumper_t *dumper = out ? pcap->dump_fopen(pd, out) : nullptr;
     if (!dumper) {
         if (out)
             std::fclose(out);
-        pcap_close(pd);
+        pcap->close(pd);
         std::fputs("vorel: unable to open pcap dumper.\n", stderr);
         return false;
     }
-    pcap_file_ctx ctx{dumper};
+    pcap_file_ctx ctx{pcap, dumper};
     int rc = capture_raw_walk(raw, write_pcap_record, &ctx, packets);
-    bool flushed = pcap_dump_flush(dumper) == 0;
-    pcap_dump_close(dumper);
-    pcap_close(pd);
+    bool flushed = pcap->dump_flush(dumper) == 0;
+    pcap->dump_close(dumper);
+    pcap->close(pd);
     if (rc != 0 || !flushed) {
         std::fputs("vorel: raw capture walk failed.\n", stderr);
         return false;
@@ -287,23 +291,24 @@ bool feed_tcpdump(int fd, const capture_record &rec) {
         if (rec.length > strip)
             packet.assign(rec.data + strip, rec.data + rec.length);
     }
-    pcap_t *pd = pcap_open_dead(kLinkServices, 65535);
+    const vorel::PcapLib *pcap = vorel::pcap_lib();
+    pcap_t *pd = pcap ? pcap->open_dead(kLinkServices, 65535) : nullptr;
     FILE *out = pd ? ::fdopen(fd, "wb") : nullptr;
-    pcap_dumper_t *dumper = out ? pcap_dump_fopen(pd, out) : nullptr;
+    pcap_dumper_t *dumper = out ? pcap->dump_fopen(pd, out) : nullptr;
     if (!dumper) {
         if (out)
             std::fclose(out);
         else
             ::close(fd);
         if (pd)
-            pcap_close(pd);
+            pcap->close(pd);
         return false;
     }
     struct pcap_pkthdr h = pcap_header_of(rec, static_cast<uint32_t>(packet.size()));
-    pcap_dump(reinterpret_cast<u_char *>(dumper), &h, packet.data());
-    bool ok = pcap_dump_flush(dumper) == 0;
-    pcap_dump_close(dumper);
-    pcap_close(pd);
+    pcap->dump(reinterpret_cast<u_char *>(dumper), &h, packet.data());
+    bool ok = pcap->dump_flush(dumper) == 0;
+    pcap->dump_close(dumper);
+    pcap->close(pd);
     return ok;
 }
 

@@ -20,7 +20,7 @@ package)
   deb=$(echo "$scratch"/pkg/vorel_*.deb)
   [ -f "$deb" ] || fail "cpack made no package"
   depends=$(dpkg-deb -f "$deb" Depends)
-  for lib in libc6 libstdc++6 libbz2 libyaml-cpp; do
+  for lib in libc6 libstdc++6 libbz2 libyaml-cpp libpcap0.8; do
     [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
   done
   dpkg-deb -x "$deb" "$root"
