@@ -5,10 +5,14 @@
 // reply and discards it.  What this costs is what no renderer can avoid.
 //
 //   wire_reader [--raw] [--conversations] [--fpc F] [--pic P] [--svc-set ID]
+//   wire_reader --tcplog PICS
 //
 // By default the replies are received through the Services UI library, as
 // the program receives them; --raw reads the socket directly in 256 KiB
-// reads and walks the frame headers, the floor of the floor.  The agent is
+// reads and walks the frame headers, the floor of the floor.  --tcplog N
+// asks the first N PICs of bench_scenario's tcplog router (PIC i at FPC
+// i / 8, PIC i % 8) in turn for their logging connections, raw, as
+// `vorel -C tcplog -S connection` asks them.  The agent is
 // found as the program finds it ($VOREL_LAB_NET).  On standard error: how
 // many replies and bytes arrived.
 #include "platform/bytes.h"
@@ -29,12 +33,15 @@ namespace {
 constexpr uint16_t kDumpRequest = 18, kDumpReply = 19, kVersion = 2;
 constexpr uint16_t kConvRequest = 22, kConvReply = 23;
 constexpr size_t kDumpRequestSize = 108;
+constexpr uint16_t kTcplogRequest = 317, kTcplogVersion = 1;
+constexpr size_t kTcplogRequestSize = 16;
 
 struct Options {
     bool raw = false;
     bool conversations = false;
     unsigned fpc = 1, pic = 0;
     uint16_t svc_set = 1;
+    unsigned tcplog_pics = 0; // asks tcplog's PICs instead
 };
 
 struct Tally {
@@ -100,14 +107,22 @@ size_t walk_frames(const uint8_t *buf, size_t len, Tally &t, bool &ended) {
     return at;
 }
 
-bool receive_raw(const Options &o, Tally &t) {
+vorel::ByteWriter tcplog_request() {
+    vorel::ByteWriter w(kTcplogRequestSize);
+    w.be16(0, kTcplogRequest);
+    w.be16(2, kTcplogVersion);
+    w.be16(4, kTcplogRequestSize / 4);
+    return w;
+}
+
+// Sends the request to PIC fpc/pic and reads its answer to the end.
+bool exchange_raw(unsigned fpc, unsigned pic, const vorel::ByteWriter &req, Tally &t) {
     in_addr addr{};
-    if (!vorel::lab_link::pic_agent_address(o.fpc, o.pic, addr))
+    if (!vorel::lab_link::pic_agent_address(fpc, pic, addr))
         return false;
     int fd = vorel::tcp_connect(addr, SERVICES_UI_PIC_PORT, 10000);
     if (fd < 0)
         return false;
-    vorel::ByteWriter req = dump_request(o);
     if (!vorel::write_full(fd, req.data(), req.size())) {
         close(fd);
         return false;
@@ -130,6 +145,16 @@ bool receive_raw(const Options &o, Tally &t) {
     return ended;
 }
 
+bool receive_raw(const Options &o, Tally &t) {
+    if (o.tcplog_pics == 0)
+        return exchange_raw(o.fpc, o.pic, dump_request(o), t);
+    vorel::ByteWriter req = tcplog_request();
+    for (unsigned i = 0; i < o.tcplog_pics; i++)
+        if (!exchange_raw(i / 8, i % 8, req, t))
+            return false;
+    return true;
+}
+
 bool parse(int argc, char **argv, Options &o) {
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -150,7 +175,10 @@ bool parse(int argc, char **argv, Options &o) {
             o.pic = static_cast<unsigned>(v);
         else if (a == "--svc-set" && v <= 65535)
             o.svc_set = static_cast<uint16_t>(v);
-        else
+        else if (a == "--tcplog" && v >= 1 && v <= 64) {
+            o.tcplog_pics = static_cast<unsigned>(v);
+            o.raw = true;
+        } else
             return false;
     }
     return true;
@@ -162,7 +190,7 @@ int main(int argc, char **argv) {
     Options o;
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: wire_reader [--raw] [--conversations] [--fpc F] [--pic P] "
-                             "[--svc-set ID]\n");
+                             "[--svc-set ID]\n       wire_reader --tcplog PICS\n");
         return 2;
     }
     Tally t;

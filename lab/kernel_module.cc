@@ -180,6 +180,8 @@ class KernelModule : public Module {
     // Answers.
     Answer handle(uint16_t op, ByteReader body);
     Answer ifd_by_index(ByteCursor &c);
+    int ifd_next(uint16_t index, const Interface **out);
+    Answer ifd_walk(ByteCursor &c);
     Answer ifd_by_name(ByteCursor &c);
     Answer pic_get(ByteCursor &c);
     Answer gencfg_get(ByteCursor &c);
@@ -753,6 +755,8 @@ Answer KernelModule::handle(uint16_t op, ByteReader b) {
     switch (op) {
     case lab_link::kIfdByIndex:
         return ifd_by_index(c);
+    case lab_link::kIfdWalk:
+        return ifd_walk(c);
     case lab_link::kIfdByName:
         return ifd_by_name(c);
     case lab_link::kPicGet:
@@ -813,15 +817,73 @@ Answer KernelModule::ifd_answer(const Interface &i) const {
     return body(wire::encode_ifd(rec));
 }
 
+// The steps of a get-next walk answered at once: each step counts as one
+// get-next (faults included), and the walk stops at the first step that
+// fails, whose answer follows the records.  step(record) answers 0 and
+// the step's record, or the error the caller would see.
+template <class Step> Answer walk_answer(uint16_t most_records, uint32_t most_bytes, Step step) {
+    ByteAppender out;
+    out.be16(0);
+    uint16_t count = 0;
+    int last = 0;
+    std::vector<uint8_t> record;
+    while (count < most_records && out.size() < most_bytes) {
+        last = step(record);
+        if (last)
+            break;
+        out.be32(static_cast<uint32_t>(record.size()));
+        out.bytes(record.data(), record.size());
+        count++;
+    }
+    out.be32(static_cast<uint32_t>(last));
+    std::vector<uint8_t> b = out.take();
+    b[0] = uint8_t(count >> 8);
+    b[1] = uint8_t(count);
+    return body(std::move(b));
+}
+
+// One get-next step of the interface walk: 0 and the interface after
+// index, or the error the caller sees.
+int KernelModule::ifd_next(uint16_t index, const Interface **out) {
+    if (int err = fault(FaultOp::IfdGet, std::to_string(index)))
+        return err;
+    auto it = interfaces_.upper_bound(index);
+    if (it == interfaces_.end())
+        return ENOENT;
+    *out = &it->second;
+    return 0;
+}
+
 Answer KernelModule::ifd_by_index(ByteCursor &c) {
     uint16_t index = c.be16();
     uint8_t op = c.u8();
     if (!whole(c) || !get_op(op))
         return error(EINVAL);
+    const Interface *next = nullptr;
+    if (op == RTSLIB_OP_GET_NEXT) {
+        int err = ifd_next(index, &next);
+        return err ? error(err) : ifd_answer(*next);
+    }
     if (int err = fault(FaultOp::IfdGet, std::to_string(index)))
         return error(err);
-    auto it = op == RTSLIB_OP_GET ? interfaces_.find(index) : interfaces_.upper_bound(index);
+    auto it = interfaces_.find(index);
     return it == interfaces_.end() ? error(ENOENT) : ifd_answer(it->second);
+}
+
+Answer KernelModule::ifd_walk(ByteCursor &c) {
+    uint16_t index = c.be16();
+    uint16_t most_records = c.be16();
+    uint32_t most_bytes = c.be32();
+    if (!whole(c) || most_records == 0)
+        return error(EINVAL);
+    return walk_answer(most_records, most_bytes, [&](std::vector<uint8_t> &record) {
+        const Interface *next = nullptr;
+        if (int err = ifd_next(index, &next))
+            return err;
+        record = ifd_answer(*next).body;
+        index = next->rec.index;
+        return 0;
+    });
 }
 
 Answer KernelModule::ifd_by_name(ByteCursor &c) {
@@ -899,9 +961,6 @@ Answer KernelModule::gencfg_get(ByteCursor &c) {
     return body(wire::encode_gencfg(*rec));
 }
 
-// The steps of a get-next walk answered at once: each step counts as one
-// get-next (faults included), and the walk stops at the first step that
-// fails, which is answered after the records.
 Answer KernelModule::gencfg_walk(ByteCursor &c) {
     uint16_t major = c.be16();
     uint16_t minor = c.be16();
@@ -911,27 +970,15 @@ Answer KernelModule::gencfg_walk(ByteCursor &c) {
     uint32_t most_bytes = c.be32();
     if (!whole(c) || most_records == 0)
         return error(EINVAL);
-    ByteAppender out;
-    out.be16(0);
-    uint16_t count = 0;
-    int last = 0;
-    while (count < most_records && out.size() < most_bytes) {
+    return walk_answer(most_records, most_bytes, [&](std::vector<uint8_t> &record) {
         const wire::GencfgWire *rec = nullptr;
-        last = gencfg_next(major, minor, key_present, key, &rec);
-        if (last)
-            break;
-        std::vector<uint8_t> encoded = wire::encode_gencfg(*rec);
-        out.be32(static_cast<uint32_t>(encoded.size()));
-        out.bytes(encoded.data(), encoded.size());
-        count++;
+        if (int err = gencfg_next(major, minor, key_present, key, &rec))
+            return err;
+        record = wire::encode_gencfg(*rec);
         key_present = true;
         key = rec->header.key;
-    }
-    out.be32(static_cast<uint32_t>(last));
-    std::vector<uint8_t> b = out.take();
-    b[0] = uint8_t(count >> 8);
-    b[1] = uint8_t(count);
-    return body(std::move(b));
+        return 0;
+    });
 }
 
 Answer KernelModule::l2tp_group_get(ByteCursor &c) {

@@ -47,6 +47,10 @@ enum KernelOp : uint16_t {
     // records, u32 most bytes -> u16 count, count x (u32 length, record),
     // then i32 the answer of the get-next after the last (0: not asked).
     kGencfgWalk = 9,
+    // The interfaces a series of get-next calls by index would answer, in
+    // one exchange: u16 index, u16 most records, u32 most bytes -> as
+    // kGencfgWalk, with interface records.
+    kIfdWalk = 10,
 };
 
 enum ChassisOp : uint16_t {

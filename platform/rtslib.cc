@@ -1,5 +1,6 @@
 // The kernel interface library over the lab's control socket: every get
-// is one request and one answer (layouts in rtslib_wire.h); the library
+// is one request and one answer (layouts in rtslib_wire.h), but for the
+// get-next walks, answered ahead a batch of steps per exchange; the library
 // turns the answer into its in-memory record, decompressing configuration
 // payloads with the caller's decompressor on the way.
 #include "platform/rtslib.h"
@@ -21,15 +22,27 @@ namespace lab_link = vorel::lab_link;
 namespace wire = vorel::rtslib_wire;
 
 // The records of a get-next walk fetched ahead in one exchange.  A call
-// that continues the walk (same types, the key of the record answered last)
-// is served from here; any other call drops the batch.
-struct gencfg_batch {
+// that continues the walk (the key of the record answered last) is served
+// from here; a get of the same kind, or a change, drops the batch.
+template <class Record> struct walk_batch {
     bool active = false;
+    uint16_t next_key = 0; // the key the next call of the walk passes
+    std::deque<Record> records;
+    int after_last = 0; // the answer of the get-next after the last record; 0: not asked
+
+    bool continues(uint16_t key) const {
+        return active && key == next_key && !(records.empty() && after_last == 0);
+    }
+};
+// The configuration walk's batch is of one major and minor type.
+struct gencfg_batch : walk_batch<vorel::rtslib_wire::GencfgWire> {
     uint16_t major = 0;
     uint16_t minor = 0;
-    uint16_t next_key = 0; // the key the next call of the walk passes
-    std::deque<vorel::rtslib_wire::GencfgWire> records;
-    int after_last = 0; // the answer of the get-next after the last record; 0: not asked
+};
+// An interface of the walk, and the size of its record.
+struct ifd_step {
+    rtslib_ifd_record rec;
+    size_t size = 0;
 };
 
 struct rtslib_handle {
@@ -41,6 +54,7 @@ struct rtslib_handle {
     lab_link::Answer answer;
     std::vector<uint8_t> batch_body;
     gencfg_batch batch;
+    walk_batch<ifd_step> ifds;
     std::string path;
     int mode = 0;
     uint32_t send_bytes = RTSLIB_DEFAULT_BUFFER;
@@ -69,6 +83,11 @@ int errno_or(int fallback) {
 // first, so that one failed exchange does not make the handle useless.
 int exchange(rtslib_handle *h, lab_link::KernelOp op, ByteAppender &req,
              std::vector<uint8_t> &body) {
+    if (op == lab_link::kPicChange || op == lab_link::kIfdChangeTlvs) {
+        // What was fetched ahead may no longer be what the kernel holds.
+        h->batch = gencfg_batch{};
+        h->ifds = walk_batch<ifd_step>{};
+    }
     errno = 0;
     if (!h->link.connected() && !h->link.connect(h->path))
         return errno_or(ECONNREFUSED);
@@ -122,6 +141,74 @@ int unpack_payload(rtslib_handle *h, wire::GencfgWire &w, std::vector<uint8_t> &
 // throws).
 template <class T> T *new_record() {
     return new (std::nothrow) T;
+}
+
+constexpr uint16_t kBatchRecords = 256;
+constexpr uint32_t kBatchBytes = 256 * 1024;
+
+// Asks for the next steps of a walk (the request's own fields, then the
+// most records and bytes of one answer) and hands each record to take,
+// which answers false for a record it cannot read; sets the answer of the
+// step after the last.
+template <class Take>
+int fetch_walk(rtslib_handle *h, lab_link::KernelOp op, ByteAppender &req, const char *record,
+               const char *walk, int &after_last, Take take) {
+    req.be16(kBatchRecords);
+    req.be32(kBatchBytes);
+    std::vector<uint8_t> &body = h->batch_body;
+    if (int rc = exchange(h, op, req, body))
+        return rc;
+    vorel::ByteCursor c{ByteReader(body)};
+    uint16_t count = c.be16();
+    for (uint16_t i = 0; i < count && c.ok(); i++) {
+        uint32_t len = c.be32();
+        if (!take(c.bytes(len)))
+            return malformed(h, record);
+    }
+    after_last = static_cast<int32_t>(c.be32());
+    if (!c.ok() || c.remaining() != 0 || (count == 0 && after_last == 0))
+        return malformed(h, walk);
+    return 0;
+}
+
+// The interface after index, from the walk's batch (fetched when the call
+// does not continue it).
+int next_ifd(rtslib_handle *h, uint16_t index, rtslib_ifd_record **out, size_t *out_len) {
+    walk_batch<ifd_step> &b = h->ifds;
+    if (!b.continues(index)) {
+        b = walk_batch<ifd_step>{};
+        ByteAppender req;
+        req.be16(index);
+        int after_last = 0;
+        int rc = fetch_walk(h, lab_link::kIfdWalk, req, "interface record", "interface walk",
+                            after_last, [&](ByteReader r) {
+                                ifd_step &s = b.records.emplace_back();
+                                s.size = r.size();
+                                return wire::decode_ifd(r, s.rec);
+                            });
+        if (rc) {
+            b = walk_batch<ifd_step>{};
+            return rc;
+        }
+        b.after_last = after_last;
+        b.active = true;
+    }
+    if (b.records.empty()) {
+        int rc = b.after_last;
+        b = walk_batch<ifd_step>{};
+        return rc;
+    }
+    rtslib_ifd_record *rec = new_record<rtslib_ifd_record>();
+    if (!rec)
+        return ENOMEM;
+    ifd_step &s = b.records.front();
+    *rec = std::move(s.rec);
+    if (out_len)
+        *out_len = s.size;
+    b.next_key = rec->index;
+    b.records.pop_front();
+    *out = rec;
+    return 0;
 }
 
 int get_ifd(rtslib_handle *h, lab_link::KernelOp op, ByteAppender &req, rtslib_ifd_record **out,
@@ -195,6 +282,9 @@ int rtslib_ifdm_get_by_index(rtslib_handle *h, uint16_t index, int op, rtslib_if
     if (!h || !out)
         return EINVAL;
     *out = nullptr;
+    if (op == RTSLIB_OP_GET_NEXT)
+        return next_ifd(h, index, out, out_len);
+    h->ifds = walk_batch<ifd_step>{};
     ByteAppender req;
     req.be16(index);
     req.u8(static_cast<uint8_t>(op));
@@ -239,10 +329,7 @@ int rtslib_pic_get(rtslib_handle *h, uint16_t fpc, uint16_t pic, int op, rtslib_
 
 namespace {
 
-constexpr uint16_t kBatchRecords = 256;
-constexpr uint32_t kBatchBytes = 256 * 1024;
-
-// Asks the kernel for the next steps of a walk at once.
+// Asks the kernel for the next steps of a configuration walk at once.
 int fetch_batch(rtslib_handle *h, const rtslib_gencfg_query *q, bool key_present) {
     gencfg_batch &b = h->batch;
     b = gencfg_batch{};
@@ -251,25 +338,15 @@ int fetch_batch(rtslib_handle *h, const rtslib_gencfg_query *q, bool key_present
     req.be16(q->minor);
     req.u8(key_present ? 1 : 0);
     req.be16(key_present ? *q->key : 0);
-    req.be16(kBatchRecords);
-    req.be32(kBatchBytes);
-    std::vector<uint8_t> &body = h->batch_body;
-    if (int rc = exchange(h, lab_link::kGencfgWalk, req, body))
+    int after_last = 0;
+    int rc = fetch_walk(
+        h, lab_link::kGencfgWalk, req, "configuration record", "configuration walk", after_last,
+        [&](ByteReader r) { return wire::decode_gencfg(r, b.records.emplace_back()); });
+    if (rc) {
+        b = gencfg_batch{};
         return rc;
-    vorel::ByteCursor c{ByteReader(body)};
-    uint16_t count = c.be16();
-    for (uint16_t i = 0; i < count && c.ok(); i++) {
-        uint32_t len = c.be32();
-        wire::GencfgWire w;
-        if (!wire::decode_gencfg(c.bytes(len), w))
-            return malformed(h, "configuration record");
-        b.records.push_back(std::move(w));
     }
-    b.after_last = static_cast<int32_t>(c.be32());
-    if (!c.ok() || c.remaining() != 0)
-        return malformed(h, "configuration walk");
-    if (b.records.empty() && b.after_last == 0)
-        return malformed(h, "configuration walk");
+    b.after_last = after_last;
     b.active = true;
     b.major = q->major;
     b.minor = q->minor;
@@ -277,8 +354,7 @@ int fetch_batch(rtslib_handle *h, const rtslib_gencfg_query *q, bool key_present
 }
 
 bool continues_batch(const gencfg_batch &b, const rtslib_gencfg_query *q, bool key_present) {
-    return b.active && b.major == q->major && b.minor == q->minor && key_present &&
-           *q->key == b.next_key;
+    return key_present && b.major == q->major && b.minor == q->minor && b.continues(*q->key);
 }
 
 // Hands a record over to the caller, its payload unpacked (or left out,
@@ -328,9 +404,7 @@ int rtslib_gencfg_get(rtslib_handle *h, const rtslib_gencfg_query *q, int op,
         return EINVAL;
     if (op == RTSLIB_OP_GET_NEXT) {
         // A walk is answered ahead, a batch of records per exchange.
-        const gencfg_batch &b = h->batch;
-        bool exhausted = b.records.empty() && b.after_last == 0;
-        if (!continues_batch(b, q, key_present) || exhausted) {
+        if (!continues_batch(h->batch, q, key_present)) {
             if (int rc = fetch_batch(h, q, key_present))
                 return rc;
         }

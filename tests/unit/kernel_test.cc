@@ -143,13 +143,18 @@ TEST(KernelWalks, OtherMinorsComeBareWhenTheCallerPassesThemOver) {
     EXPECT_NE(hook_calls[0].find("cannot decompress"), std::string::npos);
 }
 
-// The 601st step fails, as the fault says, whatever the exchanges were.
+// The 601st step fails, as the fault says, whatever the exchanges were:
+// in the configuration walk and in the interface walk.
 TEST(KernelWalks, AWalkLongerThanOneExchangeMeetsEveryRecordOnce) {
-    std::string scenario = "service_sets:\n";
-    for (int i = 1; i <= 700; i++)
+    std::string scenario = "service_sets:\n", interfaces = "interfaces:\n";
+    for (int i = 1; i <= 700; i++) {
         scenario += "  - {name: s" + std::to_string(i) + ", id: " + std::to_string(i) +
                     ", pic: ms-1/0/0, compressed: " + (i % 2 ? "true" : "false") + "}\n";
-    scenario += "kernel_faults:\n  - {op: gencfg_get, key: \"3/14\", after: 600, errno: EIO}\n";
+        interfaces += "  - {index: " + std::to_string(i + 100) + ", name: ge-0/0/" +
+                      std::to_string(i) + ", type: 1}\n";
+    }
+    scenario += interfaces + "kernel_faults:\n  - {op: gencfg_get, key: \"3/14\", after: 600, "
+                             "errno: EIO}\n  - {op: ifd_get, after: 600, errno: EIO}\n";
     LabRun run(scenario);
     Kernel k;
     int end = 0;
@@ -158,6 +163,20 @@ TEST(KernelWalks, AWalkLongerThanOneExchangeMeetsEveryRecordOnce) {
     EXPECT_EQ(end, EIO);
     for (size_t i = 0; i < seen.size(); i++)
         ASSERT_EQ(seen[i].first, i + 1);
+    std::vector<uint16_t> indexes;
+    for (uint16_t index = 0;;) {
+        rtslib_ifd_record *r = nullptr;
+        end = rtslib_ifdm_get_by_index(k.h, index, RTSLIB_OP_GET_NEXT, &r, nullptr);
+        if (end)
+            break;
+        index = r->index;
+        indexes.push_back(index);
+        rtslib_msg_idl_release(k.h, r);
+    }
+    ASSERT_EQ(indexes.size(), 600u);
+    EXPECT_EQ(end, EIO);
+    for (size_t i = 0; i < indexes.size(); i++)
+        ASSERT_EQ(indexes[i], i + 101);
 }
 
 TEST(KernelNoLab, OpenFailsAtOnceWhenNoLabAnswers) {
