@@ -16,4 +16,4 @@ count() {
 tests=$(count tests fuzz)
 code=$(count vorel platform lab)
 awk -v t="$tests" -v c="$code" \
-  'BEGIN { printf "tests %d lines, code %d lines: ratio %.2f (target at most 0.33)\n", t, c, t / c }'
+  'BEGIN { printf "tests %d lines, code %d lines: ratio %.3f (target at most 0.330)\n", t, c, t / c }'
