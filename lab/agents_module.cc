@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -449,21 +450,27 @@ void AgentsModule::stop() {
 }
 
 void AgentsModule::accept_loop() {
-    std::vector<pollfd> fds;
-    for (auto &a : agents_)
-        fds.push_back({a->listen_fd, POLLIN, 0});
+    // epoll, not poll: a router has hundreds of agents, and a command
+    // connects to them one after the other; each wake-up should cost what
+    // is ready, not every listener.
+    int ep = ::epoll_create1(EPOLL_CLOEXEC);
+    if (ep < 0)
+        return;
+    for (size_t i = 0; i < agents_.size(); i++) {
+        epoll_event e{};
+        e.events = EPOLLIN;
+        e.data.u64 = i;
+        ::epoll_ctl(ep, EPOLL_CTL_ADD, agents_[i]->listen_fd, &e);
+    }
+    std::vector<epoll_event> ready(agents_.size() ? agents_.size() : 1);
     while (!stopping_) {
-        int r = ::poll(fds.data(), fds.size(), 20);
+        int r = ::epoll_wait(ep, ready.data(), static_cast<int>(ready.size()), 20);
         reap_connections(false);
-        if (r <= 0)
-            continue;
-        for (size_t i = 0; i < fds.size(); i++) {
-            if (!(fds[i].revents & POLLIN))
-                continue;
-            int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
+        for (int k = 0; k < r; k++) {
+            Agent *a = agents_[ready[static_cast<size_t>(k)].data.u64].get();
+            int fd = ::accept4(a->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
                 continue;
-            Agent *a = agents_[i].get();
             std::lock_guard<std::mutex> g(conn_mu_);
             open_fds_.push_back(fd);
             Connection &c = connections_.emplace_back();
@@ -473,6 +480,7 @@ void AgentsModule::accept_loop() {
             c.thread = std::thread([this, a, fd, &c] { serve(*a, fd, c); });
         }
     }
+    ::close(ep);
 }
 
 // A command that has ended may have left requests no agent has read yet
