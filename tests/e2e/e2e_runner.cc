@@ -393,9 +393,7 @@ struct Runner {
         std::vector<std::string> argv{bin + "/vorel-lab", "exec", healthy_path, "--",
                                       bin + "/vorel"};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::string out = run(argv, env, healthy_dir).out;
-        healthy_out[key] = out;
-        return out;
+        return healthy_out[key] = run(argv, env, healthy_dir).out;
     }
 
     // "@PROGRAM@" in an expected text stands for the program's path as run

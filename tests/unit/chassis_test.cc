@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 

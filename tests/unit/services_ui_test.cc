@@ -5,7 +5,6 @@
 #include "platform/bytes.h"
 #include "platform/services_ui.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <unistd.h>
