@@ -40,7 +40,6 @@
 #include <map>
 #include <mutex>
 #include <numeric>
-#include <optional>
 #include <set>
 #include <string>
 #include <unistd.h>

@@ -1,8 +1,7 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/fwnat.dict
 // The stateful firewall and NAT family ("sfw", "nat",
-// "inline-stateful-firewall"): flows in both views, counts, drains,
-// conversations, NAT pools, the inline walk and a filtered walk of one
-// PIC, in text and XML, from fuzzed replies.
+// "inline-stateful-firewall"): every flow, conversation and pool action of
+// the vectors, in text and XML, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 
 const vorel::fuzz::Command vorel::fuzz::family_command{

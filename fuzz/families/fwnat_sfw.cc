@@ -1,9 +1,6 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/fwnat_sfw.dict
-// The stateful firewall's SIP, analysis and statistics actions: SIP calls
-// (large-object parts with their flows), registrations, counts and
-// removals, flow and subscriber analysis, statistics in every view and per
-// gateway, integrity drops and redundancy statistics, in text and XML,
-// from fuzzed replies.  The PICs have no session engine (the first two
+// The stateful firewall's SIP, analysis and statistics actions, in text and
+// XML, from fuzzed replies.  The PICs have no session engine (the first two
 // are asked), so the SIP and analysis replies are read; a multiservices PIC
 // and an inline interface follow.
 #include "fuzz/fuzz_command.h"

@@ -1,7 +1,6 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/ha.dict
-// The redundancy family ("redundancy", "ha"): mode changes, the state and
-// synchronisation counters of each PIC, and their clearing, in text and
-// XML, from fuzzed replies.
+// The redundancy family ("redundancy", "ha"): modes, states and clears, in
+// text and XML, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 
 const vorel::fuzz::Command vorel::fuzz::family_command{

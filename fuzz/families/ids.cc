@@ -1,7 +1,6 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/ids.dict
-// The intrusion-detection family ("ids"): the tables of each service set
-// in the terse, brief and extensive views with their anomalies and the
-// PIC's summary, and the clears, in text and XML, from fuzzed replies.
+// The intrusion-detection family ("ids"): each service set's tables in
+// every view and the clears, in text and XML, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 
 const vorel::fuzz::Command vorel::fuzz::family_command{

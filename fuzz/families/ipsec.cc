@@ -1,7 +1,6 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/ipsec.dict
-// The IPsec family ("ipsec"): totals and per-tunnel statistics of the
-// IPsec service sets on service PICs and inline service interfaces, for
-// ordinary IPsec and group VPN, and the clears, from fuzzed replies.
+// The IPsec family ("ipsec"): totals and tunnels of ordinary IPsec and
+// group VPN on service PICs and inline interfaces, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 
 const vorel::fuzz::Command vorel::fuzz::family_command{

@@ -1,10 +1,7 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/msp.dict
-// The multiservices session family ("msp"): sessions brief and in detail
-// (with the plug-in replies and the NAT translation), counts, the TCP log
-// view, flows, drains, the walk of an aggregated multiservices bundle (its
-// member list from the kernel), utilization and analyses, TCP and IDS
-// statistics, and the ALG conversations, counters and SIP settings, in text
-// and XML, from fuzzed replies.
+// The multiservices session family ("msp"): every view of the vectors, in
+// text and XML, from fuzzed replies; the walk of a bundle reads its member
+// list from the kernel.
 #include "fuzz/fuzz_command.h"
 
 const vorel::fuzz::Command vorel::fuzz::family_command{

@@ -1,9 +1,6 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/nat.dict
-// The NAT side of the firewall/NAT family: mappings in every view,
-// deterministic NAT lookups, clearing of mappings and NAT flows, the NAT
-// engine statistics ("nat"), the "pcp" command and the "inline-nat"
-// command (statistics, pools, NPTv6 over the service interfaces), in text
-// and XML, from fuzzed replies.
+// The NAT side of the firewall/NAT family ("nat", "pcp", "inline-nat"),
+// in text and XML, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 
 #include <cstring>

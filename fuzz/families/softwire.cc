@@ -1,7 +1,6 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/softwire.dict
-// The softwire family ("softwire", "inline-softwire"): counts, softwire
-// and flow tables, sessions of the softwire plug-in, statistics of the
-// service PICs and of the line cards, in text and XML, from fuzzed replies.
+// The softwire family ("softwire", "inline-softwire") on service PICs and
+// line cards, in text and XML, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 
 #include <cstring>

@@ -1,7 +1,5 @@
 // fuzz-options: -max_len=65536 -dict=fuzz/svc_set.dict
-// The service-set family ("svc_set"): every operation (summary, memory
-// zones, drops and their clears, drop flows, TCP MSS, memory and CPU,
-// plug-ins, policies, syslog and flow-log statistics and their clears), in
+// The service-set family ("svc_set"): every operation and its clear, in
 // text and XML, from fuzzed replies.
 #include "fuzz/fuzz_command.h"
 

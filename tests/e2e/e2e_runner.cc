@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -270,27 +271,6 @@ std::string apply_edits(const std::string &healthy, const YAML::Node &edits, boo
     return out;
 }
 
-const std::vector<std::string> kCaseKeys = {"name",
-                                            "args",
-                                            "env",
-                                            "status",
-                                            "stdout",
-                                            "stdout_file",
-                                            "stderr",
-                                            "stderr_contains",
-                                            "syslog_contains",
-                                            "requests",
-                                            "requests_per_agent",
-                                            "kernel_changes",
-                                            "program",
-                                            "files",
-                                            "symlinks",
-                                            "expect_files",
-                                            "expect_files_match",
-                                            "no_lab",
-                                            "healthy_except",
-                                            "before"};
-
 // The lab runs a shell that runs each `before` command, then the case's own
 // (argv's tail after "--"), one after the other.
 template <typename Tmp>
@@ -317,8 +297,13 @@ std::vector<std::string> with_commands_before(std::vector<std::string> argv,
     return argv;
 }
 
+// The keys a case may hold: one misspelt would otherwise check nothing.
 bool known_key(const std::string &key) {
-    if (std::find(kCaseKeys.begin(), kCaseKeys.end(), key) != kCaseKeys.end())
+    static const std::string keys =
+        " name args env status stdout stdout_file stderr stderr_contains syslog_contains requests "
+        "requests_per_agent kernel_changes program files symlinks expect_files expect_files_match "
+        "no_lab healthy_except before ";
+    if (key.find(' ') == std::string::npos && keys.find(" " + key + " ") != std::string::npos)
         return true;
     for (const char *stream : {"stdout", "stderr"})
         for (const char *check : {"_lines", "_line_count", "_has", "_lacks", "_match", "_every"})
@@ -364,24 +349,22 @@ void absolute_includes(YAML::Node scenario, const std::string &dir) {
 }
 
 // Cases that write or read files at fixed absolute paths (the FIPS
-// command's /tmp/input and /tmp/result) hold a lock of the machine, so
-// two runners on one machine (two build trees, two worktrees) never share
-// those files; within one ctest run a RESOURCE_LOCK does the same.
-bool uses_fixed_paths(const YAML::Node &doc) {
+// command's /tmp/input and /tmp/result) hold a lock of the machine until the
+// runner ends, so two runners on one machine (two build trees, two
+// worktrees) never share those files; within one ctest run a RESOURCE_LOCK
+// does the same.
+void lock_fixed_paths(const YAML::Node &doc) {
     for (const auto &c : doc["cases"])
         for (const char *key : {"files", "symlinks", "expect_files", "expect_files_match"})
             if (c.IsMap() && c[key] && c[key].IsMap())
                 for (const auto &kv : c[key])
-                    if (kv.first.Scalar().rfind("/", 0) == 0)
-                        return true;
-    return false;
-}
-
-// The lock is taken once and held until the runner ends.
-void hold_fixed_paths_lock() {
-    static const int fd = ::open("/tmp/vorel-e2e-fixed-paths.lock", O_RDWR | O_CREAT, 0666);
-    if (fd >= 0)
-        ::flock(fd, LOCK_EX);
+                    if (kv.first.Scalar().rfind("/", 0) == 0) {
+                        static const int fd =
+                            ::open("/tmp/vorel-e2e-fixed-paths.lock", O_RDWR | O_CREAT, 0666);
+                        if (fd >= 0)
+                            ::flock(fd, LOCK_EX);
+                        return;
+                    }
 }
 
 struct Runner {
@@ -410,9 +393,7 @@ struct Runner {
         std::vector<std::string> argv{bin + "/vorel-lab", "exec", healthy_path, "--",
                                       bin + "/vorel"};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::string out = run(argv, env, healthy_dir).out;
-        healthy_out[key] = out;
-        return out;
+        return healthy_out[key] = run(argv, env, healthy_dir).out;
     }
 
     // "@PROGRAM@" in an expected text stands for the program's path as run
@@ -550,9 +531,7 @@ struct Runner {
             std::printf("  (standard error: %s)\n", r.err.c_str());
         std::printf("%s %s\n", ok ? "ok  " : "FAIL", name.c_str());
         (ok ? passed : failed)++;
-        for (const char *f : {"/requests", "/kernel", "/syslog"})
-            unlink((std::string(logs) + f).c_str());
-        rmdir(logs);
+        std::filesystem::remove_all(logs);
     }
 
     void run_file(const std::string &file) {
@@ -564,10 +543,8 @@ struct Runner {
             failed++;
             return;
         }
-        if (uses_fixed_paths(doc))
-            hold_fixed_paths_lock();
-        std::string scenario;
-        std::string tmp;
+        lock_fixed_paths(doc);
+        std::string scenario, tmp;
         char *real = realpath(file.c_str(), nullptr);
         std::string case_file = real ? real : file;
         free(real);

@@ -12,13 +12,11 @@
 #include "vorel/vorel_cmds.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {

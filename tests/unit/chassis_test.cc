@@ -1,16 +1,15 @@
 // Chassis queries, the hardware database, the package listing through the
 // real mvorel and the synchronisation monitor through the peer-connection
 // client, against an in-process lab; the lab's chassis section.
-#include "tests/support/lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/chassis.h"
 #include "platform/pconn.h"
 #include "platform/tools.h"
+#include "tests/support/lab_fixture.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 

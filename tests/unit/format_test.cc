@@ -94,7 +94,6 @@ TEST(Format, AFormatRewrittenInPlaceIsReadAgain) {
         EXPECT_EQ(vorel::format_string("%03d", i), "00" + std::to_string(i));
 }
 
-// ---------------------------------------------------------------------------
 // Address texts, written by hand, against inet_ntop.
 
 std::string ntop6(const vorel_addr &a) {

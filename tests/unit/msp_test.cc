@@ -12,8 +12,6 @@
 
 namespace {
 
-// ---- Registry ----
-
 std::vector<int> g_calls;
 template <int N> int printer(vorel_ctx *, services_ui_conn *) {
     g_calls.push_back(N);

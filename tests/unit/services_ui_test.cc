@@ -1,11 +1,10 @@
 // The Services UI channel against the lab's agents, over real sockets: what
 // the end-to-end runs cannot see (leftovers of an earlier answer, the bytes
 // beyond msg_len, the flush before a wait).
-#include "tests/support/lab_fixture.h"
 #include "platform/bytes.h"
 #include "platform/services_ui.h"
+#include "tests/support/lab_fixture.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <unistd.h>

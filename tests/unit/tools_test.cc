@@ -2,13 +2,7 @@
 #include "platform/tools.h"
 
 #include <cerrno>
-#include <cstdlib>
-
 #include <gtest/gtest.h>
-
-#include <unistd.h>
-
-namespace {
 
 TEST(RunProgram, CapturesOutputAndStatusWithoutAShell) {
     vorel::ProgramResult r;
@@ -46,5 +40,3 @@ TEST(RunProgram, ReportsAProgramThatCannotStart) {
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(vorel::run_program({}, 80, r));
 }
-
-} // namespace

@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
