@@ -146,29 +146,46 @@ template <class T> T *new_record() {
 constexpr uint16_t kBatchRecords = 256;
 constexpr uint32_t kBatchBytes = 256 * 1024;
 
-// Asks for the next steps of a walk (the request's own fields, then the
-// most records and bytes of one answer) and hands each record to take,
-// which answers false for a record it cannot read; sets the answer of the
-// step after the last.
-template <class Take>
+// Asks for the next steps of a walk into batch b (the request's own
+// fields, then the most records and bytes of one answer), handing each
+// record to take, which answers false for a record it cannot read.  On
+// success the batch is active and holds the answer of the step after the
+// last; on failure it is emptied.
+template <class Batch, class Take>
 int fetch_walk(rtslib_handle *h, lab_link::KernelOp op, ByteAppender &req, const char *record,
-               const char *walk, int &after_last, Take take) {
+               const char *walk, Batch &b, Take take) {
     req.be16(kBatchRecords);
     req.be32(kBatchBytes);
-    std::vector<uint8_t> &body = h->batch_body;
-    if (int rc = exchange(h, op, req, body))
+    auto fill = [&]() -> int {
+        std::vector<uint8_t> &body = h->batch_body;
+        if (int rc = exchange(h, op, req, body))
+            return rc;
+        vorel::ByteCursor c{ByteReader(body)};
+        uint16_t count = c.be16();
+        for (uint16_t i = 0; i < count && c.ok(); i++) {
+            uint32_t len = c.be32();
+            if (!take(c.bytes(len)))
+                return malformed(h, record);
+        }
+        b.after_last = static_cast<int32_t>(c.be32());
+        if (!c.ok() || c.remaining() != 0 || (count == 0 && b.after_last == 0))
+            return malformed(h, walk);
+        return 0;
+    };
+    if (int rc = fill()) {
+        b = Batch{};
         return rc;
-    vorel::ByteCursor c{ByteReader(body)};
-    uint16_t count = c.be16();
-    for (uint16_t i = 0; i < count && c.ok(); i++) {
-        uint32_t len = c.be32();
-        if (!take(c.bytes(len)))
-            return malformed(h, record);
     }
-    after_last = static_cast<int32_t>(c.be32());
-    if (!c.ok() || c.remaining() != 0 || (count == 0 && after_last == 0))
-        return malformed(h, walk);
+    b.active = true;
     return 0;
+}
+
+// The end of a walk served from its batch: the answer of the step after
+// the last record, the batch dropped.
+template <class Batch> int end_of_batch(Batch &b) {
+    int rc = b.after_last;
+    b = Batch{};
+    return rc;
 }
 
 // The interface after index, from the walk's batch (fetched when the call
@@ -179,25 +196,16 @@ int next_ifd(rtslib_handle *h, uint16_t index, rtslib_ifd_record **out, size_t *
         b = walk_batch<ifd_step>{};
         ByteAppender req;
         req.be16(index);
-        int after_last = 0;
-        int rc = fetch_walk(h, lab_link::kIfdWalk, req, "interface record", "interface walk",
-                            after_last, [&](ByteReader r) {
-                                ifd_step &s = b.records.emplace_back();
-                                s.size = r.size();
-                                return wire::decode_ifd(r, s.rec);
-                            });
-        if (rc) {
-            b = walk_batch<ifd_step>{};
+        if (int rc = fetch_walk(h, lab_link::kIfdWalk, req, "interface record", "interface walk", b,
+                                [&](ByteReader r) {
+                                    ifd_step &s = b.records.emplace_back();
+                                    s.size = r.size();
+                                    return wire::decode_ifd(r, s.rec);
+                                }))
             return rc;
-        }
-        b.after_last = after_last;
-        b.active = true;
     }
-    if (b.records.empty()) {
-        int rc = b.after_last;
-        b = walk_batch<ifd_step>{};
-        return rc;
-    }
+    if (b.records.empty())
+        return end_of_batch(b);
     rtslib_ifd_record *rec = new_record<rtslib_ifd_record>();
     if (!rec)
         return ENOMEM;
@@ -338,16 +346,10 @@ int fetch_batch(rtslib_handle *h, const rtslib_gencfg_query *q, bool key_present
     req.be16(q->minor);
     req.u8(key_present ? 1 : 0);
     req.be16(key_present ? *q->key : 0);
-    int after_last = 0;
-    int rc = fetch_walk(
-        h, lab_link::kGencfgWalk, req, "configuration record", "configuration walk", after_last,
-        [&](ByteReader r) { return wire::decode_gencfg(r, b.records.emplace_back()); });
-    if (rc) {
-        b = gencfg_batch{};
+    if (int rc = fetch_walk(
+            h, lab_link::kGencfgWalk, req, "configuration record", "configuration walk", b,
+            [&](ByteReader r) { return wire::decode_gencfg(r, b.records.emplace_back()); }))
         return rc;
-    }
-    b.after_last = after_last;
-    b.active = true;
     b.major = q->major;
     b.minor = q->minor;
     return 0;
@@ -381,11 +383,8 @@ int deliver(rtslib_handle *h, wire::GencfgWire &w, rtslib_gencfg_record **out, s
 int next_from_batch(rtslib_handle *h, const rtslib_gencfg_query *q, rtslib_gencfg_record **out,
                     size_t *out_len) {
     gencfg_batch &b = h->batch;
-    if (b.records.empty()) {
-        int rc = b.after_last;
-        b = gencfg_batch{};
-        return rc;
-    }
+    if (b.records.empty())
+        return end_of_batch(b);
     wire::GencfgWire w = std::move(b.records.front());
     b.records.pop_front();
     b.next_key = w.header.key;
