@@ -1,23 +1,30 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets (preset "fuzz", clang) and runs each for a while.
+# Builds the fuzz targets (clang) and runs each for a while.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 # SECONDS per target (default 60); TARGETs by name (default: every
 # fuzz_* binary built).  $FUZZ_JOBS targets run at once (default 1).
-# New inputs go to build-fuzz/corpus/TARGET (the seeds of fuzz/corpus are
+# $FUZZ_PRESET names the tree: "fuzz" (default, build-fuzz/, optimised for
+# long runs) or "asan" (build-asan/, the sanitizer tree, which builds them
+# too).  New inputs go to TREE/corpus/TARGET (the seeds of fuzz/corpus are
 # read, never written); a crash is kept under fuzz/crashes/TARGET/ and
 # makes the script fail.  A summary line per target (executions,
-# coverage, features, crashes) ends the output and build-fuzz/fuzz-summary.txt.
+# coverage, features, crashes) ends the output and TREE/fuzz-summary.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 jobs=${FUZZ_JOBS:-1}
 
-scripts/setup.sh fuzz >/dev/null
-bin=build-fuzz/bin
+preset=${FUZZ_PRESET:-fuzz}
+scripts/setup.sh "$preset" >/dev/null
+tree=build-$preset
+bin=$tree/bin
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  for f in "$bin"/fuzz_*; do targets+=("${f##*/fuzz_}"); done
+  # (the sanitizer tree also holds the seed replays, fuzz_replay_*)
+  for f in "$bin"/fuzz_*; do
+    case $f in */fuzz_replay_*) ;; *) targets+=("${f##*/fuzz_}") ;; esac
+  done
 fi
 
 # A target's libFuzzer flags: the "// fuzz-options:" line of its source.
@@ -32,16 +39,16 @@ options_of() {
 }
 
 run_target() {
-  local t=$1 log=build-fuzz/fuzz-$1.log
-  mkdir -p "build-fuzz/corpus/$t" "fuzz/crashes/$t"
+  local t=$1 log=$tree/fuzz-$1.log
+  mkdir -p "$tree/corpus/$t" "fuzz/crashes/$t"
   # shellcheck disable=SC2046
   nice "$bin/fuzz_$t" $(options_of "$t") -max_total_time="$seconds" -timeout=10 \
     -print_final_stats=1 -artifact_prefix="$PWD/fuzz/crashes/$t/" \
-    "build-fuzz/corpus/$t" "fuzz/corpus/$t" >"$log" 2>&1
+    "$tree/corpus/$t" "fuzz/corpus/$t" >"$log" 2>&1
 }
 
 summary() {
-  local t=$1 log=build-fuzz/fuzz-$1.log status=$2
+  local t=$1 log=$tree/fuzz-$1.log status=$2
   local execs cov ft crashes
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
@@ -53,7 +60,7 @@ summary() {
 
 declare -A pids
 failed=0
-: >build-fuzz/fuzz-summary.txt
+: >"$tree/fuzz-summary.txt"
 for t in "${targets[@]}"; do
   [ -x "$bin/fuzz_$t" ] || { echo "no fuzz target $t" >&2; exit 2; }
   while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n || true; done
@@ -69,9 +76,9 @@ for t in "${targets[@]}"; do
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
-    tail -40 "build-fuzz/fuzz-$t.log"
+    tail -40 "$tree/fuzz-$t.log"
   fi
-  summary "$t" "$status" | tee -a build-fuzz/fuzz-summary.txt
+  summary "$t" "$status" | tee -a "$tree/fuzz-summary.txt"
 done
 echo "fuzz: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

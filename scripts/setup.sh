@@ -9,9 +9,9 @@ preset=${1:-default}
 packages=(build-essential cmake ninja-build pkg-config libyaml-cpp-dev libbz2-dev
           libpcap-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev tcpdump
           libxml2-dev groff-base dpkg-dev ccache)
-# The fuzz and coverage presets need clang and its libFuzzer runtime.
+# The sanitizer, fuzz and coverage presets need clang and its libFuzzer runtime.
 uses_clang=false
-case $preset in fuzz | coverage) uses_clang=true packages+=(clang) ;; esac
+case $preset in asan | fuzz | coverage) uses_clang=true packages+=(clang) ;; esac
 # The gcov preset's report is made by gcovr (scripts/coverage.sh).
 [ "$preset" != gcov ] || packages+=(gcovr)
 
