@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
-#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -413,7 +412,15 @@ int AgentsModule::start(Runtime &rt, std::string &err) {
             return e;
         }
     }
-    accept_thread_ = std::thread([this] { accept_loop(); });
+    std::vector<int> listeners;
+    for (auto &a : agents_)
+        listeners.push_back(a->listen_fd);
+    if (!server_.start(listeners, [this](size_t i, int fd) { return admit(*agents_[i], fd); })) {
+        int e = errno;
+        err = "agents: cannot watch the listeners: " + errno_text(e);
+        close_listeners();
+        return e;
+    }
     return 0;
 }
 
@@ -437,8 +444,7 @@ void AgentsModule::close_listeners() {
 
 void AgentsModule::stop() {
     stopping_ = true;
-    if (accept_thread_.joinable())
-        accept_thread_.join();
+    server_.stop_accepting();
     log_backlog();
     close_listeners();
     {
@@ -446,41 +452,19 @@ void AgentsModule::stop() {
         for (int fd : open_fds_)
             ::shutdown(fd, SHUT_RDWR);
     }
-    reap_connections(true);
+    server_.join();
 }
 
-void AgentsModule::accept_loop() {
-    // epoll, not poll: a router has hundreds of agents, and a command
-    // connects to them one after the other; each wake-up should cost what
-    // is ready, not every listener.
-    int ep = ::epoll_create1(EPOLL_CLOEXEC);
-    if (ep < 0)
-        return;
-    for (size_t i = 0; i < agents_.size(); i++) {
-        epoll_event e{};
-        e.events = EPOLLIN;
-        e.data.u64 = i;
-        ::epoll_ctl(ep, EPOLL_CTL_ADD, agents_[i]->listen_fd, &e);
-    }
-    std::vector<epoll_event> ready(agents_.size() ? agents_.size() : 1);
-    while (!stopping_) {
-        int r = ::epoll_wait(ep, ready.data(), static_cast<int>(ready.size()), 20);
-        reap_connections(false);
-        for (int k = 0; k < r; k++) {
-            Agent *a = agents_[ready[static_cast<size_t>(k)].data.u64].get();
-            int fd = ::accept4(a->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                continue;
-            std::lock_guard<std::mutex> g(conn_mu_);
-            open_fds_.push_back(fd);
-            Connection &c = connections_.emplace_back();
-            c.agent = a;
-            c.seq = ++accepted_;
-            c.fd = fd;
-            c.thread = std::thread([this, a, fd, &c] { serve(*a, fd, c); });
-        }
-    }
-    ::close(ep);
+// Numbers and lists the connection as it is accepted (the order in which
+// a later connection waits for earlier ones).
+ConnectionServer::Job AgentsModule::admit(Agent &a, int fd) {
+    std::lock_guard<std::mutex> g(conn_mu_);
+    open_fds_.push_back(fd);
+    Connection &c = connections_.emplace_back();
+    c.agent = &a;
+    c.seq = ++accepted_;
+    c.fd = fd;
+    return [this, &a, fd, &c] { serve(a, fd, c); };
 }
 
 // A command that has ended may have left requests no agent has read yet
@@ -503,24 +487,6 @@ void AgentsModule::log_backlog() {
             ::close(fd);
         }
     }
-}
-
-// Joins the threads of finished connections (all of them when stopping).
-// The threads are joined outside the lock, which they take as they end.
-void AgentsModule::reap_connections(bool all) {
-    std::list<Connection> finished;
-    {
-        std::lock_guard<std::mutex> g(conn_mu_);
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            auto next = std::next(it);
-            if (all || it->done)
-                finished.splice(finished.end(), connections_, it);
-            it = next;
-        }
-    }
-    for (auto &c : finished)
-        if (c.thread.joinable())
-            c.thread.join();
 }
 
 // A command that sends a request without waiting for its answer (a clear)
@@ -600,10 +566,8 @@ void AgentsModule::serve(Agent &a, int fd, Connection &c) {
         if (it != open_fds_.end())
             open_fds_.erase(it);
         ::close(fd);
-        c.fd = -1;
-        c.busy = false;
+        connections_.remove_if([&c](const Connection &o) { return &o == &c; });
     }
-    c.done = true;
 }
 
 // Waits `seconds`, but no longer than the lab runs.
