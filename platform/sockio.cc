@@ -51,26 +51,27 @@ bool write_full(int fd, const void *buf, size_t len) {
     return true;
 }
 
+static bool set_timeout(int fd, int option, unsigned ms) {
+    timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+    return ms == 0 || setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
+}
+
+// A command connects to each PIC in turn: a system call it can leave out
+// is one per PIC.
 bool set_socket_timeouts(int fd, unsigned recv_ms, unsigned send_ms) {
-    timeval rtv{static_cast<time_t>(recv_ms / 1000),
-                static_cast<suseconds_t>(recv_ms % 1000 * 1000)};
-    timeval stv{static_cast<time_t>(send_ms / 1000),
-                static_cast<suseconds_t>(send_ms % 1000 * 1000)};
-    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &rtv, sizeof rtv) == 0 &&
-           setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &stv, sizeof stv) == 0;
+    return set_timeout(fd, SO_RCVTIMEO, recv_ms) && set_timeout(fd, SO_SNDTIMEO, send_ms);
 }
 
 int tcp_connect(const in_addr &addr, uint16_t port, unsigned timeout_ms) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // With a timeout the connect does not block; the socket blocks again
+    // once connected (a new socket has no other status flags to keep).
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (timeout_ms ? SOCK_NONBLOCK : 0), 0);
     if (fd < 0)
         return -1;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr = addr;
-    int flags = fcntl(fd, F_GETFL);
-    if (timeout_ms)
-        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
         if (!timeout_ms || errno != EINPROGRESS) {
             int e = errno;
@@ -98,7 +99,7 @@ int tcp_connect(const in_addr &addr, uint16_t port, unsigned timeout_ms) {
         }
     }
     if (timeout_ms)
-        fcntl(fd, F_SETFL, flags);
+        fcntl(fd, F_SETFL, 0);
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
     return fd;

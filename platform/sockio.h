@@ -15,7 +15,8 @@ ssize_t read_full(int fd, void *buf, size_t len);
 // Writes all of buf (MSG_NOSIGNAL on sockets). false with errno on failure.
 bool write_full(int fd, const void *buf, size_t len);
 
-// Receive and send timeouts in milliseconds (0 = none).
+// Receive and send timeouts in milliseconds; 0 leaves that one as it is (a
+// new socket has none).
 bool set_socket_timeouts(int fd, unsigned recv_ms, unsigned send_ms);
 
 // Connects a TCP socket to addr:port within timeout_ms (0 = the system's).
