@@ -47,9 +47,9 @@ int line_of(const YAML::Node &n) {
 }
 
 // Reads one request: the 8-byte header, then the rest of its msg_len words.
-bool read_request(int fd, std::vector<uint8_t> &req) {
+bool read_request(StreamReader &in, std::vector<uint8_t> &req) {
     uint8_t hdr[kMsgHeaderSize];
-    if (read_full(fd, hdr, sizeof hdr) != static_cast<ssize_t>(sizeof hdr))
+    if (in.read_full(hdr, sizeof hdr) != static_cast<ssize_t>(sizeof hdr))
         return false;
     size_t words = ByteReader(hdr, sizeof hdr).be16(kMsgLenOffset);
     size_t size = words * 4;
@@ -58,7 +58,7 @@ bool read_request(int fd, std::vector<uint8_t> &req) {
     req.assign(hdr, hdr + sizeof hdr);
     req.resize(size);
     size_t rest = size - sizeof hdr;
-    return rest == 0 || read_full(fd, req.data() + sizeof hdr, rest) == static_cast<ssize_t>(rest);
+    return rest == 0 || in.read_full(req.data() + sizeof hdr, rest) == static_cast<ssize_t>(rest);
 }
 
 bool rule_matches(const AgentMatch &m, const ByteReader &req) {
@@ -482,7 +482,8 @@ void AgentsModule::log_backlog() {
             if (fd < 0)
                 break;
             std::vector<uint8_t> req;
-            while (read_request(fd, req))
+            StreamReader in(fd);
+            while (read_request(in, req))
                 rt_->request_log.add(a->label() + " " + to_hex(req.data(), req.size()));
             ::close(fd);
         }
@@ -523,14 +524,16 @@ void AgentsModule::wait_for_earlier_requests(const Connection &c) {
 
 void AgentsModule::serve(Agent &a, int fd, Connection &c) {
     std::vector<uint8_t> req;
+    StreamReader in(fd);
     for (;;) {
         // Busy before the request leaves the socket, so that a later
-        // connection never finds it neither unread nor in hand.
+        // connection never finds it neither unread nor in hand; a request
+        // that came with the one before is in hand already.
         pollfd readable{fd, POLLIN, 0};
-        while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
+        while (!in.buffered() && ::poll(&readable, 1, -1) < 0 && errno == EINTR) {
         }
         set_busy(c, true);
-        if (!read_request(fd, req))
+        if (!read_request(in, req))
             break;
         wait_for_earlier_requests(c);
         rt_->request_log.add(a.label() + " " + to_hex(req.data(), req.size()));
@@ -555,10 +558,10 @@ void AgentsModule::serve(Agent &a, int fd, Connection &c) {
                          req.size(),
                          rule ? ("rule at line " + std::to_string(rule->line)).c_str() : "no rule");
         if (rule && rule->fault.kind == FaultKind::Delay)
-            set_busy(c, false); // its rule is taken: a later connection need not wait out the delay
+            set_busy(c, in.buffered() > 0); // a later connection need not wait out the delay
         if (!answer(fd, a, rule, r))
             break;
-        set_busy(c, false);
+        set_busy(c, in.buffered() > 0);
     }
     {
         std::lock_guard<std::mutex> g(conn_mu_);

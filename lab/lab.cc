@@ -179,7 +179,8 @@ int Lab::serve_control(std::string &err) {
 
 void Lab::serve_connection(int fd) {
     std::vector<uint8_t> frame;
-    while (!rt_.stopping && read_frame(fd, frame, lab_link::kMaxFrame)) {
+    StreamReader in(fd);
+    while (!rt_.stopping && read_frame(in, frame, lab_link::kMaxFrame)) {
         ByteReader r(frame);
         lab_link::Answer a;
         if (frame.size() < 4) {

@@ -1,5 +1,6 @@
 #include "platform/sockio.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -190,9 +191,51 @@ bool write_frame(int fd, const void *data, size_t len) {
     return write_full(fd, static_cast<const uint8_t *>(data) + sent, len - sent);
 }
 
-bool read_frame(int fd, std::vector<uint8_t> &out, size_t max) {
+void StreamReader::attach(int fd) noexcept {
+    fd_ = fd;
+    head_ = tail_ = 0;
+}
+
+ssize_t StreamReader::read_full(void *buf, size_t len) {
+    uint8_t *d = static_cast<uint8_t *>(buf);
+    size_t got = std::min(len, buffered());
+    std::memcpy(d, buf_ + head_, got);
+    head_ += got;
+    if (got == len)
+        return static_cast<ssize_t>(len);
+    head_ = tail_ = 0;
+    if (len - got >= sizeof buf_) {
+        ssize_t n = vorel::read_full(fd_, d + got, len - got);
+        if (n > 0)
+            return static_cast<ssize_t>(len);
+        if (n == 0 && got == 0)
+            return 0;
+        if (n == 0)
+            errno = EPIPE;
+        return -1;
+    }
+    while (got < len) {
+        ssize_t n = ::read(fd_, buf_, sizeof buf_);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0 && got == 0)
+                return 0;
+            if (n == 0)
+                errno = EPIPE;
+            return -1;
+        }
+        tail_ = static_cast<size_t>(n);
+        head_ = std::min(len - got, tail_);
+        std::memcpy(d + got, buf_, head_);
+        got += head_;
+    }
+    return static_cast<ssize_t>(len);
+}
+
+bool read_frame(StreamReader &in, std::vector<uint8_t> &out, size_t max) {
     uint8_t hdr[4];
-    if (read_full(fd, hdr, 4) != 4)
+    if (in.read_full(hdr, 4) != 4)
         return false;
     size_t len = size_t(hdr[0]) << 24 | size_t(hdr[1]) << 16 | size_t(hdr[2]) << 8 | hdr[3];
     if (len > max) {
@@ -200,7 +243,7 @@ bool read_frame(int fd, std::vector<uint8_t> &out, size_t max) {
         return false;
     }
     out.resize(len);
-    return len == 0 || read_full(fd, out.data(), len) == static_cast<ssize_t>(len);
+    return len == 0 || in.read_full(out.data(), len) == static_cast<ssize_t>(len);
 }
 
 std::string errno_text(int err) {

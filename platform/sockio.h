@@ -30,10 +30,30 @@ int unix_connect(const std::string &path);
 // A listening Unix stream socket at path (an old socket file is replaced).
 int unix_listen(const std::string &path);
 
+// Reads a socket (or pipe) through a small buffer: a frame that has
+// arrived whole, its length and its bytes, takes one read instead of two,
+// and what a read brings past the frame waits there for the next.  Longer
+// pieces go straight from the socket into the caller's memory.
+class StreamReader {
+  public:
+    explicit StreamReader(int fd = -1) noexcept : fd_(fd) {}
+    // Reads another descriptor from now on (what was buffered is dropped).
+    void attach(int fd) noexcept;
+    // As vorel::read_full: len, 0 at end of file before any byte, or -1.
+    ssize_t read_full(void *buf, size_t len);
+    // Bytes taken from the descriptor that no read_full has had yet.
+    size_t buffered() const noexcept { return tail_ - head_; }
+
+  private:
+    int fd_;
+    size_t head_ = 0, tail_ = 0;
+    uint8_t buf_[4096];
+};
+
 // One length-prefixed frame: u32 big-endian length, then the bytes.
 bool write_frame(int fd, const void *data, size_t len);
 // Reads one frame of at most max bytes. false on error, EOF or oversize.
-bool read_frame(int fd, std::vector<uint8_t> &out, size_t max);
+bool read_frame(StreamReader &in, std::vector<uint8_t> &out, size_t max);
 
 std::string errno_text(int err);
 
