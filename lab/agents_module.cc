@@ -79,16 +79,20 @@ bool rule_matches(const AgentMatch &m, const ByteReader &req) {
 // rule's fault to what goes out.
 class AnswerStream : public FrameSink {
   public:
-    AnswerStream(int fd, const AgentFault &f) : fd_(fd), fault_(f) {
+    // out is the serving thread's buffer, kept from answer to answer.
+    AnswerStream(int fd, const AgentFault &f, std::vector<uint8_t> &out)
+        : fd_(fd), fault_(f), out_(out) {
         if (f.kind == FaultKind::Close)
             budget_ = f.after_bytes;
+        out_.clear();
         out_.reserve(kFlushAt + 64 * 1024);
     }
 
     // Every copy of m as a frame of `kind`; the template is encoded once and
     // only the varying fields are written per copy.
     void message(uint8_t kind, const MessageSpec &m) {
-        std::vector<uint8_t> tmpl = faulted(m.bytes);
+        std::vector<uint8_t> rewritten;
+        const std::vector<uint8_t> &tmpl = faulted(m.bytes, rewritten);
         size_t len = tmpl.size();
         if (fault_.kind == FaultKind::Truncate)
             len = std::min<uint64_t>(len, fault_.after_bytes);
@@ -138,18 +142,25 @@ class AnswerStream : public FrameSink {
         return p + SERVICES_UI_FRAME_HEADER;
     }
 
-    // The message as the fault makes the agent send it.
-    std::vector<uint8_t> faulted(std::vector<uint8_t> msg) const {
-        if (fault_.kind == FaultKind::WrongType && msg.size() >= kMsgTypeOffset + 2)
-            store_be(&msg[kMsgTypeOffset], 2, fault_.type);
-        if (fault_.kind == FaultKind::LieLength && msg.size() >= kMsgLenOffset + 2)
-            store_be(&msg[kMsgLenOffset], 2, fault_.msg_len);
-        return msg;
+    // The message as the fault makes the agent send it: msg itself, or
+    // its copy in `copy` with a header field rewritten.
+    const std::vector<uint8_t> &faulted(const std::vector<uint8_t> &msg,
+                                        std::vector<uint8_t> &copy) const {
+        bool type = fault_.kind == FaultKind::WrongType && msg.size() >= kMsgTypeOffset + 2;
+        bool length = fault_.kind == FaultKind::LieLength && msg.size() >= kMsgLenOffset + 2;
+        if (!type && !length)
+            return msg;
+        copy = msg;
+        if (type)
+            store_be(&copy[kMsgTypeOffset], 2, fault_.type);
+        if (length)
+            store_be(&copy[kMsgLenOffset], 2, fault_.msg_len);
+        return copy;
     }
 
     int fd_;
     const AgentFault &fault_;
-    std::vector<uint8_t> out_;
+    std::vector<uint8_t> &out_;
     uint64_t budget_ = UINT64_MAX;
     uint64_t sent_ = 0;
     bool ok_ = true;
@@ -596,7 +607,9 @@ bool AgentsModule::answer(int fd, Agent &a, const AgentRule *rule, const ByteRea
         return true;
     if (fault.kind == FaultKind::Delay && !pause(fault.seconds))
         return false;
-    AnswerStream out(fd, fault);
+    // Reserving a fresh megabyte for each answer cost more than the answer.
+    thread_local std::vector<uint8_t> buffer;
+    AnswerStream out(fd, fault, buffer);
     if (rule) {
         for (const auto &m : rule->reply)
             out.message(SERVICES_UI_FRAME_REPLY, m);
