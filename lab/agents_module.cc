@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
-#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -48,9 +47,9 @@ int line_of(const YAML::Node &n) {
 }
 
 // Reads one request: the 8-byte header, then the rest of its msg_len words.
-bool read_request(int fd, std::vector<uint8_t> &req) {
+bool read_request(StreamReader &in, std::vector<uint8_t> &req) {
     uint8_t hdr[kMsgHeaderSize];
-    if (read_full(fd, hdr, sizeof hdr) != static_cast<ssize_t>(sizeof hdr))
+    if (in.read_full(hdr, sizeof hdr) != static_cast<ssize_t>(sizeof hdr))
         return false;
     size_t words = ByteReader(hdr, sizeof hdr).be16(kMsgLenOffset);
     size_t size = words * 4;
@@ -59,7 +58,7 @@ bool read_request(int fd, std::vector<uint8_t> &req) {
     req.assign(hdr, hdr + sizeof hdr);
     req.resize(size);
     size_t rest = size - sizeof hdr;
-    return rest == 0 || read_full(fd, req.data() + sizeof hdr, rest) == static_cast<ssize_t>(rest);
+    return rest == 0 || in.read_full(req.data() + sizeof hdr, rest) == static_cast<ssize_t>(rest);
 }
 
 bool rule_matches(const AgentMatch &m, const ByteReader &req) {
@@ -80,16 +79,20 @@ bool rule_matches(const AgentMatch &m, const ByteReader &req) {
 // rule's fault to what goes out.
 class AnswerStream : public FrameSink {
   public:
-    AnswerStream(int fd, const AgentFault &f) : fd_(fd), fault_(f) {
+    // out is the serving thread's buffer, kept from answer to answer.
+    AnswerStream(int fd, const AgentFault &f, std::vector<uint8_t> &out)
+        : fd_(fd), fault_(f), out_(out) {
         if (f.kind == FaultKind::Close)
             budget_ = f.after_bytes;
+        out_.clear();
         out_.reserve(kFlushAt + 64 * 1024);
     }
 
     // Every copy of m as a frame of `kind`; the template is encoded once and
     // only the varying fields are written per copy.
     void message(uint8_t kind, const MessageSpec &m) {
-        std::vector<uint8_t> tmpl = faulted(m.bytes);
+        std::vector<uint8_t> rewritten;
+        const std::vector<uint8_t> &tmpl = faulted(m.bytes, rewritten);
         size_t len = tmpl.size();
         if (fault_.kind == FaultKind::Truncate)
             len = std::min<uint64_t>(len, fault_.after_bytes);
@@ -139,18 +142,25 @@ class AnswerStream : public FrameSink {
         return p + SERVICES_UI_FRAME_HEADER;
     }
 
-    // The message as the fault makes the agent send it.
-    std::vector<uint8_t> faulted(std::vector<uint8_t> msg) const {
-        if (fault_.kind == FaultKind::WrongType && msg.size() >= kMsgTypeOffset + 2)
-            store_be(&msg[kMsgTypeOffset], 2, fault_.type);
-        if (fault_.kind == FaultKind::LieLength && msg.size() >= kMsgLenOffset + 2)
-            store_be(&msg[kMsgLenOffset], 2, fault_.msg_len);
-        return msg;
+    // The message as the fault makes the agent send it: msg itself, or
+    // its copy in `copy` with a header field rewritten.
+    const std::vector<uint8_t> &faulted(const std::vector<uint8_t> &msg,
+                                        std::vector<uint8_t> &copy) const {
+        bool type = fault_.kind == FaultKind::WrongType && msg.size() >= kMsgTypeOffset + 2;
+        bool length = fault_.kind == FaultKind::LieLength && msg.size() >= kMsgLenOffset + 2;
+        if (!type && !length)
+            return msg;
+        copy = msg;
+        if (type)
+            store_be(&copy[kMsgTypeOffset], 2, fault_.type);
+        if (length)
+            store_be(&copy[kMsgLenOffset], 2, fault_.msg_len);
+        return copy;
     }
 
     int fd_;
     const AgentFault &fault_;
-    std::vector<uint8_t> out_;
+    std::vector<uint8_t> &out_;
     uint64_t budget_ = UINT64_MAX;
     uint64_t sent_ = 0;
     bool ok_ = true;
@@ -413,7 +423,15 @@ int AgentsModule::start(Runtime &rt, std::string &err) {
             return e;
         }
     }
-    accept_thread_ = std::thread([this] { accept_loop(); });
+    std::vector<int> listeners;
+    for (auto &a : agents_)
+        listeners.push_back(a->listen_fd);
+    if (!server_.start(listeners, [this](size_t i, int fd) { return admit(*agents_[i], fd); })) {
+        int e = errno;
+        err = "agents: cannot watch the listeners: " + errno_text(e);
+        close_listeners();
+        return e;
+    }
     return 0;
 }
 
@@ -437,8 +455,7 @@ void AgentsModule::close_listeners() {
 
 void AgentsModule::stop() {
     stopping_ = true;
-    if (accept_thread_.joinable())
-        accept_thread_.join();
+    server_.stop_accepting();
     log_backlog();
     close_listeners();
     {
@@ -446,41 +463,19 @@ void AgentsModule::stop() {
         for (int fd : open_fds_)
             ::shutdown(fd, SHUT_RDWR);
     }
-    reap_connections(true);
+    server_.join();
 }
 
-void AgentsModule::accept_loop() {
-    // epoll, not poll: a router has hundreds of agents, and a command
-    // connects to them one after the other; each wake-up should cost what
-    // is ready, not every listener.
-    int ep = ::epoll_create1(EPOLL_CLOEXEC);
-    if (ep < 0)
-        return;
-    for (size_t i = 0; i < agents_.size(); i++) {
-        epoll_event e{};
-        e.events = EPOLLIN;
-        e.data.u64 = i;
-        ::epoll_ctl(ep, EPOLL_CTL_ADD, agents_[i]->listen_fd, &e);
-    }
-    std::vector<epoll_event> ready(agents_.size() ? agents_.size() : 1);
-    while (!stopping_) {
-        int r = ::epoll_wait(ep, ready.data(), static_cast<int>(ready.size()), 20);
-        reap_connections(false);
-        for (int k = 0; k < r; k++) {
-            Agent *a = agents_[ready[static_cast<size_t>(k)].data.u64].get();
-            int fd = ::accept4(a->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                continue;
-            std::lock_guard<std::mutex> g(conn_mu_);
-            open_fds_.push_back(fd);
-            Connection &c = connections_.emplace_back();
-            c.agent = a;
-            c.seq = ++accepted_;
-            c.fd = fd;
-            c.thread = std::thread([this, a, fd, &c] { serve(*a, fd, c); });
-        }
-    }
-    ::close(ep);
+// Numbers and lists the connection as it is accepted (the order in which
+// a later connection waits for earlier ones).
+ConnectionServer::Job AgentsModule::admit(Agent &a, int fd) {
+    std::lock_guard<std::mutex> g(conn_mu_);
+    open_fds_.push_back(fd);
+    Connection &c = connections_.emplace_back();
+    c.agent = &a;
+    c.seq = ++accepted_;
+    c.fd = fd;
+    return [this, &a, fd, &c] { serve(a, fd, c); };
 }
 
 // A command that has ended may have left requests no agent has read yet
@@ -498,29 +493,12 @@ void AgentsModule::log_backlog() {
             if (fd < 0)
                 break;
             std::vector<uint8_t> req;
-            while (read_request(fd, req))
+            StreamReader in(fd);
+            while (read_request(in, req))
                 rt_->request_log.add(a->label() + " " + to_hex(req.data(), req.size()));
             ::close(fd);
         }
     }
-}
-
-// Joins the threads of finished connections (all of them when stopping).
-// The threads are joined outside the lock, which they take as they end.
-void AgentsModule::reap_connections(bool all) {
-    std::list<Connection> finished;
-    {
-        std::lock_guard<std::mutex> g(conn_mu_);
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            auto next = std::next(it);
-            if (all || it->done)
-                finished.splice(finished.end(), connections_, it);
-            it = next;
-        }
-    }
-    for (auto &c : finished)
-        if (c.thread.joinable())
-            c.thread.join();
 }
 
 // A command that sends a request without waiting for its answer (a clear)
@@ -557,14 +535,16 @@ void AgentsModule::wait_for_earlier_requests(const Connection &c) {
 
 void AgentsModule::serve(Agent &a, int fd, Connection &c) {
     std::vector<uint8_t> req;
+    StreamReader in(fd);
     for (;;) {
         // Busy before the request leaves the socket, so that a later
-        // connection never finds it neither unread nor in hand.
+        // connection never finds it neither unread nor in hand; a request
+        // that came with the one before is in hand already.
         pollfd readable{fd, POLLIN, 0};
-        while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
+        while (!in.buffered() && ::poll(&readable, 1, -1) < 0 && errno == EINTR) {
         }
         set_busy(c, true);
-        if (!read_request(fd, req))
+        if (!read_request(in, req))
             break;
         wait_for_earlier_requests(c);
         rt_->request_log.add(a.label() + " " + to_hex(req.data(), req.size()));
@@ -589,10 +569,10 @@ void AgentsModule::serve(Agent &a, int fd, Connection &c) {
                          req.size(),
                          rule ? ("rule at line " + std::to_string(rule->line)).c_str() : "no rule");
         if (rule && rule->fault.kind == FaultKind::Delay)
-            set_busy(c, false); // its rule is taken: a later connection need not wait out the delay
+            set_busy(c, in.buffered() > 0); // a later connection need not wait out the delay
         if (!answer(fd, a, rule, r))
             break;
-        set_busy(c, false);
+        set_busy(c, in.buffered() > 0);
     }
     {
         std::lock_guard<std::mutex> g(conn_mu_);
@@ -600,10 +580,8 @@ void AgentsModule::serve(Agent &a, int fd, Connection &c) {
         if (it != open_fds_.end())
             open_fds_.erase(it);
         ::close(fd);
-        c.fd = -1;
-        c.busy = false;
+        connections_.remove_if([&c](const Connection &o) { return &o == &c; });
     }
-    c.done = true;
 }
 
 // Waits `seconds`, but no longer than the lab runs.
@@ -629,7 +607,9 @@ bool AgentsModule::answer(int fd, Agent &a, const AgentRule *rule, const ByteRea
         return true;
     if (fault.kind == FaultKind::Delay && !pause(fault.seconds))
         return false;
-    AnswerStream out(fd, fault);
+    // Reserving a fresh megabyte for each answer cost more than the answer.
+    thread_local std::vector<uint8_t> buffer;
+    AnswerStream out(fd, fault, buffer);
     if (rule) {
         for (const auto &m : rule->reply)
             out.message(SERVICES_UI_FRAME_REPLY, m);

@@ -10,6 +10,7 @@
 
 #include "lab/layouts.h"
 #include "lab/runtime.h"
+#include "lab/serving.h"
 #include "lab/table_forms.h"
 
 #include <atomic>
@@ -19,7 +20,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -89,10 +89,9 @@ class AgentsModule : public Module {
     void reset();
 
   private:
-    // A connection of one agent; fd and busy are guarded by conn_mu_.
+    // A connection of one agent, listed while it is served; fd and busy
+    // are guarded by conn_mu_.
     struct Connection {
-        std::thread thread;
-        std::atomic<bool> done{false};
         const Agent *agent = nullptr;
         uint64_t seq = 0; // the order of acceptance
         int fd = -1;
@@ -102,13 +101,12 @@ class AgentsModule : public Module {
     void load_agents(const YAML::Node &list, ScenarioReader &r);
     void load_agent(const YAML::Node &n, ScenarioReader &r);
     bool load_rule(const YAML::Node &n, ScenarioReader &r, AgentRule &rule);
-    void accept_loop();
+    ConnectionServer::Job admit(Agent &a, int fd);
     void serve(Agent &a, int fd, Connection &c);
     void set_busy(Connection &c, bool busy);
     void wait_for_earlier_requests(const Connection &c);
     bool answer(int fd, Agent &a, const AgentRule *rule, const ByteReader &req);
     bool pause(double seconds);
-    void reap_connections(bool all);
     void close_listeners();
     void log_backlog();
 
@@ -117,7 +115,7 @@ class AgentsModule : public Module {
     std::vector<std::unique_ptr<Agent>> agents_;
     Runtime *rt_ = nullptr;
     std::atomic<bool> stopping_{false};
-    std::thread accept_thread_;
+    ConnectionServer server_;
     std::mutex conn_mu_;
     std::list<Connection> connections_;
     uint64_t accepted_ = 0;

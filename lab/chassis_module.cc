@@ -2,6 +2,7 @@
 #include "lab/agents_module.h"
 
 #include "lab/scenario.h"
+#include "lab/serving.h"
 #include "platform/bytes.h"
 #include "platform/chassis.h"
 #include "platform/lab_link.h"
@@ -14,9 +15,7 @@
 #include <climits>
 #include <map>
 #include <mutex>
-#include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace vorel::lab {
@@ -81,7 +80,6 @@ class MonitorListener {
     void stop();
 
   private:
-    void accept_loop();
     void serve(int fd);
     bool answer(int fd, uint16_t type, ByteReader body);
     void forget(int fd);
@@ -92,9 +90,8 @@ class MonitorListener {
     Runtime *rt_ = nullptr;
     int listen_fd_ = -1;
     std::atomic<bool> stopping_{false};
-    std::thread accept_thread_;
+    ConnectionServer server_;
     std::mutex mu_;
-    std::vector<std::thread> connections_;
     std::vector<int> open_fds_;
 };
 
@@ -113,14 +110,24 @@ int MonitorListener::start(Runtime &rt, std::string &err) {
         return e;
     }
     stopping_ = false;
-    accept_thread_ = std::thread([this] { accept_loop(); });
+    bool ok = server_.start({listen_fd_}, [this](size_t, int fd) {
+        std::lock_guard<std::mutex> g(mu_);
+        open_fds_.push_back(fd);
+        return [this, fd] { serve(fd); };
+    });
+    if (!ok) {
+        int e = errno;
+        err = "monitor " + std::to_string(fpc_) + "/" + std::to_string(pic_) + ": " + errno_text(e);
+        ::close(listen_fd_);
+        listen_fd_ = -1;
+        return e;
+    }
     return 0;
 }
 
 void MonitorListener::stop() {
     stopping_ = true;
-    if (accept_thread_.joinable())
-        accept_thread_.join();
+    server_.stop_accepting();
     if (listen_fd_ >= 0)
         ::close(listen_fd_);
     listen_fd_ = -1;
@@ -129,24 +136,7 @@ void MonitorListener::stop() {
         for (int fd : open_fds_)
             ::shutdown(fd, SHUT_RDWR);
     }
-    for (auto &t : connections_)
-        if (t.joinable())
-            t.join();
-    connections_.clear();
-}
-
-void MonitorListener::accept_loop() {
-    while (!stopping_) {
-        pollfd p{listen_fd_, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
-            continue;
-        int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        std::lock_guard<std::mutex> g(mu_);
-        open_fds_.push_back(fd);
-        connections_.emplace_back([this, fd] { serve(fd); });
-    }
+    server_.join();
 }
 
 void MonitorListener::forget(int fd) {

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <glob.h>
-#include <poll.h>
 #include <random>
 #include <set>
 #include <sys/socket.h>
@@ -145,9 +144,10 @@ bool Lab::start(unsigned net, const std::string &socket, std::string &err) {
             if (rc)
                 break;
         }
+        if (!rc)
+            rc = serve_control(err);
         if (!rc) {
             started_ = true;
-            control_thread_ = std::thread([this] { serve_control(); });
             return true;
         }
         for (size_t i = 0; i < started; i++)
@@ -163,24 +163,24 @@ bool Lab::start(unsigned net, const std::string &socket, std::string &err) {
     return false;
 }
 
-void Lab::serve_control() {
-    while (!rt_.stopping) {
-        pollfd p{listen_fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, 20);
-        if (r <= 0)
-            continue;
-        int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
+// 0, or the error number with err explained.
+int Lab::serve_control(std::string &err) {
+    bool ok = control_.start({listen_fd_}, [this](size_t, int fd) {
         std::lock_guard<std::mutex> g(mu_);
         open_fds_.push_back(fd);
-        connection_threads_.emplace_back([this, fd] { serve_connection(fd); });
-    }
+        return [this, fd] { serve_connection(fd); };
+    });
+    if (ok)
+        return 0;
+    int e = errno;
+    err = "control socket " + socket_ + ": " + errno_text(e);
+    return e;
 }
 
 void Lab::serve_connection(int fd) {
     std::vector<uint8_t> frame;
-    while (!rt_.stopping && read_frame(fd, frame, lab_link::kMaxFrame)) {
+    StreamReader in(fd);
+    while (!rt_.stopping && read_frame(in, frame, lab_link::kMaxFrame)) {
         ByteReader r(frame);
         lab_link::Answer a;
         if (frame.size() < 4) {
@@ -256,16 +256,13 @@ void Lab::stop() {
     if (!started_)
         return;
     started_ = false;
-    if (control_thread_.joinable())
-        control_thread_.join();
+    control_.stop_accepting();
     {
         std::lock_guard<std::mutex> g(mu_);
         for (int fd : open_fds_)
             ::shutdown(fd, SHUT_RDWR);
     }
-    for (auto &t : connection_threads_)
-        if (t.joinable())
-            t.join();
+    control_.join();
     for (auto &m : modules_)
         m->stop();
     if (listen_fd_ >= 0)

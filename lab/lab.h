@@ -4,12 +4,12 @@
 
 #include "lab/runtime.h"
 #include "lab/scenario.h"
+#include "lab/serving.h"
 
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vorel::lab {
@@ -40,7 +40,7 @@ class Lab {
 
   private:
     void load_document(const YAML::Node &root, ScenarioReader &reader, bool main_file);
-    void serve_control();
+    int serve_control(std::string &err);
     void serve_connection(int fd);
     lab_link::Answer lab_service(uint16_t op);
 
@@ -49,8 +49,7 @@ class Lab {
     std::vector<YAML::Node> documents_;
     std::string socket_;
     int listen_fd_ = -1;
-    std::thread control_thread_;
-    std::vector<std::thread> connection_threads_;
+    ConnectionServer control_;
     std::mutex mu_;
     std::vector<int> open_fds_;
     bool started_ = false;

@@ -34,6 +34,7 @@ bool ControlClient::connect(const std::string &path) {
     fd_ = unix_connect(path);
     if (fd_ < 0)
         return false;
+    in_.attach(fd_);
     set_socket_timeouts(fd_, kCallTimeoutMs, kCallTimeoutMs);
     return true;
 }
@@ -57,12 +58,12 @@ bool ControlClient::call(uint16_t service, uint16_t op, const std::vector<uint8_
     return true;
 }
 
-// The answer frame: u32 length, i32 status, then the body, read straight
-// into out.body (a caller that keeps its Answer keeps its room: a walk of
-// the kernel's records receives hundreds of kilobytes per exchange).
+// The answer frame: u32 length, i32 status, then the body, read into
+// out.body (a caller that keeps its Answer keeps its room: a walk of the
+// kernel's records receives hundreds of kilobytes per exchange).
 bool ControlClient::read_answer(Answer &out) {
     uint8_t hdr[8];
-    if (read_full(fd_, hdr, sizeof hdr) != static_cast<ssize_t>(sizeof hdr))
+    if (in_.read_full(hdr, sizeof hdr) != static_cast<ssize_t>(sizeof hdr))
         return false;
     ByteReader r(hdr, sizeof hdr);
     size_t len = r.be32(0);
@@ -75,7 +76,7 @@ bool ControlClient::read_answer(Answer &out) {
     if (out.body.empty())
         return true;
     ssize_t want = static_cast<ssize_t>(out.body.size());
-    return read_full(fd_, out.body.data(), out.body.size()) == want;
+    return in_.read_full(out.body.data(), out.body.size()) == want;
 }
 
 Answer call_once(uint16_t service, uint16_t op, const std::vector<uint8_t> &body) {

@@ -16,6 +16,8 @@
 // Several labs run side by side with different N.
 #pragma once
 
+#include "platform/sockio.h"
+
 #include <cstdint>
 #include <netinet/in.h>
 #include <string>
@@ -99,6 +101,7 @@ class ControlClient {
     bool read_answer(Answer &out);
 
     int fd_ = -1;
+    StreamReader in_;
 };
 
 // One call on a fresh connection; errno-style status (ECONNREFUSED, ENOENT

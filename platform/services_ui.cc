@@ -33,6 +33,11 @@ constexpr size_t kMinReadRoom = 64 * 1024;
 constexpr size_t kMsgLenOffset = 4;
 constexpr size_t kMsgHeaderSize = 8;
 
+// The receive buffer of the channel closed last, for the next one: a
+// command opens a channel to each PIC in turn, and a fresh buffer for each
+// was 256 KiB to allocate and clear again.
+thread_local std::vector<uint8_t> spare_buffer;
+
 } // namespace
 
 struct services_ui_conn {
@@ -211,6 +216,8 @@ Frame next_of(services_ui_conn *c, uint8_t want, uint8_t end_kind, uint16_t type
 services_ui_conn *services_ui_attach(int fd, const services_ui_timer *t) {
     services_ui_timer timers = t ? *t : services_ui_timer{};
     unsigned unit = time_unit_ms();
+    // Receives do not wait in the socket (MSG_DONTWAIT, then poll): only
+    // sends take a timeout.
     vorel::set_socket_timeouts(fd, 0, to_ms(timers.send, kDefaultSend, unit));
     auto *c = new (std::nothrow) services_ui_conn;
     if (!c) {
@@ -220,7 +227,9 @@ services_ui_conn *services_ui_attach(int fd, const services_ui_timer *t) {
     }
     c->fd = fd;
     c->receive_ms = to_ms(timers.receive, kDefaultReceive, unit);
-    c->buf.resize(kInitialBuffer);
+    c->buf.swap(spare_buffer);
+    if (c->buf.size() < kInitialBuffer)
+        c->buf.resize(kInitialBuffer);
     return c;
 }
 
@@ -325,6 +334,8 @@ void services_ui_close(services_ui_conn *c) {
         return;
     if (c->fd >= 0)
         ::close(c->fd);
+    if (c->buf.size() > spare_buffer.size())
+        spare_buffer.swap(c->buf);
     delete c;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/sockio.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -51,26 +52,27 @@ bool write_full(int fd, const void *buf, size_t len) {
     return true;
 }
 
+static bool set_timeout(int fd, int option, unsigned ms) {
+    timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+    return ms == 0 || setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
+}
+
+// A command connects to each PIC in turn: a system call it can leave out
+// is one per PIC.
 bool set_socket_timeouts(int fd, unsigned recv_ms, unsigned send_ms) {
-    timeval rtv{static_cast<time_t>(recv_ms / 1000),
-                static_cast<suseconds_t>(recv_ms % 1000 * 1000)};
-    timeval stv{static_cast<time_t>(send_ms / 1000),
-                static_cast<suseconds_t>(send_ms % 1000 * 1000)};
-    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &rtv, sizeof rtv) == 0 &&
-           setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &stv, sizeof stv) == 0;
+    return set_timeout(fd, SO_RCVTIMEO, recv_ms) && set_timeout(fd, SO_SNDTIMEO, send_ms);
 }
 
 int tcp_connect(const in_addr &addr, uint16_t port, unsigned timeout_ms) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // With a timeout the connect does not block; the socket blocks again
+    // once connected (a new socket has no other status flags to keep).
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (timeout_ms ? SOCK_NONBLOCK : 0), 0);
     if (fd < 0)
         return -1;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr = addr;
-    int flags = fcntl(fd, F_GETFL);
-    if (timeout_ms)
-        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
         if (!timeout_ms || errno != EINPROGRESS) {
             int e = errno;
@@ -98,7 +100,7 @@ int tcp_connect(const in_addr &addr, uint16_t port, unsigned timeout_ms) {
         }
     }
     if (timeout_ms)
-        fcntl(fd, F_SETFL, flags);
+        fcntl(fd, F_SETFL, 0);
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
     return fd;
@@ -189,9 +191,51 @@ bool write_frame(int fd, const void *data, size_t len) {
     return write_full(fd, static_cast<const uint8_t *>(data) + sent, len - sent);
 }
 
-bool read_frame(int fd, std::vector<uint8_t> &out, size_t max) {
+void StreamReader::attach(int fd) noexcept {
+    fd_ = fd;
+    head_ = tail_ = 0;
+}
+
+ssize_t StreamReader::read_full(void *buf, size_t len) {
+    uint8_t *d = static_cast<uint8_t *>(buf);
+    size_t got = std::min(len, buffered());
+    std::memcpy(d, buf_ + head_, got);
+    head_ += got;
+    if (got == len)
+        return static_cast<ssize_t>(len);
+    head_ = tail_ = 0;
+    if (len - got >= sizeof buf_) {
+        ssize_t n = vorel::read_full(fd_, d + got, len - got);
+        if (n > 0)
+            return static_cast<ssize_t>(len);
+        if (n == 0 && got == 0)
+            return 0;
+        if (n == 0)
+            errno = EPIPE;
+        return -1;
+    }
+    while (got < len) {
+        ssize_t n = ::read(fd_, buf_, sizeof buf_);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0 && got == 0)
+                return 0;
+            if (n == 0)
+                errno = EPIPE;
+            return -1;
+        }
+        tail_ = static_cast<size_t>(n);
+        head_ = std::min(len - got, tail_);
+        std::memcpy(d + got, buf_, head_);
+        got += head_;
+    }
+    return static_cast<ssize_t>(len);
+}
+
+bool read_frame(StreamReader &in, std::vector<uint8_t> &out, size_t max) {
     uint8_t hdr[4];
-    if (read_full(fd, hdr, 4) != 4)
+    if (in.read_full(hdr, 4) != 4)
         return false;
     size_t len = size_t(hdr[0]) << 24 | size_t(hdr[1]) << 16 | size_t(hdr[2]) << 8 | hdr[3];
     if (len > max) {
@@ -199,7 +243,7 @@ bool read_frame(int fd, std::vector<uint8_t> &out, size_t max) {
         return false;
     }
     out.resize(len);
-    return len == 0 || read_full(fd, out.data(), len) == static_cast<ssize_t>(len);
+    return len == 0 || in.read_full(out.data(), len) == static_cast<ssize_t>(len);
 }
 
 std::string errno_text(int err) {

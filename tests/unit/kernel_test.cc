@@ -222,6 +222,24 @@ TEST(LoadBalancingAttribute, ShortAttributesAreRefusedAndLeaveNothing) {
 // A frame larger than the socket takes at once goes out in pieces, the
 // header first; over a pipe (not a socket) as two writes.  Either way the
 // reader gets it whole.
+// Frames that one read brings together are handed out one by one; a frame
+// cut short by the peer's close is an error, not a frame.
+TEST(Frames, FramesSharingAReadComeOutOneByOne) {
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    const uint8_t bytes[] = {0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0, 2, 'd'};
+    ASSERT_EQ(write(sv[1], bytes, sizeof bytes), static_cast<ssize_t>(sizeof bytes));
+    close(sv[1]);
+    vorel::StreamReader reader(sv[0]);
+    std::vector<uint8_t> got;
+    EXPECT_TRUE(vorel::read_frame(reader, got, 16));
+    EXPECT_EQ(got, (std::vector<uint8_t>{'a', 'b', 'c'}));
+    EXPECT_TRUE(vorel::read_frame(reader, got, 16));
+    EXPECT_TRUE(got.empty());
+    EXPECT_FALSE(vorel::read_frame(reader, got, 16));
+    close(sv[0]);
+}
+
 TEST(Frames, AFrameArrivesWholeOverASocketAndOverAPipe) {
     std::vector<uint8_t> big(1 << 20);
     for (size_t i = 0; i < big.size(); i++)
@@ -238,7 +256,8 @@ TEST(Frames, AFrameArrivesWholeOverASocketAndOverAPipe) {
             close(out);
         });
         std::vector<uint8_t> got;
-        EXPECT_TRUE(vorel::read_frame(in, got, big.size()));
+        vorel::StreamReader reader(in);
+        EXPECT_TRUE(vorel::read_frame(reader, got, big.size()));
         close(in); // a writer sending more than the frame fails, a short one meets EOF
         writer.join();
         EXPECT_TRUE(sent);
