@@ -32,8 +32,10 @@ struct XmlState {
     vorel::TextBuffer text;  // formatted leaf text
 };
 
-// Inline: a flow entry asks for it half a dozen times.
-[[gnu::always_inline]] inline XmlState &state() {
+// Left to the optimiser to inline (a flow entry asks for it
+// half a dozen times): forced inline, every caller held a copy of the
+// guard, even in an unoptimised build.
+inline XmlState &state() {
     static XmlState *s = new XmlState;
     return *s;
 }
