@@ -538,7 +538,7 @@ void AgentsModule::serve(Agent &a, int fd, Connection &c) {
     StreamReader in(fd);
     for (;;) {
         // Busy before the request leaves the socket, so that a later
-        // connection never finds it neither unread nor in hand; a request
+        // connection always finds it either unread or in hand; a request
         // that came with the one before is in hand already.
         pollfd readable{fd, POLLIN, 0};
         while (!in.buffered() && ::poll(&readable, 1, -1) < 0 && errno == EINTR) {
