@@ -207,21 +207,32 @@ char *put_group(char *p, unsigned v) {
     return p;
 }
 
-// The longest run of two or more zero groups (the first of equal runs):
-// its start, or -1, and its length.  zeros has bit i set when group i is
-// zero; a run of length L survives L - 1 rounds of "and with the next".
-int longest_zero_run(unsigned zeros, int &len) {
-    len = 0;
-    unsigned runs = zeros;
-    while (runs & (runs >> 1)) {
-        runs &= runs >> 1;
-        len++;
+// The longest run of two or more zero groups (the first of equal runs),
+// for every set of zero groups (bit i set when group i is zero): its start
+// (-1: none) and its length.  Made at compile time, so that an address
+// costs one lookup.
+struct ZeroRun {
+    int8_t start, len;
+};
+
+constexpr std::array<ZeroRun, 256> make_zero_runs() {
+    std::array<ZeroRun, 256> runs{};
+    for (unsigned zeros = 0; zeros < 256; zeros++) {
+        ZeroRun best{-1, 0};
+        for (int i = 0; i < 8;) {
+            int j = i;
+            while (j < 8 && (zeros >> j & 1))
+                j++;
+            if (j - i >= 2 && j - i > best.len)
+                best = {static_cast<int8_t>(i), static_cast<int8_t>(j - i)};
+            i = j > i ? j : i + 1;
+        }
+        runs[zeros] = best;
     }
-    if (len == 0)
-        return -1;
-    len++;
-    return __builtin_ctz(runs);
+    return runs;
 }
+
+constexpr std::array<ZeroRun, 256> kZeroRuns = make_zero_runs();
 
 // Appends the groups from..to-1, each followed by a colon.
 char *put_groups(char *p, const unsigned groups[8], int from, int to) {
@@ -239,14 +250,12 @@ char *put_groups(char *p, const unsigned groups[8], int from, int to) {
 // table formats millions of addresses.  p has room for 48 bytes.
 char *put_ipv6(char *p, const uint32_t words[4]) {
     unsigned groups[8], zeros = 0;
-    for (int w = 0; w < 4; w++) {
-        unsigned hi = words[w] >> 16, lo = words[w] & 0xffff;
-        groups[2 * w] = hi;
-        groups[2 * w + 1] = lo;
-        zeros |= (unsigned{hi == 0} | unsigned{lo == 0} << 1) << (2 * w);
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+        groups[i] = (words[i / 2] >> (i % 2 ? 0 : 16)) & 0xffff;
+        zeros |= unsigned{groups[i] == 0} << i;
     }
-    int run_len = 0;
-    int run = longest_zero_run(zeros, run_len);
+    int run = kZeroRuns[zeros].start, run_len = kZeroRuns[zeros].len;
     if (run < 0)
         return put_groups(p, groups, 0, 8) - 1; // no "::": the last colon goes
     p = put_groups(p, groups, 0, run);

@@ -2,6 +2,7 @@
 // exactly what the C library prints: every expectation here is the C
 // library's own output for the same format and arguments.
 #include "platform/format.h"
+#include "vorel/vorel_flow_entry.h"
 #include "vorel/vorel_util.h"
 
 #include <arpa/inet.h>
@@ -126,6 +127,17 @@ TEST(HandWrittenAddressText, RandomIpv6WithZeroRunsAsInetNtopWritesIt) {
             a.words[2] = 0xffff;
         }
         ASSERT_EQ(ours6(a), ntop6(a));
+    }
+}
+
+// Every port, as "%-5u" prints it.
+TEST(HandWrittenPortColumn, EveryPortAsPrintfPadsIt) {
+    for (unsigned port = 0; port <= 0xffff; port++) {
+        char buf[8], expected[8];
+        std::snprintf(expected, sizeof expected, "%-5u", port);
+        std::string_view got = vorel_port_column(static_cast<uint16_t>(port), buf);
+        ASSERT_EQ(got, expected);
+        ASSERT_EQ(buf[5], '\0');
     }
 }
 
