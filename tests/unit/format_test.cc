@@ -130,6 +130,19 @@ TEST(HandWrittenAddressText, RandomIpv6WithZeroRunsAsInetNtopWritesIt) {
     }
 }
 
+// Every octet value at every place of a dotted quad.
+TEST(HandWrittenAddressText, EveryOctetAtEveryPlaceAsInetNtopWritesIt) {
+    for (unsigned place = 0; place < 4; place++)
+        for (uint32_t octet = 0; octet < 256; octet++) {
+            vorel_addr a{};
+            a.words[0] = 0x01020304 ^ (octet << (8 * place));
+            uint32_t net = htonl(a.words[0]);
+            char expected[INET_ADDRSTRLEN], buf[VOREL_ADDR_TEXT];
+            ASSERT_NE(inet_ntop(AF_INET, &net, expected, sizeof expected), nullptr);
+            ASSERT_EQ(vorel_addr_text(a, false, buf), expected);
+        }
+}
+
 // Every port, as "%-5u" prints it.
 TEST(HandWrittenPortColumn, EveryPortAsPrintfPadsIt) {
     for (unsigned port = 0; port <= 0xffff; port++) {
