@@ -196,6 +196,15 @@ void StreamReader::attach(int fd) noexcept {
     head_ = tail_ = 0;
 }
 
+// What read_full answers when the stream ends after got bytes of a read:
+// 0 at its start, a short read (EPIPE) otherwise.
+static ssize_t ended_after(size_t got) {
+    if (got == 0)
+        return 0;
+    errno = EPIPE;
+    return -1;
+}
+
 ssize_t StreamReader::read_full(void *buf, size_t len) {
     uint8_t *d = static_cast<uint8_t *>(buf);
     size_t got = std::min(len, buffered());
@@ -208,23 +217,16 @@ ssize_t StreamReader::read_full(void *buf, size_t len) {
         ssize_t n = vorel::read_full(fd_, d + got, len - got);
         if (n > 0)
             return static_cast<ssize_t>(len);
-        if (n == 0 && got == 0)
-            return 0;
-        if (n == 0)
-            errno = EPIPE;
-        return -1;
+        return n == 0 ? ended_after(got) : -1;
     }
     while (got < len) {
         ssize_t n = ::read(fd_, buf_, sizeof buf_);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            if (n == 0 && got == 0)
-                return 0;
-            if (n == 0)
-                errno = EPIPE;
+        if (n < 0)
             return -1;
-        }
+        if (n == 0)
+            return ended_after(got);
         tail_ = static_cast<size_t>(n);
         head_ = std::min(len - got, tail_);
         std::memcpy(d + got, buf_, head_);

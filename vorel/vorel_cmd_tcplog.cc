@@ -84,7 +84,8 @@ const xml_tag kRemotePortTag("tcp-log-remote-port");
 // The entry in one row of leaves, stored straight into standard output's
 // buffer (or going out in one write).
 void xml_entry(const conn_entry &e) {
-    // The id is at most 20 digits; the short copy of a leaf may read 32.
+    // An id has at most 20 digits; the room is for the compiler, which
+    // sees the leaf's copy of up to 32 bytes run past a smaller array.
     char id[48], local[VOREL_ADDR_TEXT], remote[VOREL_ADDR_TEXT];
     char *id_end = std::to_chars(id, id + 20, e.session_id).ptr;
     xml_batch batch;

@@ -219,9 +219,6 @@ TEST(LoadBalancingAttribute, ShortAttributesAreRefusedAndLeaveNothing) {
 
 } // namespace
 
-// A frame larger than the socket takes at once goes out in pieces, the
-// header first; over a pipe (not a socket) as two writes.  Either way the
-// reader gets it whole.
 // Frames that one read brings together are handed out one by one; a frame
 // cut short by the peer's close is an error, not a frame.
 TEST(Frames, FramesSharingAReadComeOutOneByOne) {
@@ -240,6 +237,9 @@ TEST(Frames, FramesSharingAReadComeOutOneByOne) {
     close(sv[0]);
 }
 
+// A frame larger than the socket takes at once goes out in pieces, the
+// header first; over a pipe (not a socket) as two writes.  Either way the
+// reader gets it whole.
 TEST(Frames, AFrameArrivesWholeOverASocketAndOverAPipe) {
     std::vector<uint8_t> big(1 << 20);
     for (size_t i = 0; i < big.size(); i++)
