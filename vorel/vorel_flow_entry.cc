@@ -4,6 +4,7 @@
 #include "platform/xml.h"
 #include "vorel/vorel_util.h"
 
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -36,25 +37,74 @@ constexpr uint8_t kIcmp = 1, kIcmpv6 = 58;
 // pointer. A column takes at most its width and its text: the room is
 // the sum of the widths and the texts.
 
+// A name column of the flow line ("%-5s" or "%*s" of the name) made once
+// for every code of a byte: the line stores the column in one 16-byte move
+// instead of a lookup and a padded copy.
+class NameColumns {
+  public:
+    enum Align { kLeft, kRight };
+    NameColumns(std::string_view (*name_of)(int), size_t width, Align align) : width_(width) {
+        for (int code = 0; code < 256; code++) {
+            std::string_view name = name_of(code);
+            Column &c = columns_[code];
+            std::memset(c.text, ' ', sizeof c.text);
+            if (name.size() > sizeof c.text) {
+                c.len = kWide; // put writes it as printf does
+                continue;
+            }
+            size_t at = align == kLeft || name.size() >= width ? 0 : width - name.size();
+            std::memcpy(c.text + at, name.data(), name.size());
+            c.len = static_cast<uint8_t>(name.size() > width ? name.size() : width);
+        }
+        name_of_ = name_of;
+        align_ = align;
+    }
+    // The column at d (room for 16 bytes, or the name and its width).
+    char *put(char *d, uint8_t code) const noexcept {
+        const Column &c = columns_[code];
+        if (c.len == kWide) [[unlikely]] {
+            std::string_view name = name_of_(code);
+            return align_ == kLeft ? vorel::put_left(d, name, width_)
+                                   : vorel::put_right(d, name, width_);
+        }
+        std::memcpy(d, c.text, sizeof c.text);
+        return d + c.len;
+    }
+
+  private:
+    static constexpr uint8_t kWide = 0xff;
+    struct Column {
+        char text[16];
+        uint8_t len;
+    };
+    std::array<Column, 256> columns_;
+    std::string_view (*name_of_)(int);
+    size_t width_;
+    Align align_;
+};
+
+// Made before main, from tables the compiler made.
+const NameColumns kProtoColumns(proto2str, 5, NameColumns::kLeft);
+const NameColumns kStateColumns(flowtype2str, 7, NameColumns::kRight);
+const NameColumns kDirectionColumns(dir2str, 6, NameColumns::kRight);
+
 // The flow's line, as "%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n" prints it,
 // column by column: the table's busiest line.
 void append_flow_line(vorel::StreamText &out, const vorel_flow_line &l) {
     using namespace vorel;
-    std::string_view proto = proto2str(l.proto), state = flowtype2str(l.state),
-                     dir = dir2str(l.direction);
-    constexpr size_t kFixed = 5 + 16 + 1 + 6 + 3 + 15 + 6 + 7 + 6 + 11 + 10 + 1;
-    size_t room = kFixed + proto.size() + l.src.size() + l.sport.size() + l.dst.size() +
-                  l.dport.size() + state.size() + dir.size();
+    // The name columns take at most 16 bytes each (or their wide name).
+    constexpr size_t kFixed = 3 * 16 + 16 + 1 + 6 + 3 + 15 + 6 + 11 + 10 + 1;
+    size_t room = kFixed + l.src.size() + l.sport.size() + l.dst.size() + l.dport.size();
     out.append_by(room, [&](char *d) noexcept {
-        d = put_left(d, proto, 5);
+        d = kProtoColumns.put(d, l.proto);
         d = put_right(d, l.src, 16);
         *d++ = ':';
         d = put_right(d, l.sport, 6);
         d = put_text(d, " ->");
         d = put_right(d, l.dst, 15);
         d = put_right(d, l.dport, 6);
-        d = put_right(d, state, 7);
-        d = put_right(d, dir, 6);
+        d = kStateColumns.put(d, l.state);
+        d = kDirectionColumns.put(d, l.direction);
         d = put_unsigned_right(d, l.frames, 11);
         *d++ = '\n';
         return d;
@@ -256,19 +306,6 @@ std::string_view vorel_port_column(uint16_t port, char (&buf)[8]) {
     std::memcpy(buf, "     \0\0", 8);
     std::to_chars(buf, buf + 5, port);
     return {buf, 5};
-}
-
-vorel_flow_entry vorel_flow_entry_of(const vorel_flow_common &f, std::string_view src,
-                                     std::string_view sport, std::string_view dst,
-                                     std::string_view dport, uint8_t tickles) {
-    return {{f.proto, src, sport, dst, dport, f.state, f.direction, f.frames},
-            nullptr,
-            nullptr,
-            nullptr,
-            {},
-            {},
-            {f.bytes, f.timeout, f.tcp_ack, f.tcp_window, f.dst_port, f.tcp_established == 1,
-             f.tcp_tickle == 1, tickles, f.role}};
 }
 
 void vorel_flow_entry_print(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style,

@@ -124,10 +124,21 @@ std::string_view vorel_port_column(uint16_t port, char (&buf)[8]);
 // softwire: the address and port texts as the family writes them, tickles
 // the count its record keeps.  Made member by member: an entry declared
 // and then filled is cleared first, which costs a table of millions more
-// than the filling.
-vorel_flow_entry vorel_flow_entry_of(const vorel_flow_common &f, std::string_view src,
-                                     std::string_view sport, std::string_view dst,
-                                     std::string_view dport, uint8_t tickles);
+// than the filling.  Inline: called, it takes the last texts on the stack
+// and reads each back in one wide load that must wait for both halves'
+// stores (3 % of a text entry).
+inline vorel_flow_entry vorel_flow_entry_of(const vorel_flow_common &f, std::string_view src,
+                                            std::string_view sport, std::string_view dst,
+                                            std::string_view dport, uint8_t tickles) {
+    return {{f.proto, src, sport, dst, dport, f.state, f.direction, f.frames},
+            nullptr,
+            nullptr,
+            nullptr,
+            {},
+            {},
+            {f.bytes, f.timeout, f.tcp_ack, f.tcp_window, f.dst_port, f.tcp_established == 1,
+             f.tcp_tickle == 1, tickles, f.role}};
+}
 
 // Renders one entry: an "sfw-flow-entry" element, or its text rows, each
 // stored straight into standard output's buffer.

@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -140,6 +141,21 @@ TEST(HandWrittenAddressText, EveryOctetAtEveryPlaceAsInetNtopWritesIt) {
             char expected[INET_ADDRSTRLEN], buf[VOREL_ADDR_TEXT];
             ASSERT_NE(inet_ntop(AF_INET, &net, expected, sizeof expected), nullptr);
             ASSERT_EQ(vorel_addr_text(a, false, buf), expected);
+        }
+}
+
+// The smallest, a middle and the largest number of every digit count, at
+// widths below, at and above it, as "%*llu" prints them.
+TEST(HandWrittenColumns, RightAlignedNumbersAsPrintfPadsThem) {
+    std::vector<unsigned long long> numbers{0, ULLONG_MAX};
+    for (unsigned long long p = 1; p <= 1000000000000000000ull; p *= 10)
+        numbers.insert(numbers.end(), {p, 5 * p + 1, 10 * p - 1});
+    for (unsigned long long n : numbers)
+        for (int width = 0; width <= 22; width++) {
+            char expected[32], got[64];
+            int len = std::snprintf(expected, sizeof expected, "%*llu", width, n);
+            char *end = vorel::put_unsigned_right(got, n, static_cast<size_t>(width));
+            ASSERT_EQ(std::string(got, end), std::string(expected, static_cast<size_t>(len)));
         }
 }
 

@@ -139,3 +139,29 @@ TEST(FwnatPoolRange, Bounds) {
         EXPECT_EQ(words(first) + " " + words(last), c.bounds) << c.prefix_len << " " << c.count;
     }
 }
+
+// The flow line's name columns for every code of a byte (named, unnamed
+// and unknown protocols, states and directions) and frame counters of
+// every digit count, as printf pads them.
+TEST(FwnatFlowLine, EveryNameCodeAndCounterAsPrintfPadsThem) {
+    for (unsigned code = 0; code < 256; code++) {
+        fwnat_flow_record f;
+        f.src.words[0] = 0x0a000001;
+        f.dst.words[0] = 0xc0000201;
+        f.src_port = 1024;
+        f.dst_port = 80;
+        f.proto = f.state = f.direction = static_cast<uint8_t>(code);
+        f.frames = code == 255 ? 4294967295u : code * code * code * 997u;
+        std::string proto(proto2str(f.proto)); // unknown codes share one buffer
+        bool icmp = code == 1 || code == 58;
+        char expected[160];
+        std::snprintf(expected, sizeof expected, "%-5s%16s:%6s ->%15s%6s%7s%6s%11u\n",
+                      proto.c_str(), "10.0.0.1", icmp ? "" : "1024 ", "192.0.2.1",
+                      icmp ? "" : "80   ", std::string(flowtype2str(f.state)).c_str(),
+                      std::string(dir2str(f.direction)).c_str(), f.frames);
+        ::testing::internal::CaptureStdout();
+        fwnat_flow_print(f, false, 0);
+        std::fflush(stdout);
+        ASSERT_EQ(::testing::internal::GetCapturedStdout(), expected) << "code " << code;
+    }
+}
