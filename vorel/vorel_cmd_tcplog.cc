@@ -88,7 +88,6 @@ void xml_entry(const conn_entry &e) {
     // sees the leaf's copy of up to 32 bytes run past a smaller array.
     char id[48], local[VOREL_ADDR_TEXT], remote[VOREL_ADDR_TEXT];
     char *id_end = std::to_chars(id, id + 20, e.session_id).ptr;
-    xml_batch batch;
     xml_leaves out;
     out.open(kEntryTag);
     out.leaf(kSessionIdTag, std::string_view(id, static_cast<size_t>(id_end - id)));

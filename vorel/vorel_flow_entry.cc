@@ -266,7 +266,6 @@ void text_detail(vorel::StreamText &out, const vorel_flow_entry &e, const vorel_
 void xml_entry(const vorel_flow_entry &e, bool detail, const vorel_flow_style &style) {
     // The entry's dozen lines in one row, stored straight into standard
     // output's buffer (or going out in one write).
-    xml_batch batch;
     xml_leaves out;
     out.open(tags().entry);
     xml_flow_line(out, e);
