@@ -39,25 +39,27 @@ constexpr uint8_t kIcmp = 1, kIcmpv6 = 58;
 
 // A name column of the flow line ("%-5s" or "%*s" of the name) made once
 // for every code of a byte: the line stores the column in one 16-byte move
-// instead of a lookup and a padded copy.
+// instead of a lookup and a padded copy, and the XML leaf takes the name
+// from it without a lookup either.
 class NameColumns {
   public:
     enum Align { kLeft, kRight };
-    NameColumns(std::string_view (*name_of)(int), size_t width, Align align) : width_(width) {
+    NameColumns(std::string_view (*name_of)(int), size_t width, Align align)
+        : name_of_(name_of), width_(width), align_(align) {
         for (int code = 0; code < 256; code++) {
             std::string_view name = name_of(code);
             Column &c = columns_[code];
             std::memset(c.text, ' ', sizeof c.text);
             if (name.size() > sizeof c.text) {
-                c.len = kWide; // put writes it as printf does
+                c.len = kWide; // put and name ask name_of
                 continue;
             }
-            size_t at = align == kLeft || name.size() >= width ? 0 : width - name.size();
-            std::memcpy(c.text + at, name.data(), name.size());
+            c.at = static_cast<uint8_t>(
+                align == kLeft || name.size() >= width ? 0 : width - name.size());
+            c.name_len = static_cast<uint8_t>(name.size());
+            std::memcpy(c.text + c.at, name.data(), name.size());
             c.len = static_cast<uint8_t>(name.size() > width ? name.size() : width);
         }
-        name_of_ = name_of;
-        align_ = align;
     }
     // The column at d (room for 16 bytes, or the name and its width).
     char *put(char *d, uint8_t code) const noexcept {
@@ -70,12 +72,19 @@ class NameColumns {
         std::memcpy(d, c.text, sizeof c.text);
         return d + c.len;
     }
+    // The name alone.
+    std::string_view name(uint8_t code) const noexcept {
+        const Column &c = columns_[code];
+        if (c.len == kWide) [[unlikely]]
+            return name_of_(code);
+        return {c.text + c.at, c.name_len};
+    }
 
   private:
     static constexpr uint8_t kWide = 0xff;
     struct Column {
         char text[16];
-        uint8_t len;
+        uint8_t len, at, name_len;
     };
     std::array<Column, 256> columns_;
     std::string_view (*name_of_)(int);
@@ -159,14 +168,14 @@ void xml_flow_line(xml_leaves &out, const vorel_flow_entry &e) {
         out.leaf(tags().source_ip, e.line.src);
         out.leaf(tags().destination_ip, e.line.dst);
     } else {
-        out.leaf(tags().protocol, proto2str(e.line.proto));
+        out.leaf(tags().protocol, kProtoColumns.name(e.line.proto));
         out.leaf(tags().source_ip, e.line.src);
         xml_port(out, tags().source_port, e.line.sport);
         out.leaf(tags().destination_ip, e.line.dst);
         xml_port(out, tags().destination_port, e.line.dport);
     }
-    out.leaf(tags().state, flowtype2str(e.line.state));
-    out.leaf(tags().direction, dir2str(e.line.direction));
+    out.leaf(tags().state, kStateColumns.name(e.line.state));
+    out.leaf(tags().direction, kDirectionColumns.name(e.line.direction));
     out.leaf(tags().frames, e.line.frames);
 }
 

@@ -1,5 +1,6 @@
 // The firewall and NAT value parsers: -V, -F and -w words, -x address
 // ranges, and the ends a NAT pool range shows.
+#include "platform/xml.h"
 #include "vorel/vorel_cmd_fwnat.h"
 #include "vorel/vorel_getopt.h"
 
@@ -142,7 +143,7 @@ TEST(FwnatPoolRange, Bounds) {
 
 // The flow line's name columns for every code of a byte (named, unnamed
 // and unknown protocols, states and directions) and frame counters of
-// every digit count, as printf pads them.
+// every digit count, as printf pads them; in XML the same names unpadded.
 TEST(FwnatFlowLine, EveryNameCodeAndCounterAsPrintfPadsThem) {
     for (unsigned code = 0; code < 256; code++) {
         fwnat_flow_record f;
@@ -163,5 +164,17 @@ TEST(FwnatFlowLine, EveryNameCodeAndCounterAsPrintfPadsThem) {
         fwnat_flow_print(f, false, 0);
         std::fflush(stdout);
         ASSERT_EQ(::testing::internal::GetCapturedStdout(), expected) << "code " << code;
+
+        ::testing::internal::CaptureStdout();
+        xml_set_mode(true);
+        fwnat_flow_print(f, false, 1);
+        xml_set_mode(false);
+        std::fflush(stdout);
+        std::string xml = ::testing::internal::GetCapturedStdout();
+        for (std::string leaf :
+             {"<sfw-flow-protocol>" + proto + "</sfw-flow-protocol>",
+              "<sfw-flow-state>" + std::string(flowtype2str(f.state)) + "</sfw-flow-state>",
+              "<sfw-flow-direction>" + std::string(dir2str(f.direction)) + "</sfw-flow-direction>"})
+            ASSERT_NE(xml.find(leaf), std::string::npos) << leaf << " in " << xml;
     }
 }
