@@ -128,8 +128,8 @@ class xml_batch {
 // the line buffer; either way it goes out whole, so it needs no batch (a
 // batch around a flow entry's row cost it 4 %).  The leaves' texts are the
 // program's own (digits, addresses, names from its tables), with nothing
-// to escape: they are written unchecked.  While it lives no other call of this file may be
-// made; it writes nothing unless XML mode is on.
+// to escape: they are written unchecked.  While it lives no other call of
+// this file may be made; it writes nothing unless XML mode is on.
 class xml_leaves {
   public:
     xml_leaves();
